@@ -1,0 +1,102 @@
+#include "geometry/frame_correction.h"
+
+#include "geometry/profile.h"
+#include "geometry/rounding.h"
+#include "geometry/trace.h"
+
+#include <cmath>
+
+namespace veltrana {
+
+namespace {
+
+int floorToInt(double v) {
+    return static_cast<int>(std::floor(v));
+}
+
+} // namespace
+
+FrameBounds findFrameBounds(const cv::Mat& scan, SoundtrackType type, bool longStrip) {
+    const int width = scan.cols;
+    const int height = scan.rows;
+    if (width == 0 || height == 0) {
+        return {};
+    }
+    const bool strip = longStrip && type == SoundtrackType::VariableArea16;
+
+    // column means of the middle 70 % of the rows
+    const int leftOut = roundHalfAway(0.15 * height);
+    const std::vector<float> q = columnProfile(scan, leftOut, height - leftOut);
+
+    const int margin = floorToInt(0.07 * width);
+    const int half = floorToInt(0.5 * width);
+    const int rightMarginStart = floorToInt(0.93 * width);
+
+    // left boundary: the brightest rise within the left margin
+    FrameBounds bounds{0, width - 1};
+    if (strip) {
+        const int s = floorToInt(0.02 * width);
+        const float highest = riseMaximum(q, 0, s);
+        const int x = firstIndexOf(q, highest, 0, s + 1);
+        if (x >= 0) {
+            bounds.left = x;
+            trace("frameCorrection x=%d\n", x);
+        }
+    } else {
+        const float leftMin = fallMinimum(q, 0, margin);
+        const float halfMin = fallMinimum(q, 0, half);
+        if (leftMin < 2 * halfMin) {
+            const float highest = riseMaximum(q, 0, margin);
+            const int x = firstIndexOf(q, highest, 0, margin);
+            if (x >= 0) {
+                bounds.left = x;
+                trace("frameCorrection x=%d\n", x);
+            }
+        } else if (leftMin > 2 * halfMin) {
+            bounds.left = 1;
+            trace("frameCorrection x=%d\n", 1);
+        }
+        // equal: no rule settles the left side, so it is not trimmed
+    }
+
+    // right boundary: the steepest fall of brightness inside the right margin
+    if (strip) {
+        bounds.right = roundHalfAway(0.98 * width);
+        trace("frameCorrection2 y=%d\n", bounds.right);
+    } else {
+        const float rightMin = fallMinimum(q, rightMarginStart, width);
+        const float rightHalfMin = fallMinimum(q, half, width);
+        if (rightMin < 2 * rightHalfMin) {
+            const std::vector<float> r = profileDifference(q);
+            const float steepest = fallMinimum(r, rightMarginStart, width - 1);
+            const int p = firstIndexOf(r, steepest, rightMarginStart, width - 1);
+            if (p >= 0) {
+                bounds.right = p;
+                trace("frameCorrection1 y=%d\n", p);
+            }
+            // no fall inside the margin: the right side is not trimmed
+        } else {
+            trace("frameCorrection3 y=%d\n", width - 1);
+        }
+    }
+
+    // the crop needs 0 <= left <= right < width
+    if (bounds.right >= width) {
+        bounds.right = width - 1;
+    }
+    if (bounds.left > bounds.right) {
+        bounds = {0, width - 1};
+    }
+    return bounds;
+}
+
+cv::Mat frameCorrection(const cv::Mat& scan, SoundtrackType type, bool longStrip) {
+    if (scan.empty()) {
+        return {};
+    }
+    const FrameBounds bounds = findFrameBounds(scan, type, longStrip);
+    // a view: the working image made from it next is the copy
+    return scan.colRange(bounds.left, bounds.right + 1);
+}
+
+} // namespace veltrana

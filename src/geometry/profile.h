@@ -1,0 +1,59 @@
+#pragma once
+// Brightness profiles: the one-dimensional measures every image analysis of
+// the program is built from.
+//
+// Conventions for this header:
+// - Images are 8-bit cv::Mat with one channel (grey) or three (blue, green,
+//   red). Profiles read channel 0 only: the grey value, or blue.
+// - Row arguments are 1-based and inclusive (firstRow..lastRow), as the
+//   callers count them; ranges of profile indices are half-open [begin, end).
+// - Sums are accumulated in single precision in index order and divided by
+//   the count afterwards. Callers then locate extrema by exact float
+//   equality, so these rules decide which column or row is picked.
+// - Nothing reads outside the image or the profile: row ranges are clipped to
+//   the image, index ranges to the profile.
+
+#include <opencv2/core.hpp>
+
+#include <span>
+#include <vector>
+
+namespace veltrana {
+
+// Per column, the mean of channel 0 over rows firstRow..lastRow (1-based,
+// inclusive). The range is clipped to the image; an empty range gives zeros.
+std::vector<float> columnProfile(const cv::Mat& image, int firstRow, int lastRow);
+
+// Per row of firstRow..lastRow (1-based, inclusive; entry 0 is firstRow), the
+// mean of channel 0 over all columns.
+std::vector<float> rowProfile(const cv::Mat& image, int firstRow, int lastRow);
+
+// Mean of the entries, accumulated in index order in single precision.
+// An empty profile gives 0.
+float profileMean(std::span<const float> values);
+
+// values[i + 1] - values[i]; one entry fewer than the input (none for an
+// input of 0 or 1 entries).
+std::vector<float> profileDifference(std::span<const float> values);
+
+// Lowest entry of [begin, end) that lies strictly below its predecessor and
+// below 255; 255 when there is none. Index 0 has no predecessor and is never
+// a candidate. A plateau is neither a rise nor a fall.
+float fallMinimum(std::span<const float> values, int begin, int end);
+
+// Highest entry of [begin, end) that lies strictly above its predecessor and
+// above 0; 0 when there is none.
+float riseMaximum(std::span<const float> values, int begin, int end);
+
+// Index of the first / last entry of [begin, end) exactly equal to value, or
+// -1 when none is. The range is clipped to the profile.
+int firstIndexOf(std::span<const float> values, float value, int begin, int end);
+int lastIndexOf(std::span<const float> values, float value, int begin, int end);
+
+// Reverses the samples in place (element i and count - 1 - i change places).
+void ReverseSamples(std::span<float> values);
+
+// Subtracts the profileMean from every entry.
+void subtractMean(std::span<float> values);
+
+} // namespace veltrana

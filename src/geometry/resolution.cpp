@@ -1,0 +1,119 @@
+#include "geometry/resolution.h"
+
+#include "geometry/profile.h"
+#include "geometry/rounding.h"
+
+#include <algorithm>
+
+namespace veltrana {
+
+double scannedWidthCm(SoundtrackType type) {
+    return is35mm(type) ? 2.09 : 0.96;
+}
+
+double detectionFramePitchCm(SoundtrackType type) {
+    return is35mm(type) ? 1.919 : 0.762;
+}
+
+int snapResolution(int v) {
+    if (v < 700) {
+        return 450;
+    }
+    if (v >= 702 && v <= 1199) {
+        return 900;
+    }
+    if (v >= 1202 && v <= 2399) {
+        return 1800;
+    }
+    if (v >= 2402 && v <= 4499) {
+        return 3600;
+    }
+    if (v >= 4502 && v <= 7499) {
+        return 7200;
+    }
+    return v;
+}
+
+namespace {
+
+// A strict local maximum of the rise over seven entries, above the threshold.
+// Neighbours before the start of the array do not exist and are skipped.
+bool isFrameEdge(const std::vector<float>& d, int i) {
+    const float v = d[static_cast<std::size_t>(i)];
+    if (!(v > 0.025)) {
+        return false;
+    }
+    for (int k = i - 3; k <= i + 3; ++k) {
+        if (k == i || k < 0 || k >= static_cast<int>(d.size())) {
+            continue;
+        }
+        if (!(v > d[static_cast<std::size_t>(k)])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int firstFrameEdge(const std::vector<float>& d, int begin, int end) {
+    for (int i = begin; i < end; ++i) {
+        if (isFrameEdge(d, i)) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+} // namespace
+
+ResolutionEstimate estimateResolution(const cv::Mat& image, SoundtrackType type) {
+    const int width = image.cols;
+    const int height = image.rows;
+    ResolutionEstimate estimate;
+
+    // across: the image spans a fixed width of film
+    estimate.measured.dpiX = truncateToInt(width * 2.54 / scannedWidthCm(type));
+
+    // brightness down the image, leaving out the rightmost fifth less one column
+    const int leftOut = roundHalfAway(0.2 * width);
+    const int lastColumn = std::min(width - leftOut, width - 1);
+    std::vector<float> p(static_cast<std::size_t>(height), 0.0f);
+    if (lastColumn >= 0) {
+        const int channels = image.channels();
+        const float count = static_cast<float>(lastColumn + 1);
+        for (int r = 0; r < height; ++r) {
+            const uchar* row = image.ptr<uchar>(r);
+            float sum = 0.0f;
+            for (int c = 0; c <= lastColumn; ++c) {
+                sum += static_cast<float>(row[c * channels]);
+            }
+            p[static_cast<std::size_t>(r)] = sum / count;
+        }
+    }
+
+    // normalised by the highest rise; the last entry keeps its raw value
+    int distance = 0;
+    const float highest = riseMaximum(p, 0, height);
+    if (highest > 0.0f) {
+        for (int r = 0; r + 1 < height; ++r) {
+            p[static_cast<std::size_t>(r)] /= highest;
+        }
+        const std::vector<float> d = profileDifference(p);
+        // two rises from frame line to picture, at least a fifth of the image apart
+        const int first = firstFrameEdge(d, 2, height - 4);
+        if (first >= 0) {
+            const int second = firstFrameEdge(d, first + roundHalfAway(0.2 * height), height - 4);
+            distance = second >= 0 ? second - first : 0;
+        }
+    }
+    estimate.measured.dpiY = truncateToInt(distance * 2.54 / detectionFramePitchCm(type));
+
+    estimate.snapped = {snapResolution(estimate.measured.dpiX),
+                        snapResolution(estimate.measured.dpiY)};
+    return estimate;
+}
+
+ScanResolution detectResolution(const cv::Mat& image, SoundtrackType type) {
+    return estimateResolution(image, type).snapped;
+}
+
+} // namespace veltrana

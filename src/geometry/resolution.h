@@ -1,0 +1,36 @@
+#pragma once
+// Scan resolution measured on the first frame of a run.
+//
+// The image is a working image: the film runs down it (rows along the film,
+// columns across). The width is taken to span a fixed width of film, and the
+// distance between two rises of brightness from frame line to picture to be
+// one frame pitch; both measures are then snapped by fixed bands to one of
+// the usual scanner resolutions.
+
+#include "geometry/film_standard.h"
+
+#include <opencv2/core.hpp>
+
+namespace veltrana {
+
+// Width of film, in centimetres, that a scan spans across the film.
+double scannedWidthCm(SoundtrackType type);
+// Frame pitch, in centimetres, that the vertical search expects.
+double detectionFramePitchCm(SoundtrackType type);
+
+// The snapping bands: below 700 gives 450; 702..1199 -> 900; 1202..2399 ->
+// 1800; 2402..4499 -> 3600; 4502..7499 -> 7200. The two-value gaps between the
+// bands (700, 701, 1200, 1201, ...) and values from 7500 up pass unchanged.
+int snapResolution(int measuredDpi);
+
+struct ResolutionEstimate {
+    ScanResolution measured; // truncated, before snapping
+    ScanResolution snapped;  // what the jobs use
+};
+
+ResolutionEstimate estimateResolution(const cv::Mat& workingImage, SoundtrackType type);
+
+// The snapped resolution; what the jobs use.
+ScanResolution detectResolution(const cv::Mat& workingImage, SoundtrackType type);
+
+} // namespace veltrana
