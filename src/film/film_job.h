@@ -1,0 +1,49 @@
+#pragma once
+// The make-film job: a range of frame scans in, one 640 x 480 DIVX movie at
+// 24 frames per second out.
+
+#include "geometry/film_standard.h"
+#include "job/observer.h"
+
+#include <atomic>
+#include <filesystem>
+#include <string>
+
+namespace veltrana {
+
+struct FilmJob {
+    SoundtrackType soundtrackType = SoundtrackType::VariableArea35;
+    bool longStrip = false;
+    bool inverse = false;
+    bool cutSoundtrack = false;
+    int startFrame = 1;
+    int stopFrame = 2;
+    int resolutionX = 0;
+    int resolutionY = 0;
+    bool manualResolution = false;
+    JobObserver* observer = nullptr;  // log box and progress bar
+    std::filesystem::path inputPath;  // the frame directory, or any .tif in it
+    std::filesystem::path outputPath; // the movie, written whatever its extension
+    // Not a Stop button: lets the command line end a run on Ctrl-C. May be null.
+    const std::atomic<bool>* cancel = nullptr;
+};
+
+enum class FilmEnd {
+    Finished,        // movie written
+    UnreadableFrame, // "No tif file !!!": no movie left behind
+    Refused,         // range or resolution unusable: nothing written
+    MovieNotWritten, // the movie could not be created or completed
+    Cancelled,       // interrupted: nothing written
+};
+
+struct FilmResult {
+    FilmEnd end = FilmEnd::Finished;
+    std::string message;
+    int movieFrames = 0; // frames written to the movie
+    bool succeeded() const { return end == FilmEnd::Finished; }
+};
+
+// Runs the whole job on the calling thread.
+FilmResult makeFilm(const FilmJob& job);
+
+} // namespace veltrana

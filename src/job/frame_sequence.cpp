@@ -1,0 +1,122 @@
+#include "job/frame_sequence.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace veltrana {
+
+namespace {
+
+bool isScanName(const std::filesystem::path& path) {
+    std::string ext = path.extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ext == ".tif" || ext == ".tiff";
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+bool naturalLess(std::string_view a, std::string_view b) {
+    std::size_t i = 0;
+    std::size_t j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (isDigit(a[i]) && isDigit(b[j])) {
+            // compare the digit runs by value: skip leading zeros, then length, then digits
+            std::size_t ie = i;
+            while (ie < a.size() && isDigit(a[ie])) {
+                ++ie;
+            }
+            std::size_t je = j;
+            while (je < b.size() && isDigit(b[je])) {
+                ++je;
+            }
+            std::size_t is = i;
+            while (is + 1 < ie && a[is] == '0') {
+                ++is;
+            }
+            std::size_t js = j;
+            while (js + 1 < je && b[js] == '0') {
+                ++js;
+            }
+            const std::string_view da = a.substr(is, ie - is);
+            const std::string_view db = b.substr(js, je - js);
+            if (da.size() != db.size()) {
+                return da.size() < db.size();
+            }
+            if (da != db) {
+                return da < db;
+            }
+            i = ie;
+            j = je;
+            continue;
+        }
+        if (a[i] != b[j]) {
+            return static_cast<unsigned char>(a[i]) < static_cast<unsigned char>(b[j]);
+        }
+        ++i;
+        ++j;
+    }
+    if ((a.size() - i) != (b.size() - j)) {
+        return (a.size() - i) < (b.size() - j);
+    }
+    return a < b; // equal by value ("01" and "1"): a stable, total order
+}
+
+FrameSequence listFrameSequence(const std::filesystem::path& input) {
+    namespace fs = std::filesystem;
+    FrameSequence sequence;
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(input, ec);
+    if (ec) {
+        sequence.error = "cannot resolve " + input.string();
+        return sequence;
+    }
+    sequence.directory = fs::is_directory(absolute, ec) ? absolute : absolute.parent_path();
+    if (!fs::is_directory(sequence.directory, ec)) {
+        sequence.error = "no frame directory at " + input.string();
+        return sequence;
+    }
+    fs::directory_iterator it(sequence.directory, ec);
+    if (ec) {
+        sequence.error = "cannot list " + sequence.directory.string() + ": " + ec.message();
+        return sequence;
+    }
+    for (const fs::directory_entry& entry : it) {
+        std::error_code typeError;
+        if (isScanName(entry.path()) && !entry.is_directory(typeError)) {
+            sequence.frames.push_back(entry.path());
+        }
+    }
+    std::sort(sequence.frames.begin(), sequence.frames.end(),
+              [](const fs::path& a, const fs::path& b) {
+                  return naturalLess(a.filename().string(), b.filename().string());
+              });
+    return sequence;
+}
+
+std::string checkFrameRange(const FrameSequence& sequence, int firstFrame, int lastFrame) {
+    const std::string found = "found " + std::to_string(sequence.frames.size()) + " scan" +
+                              (sequence.frames.size() == 1 ? "" : "s") + " (.tif) in " +
+                              sequence.directory.string();
+    if (sequence.frames.empty()) {
+        return "No scans: " + found;
+    }
+    if (firstFrame < 1) {
+        return "The first frame must be 1 or more";
+    }
+    if (lastFrame < firstFrame) {
+        return "The last frame (" + std::to_string(lastFrame) + ") is below the first frame (" +
+               std::to_string(firstFrame) + ")";
+    }
+    if (static_cast<std::size_t>(lastFrame) > sequence.frames.size()) {
+        return "The range " + std::to_string(firstFrame) + " to " + std::to_string(lastFrame) +
+               " runs past the last scan: " + found;
+    }
+    return {};
+}
+
+} // namespace veltrana

@@ -1,0 +1,42 @@
+#pragma once
+// What a running job shows of itself.
+//
+// The jobs drive a log box, a progress bar and the Start and Stop buttons
+// through this interface; the desktop window and the command line each
+// implement it. Each call is one complete, synchronous update: when it
+// returns, the change is visible.
+
+#include <string>
+
+namespace veltrana {
+
+class JobObserver {
+public:
+    virtual ~JobObserver() = default;
+
+    // Replaces the whole log text (lines end in "\r\n").
+    virtual void setLogText(const std::string& text) = 0;
+
+    // Progress bar: range 0..maximum, step size, one step, position.
+    virtual void setProgressRange(int maximum) = 0;
+    virtual void setProgressStep(int step) = 0;
+    virtual void stepProgress() = 0;
+    virtual void setProgressPosition(int position) = 0;
+
+    virtual void enableStart(bool enabled) = 0;
+    virtual void enableStop(bool enabled) = 0;
+};
+
+// Shows nothing; for jobs run without a front end (benchmarks, tests).
+class NullObserver : public JobObserver {
+public:
+    void setLogText(const std::string&) override {}
+    void setProgressRange(int) override {}
+    void setProgressStep(int) override {}
+    void stepProgress() override {}
+    void setProgressPosition(int) override {}
+    void enableStart(bool) override {}
+    void enableStop(bool) override {}
+};
+
+} // namespace veltrana

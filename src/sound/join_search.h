@@ -1,0 +1,59 @@
+#pragma once
+// Where consecutive frames join.
+//
+// Consecutive scans overlap on the film. The join position of a pair
+// (previous, current) is the row of the previous frame that shows the same
+// film as row 0 of the current one: the number of samples the previous frame
+// contributes before the current one takes over. It always lies in
+// 0..previousLength.
+
+#include "geometry/film_standard.h"
+
+#include <filesystem>
+#include <span>
+#include <vector>
+
+namespace veltrana {
+
+// The integers the soundtrack job keeps for a run and hands to the join
+// search and the joining.
+struct JoinState {
+    int startFrame = 0;
+    int stopFrame = 0;
+    int crossfade = 0;
+    int joinPosition = 0;
+    int previousJoinPosition = 0;
+    int frameNumber = 0;
+    int currentLength = 0;      // Lc: rows of the current frame
+    int previousLength = 0;     // Lp: rows of the previous frame
+    int overlapLength = 0;      // K, kept by joinFrameSamples
+    int savedOverlapLength = 0; // Kb, kept by joinFrameSamples
+};
+
+// R[0] = 2L - 1 (the count of correlation values, stored as a value) and, for
+// j = 1 .. 2L - 1, R[j] = sum over k of P[k] x Q[k + j - L], with
+// L = max(n, m), both inputs zero-padded to L. R[L] is the unshifted match.
+// Each sum runs over k upwards in single precision.
+std::vector<float> crossCorrelate(std::span<const float> p, std::span<const float> q);
+
+struct JoinSearchResult {
+    int position = 0;               // clamped into 0..previousLength
+    bool diagnosticsWritten = true; // false when a diagnostic file could not be written
+};
+
+// Coarse search on the frame profiles, refined on the frame samples. Writes
+// "v.txt", "z.txt" and "r.txt" into diagnosticsDirectory (nothing when it is
+// empty); a failure to write them does not change the position.
+JoinSearchResult findJoinPosition(const JoinState& state, std::span<const float> samples,
+                                  std::span<const float> previousSamples,
+                                  std::span<const float> profile,
+                                  std::span<const float> previousProfile, SoundtrackType type,
+                                  bool longStrip,
+                                  const std::filesystem::path& diagnosticsDirectory);
+
+// Both searches on the frame samples; no files.
+int findJoinPositionFromSamples(const JoinState& state, std::span<const float> samples,
+                                std::span<const float> previousSamples, SoundtrackType type,
+                                bool longStrip);
+
+} // namespace veltrana
