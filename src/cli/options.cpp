@@ -1,0 +1,91 @@
+#include "cli/options.h"
+
+#include "geometry/trace.h"
+
+#include <charconv>
+
+namespace veltrana::cli {
+
+namespace {
+
+std::optional<int> parseDpiNumber(std::string_view text) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 0) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+} // namespace
+
+std::optional<ScanResolution> parseDpi(std::string_view text) {
+    const std::size_t colon = text.find(':');
+    const auto x = parseDpiNumber(text.substr(0, colon));
+    if (!x) {
+        return std::nullopt;
+    }
+    if (colon == std::string_view::npos) {
+        return ScanResolution{*x, *x};
+    }
+    const auto y = parseDpiNumber(text.substr(colon + 1));
+    if (!y) {
+        return std::nullopt;
+    }
+    return ScanResolution{*x, *y};
+}
+
+SoundtrackType filmType(const std::string& name) {
+    return soundtrackTypeFromName(name).value_or(SoundtrackType::VariableArea35);
+}
+
+void addJobOptions(CLI::App& command, JobOptions& options, const std::string& outputHelp) {
+    command
+        .add_option("frames", options.frames,
+                    "Frame directory, or any .tif scan in it; its .tif/.tiff files in "
+                    "natural order are frames 1, 2, ...")
+        ->required();
+    command.add_option("-o,--output", options.output, outputHelp)->required();
+    command.add_option("--first", options.first, "First frame of the range (1-based)")
+        ->capture_default_str()
+        ->check(CLI::PositiveNumber);
+    command
+        .add_option("--last", options.last,
+                    "Last frame of the range, included (default: the last scan)")
+        ->check(CLI::PositiveNumber);
+    command
+        .add_option("--film", options.film,
+                    "Film standard: 35va (35 mm variable area), 35vd (35 mm variable density), "
+                    "16va (16 mm variable area)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"35va", "35vd", "16va"}));
+    command.add_flag("--long-strip", options.longStrip,
+                     "16 mm scanned as a long strip, about four frames per scan (default: off)");
+    command
+        .add_option("--dpi", options.dpi,
+                    "Manual scan resolution in dpi, X or X:Y (X across the film, Y along it); "
+                    "default: measured on the first frame")
+        ->check(
+            [](const std::string& text) -> std::string {
+                return parseDpi(text) ? std::string() : "expected X or X:Y in dpi, e.g. 1200:1200";
+            },
+            "X[:Y]");
+    command.add_flag("--inverse", options.inverse,
+                     "The film runs the other way through the scans (default: off)");
+    command.add_flag("--trace", options.trace,
+                     "Print the measuring code's trace lines on standard output (default: off)");
+    command.add_flag("-q,--quiet", options.quiet,
+                     "No log lines or progress bar; errors are still reported (default: off)");
+}
+
+ScopedTrace::ScopedTrace(bool on) : previous(traceEnabled()) {
+    if (on) {
+        setTraceEnabled(true);
+    }
+}
+
+ScopedTrace::~ScopedTrace() {
+    setTraceEnabled(previous);
+}
+
+} // namespace veltrana::cli

@@ -1,0 +1,51 @@
+#pragma once
+// Options and helpers shared by the job commands (soundtrack, film).
+
+#include "geometry/film_standard.h"
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace veltrana::cli {
+
+// What both jobs read from the command line.
+struct JobOptions {
+    std::filesystem::path frames; // the frame directory or any .tif in it
+    std::filesystem::path output;
+    int first = 1;
+    int last = 0; // 0: the last scan of the directory
+    std::string film = "35va";
+    bool longStrip = false;
+    std::string dpi; // empty: measured on the first frame
+    bool inverse = false;
+    bool trace = false;
+    bool quiet = false;
+};
+
+// Adds <frames>, -o, --first, --last, --film, --long-strip, --dpi, --inverse,
+// --trace and --quiet. `outputHelp` describes -o for this command.
+void addJobOptions(CLI::App& command, JobOptions& options, const std::string& outputHelp);
+
+// A manual resolution given as "X" (both axes) or "X:Y".
+std::optional<ScanResolution> parseDpi(std::string_view text);
+
+// The film type of a validated --film value.
+SoundtrackType filmType(const std::string& name);
+
+// Switches the trace lines on for the lifetime of the object when asked.
+class ScopedTrace {
+public:
+    explicit ScopedTrace(bool on);
+    ~ScopedTrace();
+    ScopedTrace(const ScopedTrace&) = delete;
+    ScopedTrace& operator=(const ScopedTrace&) = delete;
+
+private:
+    bool previous;
+};
+
+} // namespace veltrana::cli
