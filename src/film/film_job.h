@@ -5,6 +5,8 @@
 #include "geometry/film_standard.h"
 #include "job/observer.h"
 
+#include <opencv2/core.hpp>
+
 #include <atomic>
 #include <filesystem>
 #include <string>
@@ -45,5 +47,11 @@ struct FilmResult {
 
 // Runs the whole job on the calling thread.
 FilmResult makeFilm(const FilmJob& job);
+
+// The working image of the make-film job: the corrected frame turned so that
+// the film runs down the image (geometry/scan.h), its rows mirrored when
+// inverse is set, and its columns mirrored for a grey 35 mm variable-density
+// scan.
+cv::Mat filmWorkingImage(const cv::Mat& corrected, SoundtrackType type, bool inverse);
 
 } // namespace veltrana

@@ -1,0 +1,259 @@
+#include "film/frame_geometry.h"
+
+#include "geometry/profile.h"
+#include "geometry/rounding.h"
+#include "geometry/trace.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cstdint>
+
+namespace veltrana {
+
+namespace {
+
+// Physical sizes on film, in centimetres.
+constexpr double kSoundWidth35Cm = 0.2;
+constexpr double kSoundWidth16Cm = 0.254;
+constexpr double kFrameLength35Cm = 1.9;        // the whole frame, soundtrack left in
+constexpr double kPictureLength35Cm = 1.52;     // the picture alone
+constexpr double kPictureWidthAreaCm = 2.1;     // 35 mm variable area, after the picture edge
+constexpr double kPictureWidthDensityCm = 2.05; // 35 mm variable density
+constexpr double kPictureWidth16Cm = 0.7;
+constexpr double kFramePitch16Cm = 0.762;
+
+// An inclusive span of rows or columns.
+struct Span {
+    int first;
+    int last;
+};
+
+// first..last clipped to 0..size - 1 (size >= 1), never empty: a span lying
+// wholly past the end keeps the last row or column. Computed in 64 bits so
+// that a huge manual resolution cannot overflow.
+Span clipSpan(std::int64_t first, std::int64_t last, int size) {
+    const std::int64_t end = size - 1;
+    first = std::clamp<std::int64_t>(first, 0, end);
+    last = std::clamp<std::int64_t>(last, first, end);
+    return {static_cast<int>(first), static_cast<int>(last)};
+}
+
+cv::Rect regionOf(Span rows, Span columns) {
+    return {columns.first, rows.first, columns.last - columns.first + 1,
+            rows.last - rows.first + 1};
+}
+
+// Index of the strongest rise of values within [begin, end), or -1 when the
+// window holds no rise.
+int strongestRise(const std::vector<float>& values, int begin, int end) {
+    const float highest = riseMaximum(values, begin, end);
+    if (highest == 0.0f) {
+        return -1;
+    }
+    return firstIndexOf(values, highest, begin, end);
+}
+
+// Four frame pitches of a 16 mm working image, measured between the strongest
+// rises from frame line to picture in four windows down the image; 0 when the
+// first or the last window holds no rise.
+int measuredFourPitches(const cv::Mat& image) {
+    const int height = image.rows;
+
+    // mean brightness and the bright mask at the measuring factor
+    const float mean = imageMean(image);
+    const double factor = brightnessFactor(mean, BrightnessUse::Measure);
+    trace("mean = %f\n", static_cast<double>(mean));
+    trace("pro = %f\n", factor);
+
+    // the top fifth is left out: it may hold the end of the frame before
+    const int top = roundHalfAway(0.2 * height);
+    trace("poczatek = %f\n", static_cast<double>(top));
+    const int p1 = roundHalfAway(0.25 * height);
+    const int p2 = roundHalfAway(0.5 * height);
+    const int p3 = roundHalfAway(0.7 * height);
+    trace("poczatek1 = %f\n", static_cast<double>(p1));
+    trace("poczatek2 = %f\n", static_cast<double>(p2));
+    trace("poczatek3 = %f\n", static_cast<double>(p3));
+
+    // bright fraction of each row from the top on, and its change row to row
+    const int rows = height - top;
+    const cv::Mat mask = brightMask(image.rowRange(top, height), factor);
+    const std::vector<float> bright = rowProfile(mask, 1, rows);
+    const std::vector<float> rise = profileDifference(bright);
+
+    // the strongest rise of each window
+    const int max1 = strongestRise(rise, 1, p1);
+    const int max2 = strongestRise(rise, p1, p2);
+    const int max3 = strongestRise(rise, p2, p3);
+    const int max4 = strongestRise(rise, p3, rows - 1);
+
+    const auto from = [](int position, int begin) { return position < 0 ? -1 : position - begin; };
+    trace("max1 = %d max2 = %d max3 = %d max4 = %d\n", max1, from(max2, p1), from(max3, p2),
+          from(max4, p3));
+    trace("max1 = %d max2 = %d max3 = %d max4 = %d\n", from(max1, 1), from(max2, 1), from(max3, 1),
+          from(max4, 1));
+    if (max1 < 0 || max4 < 0) {
+        return 0;
+    }
+    const int maxmax = (max4 - max1) / 3;
+    trace("maxmax = %d\n", maxmax);
+    trace("maxmax = %d\n", maxmax);
+    return 4 * maxmax;
+}
+
+} // namespace
+
+float imageMean(const cv::Mat& image) {
+    return profileMean(columnProfile(image, 1, image.rows));
+}
+
+double brightnessFactor(float mean, BrightnessUse use) {
+    if (mean < 32.0f) {
+        return 0.015;
+    }
+    // A mean of exactly 100 counts as bright.
+    if (use == BrightnessUse::Cut && mean >= 100.0f) {
+        return 0.25;
+    }
+    return 0.2;
+}
+
+cv::Mat brightMask(const cv::Mat& image, double factor) {
+    cv::Mat grey;
+    if (image.channels() == 3 || image.channels() == 4) {
+        cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
+    } else if (image.channels() == 1) {
+        grey = image;
+    } else {
+        cv::extractChannel(image, grey, 0);
+    }
+    // for 8-bit data the threshold compares grey > floor(255 x factor),
+    // which is the same as grey > 255 x factor for whole grey values
+    cv::Mat mask;
+    cv::threshold(grey, mask, 255.0 * factor, 1.0, cv::THRESH_BINARY);
+    return mask;
+}
+
+FrameGeometry measureFrameGeometry(SoundtrackType type, ScanResolution resolution,
+                                   bool cutSoundtrack, const cv::Mat& workingImage) {
+    FrameGeometry geometry;
+    if (is35mm(type)) {
+        geometry.sound_width = centimetresToPixels(resolution.dpiX, kSoundWidth35Cm);
+        if (cutSoundtrack) {
+            const double widthCm = type == SoundtrackType::VariableArea35 ? kPictureWidthAreaCm
+                                                                          : kPictureWidthDensityCm;
+            geometry.image_width = centimetresToPixels(resolution.dpiX, widthCm);
+            geometry.image_length = centimetresToPixels(resolution.dpiY, kPictureLength35Cm);
+        } else {
+            geometry.image_width = 0;
+            geometry.image_length = centimetresToPixels(resolution.dpiY, kFrameLength35Cm);
+        }
+    } else {
+        geometry.sound_width = centimetresToPixels(resolution.dpiX, kSoundWidth16Cm);
+        geometry.image_width = centimetresToPixels(resolution.dpiX, kPictureWidth16Cm);
+        geometry.image_length = workingImage.empty() ? 0 : measuredFourPitches(workingImage);
+        if (geometry.image_length <= 0) {
+            // no frame edge to measure from: four frames of the nominal pitch
+            geometry.image_length = 4 * centimetresToPixels(resolution.dpiY, kFramePitch16Cm);
+            geometry.nominalPitch = true;
+        }
+    }
+    trace("sound_width = %d image_length = %d image_width = %d\n", geometry.sound_width,
+          geometry.image_length, geometry.image_width);
+    return geometry;
+}
+
+FrameCut findFrameCut(const cv::Mat& workingImage, const FrameGeometry& geometry,
+                      SoundtrackType type, bool longStrip, bool cutSoundtrack) {
+    FrameCut cut;
+    const int width = workingImage.cols;
+    const int height = workingImage.rows;
+    if (width == 0 || height == 0) {
+        return cut;
+    }
+    const bool strip = longStrip && type == SoundtrackType::VariableArea16;
+
+    // mean brightness of this frame and its bright mask
+    const float mean = imageMean(workingImage);
+    const double factor = brightnessFactor(mean, BrightnessUse::Cut);
+    trace("pro = %f\n", factor);
+    const cv::Mat mask = brightMask(workingImage, factor);
+
+    // bright fraction of each row right of the soundtrack, and its change
+    // row to row
+    const int firstColumn = std::max(roundHalfAway(0.2 * width) - 1, 0);
+    const std::vector<float> rowBright = rowProfile(mask.colRange(firstColumn, width), 1, height);
+    const std::vector<float> rowRise = profileDifference(rowBright);
+
+    // frame start: the strongest rise from frame line into picture
+    const int str = truncateToInt((strip ? 0.01 : 0.05) * height);
+    const int sto = truncateToInt((strip ? 0.18 : 0.35) * height);
+    trace("str = %d sto = %d\n", str, sto);
+    const int x0 = std::max(firstIndexOf(rowRise, riseMaximum(rowRise, str, sto), str, sto), 0);
+    const std::int64_t e = static_cast<std::int64_t>(x0) + geometry.image_length - 1;
+
+    // columns: from the picture edge on, or all of them
+    int f = 0;
+    std::int64_t z = width - 1;
+    if (cutSoundtrack) {
+        // change of the bright fraction from column to column
+        const std::vector<float> columnChange = profileDifference(columnProfile(mask, 1, height));
+        const int od = roundHalfAway(0.06 * width);
+        const double endFraction =
+            type == SoundtrackType::VariableDensity35 ? 0.3 : (mean < 32.0f ? 0.34 : 0.33);
+        const int koniec = roundHalfAway(endFraction * width);
+        trace("od = %d koniec = %d\n", od, koniec);
+
+        // the last edge of the band: into dark on a dark frame, into bright
+        // otherwise
+        const int lastColumn = std::min(koniec, static_cast<int>(columnChange.size()) - 1);
+        f = 0;
+        for (int c = lastColumn; c >= od; --c) {
+            const float d = columnChange[static_cast<std::size_t>(c)];
+            if (mean < 32.0f ? d < -0.005 : d > 0.09) {
+                f = c;
+                break;
+            }
+        }
+        if (type == SoundtrackType::VariableArea35) {
+            const int n = roundHalfAway(0.05 * height);
+            trace("N = %d\n", n);
+            f += n;
+        }
+        z = static_cast<std::int64_t>(f) + geometry.image_width;
+    }
+    trace("x= %d\n", x0);
+    trace("y = %lld\n", static_cast<long long>(e));
+    trace("z=%lld\n", static_cast<long long>(z));
+    trace("N=%d\n", f);
+
+    cut.frameStart = x0;
+    cut.pictureEdge = f;
+    const Span columns = clipSpan(f, z, width);
+    if (strip) {
+        // four frames, each beginning on the last row of the one before
+        const std::int64_t q = geometry.image_length / 4;
+        for (int k = 1; k <= 4; ++k) {
+            trace("kk = %d\n", k);
+            const std::int64_t first = x0 + (k - 1) * (q - 1);
+            cut.pieces.push_back(regionOf(clipSpan(first, first + q - 1, height), columns));
+        }
+    } else {
+        cut.pieces.push_back(regionOf(clipSpan(x0, e, height), columns));
+    }
+    return cut;
+}
+
+std::vector<cv::Mat> cutFrame(const cv::Mat& workingImage, const FrameGeometry& geometry,
+                              SoundtrackType type, bool longStrip, bool cutSoundtrack) {
+    const FrameCut cut = findFrameCut(workingImage, geometry, type, longStrip, cutSoundtrack);
+    std::vector<cv::Mat> pieces;
+    pieces.reserve(cut.pieces.size());
+    for (const cv::Rect& region : cut.pieces) {
+        pieces.push_back(workingImage(region));
+    }
+    return pieces;
+}
+
+} // namespace veltrana
