@@ -1,0 +1,174 @@
+#include "sound/join_search.h"
+
+#include "geometry/trace.h"
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+namespace veltrana {
+namespace {
+
+TEST(CrossCorrelate, ValuesAndCountSlot) {
+    const std::vector<float> p{1, 2, 3};
+    const std::vector<float> q{4, 5, 6};
+    EXPECT_EQ(crossCorrelate(p, q), (std::vector<float>{5, 12, 23, 32, 17, 6}));
+    // the shorter input is padded with zeros
+    EXPECT_EQ(crossCorrelate(std::vector<float>{1, 2}, std::vector<float>{1}),
+              (std::vector<float>{3, 2, 1, 0}));
+    EXPECT_TRUE(crossCorrelate(std::vector<float>{}, std::vector<float>{}).empty());
+}
+
+TEST(CrossCorrelate, SumsEachShiftInOrderOfK) {
+    // 1e8 + 1 is 1e8 in single precision: added in k order the 1 is lost
+    const std::vector<float> p{1e8f, 1.0f, -1e8f};
+    const std::vector<float> q{1.0f, 1.0f, 1.0f};
+    EXPECT_EQ(crossCorrelate(p, q)[3], 0.0f);
+}
+
+TEST(CrossCorrelate, PrintsWhichInputIsLonger) {
+    setTraceEnabled(true);
+    testing::internal::CaptureStdout();
+    crossCorrelate(std::vector<float>{1, 2}, std::vector<float>{1});
+    crossCorrelate(std::vector<float>{1}, std::vector<float>{1, 2});
+    crossCorrelate(std::vector<float>{1}, std::vector<float>{2});
+    std::fflush(stdout);
+    const std::string out = testing::internal::GetCapturedStdout();
+    setTraceEnabled(false);
+    EXPECT_EQ(out, "1 \n2 \n\n3");
+}
+
+// A pair of frames cut from one random signal: the current frame starts
+// `join` samples into the previous one.
+struct FramePair {
+    std::vector<float> previous;
+    std::vector<float> current;
+    JoinState state;
+};
+
+FramePair framesFromSignal(int previousLength, int currentLength, int join, unsigned variant = 1) {
+    std::mt19937 random(variant);
+    std::vector<float> signal(static_cast<std::size_t>(join + currentLength + previousLength));
+    float smooth = 0.0f;
+    for (float& s : signal) {
+        smooth = 0.7f * smooth + static_cast<float>(random() % 1000) / 10.0f;
+        s = smooth;
+    }
+    FramePair pair;
+    pair.previous.assign(signal.begin(), signal.begin() + previousLength);
+    pair.current.assign(signal.begin() + join, signal.begin() + join + currentLength);
+    pair.state.previousLength = previousLength;
+    pair.state.currentLength = currentLength;
+    return pair;
+}
+
+class KnownShift : public testing::TestWithParam<std::tuple<int, int, int>> {};
+
+TEST_P(KnownShift, BothSearchesFindTheJoin) {
+    const auto [lp, lc, join] = GetParam();
+    const FramePair f = framesFromSignal(lp, lc, join);
+    // profiles and samples from the same film: the coarse search hits exactly,
+    // so the fine one makes no correction
+    const JoinSearchResult r =
+        findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
+                         SoundtrackType::VariableArea35, false, {});
+    EXPECT_EQ(r.position, join);
+    EXPECT_EQ(findJoinPositionFromSamples(f.state, f.current, f.previous,
+                                          SoundtrackType::VariableArea35, false),
+              join);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shifts, KnownShift,
+                         testing::Values(std::tuple{1000, 1000, 700}, std::tuple{1000, 1000, 530},
+                                         std::tuple{1250, 1240, 907}, std::tuple{500, 520, 400}));
+
+TEST(JoinSearch, NoJoinBelowTheGuardLessTheFineWindow) {
+    // the true join lies at 30 % of the frame, below both guards
+    const FramePair f = framesFromSignal(1000, 1000, 300);
+    const int w = 24;
+    const JoinSearchResult r =
+        findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
+                         SoundtrackType::VariableArea35, false, {});
+    EXPECT_GE(r.position, 520 - (w - 1));
+    EXPECT_GE(findJoinPositionFromSamples(f.state, f.current, f.previous,
+                                          SoundtrackType::VariableArea35, false),
+              480 - (w - 1));
+    // a 16 mm long strip guards 82 %
+    EXPECT_GE(findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
+                               SoundtrackType::VariableArea16, true, {})
+                  .position,
+              820 - 11);
+}
+
+class OddLengths : public testing::TestWithParam<std::tuple<int, int>> {};
+
+TEST_P(OddLengths, PositionStaysInsideThePreviousFrame) {
+    // windows past the previous frame, a current frame shorter than the guard,
+    // a fine window of length 0: nothing is read outside, the join is clamped
+    const auto [lp, lc] = GetParam();
+    const FramePair f = framesFromSignal(lp, lc, lp / 2, 7);
+    for (auto type : {SoundtrackType::VariableArea35, SoundtrackType::VariableArea16}) {
+        for (bool strip : {false, true}) {
+            const int a = findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
+                                           type, strip, {})
+                              .position;
+            const int b = findJoinPositionFromSamples(f.state, f.current, f.previous, type, strip);
+            EXPECT_GE(a, 0);
+            EXPECT_LE(a, lp);
+            EXPECT_GE(b, 0);
+            EXPECT_LE(b, lp);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, OddLengths,
+                         testing::Values(std::tuple{1000, 100}, std::tuple{1000, 30},
+                                         std::tuple{15, 15}, std::tuple{20, 400}, std::tuple{1, 1},
+                                         std::tuple{2, 900}, std::tuple{300, 1000}));
+
+TEST(JoinSearch, FlatFramesStillGiveAPositionInRange) {
+    std::vector<float> flat(600, 42.0f);
+    JoinState state;
+    state.previousLength = 600;
+    state.currentLength = 600;
+    const int a =
+        findJoinPosition(state, flat, flat, flat, flat, SoundtrackType::VariableArea35, false, {})
+            .position;
+    EXPECT_GE(a, 0);
+    EXPECT_LE(a, 600);
+}
+
+TEST(JoinDiagnostics, WritesTheSamplesAndTheFineCorrelation) {
+    test::TempDir dir;
+    FramePair f = framesFromSignal(1000, 1000, 700);
+    f.previous[0] = 1.0f / 3.0f;
+    const JoinSearchResult r =
+        findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
+                         SoundtrackType::VariableArea35, false, dir.path());
+    EXPECT_TRUE(r.diagnosticsWritten);
+    const std::string v = test::readFileText(dir / "v.txt");
+    EXPECT_EQ(v.rfind("0.333333 ", 0), 0u) << v.substr(0, 40);
+    EXPECT_EQ(v.find('\n'), std::string::npos);
+    EXPECT_EQ(std::count(v.begin(), v.end(), ' '), 1000);
+    EXPECT_EQ(std::count(test::readFileText(dir / "z.txt").begin(),
+                         test::readFileText(dir / "z.txt").end(), ' '),
+              1000);
+    // w = 24: the count slot and the values up to index 2w - 2
+    const std::string rText = test::readFileText(dir / "r.txt");
+    EXPECT_EQ(rText.rfind("47 ", 0), 0u);
+    EXPECT_EQ(std::count(rText.begin(), rText.end(), ' '), 47);
+}
+
+TEST(JoinDiagnostics, AnUnwritableDirectoryDoesNotChangeTheJoin) {
+    const FramePair f = framesFromSignal(1000, 1000, 700);
+    const JoinSearchResult r =
+        findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
+                         SoundtrackType::VariableArea35, false, "/nonexistent/veltrana/frames");
+    EXPECT_FALSE(r.diagnosticsWritten);
+    EXPECT_EQ(r.position, 700);
+}
+
+} // namespace
+} // namespace veltrana
