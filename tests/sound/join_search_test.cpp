@@ -152,9 +152,8 @@ TEST(JoinDiagnostics, WritesTheSamplesAndTheFineCorrelation) {
     EXPECT_EQ(v.rfind("0.333333 ", 0), 0u) << v.substr(0, 40);
     EXPECT_EQ(v.find('\n'), std::string::npos);
     EXPECT_EQ(std::count(v.begin(), v.end(), ' '), 1000);
-    EXPECT_EQ(std::count(test::readFileText(dir / "z.txt").begin(),
-                         test::readFileText(dir / "z.txt").end(), ' '),
-              1000);
+    const std::string z = test::readFileText(dir / "z.txt");
+    EXPECT_EQ(std::count(z.begin(), z.end(), ' '), 1000);
     // w = 24: the count slot and the values up to index 2w - 2
     const std::string rText = test::readFileText(dir / "r.txt");
     EXPECT_EQ(rText.rfind("47 ", 0), 0u);
