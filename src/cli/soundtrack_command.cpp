@@ -1,10 +1,144 @@
 #include "cli/command.h"
+#include "cli/options.h"
+#include "cli/terminal_observer.h"
+#include "job/frame_sequence.h"
+#include "job/soundtrack_job.h"
+
+#include <chrono>
+#include <memory>
+#include <ostream>
+#include <thread>
 
 namespace veltrana::cli {
 
-// Not available yet: adds nothing.
-Command addSoundtrackCommand(CLI::App&) {
-    return {};
+namespace {
+
+struct SoundtrackOptions {
+    JobOptions job;
+    int fps = 25;
+    std::string rotation = "up";
+    std::string channel = "R";
+    bool noDc = false;
+    bool noCrossfade = false;
+    bool cutByAnalysis = false;
+};
+
+// Copies Ctrl-C into the job's stop flag while the job runs.
+class InterruptWatch {
+public:
+    InterruptWatch(const std::atomic<bool>* interrupt, std::atomic<bool>& stop) {
+        if (interrupt == nullptr) {
+            return;
+        }
+        watcher = std::thread([this, interrupt, &stop] {
+            while (!done.load()) {
+                if (interrupt->load()) {
+                    stop.store(true);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+    ~InterruptWatch() {
+        done.store(true);
+        if (watcher.joinable()) {
+            watcher.join();
+        }
+    }
+    InterruptWatch(const InterruptWatch&) = delete;
+    InterruptWatch& operator=(const InterruptWatch&) = delete;
+
+private:
+    std::atomic<bool> done{false};
+    std::thread watcher;
+};
+
+int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
+    SoundtrackJob job;
+    job.inputPath = o.job.frames;
+    job.outputPath = o.job.output;
+    job.startFrame = o.job.first;
+    if (o.job.last > 0) {
+        job.stopFrame = o.job.last;
+    } else {
+        // default: the last scan of the directory
+        const FrameSequence sequence = listFrameSequence(o.job.frames);
+        job.stopFrame = std::max(static_cast<int>(sequence.frames.size()), 1);
+    }
+    job.soundtrackType = filmType(o.job.film);
+    if (!o.job.dpi.empty()) {
+        const ScanResolution manual = *parseDpi(o.job.dpi);
+        job.manualResolution = true;
+        job.resolutionX = manual.dpiX;
+        job.resolutionY = manual.dpiY;
+    }
+    job.filmSpeed = o.fps;
+    job.colorElement = colorElementFromName(o.channel.front()).value_or(ColorElement::R);
+    job.longStrip = o.job.longStrip;
+    job.crossfade = !o.noCrossfade;
+    job.removeDc = !o.noDc;
+    job.inverse = o.job.inverse;
+    job.cutByAnalysis = o.cutByAnalysis;
+    job.rotationUp = o.rotation == "up";
+
+    TerminalObserver observer(io.err, o.job.quiet, io.errIsTerminal);
+    job.observer = &observer;
+    SoundtrackResult result;
+    {
+        const ScopedTrace trace(o.job.trace);
+        const InterruptWatch watch(io.interrupt, job.stopRequested);
+        result = runSoundtrackJob(job);
+    }
+    observer.finish();
+
+    if (!result.wavPath.empty() && !o.job.quiet) {
+        io.out << "Sound: " << result.wavPath.string() << " (" << result.sampleCount
+               << " samples, 8-bit mono at " << result.sampleRate << " Hz)\n";
+    }
+    if (!result.lengthsPath.empty() && !o.job.quiet) {
+        io.out << "Join positions: " << result.lengthsPath.string() << "\n";
+    }
+    if (result.succeeded()) {
+        return kExitOk;
+    }
+    // the log lines have said it already, except the detail of an unreadable scan
+    if (o.job.quiet || result.end == SoundtrackEnd::UnreadableFrame) {
+        io.err << "veltrana: " << result.message << "\n";
+    }
+    return kExitFailed;
+}
+
+} // namespace
+
+Command addSoundtrackCommand(CLI::App& app) {
+    auto options = std::make_shared<SoundtrackOptions>();
+    CLI::App* command = app.add_subcommand(
+        "soundtrack", "Make soundtrack: read the optical soundtrack of a range of frame scans "
+                      "into an 8-bit mono WAV file, with leng.txt (the join positions) beside "
+                      "the scans");
+    addJobOptions(*command, options->job, "The WAV file to write");
+    command->add_option("--fps", options->fps, "Film speed in frames per second: 24 or 25")
+        ->capture_default_str()
+        ->check(CLI::IsMember({24, 25}));
+    command
+        ->add_option("--rotation", options->rotation,
+                     "Frame rotation: up (soundtrack band along the top edge of the scan) or "
+                     "down (along the bottom edge)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"up", "down"}));
+    command
+        ->add_option("--channel", options->channel,
+                     "Image colour element read as sound: B, G, R or Y (luminance)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"B", "G", "R", "Y"}));
+    command->add_flag("--no-dc", options->noDc,
+                      "Keep each frame's mean level (default: removed, -DC)");
+    command->add_flag("--no-crossfade", options->noCrossfade,
+                      "Join frames without a crossfade (default: crossfade)");
+    command->add_flag("--cut-by-analysis", options->cutByAnalysis,
+                      "Cut the band from the strongest brightening at the frame's border and "
+                      "match frames on their samples (default: off)");
+    return {command, [options](CommandIo& io) { return runSoundtrack(*options, io); }};
 }
 
 } // namespace veltrana::cli

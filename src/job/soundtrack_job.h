@@ -7,8 +7,11 @@
 #include "sound/strip.h"
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
+#include <vector>
 
 namespace veltrana {
 
@@ -51,12 +54,30 @@ enum class SoundtrackEnd {
 
 struct SoundtrackResult {
     SoundtrackEnd end = SoundtrackEnd::Finished;
-    std::string message; // for every end but Finished: what the log box says
+    std::string message; // for every end but Finished: what went wrong
+    // what was written, when it was
+    std::filesystem::path wavPath;
+    std::filesystem::path lengthsPath;
+    std::uint32_t sampleRate = 0;
+    std::size_t sampleCount = 0;
     bool succeeded() const { return end == SoundtrackEnd::Finished; }
 };
 
 // Runs the whole job on the calling thread.
 SoundtrackResult runSoundtrackJob(SoundtrackJob& job);
+
+// One sample as a WAV byte: truncated toward zero, the low eight bits kept
+// (127.9 -> 127, -0.5 -> 0, -1 -> 255, 300 -> 44).
+std::uint8_t sampleToByte(float sample);
+
+// The output stream as WAV bytes. Each value is first saturated to the range
+// that maps onto the bytes without wrapping: -256..-1 for samples centred on
+// -128 (removeDc), 0..255 otherwise. A sample far above its frame's mean thus
+// stays at full scale instead of wrapping round into a click.
+std::vector<std::uint8_t> soundtrackBytes(std::span<const float> stream, bool removeDc);
+
+// The text of "leng.txt": every join position followed by one blank.
+std::string joinPositionsText(std::span<const int> joinPositions);
 
 // The worker thread's procedure: runSoundtrackJob, with the exit code 0, or
 // -1 when a frame could not be loaded.
