@@ -1,0 +1,61 @@
+#include "job/frame_sequence.h"
+
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace veltrana {
+namespace {
+
+void touch(const std::filesystem::path& p) {
+    std::ofstream(p) << "x";
+}
+
+TEST(NaturalOrder, NumbersCompareByValue) {
+    EXPECT_TRUE(naturalLess("frame2.tif", "frame10.tif"));
+    EXPECT_FALSE(naturalLess("frame10.tif", "frame2.tif"));
+    EXPECT_TRUE(naturalLess("frame_0009.tif", "frame_0010.tif"));
+    EXPECT_TRUE(naturalLess("a9.tif", "b1.tif"));
+    EXPECT_TRUE(naturalLess("scan1.tif", "scan1a.tif"));
+    EXPECT_FALSE(naturalLess("same.tif", "same.tif"));
+    // equal values with different zeros still order one way only
+    EXPECT_NE(naturalLess("f01.tif", "f1.tif"), naturalLess("f1.tif", "f01.tif"));
+}
+
+TEST(FrameSequence, ListsTifAndTiffInNaturalOrderFromTheDirectoryOrAFileInIt) {
+    test::TempDir dir;
+    for (const char* name : {"frame10.tif", "frame2.TIFF", "frame1.Tif", "notes.txt",
+                             "frame3.tif.bak", "frame11.png"}) {
+        touch(dir / name);
+    }
+    std::filesystem::create_directory(dir / "sub.tif");
+    for (const auto& input : {dir.path(), dir / "frame10.tif"}) {
+        const FrameSequence s = listFrameSequence(input);
+        ASSERT_TRUE(s.ok()) << s.error;
+        ASSERT_EQ(s.frames.size(), 3u);
+        EXPECT_EQ(s.frames[0].filename(), "frame1.Tif");
+        EXPECT_EQ(s.frames[1].filename(), "frame2.TIFF");
+        EXPECT_EQ(s.frames[2].filename(), "frame10.tif");
+        EXPECT_EQ(s.directory, dir.path());
+    }
+}
+
+TEST(FrameSequence, RangeChecksNameTheCount) {
+    test::TempDir dir;
+    for (int i = 1; i <= 3; ++i) {
+        touch(dir / ("f" + std::to_string(i) + ".tif"));
+    }
+    const FrameSequence s = listFrameSequence(dir.path());
+    EXPECT_EQ(checkFrameRange(s, 1, 3), "");
+    EXPECT_EQ(checkFrameRange(s, 3, 3), "");
+    const std::string past = checkFrameRange(s, 2, 4);
+    EXPECT_NE(past.find("found 3 scans"), std::string::npos) << past;
+    EXPECT_NE(checkFrameRange(s, 0, 2), "");
+    EXPECT_NE(checkFrameRange(s, 3, 2), "");
+    EXPECT_FALSE(listFrameSequence(dir / "missing" / "f.tif").ok());
+}
+
+} // namespace
+} // namespace veltrana

@@ -1,0 +1,46 @@
+#pragma once
+// A JobObserver that remembers what a job showed.
+
+#include "job/observer.h"
+
+#include <string>
+#include <vector>
+
+namespace veltrana::test {
+
+class RecordingObserver : public JobObserver {
+public:
+    void setLogText(const std::string& text) override {
+        logText = text;
+        calls.push_back("log");
+    }
+    void setProgressRange(int maximum) override {
+        progressMaximum = maximum;
+        calls.push_back("range " + std::to_string(maximum));
+    }
+    void setProgressStep(int step) override { calls.push_back("step " + std::to_string(step)); }
+    void stepProgress() override {
+        ++steps;
+        calls.push_back("stepit");
+    }
+    void setProgressPosition(int position) override {
+        calls.push_back("pos " + std::to_string(position));
+    }
+    void enableStart(bool enabled) override {
+        startEnabled = enabled;
+        calls.push_back(enabled ? "start on" : "start off");
+    }
+    void enableStop(bool enabled) override {
+        stopEnabled = enabled;
+        calls.push_back(enabled ? "stop on" : "stop off");
+    }
+
+    std::string logText;
+    int progressMaximum = -1;
+    int steps = 0;
+    bool startEnabled = true;
+    bool stopEnabled = false;
+    std::vector<std::string> calls;
+};
+
+} // namespace veltrana::test
