@@ -10,6 +10,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <utility>
@@ -19,6 +20,8 @@ namespace veltrana {
 namespace {
 
 constexpr double kNominalFramePitch16Cm = 0.762;
+// a progress bar's range is sixteen bits wide
+constexpr int kProgressMaximum = 65535;
 
 template <typename... Args> std::string formatLine(const char* format, Args... args) {
     char line[256];
@@ -55,7 +58,8 @@ private:
         movie.discard();
         observer.setProgressPosition(0);
         log.replaceWith(logText);
-        return {how, std::move(message), 0};
+        observer.enableStart(true);
+        return {how, std::move(message), 0, {}};
     }
     FilmResult end(FilmEnd how, const std::string& message) { return end(how, message, message); }
 
@@ -69,6 +73,7 @@ private:
 };
 
 FilmResult FilmRun::steps() {
+    observer.enableStart(false);
     const SoundtrackType type = job.soundtrackType;
     const bool sixteen = type == SoundtrackType::VariableArea16;
 
@@ -91,7 +96,7 @@ FilmResult FilmRun::steps() {
     // 16 mm counts four units per scan, a long strip's four movie frames
     const int scans = job.stopFrame - job.startFrame + 1;
     const int unitsPerScan = sixteen ? 4 : 1;
-    observer.setProgressRange(unitsPerScan * scans);
+    observer.setProgressRange(std::min(unitsPerScan * scans, kProgressMaximum));
     observer.setProgressStep(1);
 
     if (std::string wrong = movie.open(job.outputPath); !wrong.empty()) {
@@ -108,7 +113,8 @@ FilmResult FilmRun::steps() {
 
         const LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)]);
         if (!scan.ok()) {
-            return end(FilmEnd::UnreadableFrame, "No tif file !!!", scan.error);
+            return end(FilmEnd::UnreadableFrame, "No tif file !!!",
+                       "No tif file !!! (" + scan.error + ")");
         }
         const cv::Mat working =
             filmWorkingImage(frameCorrection(scan.image, type, job.longStrip), type, job.inverse);
@@ -140,7 +146,8 @@ FilmResult FilmRun::steps() {
     }
     observer.setProgressPosition(0);
     log.addLine("Pictures were cut succesfully!");
-    return {FilmEnd::Finished, {}, frames};
+    observer.enableStart(true);
+    return {FilmEnd::Finished, {}, frames, job.outputPath};
 }
 
 } // namespace

@@ -40,8 +40,9 @@ enum class FilmEnd {
 
 struct FilmResult {
     FilmEnd end = FilmEnd::Finished;
-    std::string message;
-    int movieFrames = 0; // frames written to the movie
+    std::string message;             // for every end but Finished: what went wrong
+    int movieFrames = 0;             // frames written to the movie
+    std::filesystem::path moviePath; // the movie, when it was written
     bool succeeded() const { return end == FilmEnd::Finished; }
 };
 

@@ -1,11 +1,12 @@
 #include "film/movie_file.h"
 
+#include "job/safe_file.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <system_error>
 
 namespace veltrana {
@@ -51,27 +52,20 @@ std::string MovieFile::open(const std::filesystem::path& movie) {
     }
     const fs::path folder = movie.has_parent_path() ? movie.parent_path() : fs::path(".");
     if (!fs::is_directory(folder, ec)) {
-        return cannotCreate(movie, "the folder " + folder.string() + " does not exist");
+        return cannotCreate(movie, folder.string() + " is not an existing folder");
     }
 
-    // Claim a fresh name beside the target; creating it ourselves also tells
-    // why the folder cannot be written, which the writer would not.
-    std::random_device random;
-    for (int attempt = 0; attempt < 20 && temporary.empty(); ++attempt) {
-        const fs::path candidate = folder / ("." + movie.filename().string() + "." +
-                                             std::to_string(random() % 1000000000u) + ".avi");
-        errno = 0;
-        std::FILE* claim = std::fopen(candidate.c_str(), "wx");
-        if (claim != nullptr) {
-            std::fclose(claim);
-            temporary = candidate;
-        } else if (errno != EEXIST) {
-            return cannotCreate(movie, std::strerror(errno));
-        }
+    // Creating the file ourselves first tells why the folder cannot be
+    // written, which the video writer would not.
+    temporary = temporaryPathFor(movie, ".avi");
+    errno = 0;
+    std::FILE* claim = std::fopen(temporary.c_str(), "wb");
+    if (claim == nullptr) {
+        const std::string why = std::strerror(errno);
+        temporary.clear();
+        return cannotCreate(movie, why);
     }
-    if (temporary.empty()) {
-        return cannotCreate(movie, "no free temporary name in " + folder.string());
-    }
+    std::fclose(claim);
 
     bool opened = false;
     try {
@@ -118,12 +112,11 @@ std::string MovieFile::commit() {
         discard();
         return "Cannot write the movie " + target.string() + ": the video writer failed";
     }
-    fs::rename(temporary, target, ec);
-    if (ec) {
-        discard();
-        return "Cannot write the movie " + target.string() + ": " + ec.message();
-    }
+    const std::string why = commitTemporary(temporary, target);
     temporary.clear();
+    if (!why.empty()) {
+        return "Cannot write the movie " + target.string() + ": " + why;
+    }
     return {};
 }
 
@@ -133,8 +126,7 @@ void MovieFile::discard() {
     } catch (const cv::Exception&) {
     }
     if (!temporary.empty()) {
-        std::error_code ec;
-        std::filesystem::remove(temporary, ec);
+        discardTemporary(temporary);
         temporary.clear();
     }
     writeFailed = false;
