@@ -1,10 +1,84 @@
 #include "cli/command.h"
+#include "cli/options.h"
+#include "cli/terminal_observer.h"
+#include "film/film_job.h"
+#include "job/frame_sequence.h"
+
+#include <algorithm>
+#include <memory>
+#include <ostream>
 
 namespace veltrana::cli {
 
-// Not available yet: adds nothing.
-Command addFilmCommand(CLI::App&) {
-    return {};
+namespace {
+
+struct FilmOptions {
+    JobOptions job;
+    bool cutSoundtrack = false;
+};
+
+int runFilm(const FilmOptions& o, CommandIo& io) {
+    FilmJob job;
+    job.soundtrackType = filmType(o.job.film);
+    job.longStrip = o.job.longStrip;
+    job.inverse = o.job.inverse;
+    job.cutSoundtrack = o.cutSoundtrack;
+    job.startFrame = o.job.first;
+    if (o.job.last > 0) {
+        job.stopFrame = o.job.last;
+    } else {
+        // default: the last scan of the directory
+        const FrameSequence sequence = listFrameSequence(o.job.frames);
+        job.stopFrame = std::max(static_cast<int>(sequence.frames.size()), 1);
+    }
+    if (!o.job.dpi.empty()) {
+        const ScanResolution manual = *parseDpi(o.job.dpi);
+        job.manualResolution = true;
+        job.resolutionX = manual.dpiX;
+        job.resolutionY = manual.dpiY;
+    }
+    job.inputPath = o.job.frames;
+    job.outputPath = o.job.output;
+    // Ctrl-C ends the run before the next scan; nothing is written then
+    job.cancel = io.interrupt;
+
+    TerminalObserver observer(io.err, o.job.quiet, io.errIsTerminal);
+    job.observer = &observer;
+    FilmResult result;
+    {
+        const ScopedTrace trace(o.job.trace);
+        result = makeFilm(job);
+    }
+    observer.finish();
+
+    if (result.succeeded()) {
+        if (!o.job.quiet) {
+            io.out << "Movie: " << result.moviePath.string() << " (" << result.movieFrames
+                   << " frames, 640 x 480 DIVX at 24 fps)\n";
+        }
+        return kExitOk;
+    }
+    // the log lines have said it already, except the detail of an unreadable scan
+    if (o.job.quiet || result.end == FilmEnd::UnreadableFrame) {
+        io.err << "veltrana: " << result.message << "\n";
+    }
+    return kExitFailed;
+}
+
+} // namespace
+
+Command addFilmCommand(CLI::App& app) {
+    auto options = std::make_shared<FilmOptions>();
+    CLI::App* command = app.add_subcommand(
+        "film", "Make film: cut one frame from each scan of a range (four from a 16 mm long "
+                "strip) and write them as a 640 x 480 DIVX AVI movie at 24 fps");
+    addJobOptions(*command, options->job,
+                  "The movie to write: AVI data, whatever the extension (written to a "
+                  "temporary file beside it and renamed when complete)");
+    command->add_flag("--cut-soundtrack", options->cutSoundtrack,
+                      "Cut only the picture, without the soundtrack band (default: off, the "
+                      "whole width of the film)");
+    return {command, [options](CommandIo& io) { return runFilm(*options, io); }};
 }
 
 } // namespace veltrana::cli
