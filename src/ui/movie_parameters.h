@@ -1,0 +1,48 @@
+#pragma once
+// The Movie Parameters dialog: options of the make-film job.
+
+#include <QDialog>
+#include <QString>
+
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+
+namespace veltrana::ui {
+
+// What the dialog keeps between openings; the defaults are the program's.
+// Only cutSoundtrack reaches the make-film job: the movie is always 640 x 480
+// at a fixed codec, so the size and the compression are kept and shown but
+// have no effect.
+struct MovieParameterValues {
+    QString newSizeText = QStringLiteral("100"); // percent, digits only
+    int compressionIndex = 0;                    // "none"
+    int cutSoundtrack = 0;
+};
+
+// Each opening shows the stored values; "OK" and Enter store all of them,
+// while "Cancel", Escape and the close box store nothing.
+class MovieParameters : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit MovieParameters(QWidget* parent = nullptr);
+
+    const MovieParameterValues& values() const { return stored; }
+    void setValues(const MovieParameterValues& values) { stored = values; }
+
+    // Opening (show or exec) first puts the stored values into the controls.
+    void setVisible(bool visible) override;
+
+private:
+    void DoDataExchange();
+    void OnOkButton();
+
+    MovieParameterValues stored;
+
+    QLineEdit* newSizeEdit;
+    QComboBox* compressionList;
+    QCheckBox* cutSoundtrackBox;
+};
+
+} // namespace veltrana::ui

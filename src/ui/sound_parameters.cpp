@@ -1,0 +1,113 @@
+#include "ui/sound_parameters.h"
+
+#include "ui/dialog_keys.h"
+#include "ui/dialog_units.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace veltrana::ui {
+
+SoundParameters::SoundParameters(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("soundParameters"));
+    setWindowTitle(QStringLiteral("Sound Parameters"));
+    // a caption bar without a system menu or close box
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+
+    // "Sound Image Parameters": what is read off the strip, and how
+    auto* imageGroup = new QGroupBox(QStringLiteral("Sound Image Parameters"), this);
+    auto* colorElementLabel = new QLabel(QStringLiteral("Image color element"), imageGroup);
+    colorElementList = new QComboBox(imageGroup);
+    colorElementList->setObjectName(QStringLiteral("colorElementList"));
+    colorElementList->addItems(
+        {QStringLiteral("B"), QStringLiteral("G"), QStringLiteral("R"), QStringLiteral("Y")});
+    setMinimumDialogUnits(*colorElementList, 48, 12);
+    inverseBox = new QCheckBox(QStringLiteral("Inverse"), imageGroup);
+    inverseBox->setObjectName(QStringLiteral("inverseBox"));
+    cutByAnalysisBox = new QCheckBox(QStringLiteral("Cut by soundtrack analize"), imageGroup);
+    cutByAnalysisBox->setObjectName(QStringLiteral("cutByAnalysisBox"));
+    auto* imageLayout = new QGridLayout(imageGroup);
+    auto* colorRow = new QHBoxLayout;
+    colorRow->addWidget(colorElementLabel);
+    colorRow->addWidget(colorElementList);
+    colorRow->addStretch(1);
+    imageLayout->addLayout(colorRow, 0, 0, 1, 2);
+    imageLayout->addWidget(inverseBox, 1, 0);
+    imageLayout->addWidget(cutByAnalysisBox, 1, 1);
+
+    // "Sound Correciton": "-DC" above "Crossfade"
+    auto* correctionGroup = new QGroupBox(QStringLiteral("Sound Correciton"), this);
+    removeDcBox = new QCheckBox(QStringLiteral("-DC"), correctionGroup);
+    removeDcBox->setObjectName(QStringLiteral("removeDcBox"));
+    crossfadeBox = new QCheckBox(QStringLiteral("Crossfade"), correctionGroup);
+    crossfadeBox->setObjectName(QStringLiteral("crossfadeBox"));
+    auto* correctionLayout = new QVBoxLayout(correctionGroup);
+    correctionLayout->addWidget(removeDcBox);
+    correctionLayout->addWidget(crossfadeBox);
+
+    // "Ok" and "Cancel"; neither is a default button, so Enter elsewhere is
+    // not "Ok"
+    auto* okButton = new QPushButton(QStringLiteral("Ok"), this);
+    okButton->setObjectName(QStringLiteral("okButton"));
+    auto* cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    for (QPushButton* button : {okButton, cancelButton}) {
+        button->setAutoDefault(false);
+        setMinimumDialogUnits(*button, 50, 14);
+    }
+    auto* buttonLayout = new QHBoxLayout;
+    buttonLayout->addStretch(2);
+    buttonLayout->addWidget(okButton);
+    buttonLayout->addStretch(3);
+    buttonLayout->addWidget(cancelButton);
+    buttonLayout->addStretch(3);
+
+    auto* layout = new QGridLayout(this);
+    layout->addWidget(imageGroup, 0, 0);
+    layout->addWidget(correctionGroup, 0, 1);
+    layout->addLayout(buttonLayout, 1, 0, 1, 2);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(okButton, &QPushButton::clicked, this, &SoundParameters::OnOkButton);
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void SoundParameters::setVisible(bool visible) {
+    if (visible && !isVisible()) {
+        DoDataExchange();
+    }
+    QDialog::setVisible(visible);
+}
+
+void SoundParameters::keyPressEvent(QKeyEvent* event) {
+    if (!handleEnterWithoutDefaultButton(*this, *event)) {
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void SoundParameters::DoDataExchange() {
+    colorElementList->setCurrentIndex(stored.colorElementIndex);
+    removeDcBox->setChecked(stored.removeDc != 0);
+    cutByAnalysisBox->setChecked(stored.cutByAnalysis);
+    inverseBox->setChecked(stored.inverse != 0);
+    crossfadeBox->setChecked(stored.crossfade != 0);
+    colorElementList->setFocus();
+}
+
+void SoundParameters::OnOkButton() {
+    stored.colorElementIndex = colorElementList->currentIndex();
+    stored.removeDc = removeDcBox->isChecked() ? 1 : 0;
+    stored.crossfade = crossfadeBox->isChecked() ? 1 : 0;
+    stored.inverse = inverseBox->isChecked() ? 1 : 0;
+    stored.cutByAnalysis = cutByAnalysisBox->isChecked();
+    accept();
+}
+
+} // namespace veltrana::ui

@@ -1,0 +1,607 @@
+#include "ui/veltrana_mfc_dlg.h"
+
+#include "ui/artwork.h"
+#include "ui/dialog_units.h"
+#include "ui/digit_edit.h"
+#include "ui/film_parameters.h"
+#include "ui/info_close.h"
+#include "ui/movie_parameters.h"
+#include "ui/sound_parameters.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QEvent>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QThread>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <memory>
+#include <utility>
+
+namespace veltrana::ui {
+namespace {
+
+constexpr int kFrameNumberDigits = 2;
+
+// Messages of the Start checks.
+const char* const kStartFrameZero = "Start frame can't have 0 value";
+const char* const kStopBeforeStart = "Stop frame can't have lower value than start frame";
+const char* const kNoInput = "Input directory has no tif files!!!";
+
+QString homeFolder() {
+    return QDir::homePath();
+}
+
+// Where the output goes when none has been chosen.
+QString defaultOutputPath() {
+    return QDir(homeFolder()).filePath(QStringLiteral("sound.wav"));
+}
+
+std::filesystem::path toPath(const QString& path) {
+    return std::filesystem::path(QFile::encodeName(path).toStdString());
+}
+
+// The suffix of a filter such as "Avi Files (*.avi)": "avi".
+QString filterSuffix(const QString& filter) {
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.(\\w+)"));
+    const QRegularExpressionMatch match = pattern.match(filter);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+std::optional<QString> showFileDialog(QWidget* parent, const FileDialogRequest& request) {
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    // a typed name of a file that does not exist is taken, and an existing
+    // output is overwritten without a question
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    dialog.setNameFilters(request.nameFilters);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    // a name typed without a suffix gets the one of the chosen file type
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog](const QString& filter) {
+                         const QString suffix = filterSuffix(filter);
+                         if (!suffix.isEmpty()) {
+                             dialog.setDefaultSuffix(suffix);
+                         }
+                     });
+    const QFileInfo initial(request.initialPath);
+    dialog.setDirectory(initial.isDir() ? initial.absoluteFilePath() : initial.absolutePath());
+    if (!request.defaultFileName.isEmpty()) {
+        dialog.selectFile(request.defaultFileName);
+    }
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return std::nullopt;
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+void showMessageBox(QWidget* parent, const QString& text) {
+    QMessageBox::information(parent, QApplication::applicationName(), text);
+}
+
+// While alive, the application takes no user input: no clicks, keys, wheel,
+// shortcuts or window closes reach any window, but everything still repaints.
+// The pointer shows that the program is busy.
+class InputBlocker : public QObject {
+public:
+    InputBlocker() {
+        qApp->installEventFilter(this);
+        QApplication::setOverrideCursor(Qt::BusyCursor);
+    }
+    ~InputBlocker() override {
+        QApplication::restoreOverrideCursor();
+        qApp->removeEventFilter(this);
+    }
+    InputBlocker(const InputBlocker&) = delete;
+    InputBlocker& operator=(const InputBlocker&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::NonClientAreaMouseButtonPress:
+        case QEvent::NonClientAreaMouseButtonRelease:
+        case QEvent::NonClientAreaMouseButtonDblClick:
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+        case QEvent::Wheel:
+        case QEvent::ContextMenu:
+        case QEvent::TouchBegin:
+        case QEvent::TouchUpdate:
+        case QEvent::TouchEnd:
+        case QEvent::TabletPress:
+        case QEvent::TabletRelease:
+        case QEvent::DragEnter:
+        case QEvent::Drop:
+        case QEvent::Close:
+            return true;
+        default:
+            return QObject::eventFilter(watched, event);
+        }
+    }
+};
+
+} // namespace
+
+CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
+    : QDialog(parent), icon(veltranaIcon()), fileDialog(showFileDialog), messageBox(showMessageBox),
+      soundtrackRunner(SoundtrackWorker), filmRunner(makeFilm) {
+    setObjectName(QStringLiteral("veltranaMFCDlg"));
+    setWindowTitle(QStringLiteral("VeltranaMFC"));
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+
+    // menu: File, Options, Help
+    auto* menuBar = new QMenuBar(this);
+    QMenu* fileMenu = menuBar->addMenu(QStringLiteral("File"));
+    QAction* inputAction = fileMenu->addAction(QStringLiteral("Input Directory"));
+    inputAction->setObjectName(QStringLiteral("inputDirectoryAction"));
+    QAction* outputAction = fileMenu->addAction(QStringLiteral("Output Directory"));
+    outputAction->setObjectName(QStringLiteral("outputDirectoryAction"));
+    fileMenu->addSeparator();
+    QAction* closeAction = fileMenu->addAction(QStringLiteral("Close"));
+    closeAction->setObjectName(QStringLiteral("closeAction"));
+    QMenu* optionsMenu = menuBar->addMenu(QStringLiteral("Options"));
+    QAction* filmAction = optionsMenu->addAction(QStringLiteral("Film Parameters"));
+    filmAction->setObjectName(QStringLiteral("filmParametersAction"));
+    optionsMenu->addSeparator();
+    QAction* soundAction = optionsMenu->addAction(QStringLiteral("Sound Parameters"));
+    soundAction->setObjectName(QStringLiteral("soundParametersAction"));
+    QAction* movieAction = optionsMenu->addAction(QStringLiteral("Movie Parameters"));
+    movieAction->setObjectName(QStringLiteral("movieParametersAction"));
+    QMenu* helpMenu = menuBar->addMenu(QStringLiteral("Help"));
+    QAction* infoAction = helpMenu->addAction(QStringLiteral("Info"));
+    infoAction->setObjectName(QStringLiteral("infoAction"));
+
+    // the log of a running job, read-only, at most six lines
+    logBox = new QPlainTextEdit(this);
+    logBox->setObjectName(QStringLiteral("logBox"));
+    logBox->setReadOnly(true);
+    logBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    logBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // six lines, each as long as the longest a job writes, fit without
+    // wrapping at any font
+    const QFontMetrics logMetrics = logBox->fontMetrics();
+    const int margins = 2 * (logBox->frameWidth() + 4);
+    const int longestLine = logMetrics.horizontalAdvance(
+        QStringLiteral("Picture resolution (dpi) x=9999,y=9999 and color depth=8"));
+    const QSize sixLines(longestLine + margins + 4,
+                         6 * logMetrics.lineSpacing() + margins + logMetrics.descent());
+    logBox->setFixedSize(dialogUnits(*this, 225, 55).expandedTo(sixLines));
+
+    // "Frame numbers": the first and the last frame of the range
+    auto* frameGroup = new QGroupBox(QStringLiteral("Frame numbers"), this);
+    auto* startLabel = new QLabel(QStringLiteral("Start file number:"), frameGroup);
+    startEdit = new QLineEdit(frameGroup);
+    startEdit->setObjectName(QStringLiteral("startEdit"));
+    makeDigitEdit(*startEdit, kFrameNumberDigits);
+    startEdit->setFixedWidth(dialogUnits(*this, 17, 0).width() +
+                             startEdit->fontMetrics().horizontalAdvance(QStringLiteral("99")));
+    auto* stopLabel = new QLabel(QStringLiteral("Stop file number:"), frameGroup);
+    stopEdit = new QLineEdit(frameGroup);
+    stopEdit->setObjectName(QStringLiteral("stopEdit"));
+    makeDigitEdit(*stopEdit, kFrameNumberDigits);
+    stopEdit->setFixedWidth(startEdit->width());
+    auto* frameLayout = new QHBoxLayout(frameGroup);
+    frameLayout->addSpacing(dialogUnits(*this, 10, 0).width());
+    frameLayout->addWidget(startLabel);
+    frameLayout->addWidget(startEdit);
+    frameLayout->addStretch(1);
+    frameLayout->addWidget(stopLabel);
+    frameLayout->addWidget(stopEdit);
+    frameLayout->addSpacing(dialogUnits(*this, 10, 0).width());
+
+    progressBar = new QProgressBar(this);
+    progressBar->setObjectName(QStringLiteral("progressBar"));
+    progressBar->setTextVisible(false);
+    progressBar->setFixedSize(dialogUnits(*this, 103, 11));
+
+    // "Process": Start, Stop and the choice of job
+    auto* processGroup = new QGroupBox(QStringLiteral("Process"), this);
+    startButton = new QPushButton(QStringLiteral("Start"), processGroup);
+    startButton->setObjectName(QStringLiteral("startButton"));
+    startButton->setDefault(true);
+    setMinimumDialogUnits(*startButton, 50, 16);
+    stopButton = new QPushButton(QStringLiteral("Stop"), processGroup);
+    stopButton->setObjectName(QStringLiteral("stopButton"));
+    setMinimumDialogUnits(*stopButton, 50, 14);
+    soundtrackBox = new QCheckBox(QStringLiteral("make soundtrack"), processGroup);
+    soundtrackBox->setObjectName(QStringLiteral("soundtrackBox"));
+    filmBox = new QCheckBox(QStringLiteral("make film"), processGroup);
+    filmBox->setObjectName(QStringLiteral("filmBox"));
+    auto* processLayout = new QVBoxLayout(processGroup);
+    processLayout->addWidget(startButton, 0, Qt::AlignHCenter);
+    processLayout->addWidget(stopButton, 0, Qt::AlignHCenter);
+    processLayout->addStretch(1);
+    processLayout->addWidget(soundtrackBox);
+    processLayout->addWidget(filmBox);
+
+    auto* layout = new QGridLayout(this);
+    layout->setMenuBar(menuBar);
+    layout->addWidget(logBox, 0, 0);
+    layout->addWidget(frameGroup, 1, 0);
+    layout->addWidget(processGroup, 0, 1, 2, 1);
+    layout->addWidget(progressBar, 2, 0, Qt::AlignLeft);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    // the option dialogs live as long as the window and keep their values
+    filmParameters = new FilmParameters(this);
+    soundParameters = new SoundParameters(this);
+    movieParameters = new MovieParameters(this);
+
+    connect(inputAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnInputDirectory);
+    connect(outputAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnOutputDirectory);
+    connect(startButton, &QPushButton::clicked, this, &CVeltranaMFCDlg::OnStart);
+    connect(closeAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnCloseCommand);
+    connect(filmAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnFilmParameters);
+    connect(soundAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnSoundParameters);
+    connect(movieAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnMovieParameters);
+    connect(infoAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnInfo);
+    connect(stopButton, &QPushButton::clicked, this, &CVeltranaMFCDlg::OnStop);
+    connect(soundtrackBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeSoundtrack);
+    connect(filmBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeFilm);
+
+    OnInitDialog();
+}
+
+CVeltranaMFCDlg::~CVeltranaMFCDlg() {
+    endSoundtrackWorker();
+}
+
+void CVeltranaMFCDlg::setJobRunners(SoundtrackRunner soundtrack, FilmRunner film) {
+    soundtrackRunner = std::move(soundtrack);
+    filmRunner = std::move(film);
+}
+
+// The defaults of every start of the program; nothing is kept between runs.
+// The paths start at the home folder, which counts as "no file chosen".
+void CVeltranaMFCDlg::OnInitDialog() {
+    inputPath = homeFolder();
+    savedInputPath = inputPath;
+    outputPath = homeFolder();
+    savedOutputPath = outputPath;
+
+    startEdit->setText(QStringLiteral("1"));
+    stopEdit->setText(QStringLiteral("2"));
+
+    filmParameters->setValues(FilmParameterValues{});
+    soundParameters->setValues(SoundParameterValues{});
+    movieParameters->setValues(MovieParameterValues{});
+
+    soundtrackBox->setChecked(true);
+    filmBox->setChecked(false);
+
+    progressBar->setRange(0, 100);
+    progressBar->setValue(0);
+    setWindowIcon(icon);
+    startButton->setFocus();
+}
+
+// Cancel brings back the path confirmed last.
+void CVeltranaMFCDlg::OnInputDirectory() {
+    FileDialogRequest request;
+    request.save = false;
+    request.defaultSuffix = QStringLiteral("tif");
+    request.nameFilters = {QStringLiteral("Soundtrack Tif Files (*.tif)")};
+    request.initialPath = inputPath;
+    if (const std::optional<QString> chosen = fileDialog(this, request)) {
+        inputPath = *chosen;
+        savedInputPath = inputPath;
+    } else {
+        inputPath = savedInputPath;
+    }
+}
+
+void CVeltranaMFCDlg::OnOutputDirectory() {
+    FileDialogRequest request;
+    request.save = true;
+    request.defaultSuffix = QStringLiteral("wav");
+    request.defaultFileName = QStringLiteral("sound");
+    request.nameFilters = {QStringLiteral("Wav Files (*.wav)"),
+                           QStringLiteral("Avi Files (*.avi)")};
+    request.initialPath = outputPath;
+    if (const std::optional<QString> chosen = fileDialog(this, request)) {
+        outputPath = *chosen;
+        savedOutputPath = outputPath;
+    } else {
+        outputPath = savedOutputPath;
+    }
+}
+
+// Checks the frame range and the input, shows a message for each check that
+// fails, and starts the ticked job only when all passed.
+void CVeltranaMFCDlg::OnStart() {
+    // one job at a time: Start is disabled during a run, and Enter must not
+    // get around that
+    if (workerRunning || filmRunning) {
+        return;
+    }
+    const int stopFrame = digitValue(stopEdit->text());
+    const int startFrame = digitValue(startEdit->text());
+
+    bool checksPassed = true;
+    if (startFrame < 1) {
+        messageBox(this, QString::fromLatin1(kStartFrameZero));
+        checksPassed = false;
+    }
+    if (stopFrame < startFrame) {
+        messageBox(this, QString::fromLatin1(kStopBeforeStart));
+        checksPassed = false;
+    }
+    if (!QFileInfo(inputPath).isFile()) {
+        messageBox(this, QString::fromLatin1(kNoInput));
+        checksPassed = false;
+    }
+    // no output chosen: the default file, kept for later starts
+    if (outputPath.isEmpty() || QFileInfo(outputPath).isDir()) {
+        outputPath = defaultOutputPath();
+    }
+    if (!checksPassed) {
+        return;
+    }
+
+    if (soundtrackBox->isChecked()) {
+        startSoundtrackWorker(startFrame, stopFrame);
+    } else if (filmBox->isChecked()) {
+        makeFilmWithInputBlocked(startFrame, stopFrame);
+    }
+}
+
+void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
+    // a worker that has made its last call may not have been joined yet
+    if (worker.joinable()) {
+        worker.join();
+    }
+    // no second Start until this run has ended; Stop works for this run even
+    // when it was pressed while idle
+    startButton->setEnabled(false);
+    stopButton->setEnabled(true);
+
+    const FilmParameterValues& film = filmParameters->values();
+    const SoundParameterValues& sound = soundParameters->values();
+    job.observer = this;
+    job.inputPath = toPath(inputPath);
+    job.outputPath = toPath(outputPath);
+    job.startFrame = startFrame;
+    job.stopFrame = stopFrame;
+    job.soundtrackType = static_cast<SoundtrackType>(film.soundtrackTypeIndex + 1);
+    job.resolutionX = digitValue(film.resolutionXText);
+    job.resolutionY = digitValue(film.resolutionYText);
+    job.filmSpeed = film.filmSpeedIndex + 24;
+    job.colorElement = static_cast<ColorElement>(sound.colorElementIndex);
+    job.longStrip = film.longStrip != 0;
+    job.crossfade = sound.crossfade != 0;
+    job.removeDc = sound.removeDc != 0;
+    job.inverse = sound.inverse != 0;
+    job.manualResolution = film.manualResolution != 0;
+    job.cutByAnalysis = sound.cutByAnalysis;
+    job.rotationUp = film.rotationUp;
+    job.stopRequested = false;
+
+    workerRunning = true;
+    worker = std::thread([this] {
+        soundtrackRunner(&job);
+        workerRunning = false;
+        QMetaObject::invokeMethod(
+            this, [this] { reapSoundtrackWorker(); }, Qt::QueuedConnection);
+    });
+}
+
+// The film job runs on a helper thread while this thread keeps the windows
+// painted and refuses all input; Start returns when the movie is done.
+void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
+    const FilmParameterValues& film = filmParameters->values();
+    FilmJob filmJob;
+    filmJob.soundtrackType = static_cast<SoundtrackType>(film.soundtrackTypeIndex + 1);
+    filmJob.longStrip = film.longStrip != 0;
+    filmJob.inverse = soundParameters->values().inverse != 0;
+    filmJob.cutSoundtrack = movieParameters->values().cutSoundtrack != 0;
+    filmJob.startFrame = startFrame;
+    filmJob.stopFrame = stopFrame;
+    filmJob.resolutionX = digitValue(film.resolutionXText);
+    filmJob.resolutionY = digitValue(film.resolutionYText);
+    filmJob.manualResolution = film.manualResolution != 0;
+    filmJob.observer = this;
+    filmJob.inputPath = toPath(inputPath);
+    filmJob.outputPath = toPath(outputPath);
+
+    const InputBlocker blocker;
+    filmRunning = true;
+    QEventLoop loop;
+    std::thread helper([this, &filmJob, &loop] {
+        filmRunner(filmJob);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    helper.join();
+    filmRunning = false;
+}
+
+void CVeltranaMFCDlg::reapSoundtrackWorker() {
+    if (worker.joinable() && !workerRunning) {
+        worker.join();
+    }
+}
+
+// Ends a running soundtrack worker for good: its calls on the window are let
+// go without effect from here on (the one it may be waiting in included), the
+// run is asked to stop at its next frame, and the thread is joined.
+void CVeltranaMFCDlg::endSoundtrackWorker() {
+    if (!worker.joinable()) {
+        return;
+    }
+    job.stopRequested = true;
+    {
+        const std::lock_guard lock(dispatchMutex);
+        closing = true;
+    }
+    dispatchDone.notify_all();
+    worker.join();
+    {
+        const std::lock_guard lock(dispatchMutex);
+        closing = false;
+        ++dispatchEpoch; // calls still queued from that worker stay without effect
+    }
+    startButton->setEnabled(true);
+}
+
+void CVeltranaMFCDlg::done(int result) {
+    if (filmRunning) {
+        return;
+    }
+    endSoundtrackWorker();
+    QDialog::done(result);
+}
+
+void CVeltranaMFCDlg::OnCloseCommand() {
+    QMetaObject::invokeMethod(
+        this, [this] { close(); }, Qt::QueuedConnection);
+}
+
+void CVeltranaMFCDlg::OnFilmParameters() {
+    filmParameters->exec();
+}
+
+void CVeltranaMFCDlg::OnSoundParameters() {
+    soundParameters->exec();
+}
+
+void CVeltranaMFCDlg::OnMovieParameters() {
+    movieParameters->exec();
+}
+
+// A new box each time, gone when closed.
+void CVeltranaMFCDlg::OnInfo() {
+    InfoClose box(this);
+    box.exec();
+}
+
+// The worker sees the flag at its next frame; a flag set while idle is
+// cleared by the next Start.
+void CVeltranaMFCDlg::OnStop() {
+    stopButton->setEnabled(false);
+    job.stopRequested = true;
+}
+
+// The two boxes exclude each other; clearing one leaves the other as it is.
+void CVeltranaMFCDlg::OnMakeSoundtrack() {
+    if (soundtrackBox->isChecked()) {
+        filmBox->setChecked(false);
+    }
+}
+
+void CVeltranaMFCDlg::OnMakeFilm() {
+    if (filmBox->isChecked()) {
+        soundtrackBox->setChecked(false);
+    }
+}
+
+// Runs an update on the window's thread while the calling job thread waits.
+// The wait also ends when the window starts closing, so a closing window can
+// join the worker without both threads waiting for each other.
+void CVeltranaMFCDlg::carryOut(std::function<void()> update) {
+    if (QThread::currentThread() == thread()) {
+        update();
+        return;
+    }
+    std::unique_lock lock(dispatchMutex);
+    if (closing) {
+        return;
+    }
+    auto finished = std::make_shared<bool>(false);
+    const std::uint64_t epoch = dispatchEpoch;
+    QMetaObject::invokeMethod(
+        this,
+        [this, update = std::move(update), finished, epoch] {
+            if (!closing && epoch == dispatchEpoch) {
+                update();
+            }
+            {
+                const std::lock_guard guard(dispatchMutex);
+                *finished = true;
+            }
+            dispatchDone.notify_all();
+        },
+        Qt::QueuedConnection);
+    dispatchDone.wait(lock, [&] { return *finished || closing; });
+}
+
+void CVeltranaMFCDlg::setLogText(const std::string& text) {
+    // the jobs end lines in "\r\n"; the box shows them as plain lines
+    QString shown = QString::fromStdString(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    if (shown.endsWith(QLatin1Char('\n'))) {
+        shown.chop(1);
+    }
+    carryOut([this, shown] {
+        logBox->setPlainText(shown);
+        logBox->repaint();
+    });
+}
+
+void CVeltranaMFCDlg::setProgressRange(int maximum) {
+    carryOut([this, maximum] {
+        // a range of 0..0 would make the bar a busy indicator
+        progressBar->setRange(0, std::max(maximum, 1));
+        progressBar->repaint();
+    });
+}
+
+void CVeltranaMFCDlg::setProgressStep(int step) {
+    carryOut([this, step] { progressStep = step; });
+}
+
+void CVeltranaMFCDlg::stepProgress() {
+    carryOut([this] {
+        progressBar->setValue(
+            std::min(progressBar->value() + progressStep, progressBar->maximum()));
+        progressBar->repaint();
+    });
+}
+
+void CVeltranaMFCDlg::setProgressPosition(int position) {
+    carryOut([this, position] {
+        progressBar->setValue(std::clamp(position, progressBar->minimum(), progressBar->maximum()));
+        progressBar->repaint();
+    });
+}
+
+void CVeltranaMFCDlg::enableStart(bool enabled) {
+    carryOut([this, enabled] {
+        startButton->setEnabled(enabled);
+        startButton->repaint();
+    });
+}
+
+void CVeltranaMFCDlg::enableStop(bool enabled) {
+    carryOut([this, enabled] {
+        stopButton->setEnabled(enabled);
+        stopButton->repaint();
+    });
+}
+
+} // namespace veltrana::ui

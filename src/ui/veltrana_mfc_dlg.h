@@ -1,0 +1,154 @@
+#pragma once
+// The main window: the frame range, the choice of job, Start and Stop, the log
+// and the progress of a running job, and the menu that picks the input and the
+// output and opens the option dialogs and the Info box.
+
+#include "film/film_job.h"
+#include "job/observer.h"
+#include "job/soundtrack_job.h"
+
+#include <QDialog>
+#include <QIcon>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+
+namespace veltrana::ui {
+
+class FilmParameters;
+class MovieParameters;
+class SoundParameters;
+
+// What the input or output file dialog is asked for.
+struct FileDialogRequest {
+    bool save = false;       // a save dialog, else an open dialog
+    QString defaultSuffix;   // added to a name typed without one
+    QString defaultFileName; // proposed name, may be empty
+    QStringList nameFilters; // "Wav Files (*.wav)", ...
+    QString initialPath;     // the folder to start in, or a file in it
+};
+
+// Shows a file dialog: the chosen full path, or nothing when cancelled.
+using FileDialogFunction =
+    std::function<std::optional<QString>(QWidget* parent, const FileDialogRequest& request)>;
+
+// Shows a message with one OK button and returns when it is closed.
+using MessageBoxFunction = std::function<void(QWidget* parent, const QString& text)>;
+
+// The two jobs as the window starts them (replaceable for tests).
+using SoundtrackRunner = std::function<int(SoundtrackJob* job)>;
+using FilmRunner = std::function<FilmResult(const FilmJob& job)>;
+
+// Threads: the soundtrack job runs on a worker thread of its own and the film
+// job on a helper thread while the window blocks input. Either job shows its
+// progress through this window's JobObserver side, whose every call is carried
+// out on the window's thread while the job's thread waits, so the user sees
+// exactly the job's sequence of updates. The window's thread never waits for a
+// job while that job can be waiting for it: closing the window during a run
+// first turns those calls into no-ops, then requests stop and joins.
+class CVeltranaMFCDlg : public QDialog, public JobObserver {
+    Q_OBJECT
+
+public:
+    explicit CVeltranaMFCDlg(QWidget* parent = nullptr);
+    ~CVeltranaMFCDlg() override;
+
+    CVeltranaMFCDlg(const CVeltranaMFCDlg&) = delete;
+    CVeltranaMFCDlg& operator=(const CVeltranaMFCDlg&) = delete;
+
+    void setFileDialog(FileDialogFunction dialog) { fileDialog = std::move(dialog); }
+    void setMessageBox(MessageBoxFunction box) { messageBox = std::move(box); }
+    void setJobRunners(SoundtrackRunner soundtrack, FilmRunner film);
+
+    const QString& currentInputPath() const { return inputPath; }
+    const QString& currentOutputPath() const { return outputPath; }
+    // The record of the last soundtrack run (its settings stay after the run).
+    const SoundtrackJob& soundtrackJob() const { return job; }
+    bool soundtrackRunning() const { return workerRunning; }
+
+    // Closing waits for a running soundtrack worker; during the film job the
+    // window does not close.
+    void done(int result) override;
+
+    // JobObserver, called from the jobs' threads.
+    void setLogText(const std::string& text) override;
+    void setProgressRange(int maximum) override;
+    void setProgressStep(int step) override;
+    void stepProgress() override;
+    void setProgressPosition(int position) override;
+    void enableStart(bool enabled) override;
+    void enableStop(bool enabled) override;
+
+private:
+    void OnInitDialog();
+    void OnInputDirectory();
+    void OnOutputDirectory();
+    void OnStart();
+    void OnCloseCommand();
+    void OnFilmParameters();
+    void OnSoundParameters();
+    void OnMovieParameters();
+    void OnInfo();
+    void OnStop();
+    void OnMakeSoundtrack();
+    void OnMakeFilm();
+
+    void startSoundtrackWorker(int startFrame, int stopFrame);
+    void makeFilmWithInputBlocked(int startFrame, int stopFrame);
+    void reapSoundtrackWorker();
+    void endSoundtrackWorker();
+    void carryOut(std::function<void()> update);
+
+    QIcon icon;
+    QPlainTextEdit* logBox;
+    QPushButton* startButton;
+    QPushButton* stopButton;
+    QProgressBar* progressBar;
+    QString outputPath;
+    QString inputPath;
+    QString savedInputPath;
+    QString savedOutputPath;
+    SoundtrackJob job;
+    QLineEdit* startEdit;
+    QLineEdit* stopEdit;
+    FilmParameters* filmParameters;
+    SoundParameters* soundParameters;
+    MovieParameters* movieParameters;
+    QCheckBox* soundtrackBox;
+    QCheckBox* filmBox;
+
+    FileDialogFunction fileDialog;
+    MessageBoxFunction messageBox;
+    SoundtrackRunner soundtrackRunner;
+    FilmRunner filmRunner;
+
+    int progressStep = 1;
+
+    // The soundtrack worker; workerRunning is true from before its start
+    // until it has made its last call on the window.
+    std::thread worker;
+    std::atomic<bool> workerRunning{false};
+    bool filmRunning = false;
+
+    // Hand-over of the jobs' calls to the window's thread. closing and
+    // dispatchEpoch are written by the window's thread only, under the mutex.
+    std::mutex dispatchMutex;
+    std::condition_variable dispatchDone;
+    bool closing = false;
+    std::uint64_t dispatchEpoch = 0;
+};
+
+} // namespace veltrana::ui
