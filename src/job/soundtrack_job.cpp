@@ -15,10 +15,12 @@
 #include "sound/track_geometry.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 
 namespace veltrana {
 
@@ -46,6 +48,26 @@ SoundtrackResult ended(SoundtrackEnd end, std::string message) {
     result.message = std::move(message);
     return result;
 }
+
+// Adds the time from construction to destruction to a stage's total, when
+// timings are asked for.
+class StageTimer {
+public:
+    explicit StageTimer(double* total)
+        : total(total), began(total != nullptr ? Clock::now() : Clock::time_point()) {}
+    ~StageTimer() {
+        if (total != nullptr) {
+            *total += std::chrono::duration<double>(Clock::now() - began).count();
+        }
+    }
+    StageTimer(const StageTimer&) = delete;
+    StageTimer& operator=(const StageTimer&) = delete;
+
+private:
+    using Clock = std::chrono::steady_clock;
+    double* total;
+    Clock::time_point began;
+};
 
 bool differsByMoreThanATenth(int measured, int snapped) {
     return std::abs(measured - snapped) > 0.1 * snapped;
@@ -84,6 +106,7 @@ private:
     std::vector<float> previousProfile;
     std::vector<float> stream;
     bool diagnosticsWarned = false;
+    SoundtrackTimings* const timings = job.timings;
 };
 
 SoundtrackResult SoundtrackRun::refuse(const std::string& message) {
@@ -175,13 +198,21 @@ SoundtrackResult SoundtrackRun::processFrame(int n) {
     log.addLine(format("Translating frame number : %d...", n));
 
     // the scan, trimmed to its frame and turned so the film runs down the image
-    LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)]);
+    LoadedScan scan;
+    {
+        const StageTimer timer(timings != nullptr ? &timings->load : nullptr);
+        scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)]);
+    }
     if (!scan.ok()) {
         return unreadable(scan.error);
     }
-    cv::Mat workingImage =
-        workingImageFromFrame(frameCorrection(scan.image, job.soundtrackType, job.longStrip));
-    scan.image.release();
+    cv::Mat workingImage;
+    {
+        const StageTimer timer(timings != nullptr ? &timings->trimAndTurn : nullptr);
+        workingImage =
+            workingImageFromFrame(frameCorrection(scan.image, job.soundtrackType, job.longStrip));
+        scan.image.release();
+    }
 
     if (n == job.startFrame) {
         settleResolution(workingImage);
@@ -191,6 +222,7 @@ SoundtrackResult SoundtrackRun::processFrame(int n) {
     }
 
     // the soundtrack band in the chosen colour element, one sample per row
+    std::optional<StageTimer> timer(timings != nullptr ? &timings->stripAndSamples : nullptr);
     const cv::Mat strip = job.cutByAnalysis
                               ? cutStripFromEdge(workingImage, job.soundtrackType, geometry,
                                                  job.colorElement, job.rotationUp)
@@ -216,7 +248,10 @@ SoundtrackResult SoundtrackRun::processFrame(int n) {
         ReverseSamples(profile);
     }
 
+    timer.reset();
+
     if (n > job.startFrame) {
+        timer.emplace(timings != nullptr ? &timings->joinSearch : nullptr);
         int join = 0;
         if (job.cutByAnalysis) {
             join = findJoinPositionFromSamples(state, samples, previousSamples, job.soundtrackType,
@@ -236,6 +271,7 @@ SoundtrackResult SoundtrackRun::processFrame(int n) {
         state.previousJoinPosition = n == job.startFrame + 1 ? 0 : state.joinPosition;
         state.joinPosition = join;
         state.frameNumber = n;
+        timer.emplace(timings != nullptr ? &timings->joining : nullptr);
         joinFrameSamples(stream, samples, previousSamples, state);
     }
     return {};
@@ -246,6 +282,7 @@ SoundtrackResult SoundtrackRun::finish() {
         ReverseSamples(stream);
     }
 
+    std::optional<StageTimer> timer(timings != nullptr ? &timings->writing : nullptr);
     // "leng.txt" beside the scans; the sound is written even when it cannot be
     const std::filesystem::path lengthsPath = sequence.directory / kLengthsFileName;
     const std::string lengthsProblem = writeTextFile(lengthsPath, joinPositionsText(joinPositions));
@@ -276,6 +313,7 @@ SoundtrackResult SoundtrackRun::finish() {
     const std::size_t sampleCount = stream.size();
     stream.clear();
     stream.shrink_to_fit();
+    timer.reset();
 
     ui.setProgressPosition(0);
     SoundtrackResult result;

@@ -15,6 +15,17 @@
 
 namespace veltrana {
 
+// Seconds spent in each stage of a run, summed over its frames; for the
+// benchmark.
+struct SoundtrackTimings {
+    double load = 0;
+    double trimAndTurn = 0;
+    double stripAndSamples = 0;
+    double joinSearch = 0;
+    double joining = 0;
+    double writing = 0;
+};
+
 // Every setting of one run, filled by the front end before the worker starts
 // and read by the worker for the whole run. Only stopRequested changes while
 // the worker runs.
@@ -40,6 +51,9 @@ struct SoundtrackJob {
     bool rotationUp = true;
 
     std::atomic<bool> stopRequested{false};
+
+    // When set, the run adds the time of each stage here.
+    SoundtrackTimings* timings = nullptr;
 };
 
 // How a run ended.
