@@ -136,7 +136,10 @@ protected:
         case QEvent::TabletRelease:
         case QEvent::DragEnter:
         case QEvent::Drop:
+            return true;
         case QEvent::Close:
+            // an event left accepted would let the window close all the same
+            event->ignore();
             return true;
         default:
             return QObject::eventFilter(watched, event);

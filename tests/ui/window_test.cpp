@@ -1,0 +1,680 @@
+// The main window with stand-in jobs: defaults, menu, the file choices, the
+// Start checks and their messages, the job boxes, Stop, and how the window and
+// a job's thread meet (Start disabled before the worker, every update carried
+// out before the job goes on, closing during a run, input blocked during the
+// film).
+
+#include "ui/film_parameters.h"
+#include "ui/movie_parameters.h"
+#include "ui/sound_parameters.h"
+#include "ui/ui_test_support.h"
+#include "ui/veltrana_mfc_dlg.h"
+
+#include "support/test_support.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace veltrana::ui {
+namespace {
+
+using test::child;
+using test::clickBox;
+using test::waitUntil;
+
+const QString kStartFrameZero = "Start frame can't have 0 value";
+const QString kStopBeforeStart = "Stop frame can't have lower value than start frame";
+const QString kNoInput = "Input directory has no tif files!!!";
+
+// A stand-in soundtrack job. It behaves like the real one towards the window
+// (Start disabled at its start and enabled at its end, Stop enabled after a
+// stop) and runs, one log line per round, until it is released or stopped.
+struct FakeSoundtrack {
+    std::atomic<int> runs{0};
+    std::atomic<int> rounds{0};
+    std::atomic<bool> release{false};
+    std::atomic<bool> running{false};
+    std::atomic<bool> stopSeenAtStart{false};
+    std::atomic<bool> stopped{false};
+
+    int operator()(SoundtrackJob* job) {
+        running = true;
+        ++runs;
+        stopSeenAtStart = job->stopRequested.load();
+        JobObserver& ui = *job->observer;
+        ui.enableStart(false);
+        while (!release) {
+            if (job->stopRequested) {
+                stopped = true;
+                ui.setLogText("Operation stopped !!!!\r\n");
+                ui.enableStart(true);
+                ui.enableStop(true);
+                running = false;
+                return 0;
+            }
+            ++rounds;
+            ui.setLogText("round " + std::to_string(rounds.load()) + "\r\n");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ui.setLogText("Pictures were tranlated succesfully!\r\n");
+        ui.enableStart(true);
+        running = false;
+        return 0;
+    }
+};
+
+class MainWindowTest : public testing::Test {
+protected:
+    MainWindowTest() {
+        std::ofstream(frames / "frame_0001.tif") << "not read by the stand-in jobs";
+        window = std::make_unique<CVeltranaMFCDlg>();
+        window->setMessageBox([this](QWidget*, const QString& text) { messages << text; });
+        window->setFileDialog([this](QWidget*, const FileDialogRequest& request) {
+            requests.push_back(request);
+            std::optional<QString> answer;
+            if (!answers.empty()) {
+                answer = answers.front();
+                answers.erase(answers.begin());
+            }
+            return answer;
+        });
+        window->setJobRunners([this](SoundtrackJob* job) { return (*soundtrack)(job); },
+                              [this](const FilmJob& job) {
+                                  filmJobs.push_back(job);
+                                  return film(job);
+                              });
+        window->show();
+    }
+    ~MainWindowTest() override {
+        soundtrack->release = true;
+        window.reset();
+    }
+
+    QString home() const { return QString::fromStdString(homeDir.path().string()); }
+    QString scan() const { return QString::fromStdString((frames / "frame_0001.tif").string()); }
+
+    void chooseInput(const QString& path) {
+        answers.push_back(path);
+        window->findChild<QAction*>("inputDirectoryAction")->trigger();
+    }
+    void chooseOutput(const QString& path) {
+        answers.push_back(path);
+        window->findChild<QAction*>("outputDirectoryAction")->trigger();
+    }
+    void cancelInput() { window->findChild<QAction*>("inputDirectoryAction")->trigger(); }
+    void cancelOutput() { window->findChild<QAction*>("outputDirectoryAction")->trigger(); }
+    void setRange(const QString& start, const QString& stop) {
+        startEdit()->setText(start);
+        stopEdit()->setText(stop);
+    }
+    void pressStart() { QTest::mouseClick(startButton(), Qt::LeftButton); }
+    void finishRun() {
+        soundtrack->release = true;
+        ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }));
+    }
+
+    QPushButton* startButton() { return child<QPushButton>(*window, "startButton"); }
+    QPushButton* stopButton() { return child<QPushButton>(*window, "stopButton"); }
+    QLineEdit* startEdit() { return child<QLineEdit>(*window, "startEdit"); }
+    QLineEdit* stopEdit() { return child<QLineEdit>(*window, "stopEdit"); }
+    QCheckBox* soundtrackBox() { return child<QCheckBox>(*window, "soundtrackBox"); }
+    QCheckBox* filmBox() { return child<QCheckBox>(*window, "filmBox"); }
+    QPlainTextEdit* logBox() { return child<QPlainTextEdit>(*window, "logBox"); }
+    QProgressBar* progressBar() { return child<QProgressBar>(*window, "progressBar"); }
+
+    veltrana::test::TempDir homeDir;
+    veltrana::test::TempDir frames;
+    test::ScopedHome scopedHome{QString::fromStdString(homeDir.path().string())};
+    QStringList messages;
+    std::vector<FileDialogRequest> requests;
+    std::vector<QString> answers;
+    std::unique_ptr<FakeSoundtrack> soundtrack = std::make_unique<FakeSoundtrack>();
+    std::function<FilmResult(const FilmJob&)> film = [](const FilmJob&) { return FilmResult{}; };
+    std::vector<FilmJob> filmJobs;
+    std::unique_ptr<CVeltranaMFCDlg> window;
+};
+
+// ---- what the window starts with ----
+
+TEST_F(MainWindowTest, StartsWithTheDefaults) {
+    EXPECT_EQ(window->windowTitle(), "VeltranaMFC");
+    EXPECT_FALSE(window->windowIcon().isNull());
+    EXPECT_EQ(startEdit()->text(), "1");
+    EXPECT_EQ(stopEdit()->text(), "2");
+    EXPECT_TRUE(soundtrackBox()->isChecked());
+    EXPECT_FALSE(filmBox()->isChecked());
+    EXPECT_TRUE(startButton()->isEnabled());
+    EXPECT_TRUE(startButton()->isDefault());
+    EXPECT_TRUE(stopButton()->isEnabled());
+    EXPECT_TRUE(logBox()->toPlainText().isEmpty());
+    EXPECT_TRUE(logBox()->isReadOnly());
+    EXPECT_EQ(progressBar()->value(), 0);
+    // "c:\" of the original program: the home folder, which is no file
+    EXPECT_EQ(window->currentInputPath(), home());
+    EXPECT_EQ(window->currentOutputPath(), home());
+
+    const FilmParameterValues film = window->findChild<FilmParameters*>()->values();
+    EXPECT_EQ(film.soundtrackTypeIndex, 0);
+    EXPECT_EQ(film.filmSpeedIndex, 1);
+    EXPECT_EQ(film.longStrip, 0);
+    EXPECT_EQ(film.manualResolution, 0);
+    EXPECT_TRUE(film.rotationUp);
+    EXPECT_TRUE(film.resolutionXText.isEmpty());
+    EXPECT_TRUE(film.resolutionYText.isEmpty());
+    const SoundParameterValues sound = window->findChild<SoundParameters*>()->values();
+    EXPECT_EQ(sound.colorElementIndex, 2);
+    EXPECT_EQ(sound.removeDc, 1);
+    EXPECT_EQ(sound.crossfade, 1);
+    EXPECT_EQ(sound.inverse, 0);
+    EXPECT_FALSE(sound.cutByAnalysis);
+    const MovieParameterValues movie = window->findChild<MovieParameters*>()->values();
+    EXPECT_EQ(movie.newSizeText, "100");
+    EXPECT_EQ(movie.compressionIndex, 0);
+    EXPECT_EQ(movie.cutSoundtrack, 0);
+}
+
+TEST_F(MainWindowTest, MenuHoldsTheCommandsInOrder) {
+    auto* bar = window->findChild<QMenuBar*>();
+    ASSERT_NE(bar, nullptr);
+    QStringList layout;
+    for (QAction* menu : bar->actions()) {
+        QStringList items;
+        for (QAction* item : menu->menu()->actions()) {
+            items << (item->isSeparator() ? QStringLiteral("-") : item->text());
+        }
+        layout << menu->text() + ": " + items.join(QStringLiteral(", "));
+    }
+    EXPECT_EQ(layout,
+              QStringList({"File: Input Directory, Output Directory, -, Close",
+                           "Options: Film Parameters, -, Sound Parameters, Movie Parameters",
+                           "Help: Info"}));
+}
+
+TEST_F(MainWindowTest, FrameNumberEditsTakeTwoDigitsOnly) {
+    for (QLineEdit* edit : {startEdit(), stopEdit()}) {
+        edit->clear();
+        QTest::keyClicks(edit, "-4x56");
+        EXPECT_EQ(edit->text(), "45");
+    }
+}
+
+// ---- the two job boxes ----
+
+TEST_F(MainWindowTest, JobBoxesExcludeEachOther) {
+    clickBox(filmBox());
+    EXPECT_TRUE(filmBox()->isChecked());
+    EXPECT_FALSE(soundtrackBox()->isChecked());
+    clickBox(soundtrackBox());
+    EXPECT_TRUE(soundtrackBox()->isChecked());
+    EXPECT_FALSE(filmBox()->isChecked());
+    // clearing a box leaves the other one as it is
+    clickBox(soundtrackBox());
+    EXPECT_FALSE(soundtrackBox()->isChecked());
+    EXPECT_FALSE(filmBox()->isChecked());
+
+    // with both clear Start only checks
+    chooseInput(scan());
+    pressStart();
+    EXPECT_TRUE(messages.isEmpty());
+    EXPECT_EQ(soundtrack->runs, 0);
+    EXPECT_TRUE(filmJobs.empty());
+    setRange("0", "2");
+    pressStart();
+    EXPECT_EQ(messages, QStringList({kStartFrameZero}));
+}
+
+// ---- the Start checks ----
+
+struct StartCheck {
+    const char* name;
+    const char* start;
+    const char* stop;
+    bool inputChosen;
+    std::vector<QString> expected; // messages in order; none: the job starts
+};
+
+class StartChecks : public MainWindowTest, public testing::WithParamInterface<StartCheck> {};
+
+TEST_P(StartChecks, ShowTheirMessagesInOrderAndStartOnlyWhenAllPass) {
+    const StartCheck& row = GetParam();
+    if (row.inputChosen) {
+        chooseInput(scan());
+    }
+    setRange(row.start, row.stop);
+    pressStart();
+    EXPECT_EQ(messages, QStringList(row.expected.begin(), row.expected.end()));
+    if (row.expected.empty()) {
+        ASSERT_TRUE(waitUntil([&] { return soundtrack->runs == 1; }));
+        EXPECT_EQ(window->soundtrackJob().startFrame, QString(row.start).toInt());
+        EXPECT_EQ(window->soundtrackJob().stopFrame, QString(row.stop).toInt());
+        finishRun();
+    } else {
+        EXPECT_FALSE(window->soundtrackRunning());
+        EXPECT_EQ(soundtrack->runs, 0);
+        EXPECT_TRUE(startButton()->isEnabled());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StartChecks,
+    testing::Values(
+        StartCheck{"StartZero", "0", "2", true, {kStartFrameZero}},
+        StartCheck{"StartZeroWithoutInput", "0", "2", false, {kStartFrameZero, kNoInput}},
+        StartCheck{"StopBelowStartWithoutInput", "5", "3", false, {kStopBeforeStart, kNoInput}},
+        StartCheck{"AllThree", "0", "", false, {kStartFrameZero, kNoInput}},
+        StartCheck{"EmptyStartIsZero", "", "2", true, {kStartFrameZero}},
+        StartCheck{"EmptyStopIsZero", "1", "", true, {kStopBeforeStart}},
+        StartCheck{"NoInput", "1", "2", false, {kNoInput}},
+        StartCheck{"EqualNumbers", "7", "7", true, {}},
+        StartCheck{"LargestRange", "1", "99", true, {}}),
+    [](const testing::TestParamInfo<StartCheck>& info) { return std::string(info.param.name); });
+
+// ---- input and output ----
+
+TEST_F(MainWindowTest, InputDialogOffersTifFilesAndCancelBringsBackTheLastChoice) {
+    cancelInput();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_FALSE(requests[0].save);
+    EXPECT_EQ(requests[0].defaultSuffix, "tif");
+    EXPECT_TRUE(requests[0].defaultFileName.isEmpty());
+    EXPECT_EQ(requests[0].nameFilters, QStringList({"Soundtrack Tif Files (*.tif)"}));
+    EXPECT_EQ(requests[0].initialPath, home());
+    // cancelled at the first use: still no input
+    EXPECT_EQ(window->currentInputPath(), home());
+    pressStart();
+    EXPECT_EQ(messages, QStringList({kNoInput}));
+
+    chooseInput(scan());
+    EXPECT_EQ(window->currentInputPath(), scan());
+    cancelInput();
+    EXPECT_EQ(requests.back().initialPath, scan());
+    EXPECT_EQ(window->currentInputPath(), scan());
+}
+
+TEST_F(MainWindowTest, InputNamedButMissingIsTakenAndThenRefusedAtStart) {
+    const QString missing = QDir(home()).filePath("no_such_frame.tif");
+    chooseInput(missing);
+    EXPECT_EQ(window->currentInputPath(), missing);
+    pressStart();
+    EXPECT_EQ(messages, QStringList({kNoInput}));
+    EXPECT_EQ(soundtrack->runs, 0);
+}
+
+TEST_F(MainWindowTest, OutputDialogOffersWavAndAviFilesNamedSound) {
+    cancelOutput();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_TRUE(requests[0].save);
+    EXPECT_EQ(requests[0].defaultSuffix, "wav");
+    EXPECT_EQ(requests[0].defaultFileName, "sound");
+    EXPECT_EQ(requests[0].nameFilters, QStringList({"Wav Files (*.wav)", "Avi Files (*.avi)"}));
+    EXPECT_EQ(requests[0].initialPath, home());
+
+    const QString chosen = QDir(home()).filePath("take1.avi");
+    chooseOutput(chosen);
+    EXPECT_EQ(window->currentOutputPath(), chosen);
+    cancelOutput();
+    EXPECT_EQ(window->currentOutputPath(), chosen);
+}
+
+TEST_F(MainWindowTest, NoOutputChosenMeansSoundWavInTheHomeFolder) {
+    const QString fallback = QDir(home()).filePath("sound.wav");
+    // also when the checks fail, and it stays for later starts
+    setRange("0", "2");
+    pressStart();
+    EXPECT_EQ(window->currentOutputPath(), fallback);
+
+    cancelOutput(); // the last choice confirmed is still "none"
+    EXPECT_EQ(window->currentOutputPath(), home());
+    chooseInput(scan());
+    setRange("1", "2");
+    pressStart();
+    EXPECT_EQ(window->currentOutputPath(), fallback);
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->runs == 1; }));
+    EXPECT_EQ(window->soundtrackJob().outputPath, fallback.toStdString());
+    finishRun();
+
+    // a chosen output is used as it is, however short its name
+    const QString chosen = QDir(home()).filePath("a.w");
+    chooseOutput(chosen);
+    pressStart();
+    EXPECT_EQ(window->currentOutputPath(), chosen);
+    finishRun();
+}
+
+// ---- the option dialogs, opened from the menu ----
+
+TEST_F(MainWindowTest, OptionDialogsKeepTheirValuesAndStartCopiesThem) {
+    // Film Parameters: 16 mm, 24 fps, long strip, manual 1200 x 2400, DOWN
+    test::whenModalOpens([](QWidget& dialog) {
+        child<QComboBox>(dialog, "soundtrackTypeList")->setCurrentIndex(2);
+        child<QComboBox>(dialog, "filmSpeedList")->setCurrentIndex(0);
+        clickBox(child<QCheckBox>(dialog, "longStripBox"));
+        clickBox(child<QCheckBox>(dialog, "manualResolutionBox"));
+        child<QLineEdit>(dialog, "resolutionXEdit")->setText("1200");
+        child<QLineEdit>(dialog, "resolutionYEdit")->setText("2400");
+        clickBox(child<QCheckBox>(dialog, "downBox"));
+        child<QPushButton>(dialog, "okButton")->click();
+    });
+    window->findChild<QAction*>("filmParametersAction")->trigger();
+    // Sound Parameters: G, no -DC, no crossfade, inverse, cut by analysis
+    test::whenModalOpens([](QWidget& dialog) {
+        child<QComboBox>(dialog, "colorElementList")->setCurrentIndex(1);
+        clickBox(child<QCheckBox>(dialog, "removeDcBox"));
+        clickBox(child<QCheckBox>(dialog, "crossfadeBox"));
+        clickBox(child<QCheckBox>(dialog, "inverseBox"));
+        clickBox(child<QCheckBox>(dialog, "cutByAnalysisBox"));
+        child<QPushButton>(dialog, "okButton")->click();
+    });
+    window->findChild<QAction*>("soundParametersAction")->trigger();
+
+    // the next opening shows what was stored
+    bool shownAgain = false;
+    test::whenModalOpens([&](QWidget& dialog) {
+        shownAgain = child<QComboBox>(dialog, "soundtrackTypeList")->currentIndex() == 2 &&
+                     child<QLineEdit>(dialog, "resolutionXEdit")->text() == "1200" &&
+                     child<QCheckBox>(dialog, "downBox")->isChecked();
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+    });
+    window->findChild<QAction*>("filmParametersAction")->trigger();
+    EXPECT_TRUE(shownAgain);
+
+    chooseInput(scan());
+    setRange("3", "9");
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->runs == 1; }));
+    const SoundtrackJob& job = window->soundtrackJob();
+    EXPECT_EQ(job.observer, window.get());
+    EXPECT_EQ(job.inputPath, scan().toStdString());
+    EXPECT_EQ(job.startFrame, 3);
+    EXPECT_EQ(job.stopFrame, 9);
+    EXPECT_EQ(job.soundtrackType, SoundtrackType::VariableArea16);
+    EXPECT_EQ(job.resolutionX, 1200);
+    EXPECT_EQ(job.resolutionY, 2400);
+    EXPECT_EQ(job.filmSpeed, 24);
+    EXPECT_EQ(job.colorElement, ColorElement::G);
+    EXPECT_TRUE(job.longStrip);
+    EXPECT_FALSE(job.crossfade);
+    EXPECT_FALSE(job.removeDc);
+    EXPECT_TRUE(job.inverse);
+    EXPECT_TRUE(job.manualResolution);
+    EXPECT_TRUE(job.cutByAnalysis);
+    EXPECT_FALSE(job.rotationUp);
+    EXPECT_FALSE(soundtrack->stopSeenAtStart);
+    finishRun();
+}
+
+TEST_F(MainWindowTest, InfoBoxOpensFreshEachTime) {
+    for (int opening = 0; opening < 2; ++opening) {
+        int labels = -1;
+        QString caption;
+        test::whenModalOpens([&](QWidget& box) {
+            labels = static_cast<int>(box.findChildren<QLabel*>().size());
+            caption = box.windowTitle();
+            child<QPushButton>(box, "closeButton")->click();
+        });
+        window->findChild<QAction*>("infoAction")->trigger();
+        EXPECT_EQ(labels, 1);
+        EXPECT_EQ(caption, "Info");
+    }
+}
+
+TEST_F(MainWindowTest, CloseCommandClosesTheWindow) {
+    window->findChild<QAction*>("closeAction")->trigger();
+    EXPECT_TRUE(waitUntil([&] { return !window->isVisible(); }));
+}
+
+// ---- Start, Stop and the worker ----
+
+TEST_F(MainWindowTest, StartIsDisabledBeforeTheWorkerRunsAndNoSecondStartGetsThrough) {
+    chooseInput(scan());
+    pressStart();
+    // at once, before the worker has said anything
+    EXPECT_FALSE(startButton()->isEnabled());
+    EXPECT_TRUE(window->soundtrackRunning());
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->rounds > 0; }));
+
+    // neither the button nor Enter starts another run over the record
+    setRange("4", "5");
+    startButton()->click();
+    QTest::keyClick(startEdit(), Qt::Key_Return);
+    QApplication::processEvents();
+    EXPECT_EQ(soundtrack->runs, 1);
+    EXPECT_EQ(window->soundtrackJob().startFrame, 1);
+
+    finishRun();
+    EXPECT_TRUE(startButton()->isEnabled());
+    EXPECT_EQ(logBox()->toPlainText(), "Pictures were tranlated succesfully!");
+    // and the next Start runs again
+    pressStart();
+    EXPECT_TRUE(waitUntil([&] { return soundtrack->runs == 2; }));
+    finishRun();
+}
+
+TEST_F(MainWindowTest, StopWhileIdleDoesNotStopTheNextRun) {
+    QTest::mouseClick(stopButton(), Qt::LeftButton);
+    EXPECT_FALSE(stopButton()->isEnabled());
+    EXPECT_TRUE(window->soundtrackJob().stopRequested);
+
+    chooseInput(scan());
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->rounds > 3; }));
+    EXPECT_FALSE(soundtrack->stopSeenAtStart);
+    EXPECT_FALSE(soundtrack->stopped);
+    // and this run can be stopped
+    EXPECT_TRUE(stopButton()->isEnabled());
+    QTest::mouseClick(stopButton(), Qt::LeftButton);
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }));
+    EXPECT_TRUE(soundtrack->stopped);
+    EXPECT_EQ(logBox()->toPlainText(), "Operation stopped !!!!");
+    EXPECT_TRUE(startButton()->isEnabled());
+    EXPECT_TRUE(stopButton()->isEnabled());
+}
+
+// A job that reports through every observer call and checks, after each, that
+// the window already shows it: the calls are carried out before it goes on.
+TEST_F(MainWindowTest, EveryUpdateIsShownBeforeTheJobGoesOn) {
+    std::mutex mutex;
+    std::vector<std::string> failures;
+    auto fail = [&](const std::string& what) {
+        const std::lock_guard lock(mutex);
+        failures.push_back(what);
+    };
+    // what the window shows, read on its own thread
+    std::atomic<int> shownValue{-1};
+    QString shownLog;
+    QObject::connect(progressBar(), &QProgressBar::valueChanged, [&](int v) { shownValue = v; });
+    QObject::connect(logBox(), &QPlainTextEdit::textChanged, [&] {
+        const std::lock_guard lock(mutex);
+        shownLog = logBox()->toPlainText();
+    });
+    window->setJobRunners(
+        [&](SoundtrackJob* job) {
+            JobObserver& ui = *job->observer;
+            ui.setProgressRange(4);
+            ui.setProgressStep(1);
+            for (int i = 1; i <= 4; ++i) {
+                const std::string line = "line " + std::to_string(i);
+                ui.setLogText(line + "\r\n");
+                {
+                    const std::lock_guard lock(mutex);
+                    if (shownLog != QString::fromStdString(line)) {
+                        failures.push_back("log not shown: " + line);
+                    }
+                }
+                ui.stepProgress();
+                if (shownValue != i) {
+                    fail("step " + std::to_string(i) + " not shown");
+                }
+            }
+            ui.setProgressPosition(0);
+            if (shownValue != 0) {
+                fail("position 0 not shown");
+            }
+            ui.enableStart(true);
+            return 0;
+        },
+        [](const FilmJob&) { return FilmResult{}; });
+    chooseInput(scan());
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }));
+    EXPECT_EQ(failures, std::vector<std::string>{});
+    EXPECT_EQ(progressBar()->maximum(), 4);
+    EXPECT_TRUE(startButton()->isEnabled());
+}
+
+TEST_F(MainWindowTest, ClosingDuringARunStopsItAndWaitsForTheWorker) {
+    chooseInput(scan());
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->rounds > 3; }));
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+    // the worker has ended before close returned
+    EXPECT_FALSE(window->soundtrackRunning());
+    EXPECT_FALSE(soundtrack->running);
+    EXPECT_TRUE(soundtrack->stopped);
+}
+
+// The hardest moment: the worker waits for the window's thread, which closes
+// the window from inside that very update.
+TEST_F(MainWindowTest, ClosingFromInsideAnUpdateDoesNotDeadlock) {
+    bool closed = false;
+    QObject::connect(logBox(), &QPlainTextEdit::textChanged, [&] {
+        if (!closed && logBox()->toPlainText() == "round 2") {
+            closed = true;
+            window->close();
+        }
+    });
+    chooseInput(scan());
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return closed; }));
+    EXPECT_FALSE(window->soundtrackRunning());
+    EXPECT_TRUE(soundtrack->stopped);
+    EXPECT_EQ(soundtrack->rounds, 2) << "the stop came before the next round";
+    // updates still queued from that worker change nothing any more
+    QApplication::processEvents();
+    EXPECT_EQ(logBox()->toPlainText(), "round 2");
+}
+
+TEST_F(MainWindowTest, DestroyingTheWindowDuringARunWaitsForTheWorker) {
+    chooseInput(scan());
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->rounds > 3; }));
+    window.reset();
+    EXPECT_FALSE(soundtrack->running);
+    EXPECT_TRUE(soundtrack->stopped);
+}
+
+// ---- the film job ----
+
+TEST_F(MainWindowTest, FilmRunsWithInputBlockedAndStartReturnsWhenItIsDone) {
+    std::atomic<bool> filmDone{false};
+    std::atomic<bool> inputTried{false};
+    film = [&](const FilmJob& job) {
+        job.observer->enableStart(false);
+        job.observer->setLogText("Cutting frame number : 1...\r\n");
+        // wait until the test has tried to use the window
+        for (int waited = 0; !inputTried && waited < 30'000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        job.observer->setProgressPosition(0);
+        job.observer->setLogText(
+            "Cutting frame number : 1...\r\nPictures were cut succesfully!\r\n");
+        job.observer->enableStart(true);
+        filmDone = true;
+        return FilmResult{};
+    };
+    clickBox(filmBox());
+    chooseInput(scan());
+    setRange("3", "7");
+    // while the film runs: a click on a box, Escape, a click on Stop, a close,
+    // typing
+    QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(waitUntil([&] { return logBox()->toPlainText().startsWith("Cutting"); }));
+        clickBox(soundtrackBox());
+        QTest::keyClick(startEdit(), Qt::Key_Escape);
+        QTest::mouseClick(stopButton(), Qt::LeftButton);
+        window->close();
+        QTest::keyClicks(startEdit(), "9");
+        inputTried = true;
+    });
+
+    // a plain click: the timer above must fire inside the run, not before
+    startButton()->click();
+
+    // Start came back only when the film was done
+    EXPECT_TRUE(filmDone);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(soundtrackBox()->isChecked());
+    EXPECT_TRUE(filmBox()->isChecked());
+    EXPECT_TRUE(stopButton()->isEnabled());
+    EXPECT_EQ(startEdit()->text(), "3");
+    EXPECT_EQ(logBox()->toPlainText(),
+              "Cutting frame number : 1...\nPictures were cut succesfully!");
+    EXPECT_TRUE(startButton()->isEnabled());
+    // and the window takes input again
+    clickBox(soundtrackBox());
+    EXPECT_TRUE(soundtrackBox()->isChecked());
+}
+
+TEST_F(MainWindowTest, FilmJobGetsTheSettingsOfTheThreeDialogs) {
+    FilmParameterValues filmValues;
+    filmValues.soundtrackTypeIndex = 1;
+    filmValues.longStrip = 1;
+    filmValues.manualResolution = 1;
+    filmValues.resolutionXText = "1500";
+    filmValues.resolutionYText = "";
+    window->findChild<FilmParameters*>()->setValues(filmValues);
+    SoundParameterValues soundValues;
+    soundValues.inverse = 1;
+    window->findChild<SoundParameters*>()->setValues(soundValues);
+    MovieParameterValues movieValues;
+    movieValues.cutSoundtrack = 1;
+    window->findChild<MovieParameters*>()->setValues(movieValues);
+
+    clickBox(filmBox());
+    chooseInput(scan());
+    const QString output = QDir(home()).filePath("movie.avi");
+    chooseOutput(output);
+    setRange("2", "6");
+    pressStart();
+
+    ASSERT_EQ(filmJobs.size(), 1u);
+    const FilmJob& job = filmJobs.front();
+    EXPECT_EQ(job.soundtrackType, SoundtrackType::VariableDensity35);
+    EXPECT_TRUE(job.longStrip);
+    EXPECT_TRUE(job.inverse);
+    EXPECT_TRUE(job.cutSoundtrack);
+    EXPECT_EQ(job.startFrame, 2);
+    EXPECT_EQ(job.stopFrame, 6);
+    EXPECT_EQ(job.resolutionX, 1500);
+    EXPECT_EQ(job.resolutionY, 0) << "an empty text counts as 0";
+    EXPECT_TRUE(job.manualResolution);
+    EXPECT_EQ(job.observer, window.get());
+    EXPECT_EQ(job.inputPath, scan().toStdString());
+    EXPECT_EQ(job.outputPath, output.toStdString());
+    EXPECT_EQ(soundtrack->runs, 0);
+}
+
+} // namespace
+} // namespace veltrana::ui
