@@ -218,7 +218,8 @@ TEST(FilmJobLog, StartIsDisabledWhileRunning) {
 
 // --- refusals and failures: clear message, nothing written ---------------------------
 
-void expectNothingWritten(const JobRun& r, const TempDir& out, const TempDir& scans, int scanCount) {
+void expectNothingWritten(const JobRun& r, const TempDir& out, const TempDir& scans,
+                          int scanCount) {
     EXPECT_FALSE(r.result.succeeded());
     EXPECT_EQ(r.result.movieFrames, 0);
     EXPECT_TRUE(folderEntries(out.path()).empty()) << folderEntries(out.path()).size();
