@@ -14,8 +14,14 @@ std::atomic<unsigned> temporaryCounter{0};
 
 std::filesystem::path temporaryPathFor(const std::filesystem::path& target,
                                        const std::string& suffix) {
-    const std::string name = "." + target.filename().string() + "." + std::to_string(::getpid()) +
-                             "-" + std::to_string(temporaryCounter.fetch_add(1)) + suffix;
+    // appended piece by piece: GCC 12 misreads "." + std::string at -O2 (-Wrestrict)
+    std::string name = ".";
+    name += target.filename().string();
+    name += '.';
+    name += std::to_string(::getpid());
+    name += '-';
+    name += std::to_string(temporaryCounter.fetch_add(1));
+    name += suffix;
     return target.parent_path() / name;
 }
 
