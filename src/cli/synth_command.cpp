@@ -1,10 +1,166 @@
+// `veltrana synth`: renders sample scans with their truth.
+
 #include "cli/command.h"
+
+#include "synth/synth.h"
+
+#include <charconv>
+#include <memory>
+#include <ostream>
 
 namespace veltrana::cli {
 
-// Not available yet: adds nothing.
-Command addSynthCommand(CLI::App&) {
-    return {};
+namespace {
+
+struct SynthArguments {
+    std::string dir;
+    std::string film = "35va";
+    std::string dpi = "1200";
+    int frames = 48;
+    int fps = 24;
+    std::string signal = "mix";
+    bool color = false;
+    bool grey = false;
+    std::string rotation = "up";
+    bool longStrip = false;
+    bool noise = false;
+    bool blur = false;
+    int jitter = synth::kDefaultJitter;
+    std::uint32_t variant = 1;
+    bool force = false;
+};
+
+bool parseInt(std::string_view text, int& value) {
+    const char* end = text.data() + text.size();
+    auto [ptr, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && ptr == end;
+}
+
+// "1200" (both axes) or "1200x2400" (across x along).
+bool parseDpi(const std::string& text, ScanResolution& dpi) {
+    const auto cross = text.find_first_of("xX");
+    if (cross == std::string::npos) {
+        int both = 0;
+        if (!parseInt(text, both)) {
+            return false;
+        }
+        dpi = {both, both};
+        return true;
+    }
+    return parseInt(std::string_view(text).substr(0, cross), dpi.dpiX) &&
+           parseInt(std::string_view(text).substr(cross + 1), dpi.dpiY);
+}
+
+int runSynth(const SynthArguments& a, CommandIo& io) {
+    synth::SynthOptions options;
+    const auto film = soundtrackTypeFromName(a.film);
+    if (!film) {
+        io.err << "veltrana synth: unknown film '" << a.film << "' (use 35va, 35vd or 16va)\n";
+        return kExitUsage;
+    }
+    options.film = *film;
+    if (!parseDpi(a.dpi, options.dpi)) {
+        io.err << "veltrana synth: --dpi takes a number or two joined by x (1200, 1200x2400), "
+                  "not '"
+               << a.dpi << "'\n";
+        return kExitUsage;
+    }
+    options.frames = a.frames;
+    options.fps = a.fps;
+    if (a.signal == "mix") {
+        options.signal = synth::SignalKind::Mix;
+    } else if (a.signal == "tone") {
+        options.signal = synth::SignalKind::Tone;
+    } else if (a.signal == "sweep") {
+        options.signal = synth::SignalKind::Sweep;
+    } else {
+        options.signal = synth::SignalKind::File;
+        options.signalFile = a.signal;
+    }
+    options.color = a.color;
+    options.rotationUp = a.rotation == "up";
+    options.longStrip = a.longStrip;
+    options.noise = a.noise;
+    options.blur = a.blur;
+    options.jitter = a.jitter;
+    options.variant = a.variant;
+    options.force = a.force;
+
+    const std::vector<std::string> problems = synth::checkSynthOptions(options);
+    if (!problems.empty()) {
+        for (const std::string& problem : problems) {
+            io.err << "veltrana synth: " << problem << "\n";
+        }
+        return kExitUsage;
+    }
+
+    synth::SynthControl control;
+    control.cancelled = [&io] { return io.interrupt != nullptr && io.interrupt->load(); };
+    if (io.errIsTerminal) {
+        control.progress = [&io](int written, int total) {
+            io.err << "\rveltrana synth: " << written << " of " << total << " scans"
+                   << (written == total ? "\n" : "") << std::flush;
+        };
+    }
+    const synth::SynthResult result = synth::renderSampleScans(options, a.dir, control);
+    if (!result.ok()) {
+        io.err << "veltrana synth: " << result.error << "\n";
+        return result.badOptions ? kExitUsage : kExitFailed;
+    }
+    for (const std::string& warning : result.truth.warnings) {
+        io.err << "veltrana synth: warning: " << warning << "\n";
+    }
+    const synth::SynthLayout& l = result.truth.layout;
+    io.out << "Wrote " << options.frames << " scans (" << l.scanRows << " x " << l.scanColumns
+           << ") of " << a.film << " at " << options.dpi.dpiX << " x " << options.dpi.dpiY
+           << " dpi to " << a.dir << "\n"
+           << "Sound: " << result.truth.signalName << ", " << l.sampleRate
+           << " Hz (truth.wav); truth in truth.json\n";
+    return kExitOk;
+}
+
+} // namespace
+
+Command addSynthCommand(CLI::App& app) {
+    CLI::App* sub = app.add_subcommand(
+        "synth", "Render sample scans of a film strip carrying a known sound, with the truth "
+                 "(truth.json, truth.wav) beside them");
+    auto a = std::make_shared<SynthArguments>();
+    sub->add_option("dir", a->dir,
+                    "Directory to write frame_0001.tif ..., truth.json and truth.wav into. It "
+                    "must be new or empty (see --force); nothing appears in it unless the "
+                    "whole render succeeds")
+        ->required();
+    sub->add_option("--film", a->film, "Film: 35va, 35vd or 16va")->capture_default_str();
+    sub->add_option("--dpi", a->dpi,
+                    "Scan resolution: N for both axes, or XxY (across x along the film)")
+        ->capture_default_str();
+    sub->add_option("--frames", a->frames, "Number of scans")->capture_default_str();
+    sub->add_option("--fps", a->fps, "Film speed, 24 or 25 frames per second")
+        ->capture_default_str();
+    sub->add_option("--signal", a->signal,
+                    "Sound on the film: tone, sweep, mix, or a sound file (WAV of any rate, "
+                    "resampled to the film's rate)")
+        ->capture_default_str();
+    CLI::Option* color = sub->add_flag("--color", a->color, "Colour scans (three channels)");
+    sub->add_flag("--grey", a->grey, "Grey scans (one channel; the default)")->excludes(color);
+    sub->add_option("--rotation", a->rotation,
+                    "up: band along the top edge of each scan; down: along the bottom edge")
+        ->check(CLI::IsMember({"up", "down"}))
+        ->capture_default_str();
+    sub->add_flag("--long-strip", a->longStrip, "16 mm only: about four frames per scan");
+    sub->add_flag("--noise", a->noise, "Film grain and scanner noise");
+    sub->add_flag("--blur", a->blur, "Scanner optics: about one pixel of blur");
+    sub->add_option("--jitter", a->jitter,
+                    "Largest random offset of each scan's start, in rows along the film")
+        ->capture_default_str();
+    sub->add_option("--variant", a->variant,
+                    "Picks the pictures, jitter and noise; the same options and variant give "
+                    "the same files")
+        ->capture_default_str();
+    sub->add_flag("--force", a->force,
+                  "Replace a directory that holds an earlier render (and nothing else)");
+    return {sub, [a](CommandIo& io) { return runSynth(*a, io); }};
 }
 
 } // namespace veltrana::cli

@@ -1,0 +1,375 @@
+// Where everything lies on the strip and in each scan, and the sound that the
+// strip carries.
+//
+// The sizes are chosen so that the scans pass as real to the measuring code:
+// - The scan spans exactly the width of film that resolution detection takes
+//   it to span, rounded to the column count that detection reads back as the
+//   rendered dpi where one exists.
+// - The frame pitch is the one the soundtrack geometry gives at the rendered
+//   dpi, moved by one row where only that lets detection read it back.
+// - A scan holds one frame pitch plus a frame line plus a margin of
+//   neighbouring picture at both ends, a little more than the 7 % margin the
+//   frame trim inspects: the trim then keeps the whole scan and consecutive
+//   scans overlap by about a third of a pitch, which the join search needs.
+// - Across the film: a narrow bright sliver (perforation ends on 35 mm,
+//   scanner light past the film edge on 16 mm), then the band within the
+//   first track width, where the strip cutters look for it, then the picture.
+
+#include "synth/internal.h"
+
+#include "geometry/resolution.h"
+#include "geometry/rounding.h"
+#include "sound/track_geometry.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <random>
+
+namespace veltrana::synth {
+
+namespace {
+
+constexpr int kMinDpi = 300;
+constexpr int kMaxDpi = 9600;
+constexpr int kMaxFrames = 9999;
+
+// Scan length in frame pitches; a long strip holds four frames and margins of
+// this share of a pitch at each end.
+constexpr double kScanPitches = 1.38;
+constexpr double kLongStripMarginPitches = 0.15;
+
+// Sizes on the film, centimetres.
+constexpr double kSliverCm = 0.006;             // perforation ends / light past the film edge
+constexpr double kDensityTrackCm = 0.01;        // from the scan's edge to a variable-density track
+constexpr double kAreaTrackCm = 0.015;          // to the lighter area of a variable-area track
+constexpr double kPicture35Cm = 0.29;           // from the scan's edge to the picture, 35 mm
+constexpr double kPicture16Cm = 0.34;           // the same for 16 mm
+constexpr double kFrameLine35Cm = 0.1;          // dark line between two pictures, 35 mm
+constexpr double kFrameLine16Cm = 0.03;         // the same for 16 mm
+constexpr double kPerforationHoleCm = 0.198;    // along the film, 35 mm
+constexpr double kBandHalfWidthMinShare = 0.03; // of the track width, at signal -1
+constexpr double kBandHalfWidthMaxShare = 0.36; // at signal +1
+
+// What resolution detection reads from a width of `columns` and a pitch of
+// `rows` (the same arithmetic as the measuring code, with the same constants).
+int detectedAcross(SoundtrackType type, int columns) {
+    return snapResolution(truncateToInt(columns * 2.54 / scannedWidthCm(type)));
+}
+
+int detectedAlong(SoundtrackType type, int rows) {
+    return snapResolution(truncateToInt(rows * 2.54 / detectionFramePitchCm(type)));
+}
+
+// The candidate nearest `nominal` (nominal, +1, -1, +2, -2) that detection
+// reads back as `dpi`; failing that, the nearest whose reading still gives
+// the job the right pixel sizes (`consistent`); failing that, `nominal`.
+template <typename Reading, typename Consistent>
+int pickSize(int nominal, int dpi, Reading reading, Consistent consistent) {
+    const int offsets[] = {0, 1, -1, 2, -2};
+    for (int offset : offsets) {
+        if (reading(nominal + offset) == dpi) {
+            return nominal + offset;
+        }
+    }
+    for (int offset : offsets) {
+        if (consistent(reading(nominal + offset), nominal + offset)) {
+            return nominal + offset;
+        }
+    }
+    return nominal;
+}
+
+std::string dpiText(ScanResolution r) {
+    return std::to_string(r.dpiX) + " x " + std::to_string(r.dpiY) + " dpi";
+}
+
+struct LayoutChoice {
+    SynthLayout layout;
+    ScanResolution expected;
+    std::vector<std::string> warnings;
+};
+
+LayoutChoice chooseLayout(const SynthOptions& options) {
+    LayoutChoice choice;
+    SynthLayout& l = choice.layout;
+    const SoundtrackType type = options.film;
+    const ScanResolution dpi = options.dpi;
+    const bool film35 = is35mm(type);
+    const double columnsPerCm = dpi.dpiX / 2.54;
+    const double rowsPerCm = dpi.dpiY / 2.54;
+
+    // across: the width detection expects the scan to span
+    const int nominalColumns = roundHalfAway(columnsPerCm * scannedWidthCm(type));
+    // (a reading that gives the same track width will do)
+    l.scanColumns = pickSize(
+        nominalColumns, dpi.dpiX, [&](int columns) { return detectedAcross(type, columns); },
+        [&](int readDpiX, int) {
+            return centimetresToPixels(readDpiX, trackWidthCm(type)) ==
+                   centimetresToPixels(dpi.dpiX, trackWidthCm(type));
+        });
+    // along: the frame pitch
+    const int nominalPitch = centimetresToPixels(dpi.dpiY, framePitchCm(type));
+    // (a reading whose pitch is the rendered one will do)
+    l.framePitch = pickSize(
+        nominalPitch, dpi.dpiY, [&](int rows) { return detectedAlong(type, rows); },
+        [&](int readDpiY, int rows) {
+            return centimetresToPixels(readDpiY, framePitchCm(type)) == rows;
+        });
+    choice.expected = {detectedAcross(type, l.scanColumns), detectedAlong(type, l.framePitch)};
+
+    l.trackWidth = computeSoundtrackGeometry(type, dpi)->trackWidth;
+    l.sampleRate = options.fps * l.framePitch;
+    if (l.framePitch != nominalPitch) {
+        choice.warnings.push_back("the frame pitch is rendered as " + std::to_string(l.framePitch) +
+                                  " rows instead of " + std::to_string(nominalPitch) +
+                                  " so that resolution detection can measure it (the sample rate "
+                                  "is the film speed times " +
+                                  std::to_string(l.framePitch) + ")");
+    }
+    if (choice.expected != dpi) {
+        const auto read = computeSoundtrackGeometry(type, choice.expected);
+        std::string consequence;
+        if (read && read->trackWidth == l.trackWidth && read->framePitch == l.framePitch) {
+            consequence = "; the track width and frame pitch it leads to are the rendered ones";
+        } else if (read) {
+            consequence = "; a job that detects the resolution will take a track width of " +
+                          std::to_string(read->trackWidth) + " columns and a frame pitch of " +
+                          std::to_string(read->framePitch) + " rows instead of the rendered " +
+                          std::to_string(l.trackWidth) + " and " + std::to_string(l.framePitch) +
+                          " (enter the resolution by hand)";
+        }
+        choice.warnings.push_back("resolution detection cannot read these scans as " +
+                                  dpiText(dpi) + ": it will read " + dpiText(choice.expected) +
+                                  consequence);
+    }
+    l.frameLineRows =
+        std::max(2, roundHalfAway(rowsPerCm * (film35 ? kFrameLine35Cm : kFrameLine16Cm)));
+
+    int margin = 0;
+    if (options.longStrip) {
+        l.framesPerScan = 4;
+        margin = roundHalfAway(kLongStripMarginPitches * l.framePitch);
+        l.scanRows = 4 * l.framePitch + l.frameLineRows + 2 * margin;
+        // the long-strip trim inspects 2 % of the scan at each end
+        l.jitterLimit = margin - static_cast<int>(std::ceil(0.02 * l.scanRows)) - 4;
+    } else {
+        l.framesPerScan = 1;
+        l.scanRows = roundHalfAway(kScanPitches * l.framePitch);
+        margin = (l.scanRows - l.framePitch - l.frameLineRows) / 2;
+        // the trim inspects 7 % of the scan at each end; two rows to spare
+        l.jitterLimit = margin - static_cast<int>(std::ceil(0.07 * l.scanRows)) - 2;
+    }
+    l.jitterLimit = std::max(l.jitterLimit, 0);
+    l.scanStep = l.framesPerScan * l.framePitch;
+    l.firstFrameLine = std::clamp(options.jitter, 0, l.jitterLimit) + margin;
+
+    l.sliverColumns = std::max(1, roundHalfAway(columnsPerCm * kSliverCm));
+    l.perforationRows = film35 ? roundHalfAway(rowsPerCm * kPerforationHoleCm) : 0;
+    if (type == SoundtrackType::VariableDensity35) {
+        l.trackFirstColumn = columnsPerCm * kDensityTrackCm;
+        l.trackEndColumn = l.trackFirstColumn + l.trackWidth;
+        l.bandCentre = 0.5 * (l.trackFirstColumn + l.trackEndColumn);
+    } else {
+        // The clear band is centred in the first track width of the scan:
+        // the profile cutter, when it finds no sharp edge, cuts 10 % to 90 %
+        // of that width. The lighter track area begins a little after the
+        // sliver, the brightening the edge cutter looks for.
+        l.trackFirstColumn = columnsPerCm * kAreaTrackCm;
+        l.trackEndColumn = l.trackWidth;
+        l.bandCentre = 0.5 * l.trackWidth;
+    }
+    l.bandHalfWidthMin = kBandHalfWidthMinShare * l.trackWidth;
+    l.bandHalfWidthMax = kBandHalfWidthMaxShare * l.trackWidth;
+    l.pictureFirstColumn = roundHalfAway(columnsPerCm * (film35 ? kPicture35Cm : kPicture16Cm));
+    return choice;
+}
+
+// The largest change of the signal from one row to the next that keeps the
+// band from adding false frame edges to the vertical resolution search. That
+// search differentiates the mean brightness of each row over the left 80 %
+// of the columns, normalised by its brightest rise, and takes a rise of 2.5 %
+// as a frame edge; the band's share of that mean moves with the signal, so a
+// loud high tone would look like frame edges everywhere. 1.8 %, well
+// below that threshold (with a picture assumed no brighter than 160 on
+// average, darker than the pictures drawn) leaves room for noise.
+double safeSignalStep(const SynthLayout& l, SoundtrackType type) {
+    const int columns = l.scanColumns - roundHalfAway(0.2 * l.scanColumns) + 1;
+    const int pictureColumns = std::max(0, columns - l.pictureFirstColumn);
+    const double rowMean =
+        (160.0 * pictureColumns + detail::kOpaque * (columns - pictureColumns)) / columns;
+    const double range = detail::kClear - detail::kOpaque;
+    // brightness moved across the band per unit of signal
+    const double bandShare = type == SoundtrackType::VariableDensity35
+                                 ? l.trackWidth * detail::kDensitySwing * range
+                                 : 2.0 * 0.5 * (l.bandHalfWidthMax - l.bandHalfWidthMin) * range;
+    const double risePerUnit = bandShare / columns / rowMean;
+    return 0.018 / risePerUnit;
+}
+
+} // namespace
+
+std::string signalKindName(SignalKind kind) {
+    switch (kind) {
+    case SignalKind::Mix:
+        return "mix";
+    case SignalKind::Tone:
+        return "tone";
+    case SignalKind::Sweep:
+        return "sweep";
+    case SignalKind::File:
+        return "file";
+    }
+    return "mix";
+}
+
+std::vector<std::string> checkSynthOptions(const SynthOptions& options) {
+    std::vector<std::string> problems;
+    const int type = static_cast<int>(options.film);
+    if (type < 1 || type > 3) {
+        problems.push_back("unknown film type (use 35va, 35vd or 16va)");
+        return problems;
+    }
+    auto dpiProblem = [&](const char* what, int value) {
+        if (value < kMinDpi || value > kMaxDpi) {
+            problems.push_back(std::string("the ") + what + " resolution must be " +
+                               std::to_string(kMinDpi) + " to " + std::to_string(kMaxDpi) +
+                               " dpi, not " + std::to_string(value));
+        }
+    };
+    dpiProblem("horizontal", options.dpi.dpiX);
+    if (options.dpi.dpiY != options.dpi.dpiX) {
+        dpiProblem("vertical", options.dpi.dpiY);
+    }
+    if (options.frames < 1 || options.frames > kMaxFrames) {
+        problems.push_back("the number of frames must be 1 to " + std::to_string(kMaxFrames) +
+                           ", not " + std::to_string(options.frames));
+    }
+    if (options.fps != 24 && options.fps != 25) {
+        problems.push_back("the film speed must be 24 or 25 frames per second, not " +
+                           std::to_string(options.fps));
+    }
+    if (options.longStrip && options.film != SoundtrackType::VariableArea16) {
+        problems.push_back("a long strip is a 16 mm scan (--film 16va)");
+    }
+    if (options.signal == SignalKind::File && options.signalFile.empty()) {
+        problems.push_back("no sound file given");
+    }
+    if (options.jitter < 0) {
+        problems.push_back("the jitter cannot be negative");
+    } else if (problems.empty()) {
+        const SynthLayout layout = chooseLayout(options).layout;
+        if (options.jitter > layout.jitterLimit) {
+            problems.push_back("a jitter of " + std::to_string(options.jitter) +
+                               " rows would let the frame trim cut into the frames; these scans "
+                               "allow at most " +
+                               std::to_string(layout.jitterLimit));
+        }
+    }
+    return problems;
+}
+
+SynthPlanResult planSampleScans(const SynthOptions& options) {
+    SynthPlanResult result;
+    const std::vector<std::string> problems = checkSynthOptions(options);
+    if (!problems.empty()) {
+        result.error = problems.front();
+        for (std::size_t i = 1; i < problems.size(); ++i) {
+            result.error += "; " + problems[i];
+        }
+        result.badOptions = true;
+        return result;
+    }
+
+    LayoutChoice choice = chooseLayout(options);
+    SynthTruth& truth = result.plan.truth;
+    truth.options = options;
+    truth.layout = choice.layout;
+    truth.expected = choice.expected;
+    truth.detected = choice.expected;
+    truth.warnings = std::move(choice.warnings);
+    const SynthLayout& l = truth.layout;
+
+    // scan starts: one step apart, each moved by up to the jitter either way
+    std::mt19937 rng(0x5CA4u ^ (options.variant * 2654435761u));
+    const int jitter = options.jitter;
+    truth.scans.resize(static_cast<std::size_t>(options.frames));
+    for (int k = 0; k < options.frames; ++k) {
+        // rows -jitter .. +jitter, each equally likely (a plain mapping, the
+        // same with every standard library)
+        const std::uint32_t draw = rng();
+        const int offset = static_cast<int>((static_cast<std::uint64_t>(draw) *
+                                             static_cast<std::uint64_t>(2 * jitter + 1)) >>
+                                            32) -
+                           jitter;
+        SynthScan& scan = truth.scans[static_cast<std::size_t>(k)];
+        char name[32];
+        std::snprintf(name, sizeof name, "frame_%04d.tif", k + 1);
+        scan.file = name;
+        scan.start = jitter + k * l.scanStep + offset;
+        // frame lines that reach into the scan
+        const std::int64_t firstLine =
+            detail::floorDiv(scan.start - l.firstFrameLine + l.frameLineRows - 1, l.framePitch);
+        for (std::int64_t j = std::max<std::int64_t>(firstLine, 0);; ++j) {
+            const int lineStart =
+                l.firstFrameLine + static_cast<int>(j) * l.framePitch - scan.start;
+            if (lineStart >= l.scanRows) {
+                break;
+            }
+            const int first = std::max(lineStart, 0);
+            const int end = std::min(lineStart + l.frameLineRows, l.scanRows);
+            if (end > first) {
+                scan.frameLines.emplace_back(first, end);
+            }
+        }
+    }
+    for (int k = 0; k + 1 < options.frames; ++k) {
+        truth.joins.push_back(truth.scans[static_cast<std::size_t>(k + 1)].start -
+                              truth.scans[static_cast<std::size_t>(k)].start);
+    }
+
+    // the sound: one sample per strip row, up to the end of the last scan
+    const int samples = truth.scans.back().start + l.scanRows + jitter + 1;
+    std::vector<float>& signal = result.plan.signal;
+    if (options.signal == SignalKind::File) {
+        detail::SoundRead sound =
+            detail::readSoundAtRate(options.signalFile, l.sampleRate, samples);
+        if (!sound.error.empty()) {
+            result.error = sound.error;
+            return result;
+        }
+        truth.signalName = options.signalFile.filename().string();
+        signal = std::move(sound.samples);
+        if (static_cast<int>(signal.size()) < samples) {
+            char text[200];
+            std::snprintf(text, sizeof text,
+                          "the sound file lasts %.2f s but the strip holds %.2f s: the rest of "
+                          "the strip is silent",
+                          sound.sourceSeconds, static_cast<double>(samples) / l.sampleRate);
+            truth.warnings.push_back(text);
+            signal.resize(static_cast<std::size_t>(samples), 0.0f);
+        }
+    } else {
+        truth.signalName = signalKindName(options.signal);
+        signal = detail::builtInSignal(options.signal, samples, l.sampleRate,
+                                       safeSignalStep(l, options.film));
+    }
+    truth.signalSamples = samples;
+    for (float v : signal) {
+        truth.signalPeak = std::max(truth.signalPeak, std::abs(v));
+    }
+    return result;
+}
+
+int trimmedJoin(const SynthTruth& truth, int k, const FrameBounds& boundsK,
+                const FrameBounds& boundsNext) {
+    // working row 0 of a trimmed scan is the file's column `right`, which shows
+    // strip row start + (file width - 1 - right)
+    const int lastColumn = truth.layout.scanRows - 1;
+    const int firstK = truth.scans[static_cast<std::size_t>(k)].start + lastColumn - boundsK.right;
+    const int firstNext =
+        truth.scans[static_cast<std::size_t>(k + 1)].start + lastColumn - boundsNext.right;
+    return firstNext - firstK;
+}
+
+} // namespace veltrana::synth

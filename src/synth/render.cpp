@@ -1,0 +1,391 @@
+// Rendering one scan: the strip rows it covers, drawn row by row in the
+// working orientation (each row is one sample of the sound), then the
+// scanner's optics and noise, then the turn into the file's orientation.
+
+#include "synth/internal.h"
+
+#include <opencv2/core.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <random>
+
+namespace veltrana::synth {
+
+namespace {
+
+using detail::kClear;
+using detail::kLight;
+using detail::kOpaque;
+
+constexpr int kShapes = 4;
+constexpr int kPosts = 3;
+constexpr double kGrainLevels = 3.0;  // film grain, standard deviation in 8-bit levels
+constexpr double kSensorLevels = 1.5; // scanner noise
+
+double uniform(std::mt19937& rng) {
+    return static_cast<double>(rng()) * (1.0 / 4294967296.0);
+}
+
+double between(std::mt19937& rng, double low, double high) {
+    return low + (high - low) * uniform(rng);
+}
+
+// What a variant's pictures show: a landscape of soft shapes drifting from
+// frame to frame, a horizon that rises and falls, and posts standing along
+// the film. Everything is smooth along the film (tens of rows at least), so
+// the pictures add no edges of their own to the frame-edge searches: the
+// frame lines are the only sharp changes along the film.
+struct Scene {
+    double basePhase = 0;
+    double gradientPhase = 0;
+    double castPhase = 0;
+    double horizonPhase = 0;
+    struct Shape {
+        double amplitude = 0;
+        std::array<double, 3> tint{}; // blue, green, red share of the amplitude, about 1
+        double rowPhase = 0, rowSpeed = 0, columnPhase = 0, columnSpeed = 0;
+        double sigmaRows = 0, sigmaColumns = 0; // shares of the picture's height and width
+    };
+    std::array<Shape, kShapes> shapes;
+    struct Post {
+        double amplitude = 0, phase = 0, speed = 0;
+    };
+    std::array<Post, kPosts> posts;
+};
+
+Scene sceneFor(std::uint32_t variant) {
+    std::mt19937 rng(0xF11A5u + variant * 0x9E3779B9u);
+    Scene scene;
+    scene.basePhase = between(rng, 0, 6.283);
+    scene.gradientPhase = between(rng, 0, 6.283);
+    scene.castPhase = between(rng, 0, 6.283);
+    scene.horizonPhase = between(rng, 0, 6.283);
+    for (int i = 0; i < kShapes; ++i) {
+        Scene::Shape& s = scene.shapes[static_cast<std::size_t>(i)];
+        // alternately brighter and darker than the background
+        s.amplitude = (i % 2 == 0 ? 1.0 : -1.0) * between(rng, 40, 75);
+        s.tint = {1.0 + between(rng, -0.3, 0.3), 1.0 + between(rng, -0.8, 0.8),
+                  1.0 + between(rng, -0.8, 0.8)};
+        s.rowPhase = between(rng, 0, 6.283);
+        s.rowSpeed = between(rng, 0.12, 0.45);
+        s.columnPhase = between(rng, 0, 6.283);
+        s.columnSpeed = between(rng, 0.12, 0.45);
+        s.sigmaRows = between(rng, 0.07, 0.16);
+        s.sigmaColumns = between(rng, 0.05, 0.14);
+    }
+    for (int i = 0; i < kPosts; ++i) {
+        Scene::Post& s = scene.posts[static_cast<std::size_t>(i)];
+        s.amplitude = -between(rng, 30, 55);
+        s.phase = between(rng, 0, 6.283);
+        s.speed = between(rng, 0.05, 0.15);
+    }
+    return scene;
+}
+
+// One frame's picture, held as separable parts: a term per column and
+// channel, a term per row and channel (the horizon), and per shape a profile
+// across the film scaled by a weight per row. A picture row then costs a few
+// multiply-adds per pixel.
+struct FramePicture {
+    std::int64_t frame = 0;
+    std::array<std::vector<float>, 3> columnTerm;
+    double horizonRow = 0, horizonSoftness = 1;
+    std::array<double, 3> horizonStep{}; // sky above, ground below
+    struct ShapeTerm {
+        std::array<float, 3> amplitude{};
+        double centreRow = 0, sigmaRows = 1;
+        std::vector<float> across;
+    };
+    std::array<ShapeTerm, kShapes> shapes;
+};
+
+FramePicture framePicture(const Scene& scene, std::int64_t frame, int columns, int rows,
+                          int channels) {
+    FramePicture p;
+    p.frame = frame;
+    const double j = static_cast<double>(frame);
+    const double base = 150.0 + 10.0 * std::sin(0.17 * j + scene.basePhase);
+    const double gradient = 12.0 * std::sin(0.11 * j + scene.gradientPhase);
+    // colour cast per channel (blue, green, red): a slow warm-cool drift
+    const double drift = std::sin(0.07 * j + scene.castPhase);
+    const std::array<double, 3> cast{-6.0 * drift, 2.0, 8.0 * drift};
+    for (int c = 0; c < channels; ++c) {
+        std::vector<float>& term = p.columnTerm[static_cast<std::size_t>(c)];
+        term.resize(static_cast<std::size_t>(columns));
+        const double offset = channels == 3 ? cast[static_cast<std::size_t>(c)] : 0.0;
+        for (int v = 0; v < columns; ++v) {
+            double value = base + offset + gradient * (2.0 * v / columns - 1.0);
+            // posts stand in the right three quarters, clear of the picture's
+            // first columns, whose rise the density cutter looks for
+            for (const Scene::Post& s : scene.posts) {
+                const double centre = columns * (0.6 + 0.3 * std::sin(s.phase + s.speed * j));
+                const double sigma = 0.015 * columns;
+                const double x = (v - centre) / sigma;
+                value += s.amplitude * std::exp(-0.5 * x * x);
+            }
+            term[static_cast<std::size_t>(v)] = static_cast<float>(value);
+        }
+    }
+    p.horizonRow = rows * (0.45 + 0.2 * std::sin(0.09 * j + scene.horizonPhase));
+    p.horizonSoftness = std::max(1.0, 0.06 * rows);
+    p.horizonStep = channels == 3 ? std::array<double, 3>{45.0, 25.0, 12.0}
+                                  : std::array<double, 3>{30.0, 0.0, 0.0};
+    for (int i = 0; i < kShapes; ++i) {
+        const Scene::Shape& s = scene.shapes[static_cast<std::size_t>(i)];
+        FramePicture::ShapeTerm& t = p.shapes[static_cast<std::size_t>(i)];
+        for (int c = 0; c < 3; ++c) {
+            t.amplitude[static_cast<std::size_t>(c)] = static_cast<float>(
+                s.amplitude * (channels == 3 ? s.tint[static_cast<std::size_t>(c)] : 1.0));
+        }
+        t.centreRow = rows * (0.5 + 0.35 * std::sin(s.rowPhase + s.rowSpeed * j));
+        t.sigmaRows = std::max(1.0, s.sigmaRows * rows);
+        const double centreColumn =
+            columns * (0.5 + 0.38 * std::sin(s.columnPhase + s.columnSpeed * j));
+        const double sigmaColumns = std::max(1.0, s.sigmaColumns * columns);
+        t.across.resize(static_cast<std::size_t>(columns));
+        for (int v = 0; v < columns; ++v) {
+            const double x = (v - centreColumn) / sigmaColumns;
+            t.across[static_cast<std::size_t>(v)] = static_cast<float>(std::exp(-0.5 * x * x));
+        }
+    }
+    return p;
+}
+
+// An approximately normal value (mean 0, deviation 1) from 64 random bits:
+// the sum of four 16-bit uniforms.
+inline float normalFromBits(std::uint64_t bits) {
+    const std::uint64_t sum =
+        (bits & 0xFFFF) + ((bits >> 16) & 0xFFFF) + ((bits >> 32) & 0xFFFF) + (bits >> 48);
+    return static_cast<float>((static_cast<double>(sum) - 131070.0) / 37837.0);
+}
+
+// Halves away from zero, clipped to 8 bits. The value is made non-negative
+// first, so truncating v + 0.5 (exact in double) is the rounding.
+inline uchar toByte(float v) {
+    const float clipped = std::min(std::max(v, 0.0f), 255.0f);
+    return static_cast<uchar>(static_cast<int>(static_cast<double>(clipped) + 0.5));
+}
+
+// Paints [first, end) (fractional column edges) with `value` over `row`,
+// edge pixels in proportion to how much of them the span covers.
+void paintSpan(std::vector<float>& row, double first, double end, float value) {
+    const int width = static_cast<int>(row.size());
+    if (!(end > first)) {
+        return;
+    }
+    const int from = std::max(0, static_cast<int>(std::floor(first)));
+    const int to = std::min(width, static_cast<int>(std::ceil(end)));
+    for (int c = from; c < to; ++c) {
+        const double covered = std::min<double>(c + 1, end) - std::max<double>(c, first);
+        float& pixel = row[static_cast<std::size_t>(c)];
+        pixel = static_cast<float>(pixel + (value - pixel) * std::clamp(covered, 0.0, 1.0));
+    }
+}
+
+// The binomial 1-4-6-4-1 blur along both axes (about one pixel of
+// deviation), in integers so that it gives the same bytes everywhere.
+// Borders repeat the edge pixel.
+void blurInPlace(cv::Mat& image) {
+    const int rows = image.rows;
+    const int channels = image.channels();
+    const int width = image.cols * channels;
+    const int columns = image.cols;
+    cv::Mat across(rows, width, CV_16UC1);
+    for (int r = 0; r < rows; ++r) {
+        const uchar* in = image.ptr<uchar>(r);
+        std::uint16_t* out = across.ptr<std::uint16_t>(r);
+        // element i belongs to pixel i / channels; at the borders the
+        // neighbours are clamped to the first or last pixel, same channel
+        auto pixel = [&](int p, int ch) {
+            return static_cast<int>(in[std::clamp(p, 0, columns - 1) * channels + ch]);
+        };
+        for (int i = 0; i < width; ++i) {
+            const int p = i / channels;
+            const int ch = i % channels;
+            int sum = 0;
+            if (p >= 2 && p + 2 < columns) {
+                sum = in[i - 2 * channels] + 4 * in[i - channels] + 6 * in[i] +
+                      4 * in[i + channels] + in[i + 2 * channels];
+            } else {
+                sum = pixel(p - 2, ch) + 4 * pixel(p - 1, ch) + 6 * pixel(p, ch) +
+                      4 * pixel(p + 1, ch) + pixel(p + 2, ch);
+            }
+            out[i] = static_cast<std::uint16_t>(sum);
+        }
+    }
+    for (int r = 0; r < rows; ++r) {
+        const std::uint16_t* a = across.ptr<std::uint16_t>(std::max(r - 2, 0));
+        const std::uint16_t* b = across.ptr<std::uint16_t>(std::max(r - 1, 0));
+        const std::uint16_t* c = across.ptr<std::uint16_t>(r);
+        const std::uint16_t* d = across.ptr<std::uint16_t>(std::min(r + 1, rows - 1));
+        const std::uint16_t* e = across.ptr<std::uint16_t>(std::min(r + 2, rows - 1));
+        uchar* out = image.ptr<uchar>(r);
+        for (int i = 0; i < width; ++i) {
+            const int sum = a[i] + 4 * b[i] + 6 * c[i] + 4 * d[i] + e[i];
+            out[i] = static_cast<uchar>((sum + 128) >> 8);
+        }
+    }
+}
+
+} // namespace
+
+cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
+    const SynthTruth& truth = plan.truth;
+    const SynthLayout& l = truth.layout;
+    const SynthOptions& o = truth.options;
+    if (scan < 0 || scan >= static_cast<int>(truth.scans.size())) {
+        return {};
+    }
+    const int width = l.scanColumns;
+    const int height = l.scanRows;
+    const int channels = o.color ? 3 : 1;
+    const bool film35 = is35mm(o.film);
+    const bool density = o.film == SoundtrackType::VariableDensity35;
+    const int start = truth.scans[static_cast<std::size_t>(scan)].start;
+    const int pictureColumns = std::max(0, width - l.pictureFirstColumn);
+    const int pictureRows = l.framePitch - l.frameLineRows;
+    const Scene scene = sceneFor(o.variant);
+    const std::uint64_t grainKey = detail::mix64(0x67A1Full ^ o.variant);
+
+    cv::Mat image(height, width, channels == 3 ? CV_8UC3 : CV_8UC1);
+    std::vector<FramePicture> pictures; // the few frames this scan shows
+    std::vector<float> film(static_cast<std::size_t>(width));
+    std::vector<float> grain(static_cast<std::size_t>(width), 0.0f);
+    std::vector<float> picture(static_cast<std::size_t>(pictureColumns));
+
+    for (int r = 0; r < height; ++r) {
+        const std::int64_t t = static_cast<std::int64_t>(start) + r; // strip row
+        const float s = t >= 0 && t < static_cast<std::int64_t>(plan.signal.size())
+                            ? plan.signal[static_cast<std::size_t>(t)]
+                            : 0.0f;
+        const std::int64_t fromFirstLine = t - l.firstFrameLine;
+
+        // the film outside the picture: print black, the sliver, the band
+        std::fill(film.begin(), film.end(), static_cast<float>(kOpaque));
+        bool light = !film35; // past the film edge on 16 mm
+        if (film35 && l.perforationRows > 0) {
+            // four perforations per frame, each centred in its quarter pitch
+            const std::int64_t quarter =
+                fromFirstLine * 4 -
+                detail::floorDiv(fromFirstLine * 4, l.framePitch) * l.framePitch;
+            const std::int64_t holeFirst = (l.framePitch - 4 * l.perforationRows) / 2;
+            light = quarter >= holeFirst && quarter < holeFirst + 4 * l.perforationRows;
+        }
+        if (light) {
+            std::fill(film.begin(), film.begin() + std::min(l.sliverColumns, width),
+                      static_cast<float>(kLight));
+        }
+        if (density) {
+            const double transmittance = detail::kDensityMean + detail::kDensitySwing * s;
+            paintSpan(film, l.trackFirstColumn, l.trackEndColumn,
+                      static_cast<float>(kOpaque + (kClear - kOpaque) * transmittance));
+        } else {
+            paintSpan(film, l.trackFirstColumn, l.trackEndColumn,
+                      static_cast<float>(detail::kTrackArea));
+            const double half = 0.5 * (l.bandHalfWidthMin + l.bandHalfWidthMax) +
+                                0.5 * (l.bandHalfWidthMax - l.bandHalfWidthMin) * s;
+            paintSpan(film, l.bandCentre - half, l.bandCentre + half, static_cast<float>(kClear));
+        }
+
+        // which frame, and whether this row is picture or frame line
+        const std::int64_t frame = detail::floorDiv(fromFirstLine, l.framePitch);
+        const int withinFrame = static_cast<int>(fromFirstLine - frame * l.framePitch);
+        const bool inPicture = withinFrame >= l.frameLineRows && pictureColumns > 0;
+        const FramePicture* current = nullptr;
+        if (inPicture) {
+            auto found = std::find_if(pictures.begin(), pictures.end(),
+                                      [&](const FramePicture& p) { return p.frame == frame; });
+            if (found == pictures.end()) {
+                pictures.push_back(
+                    framePicture(scene, frame, pictureColumns, pictureRows, channels));
+                found = pictures.end() - 1;
+            }
+            current = &*found;
+        }
+
+        if (o.noise) {
+            // grain belongs to the film: the same strip row shows the same
+            // grain in every scan that covers it
+            const std::uint64_t rowKey = detail::mix64(grainKey ^ static_cast<std::uint64_t>(t));
+            for (int c = 0; c < width; ++c) {
+                grain[static_cast<std::size_t>(c)] =
+                    static_cast<float>(kGrainLevels) *
+                    normalFromBits(detail::mix64(rowKey + static_cast<std::uint64_t>(c)));
+            }
+        }
+
+        uchar* out = image.ptr<uchar>(r);
+        for (int ch = 0; ch < channels; ++ch) {
+            if (current != nullptr) {
+                const double u = withinFrame - l.frameLineRows; // picture row
+                const std::vector<float>& term = current->columnTerm[static_cast<std::size_t>(ch)];
+                // sky above the horizon, ground below
+                const float horizon = static_cast<float>(
+                    current->horizonStep[static_cast<std::size_t>(ch)] *
+                    std::tanh((current->horizonRow - u) / current->horizonSoftness));
+                for (int v = 0; v < pictureColumns; ++v) {
+                    picture[static_cast<std::size_t>(v)] =
+                        term[static_cast<std::size_t>(v)] + horizon;
+                }
+                for (const FramePicture::ShapeTerm& shape : current->shapes) {
+                    const double x = (u - shape.centreRow) / shape.sigmaRows;
+                    const float weight = static_cast<float>(
+                        shape.amplitude[static_cast<std::size_t>(ch)] * std::exp(-0.5 * x * x));
+                    if (std::abs(weight) < 1e-3f) {
+                        continue;
+                    }
+                    for (int v = 0; v < pictureColumns; ++v) {
+                        picture[static_cast<std::size_t>(v)] +=
+                            weight * shape.across[static_cast<std::size_t>(v)];
+                    }
+                }
+            }
+            for (int c = 0; c < width; ++c) {
+                const int v = c - l.pictureFirstColumn;
+                const float value = current != nullptr && v >= 0
+                                        ? picture[static_cast<std::size_t>(v)]
+                                        : film[static_cast<std::size_t>(c)];
+                out[c * channels + ch] = toByte(value + grain[static_cast<std::size_t>(c)]);
+            }
+        }
+    }
+
+    if (o.blur) {
+        blurInPlace(image);
+    }
+    if (o.noise) {
+        // the scanner's own noise, different in every scan
+        const std::uint64_t scanKey =
+            detail::mix64(0x5E45ull ^ (static_cast<std::uint64_t>(o.variant) << 32) ^
+                          static_cast<std::uint64_t>(scan));
+        const int elements = width * channels;
+        for (int r = 0; r < height; ++r) {
+            const std::uint64_t rowKey = detail::mix64(scanKey + static_cast<std::uint64_t>(r));
+            uchar* out = image.ptr<uchar>(r);
+            for (int i = 0; i < elements; ++i) {
+                const float noise =
+                    static_cast<float>(kSensorLevels) *
+                    normalFromBits(detail::mix64(rowKey ^ (static_cast<std::uint64_t>(i) << 20)));
+                out[i] = toByte(static_cast<float>(out[i]) + noise);
+            }
+        }
+    }
+    if (!o.rotationUp) {
+        cv::flip(image, image, 1);
+    }
+    return image;
+}
+
+cv::Mat renderScan(const SynthPlan& plan, int scan) {
+    const cv::Mat working = renderWorkingImage(plan, scan);
+    cv::Mat file;
+    if (!working.empty()) {
+        // the inverse of the job's quarter turn anticlockwise
+        cv::rotate(working, file, cv::ROTATE_90_CLOCKWISE);
+    }
+    return file;
+}
+
+} // namespace veltrana::synth

@@ -1,0 +1,192 @@
+#pragma once
+// Sample scans: a film strip carrying a known sound, rendered and cut into
+// frame scans the way a scanner delivers them, with the truth written beside
+// them so that a test can say how far a recovered sound is from the one that
+// went in.
+//
+// Conventions for this header:
+// - The strip is one continuous piece of film counted in strip rows along the
+//   film, from 0. One strip row is one sample of the sound at the film's rate
+//   (fps x frame pitch in rows): strip row t carries sample t of truth.wav.
+// - Working orientation: the film runs down the image. Row r of scan k shows
+//   strip row start + r (start as recorded for the scan); columns go across
+//   the film, 0-based. For UP the soundtrack band lies at the left (the
+//   perforation ends or the film edge first, then the band, then the
+//   picture); for DOWN the whole image is mirrored left to right, the film
+//   still running down. This is the image the soundtrack job makes by turning
+//   a loaded scan 90 degrees anticlockwise.
+// - Scan files ("frame_0001.tif", ...): the working image turned 90 degrees
+//   clockwise, so the film runs across the file and later film lies further
+//   left (the file's right-most column is working row 0). The band lies along
+//   the top edge for UP and along the bottom edge for DOWN: the DOWN file is
+//   the UP file mirrored top to bottom.
+// - Joins: joins[k] is the row of scan k that shows the same film as row 0 of
+//   scan k + 1, in the working orientation of the untrimmed scans. After a
+//   trim the rows shift; trimmedJoin() does the arithmetic.
+// - Row and column ranges are half-open [first, end) unless said otherwise.
+
+#include "geometry/film_standard.h"
+#include "geometry/frame_correction.h"
+
+#include <opencv2/core.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace veltrana::synth {
+
+enum class SignalKind {
+    Mix,   // tones and a sweep (the default)
+    Tone,  // one steady tone
+    Sweep, // a logarithmic sweep
+    File,  // a sound file, resampled to the film's rate
+};
+
+// Random scan start offset, in rows, unless asked otherwise.
+inline constexpr int kDefaultJitter = 4;
+
+struct SynthOptions {
+    SoundtrackType film = SoundtrackType::VariableArea35;
+    ScanResolution dpi{1200, 1200}; // dpiX across the film, dpiY along it
+    int frames = 48;                // scans to write
+    int fps = 24;                   // 24 or 25
+    SignalKind signal = SignalKind::Mix;
+    std::filesystem::path signalFile; // for SignalKind::File
+    bool color = false;               // three channels instead of one
+    bool rotationUp = true;           // band along the top edge of the files
+    bool longStrip = false;           // 16 mm only: four frames per scan
+    bool noise = false;               // film grain and scanner noise
+    bool blur = false;                // scanner optics
+    int jitter = kDefaultJitter;      // rows of random scan start offset, at most
+    std::uint32_t variant = 1;        // picks the pictures, jitter and noise
+    bool force = false;               // replace a directory that holds an earlier render
+};
+
+// Everything about the strip and the scans, in pixels. Columns are working
+// columns of an UP scan (mirror them for DOWN); rows are strip rows unless
+// said otherwise.
+struct SynthLayout {
+    int trackWidth = 0;      // the soundtrack geometry's width at the rendered dpiX
+    int framePitch = 0;      // rows from one frame to the next on the strip
+    int sampleRate = 0;      // fps x framePitch
+    int scanColumns = 0;     // across the film: the height of a file
+    int scanRows = 0;        // along the film: the width of a file
+    int framesPerScan = 1;   // 4 for a long strip
+    int scanStep = 0;        // nominal rows from one scan start to the next
+    int frameLineRows = 0;   // dark rows between two pictures
+    int firstFrameLine = 0;  // strip row where frame 0's line begins
+    int jitterLimit = 0;     // the largest jitter that keeps the trim out of the frames
+    int sliverColumns = 0;   // perforation ends (35 mm) or scanner light past the film edge (16 mm)
+    int perforationRows = 0; // length of a perforation hole (0 for 16 mm)
+    double trackFirstColumn = 0; // the track area
+    double trackEndColumn = 0;
+    double bandCentre = 0;       // variable area: centre of the clear band
+    double bandHalfWidthMin = 0; // its half-width at signal -1
+    double bandHalfWidthMax = 0; // its half-width at signal +1
+    int pictureFirstColumn = 0;  // the picture runs from here to the last column
+};
+
+struct SynthScan {
+    std::string file; // name inside the directory
+    int start = 0;    // strip row shown by working row 0 of the untrimmed scan
+    // frame lines inside the scan, in working rows of the untrimmed scan
+    std::vector<std::pair<int, int>> frameLines;
+};
+
+struct SynthTruth {
+    SynthOptions options;
+    std::string signalName; // "mix", "tone", "sweep" or the file name
+    SynthLayout layout;
+    ScanResolution expected; // what resolution detection should give on these scans
+    ScanResolution detected; // what it gave on the first scan as written
+    int signalSamples = 0;   // samples in truth.wav, one per strip row from 0
+    float signalPeak = 0;    // largest magnitude of the signal
+    std::vector<SynthScan> scans;
+    std::vector<int> joins; // joins[k]: row of scan k that shows row 0 of scan k + 1
+    std::vector<std::string> warnings;
+};
+
+// The options that can never render (bad film for a long strip, dpi or frame
+// count out of range, too much jitter): one message per problem, none when
+// they can. Such options are a usage error.
+std::vector<std::string> checkSynthOptions(const SynthOptions& options);
+
+// Everything needed to render the scans in memory.
+struct SynthPlan {
+    SynthTruth truth;          // all but `detected`
+    std::vector<float> signal; // strip row t carries signal[t], within -1..1
+};
+
+struct SynthPlanResult {
+    SynthPlan plan;
+    std::string error;       // empty on success
+    bool badOptions = false; // the error is in the options themselves
+    bool ok() const { return error.empty(); }
+};
+
+// Lays out the strip and the scans and makes the signal (reading the sound
+// file for SignalKind::File).
+SynthPlanResult planSampleScans(const SynthOptions& options);
+
+// Scan k (0-based) as the soundtrack job sees it after the quarter turn,
+// before any trim: rows along the film, 8 bits, one or three channels.
+cv::Mat renderWorkingImage(const SynthPlan& plan, int scan);
+
+// Scan k as it is written to its file.
+cv::Mat renderScan(const SynthPlan& plan, int scan);
+
+// Reporting and stopping while the scans are written. Both are called from
+// the calling thread only.
+struct SynthControl {
+    std::function<void(int written, int total)> progress;
+    std::function<bool()> cancelled;
+};
+
+struct SynthResult {
+    SynthTruth truth;
+    std::string error;       // empty on success
+    bool badOptions = false; // a usage error rather than a failed run
+    bool ok() const { return error.empty(); }
+};
+
+// Writes frame_0001.tif ..., truth.wav and truth.json into `dir`. The files
+// are made in a hidden directory beside `dir`, which takes dir's name only
+// when everything is written: a failed or stopped run leaves nothing under
+// `dir`. An existing `dir` must be empty, or, with options.force, hold
+// nothing but an earlier render.
+SynthResult renderSampleScans(const SynthOptions& options, const std::filesystem::path& dir,
+                              const SynthControl& control = {});
+
+struct SynthTruthRead {
+    SynthTruth truth;
+    std::string error; // empty on success
+    bool ok() const { return error.empty(); }
+};
+
+// Reads a truth.json back.
+SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson);
+
+struct TruthSignal {
+    std::vector<float> samples;
+    int sampleRate = 0;
+    std::string error; // empty on success
+    bool ok() const { return error.empty(); }
+};
+
+// Reads a truth.wav back (any sound file that libsndfile reads; channels
+// are averaged).
+TruthSignal readTruthSignal(const std::filesystem::path& wav);
+
+// The join of scans k and k + 1 once both have been trimmed with the given
+// bounds (findFrameBounds on the scan files): the row of trimmed scan k that
+// shows the same film as row 0 of trimmed scan k + 1.
+int trimmedJoin(const SynthTruth& truth, int k, const FrameBounds& boundsK,
+                const FrameBounds& boundsNext);
+
+// "35va" ..., for messages and truth.json.
+std::string signalKindName(SignalKind kind);
+
+} // namespace veltrana::synth
