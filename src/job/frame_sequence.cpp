@@ -108,6 +108,10 @@ std::string checkFrameRange(const FrameSequence& sequence, int firstFrame, int l
     if (firstFrame < 1) {
         return "The first frame must be 1 or more";
     }
+    if (static_cast<std::size_t>(firstFrame) > sequence.frames.size()) {
+        return "The first frame " + std::to_string(firstFrame) +
+               " lies past the last scan: " + found;
+    }
     if (lastFrame < firstFrame) {
         return "The last frame (" + std::to_string(lastFrame) + ") is below the first frame (" +
                std::to_string(firstFrame) + ")";
