@@ -280,6 +280,26 @@ TEST(FilmCommandRendered, AnyExtensionHoldsAnAviMovie) {
     EXPECT_EQ(test::folderEntries(out.path()), std::vector<std::string>{"sound.wav"});
 }
 
+TEST(FilmCommandRendered, FramesComeFromTheScansOfTheRange) {
+    const auto r = render(kArea35, 3, true);
+    TempDir out;
+    ASSERT_EQ(film(*r, out / "m.avi", {"--first", "2", "--last", "3"}).status, 0);
+    const auto probe = probeMovie(out / "m.avi", true);
+    ASSERT_EQ(probe.images.size(), 2u);
+    // movie frame m shows scan m + 2 (about 38 dB), not a neighbour (below 19 dB)
+    for (int k = 1; k <= 3; ++k) {
+        const cv::Mat expected = expectedMovieFrame(*r, k, kArea35, false, false);
+        for (int m = 0; m < 2; ++m) {
+            const double db = cv::PSNR(probe.images[static_cast<std::size_t>(m)], expected);
+            if (k == m + 2) {
+                EXPECT_GT(db, 30.0) << "movie frame " << m << ", scan " << k;
+            } else {
+                EXPECT_LT(db, 25.0) << "movie frame " << m << ", scan " << k;
+            }
+        }
+    }
+}
+
 TEST(FilmCommandRendered, RangePastTheLastScanReadsNothing) {
     const auto r = render(kArea35, 2, true);
     TempDir out;
