@@ -159,7 +159,8 @@ Command addSynthCommand(CLI::App& app) {
                     "the same files")
         ->capture_default_str();
     sub->add_flag("--force", a->force,
-                  "Replace a directory that holds an earlier render (and nothing else)");
+                  "Replace a directory that holds an earlier render (its scans, truth files and "
+                  "the soundtrack job's leng.txt, v.txt, z.txt, r.txt) and nothing else");
     return {sub, [a](CommandIo& io) { return runSynth(*a, io); }};
 }
 

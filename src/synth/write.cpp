@@ -30,7 +30,8 @@ namespace fs = std::filesystem;
 // Scans rendered between two looks at progress and Stop.
 constexpr int kBatch = 4;
 
-// Names a render consists of: the only entries --force may replace.
+// Names a render consists of, and the files the soundtrack job leaves in a
+// frame directory: the only entries --force may replace.
 bool isRenderEntry(const fs::directory_entry& entry) {
     static const std::regex scanName(R"(frame_\d{4,}\.tif)");
     const std::string name = entry.path().filename().string();
@@ -38,7 +39,12 @@ bool isRenderEntry(const fs::directory_entry& entry) {
     if (!entry.is_regular_file(ec)) {
         return false;
     }
-    return name == "truth.json" || name == "truth.wav" || std::regex_match(name, scanName);
+    for (const char* known : {"truth.json", "truth.wav", "leng.txt", "v.txt", "z.txt", "r.txt"}) {
+        if (name == known) {
+            return true;
+        }
+    }
+    return std::regex_match(name, scanName);
 }
 
 // A fresh hidden directory beside `target`, or an empty path and the reason.
@@ -87,7 +93,8 @@ std::string checkTarget(const fs::path& target, bool force, bool& replace) {
     std::error_code ec;
     const fs::file_status status = fs::status(target, ec);
     if (ec && ec != std::errc::no_such_file_or_directory) {
-        return "cannot look at " + target.string() + ": " + ec.message();
+        // a file where a directory of the path should be, or no access
+        return "cannot create " + target.string() + ": " + ec.message();
     }
     if (!fs::exists(status)) {
         return {};
