@@ -342,12 +342,15 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
                     }
                 }
             }
-            for (int c = 0; c < width; ++c) {
-                const int v = c - l.pictureFirstColumn;
-                const float value = current != nullptr && v >= 0
-                                        ? picture[static_cast<std::size_t>(v)]
-                                        : film[static_cast<std::size_t>(c)];
-                out[c * channels + ch] = toByte(value + grain[static_cast<std::size_t>(c)]);
+            // the film up to the picture, then the picture (or the frame line)
+            const int split = current != nullptr ? std::min(l.pictureFirstColumn, width) : width;
+            for (int c = 0; c < split; ++c) {
+                out[c * channels + ch] =
+                    toByte(film[static_cast<std::size_t>(c)] + grain[static_cast<std::size_t>(c)]);
+            }
+            for (int c = split; c < width; ++c) {
+                out[c * channels + ch] = toByte(picture[static_cast<std::size_t>(c - split)] +
+                                                grain[static_cast<std::size_t>(c)]);
             }
         }
     }

@@ -30,7 +30,6 @@ int main(int argc, char** argv) {
             options.film = film.film;
             options.frames = 3;
             options.color = true;
-            options.noise = true;
             options.rotationUp = up;
             const veltrana::synth::SynthPlanResult planned =
                 veltrana::synth::planSampleScans(options);
