@@ -231,6 +231,9 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     setMinimumDialogUnits(*startButton, 50, 16);
     stopButton = new QPushButton(QStringLiteral("Stop"), processGroup);
     stopButton->setObjectName(QStringLiteral("stopButton"));
+    // Enter is Start. When Start is disabled by a run the focus passes to
+    // Stop, and an auto-default Stop would then take Enter and end the run.
+    stopButton->setAutoDefault(false);
     setMinimumDialogUnits(*stopButton, 50, 14);
     soundtrackBox = new QCheckBox(QStringLiteral("make soundtrack"), processGroup);
     soundtrackBox->setObjectName(QStringLiteral("soundtrackBox"));

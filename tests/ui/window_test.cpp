@@ -454,13 +454,18 @@ TEST_F(MainWindowTest, StartIsDisabledBeforeTheWorkerRunsAndNoSecondStartGetsThr
     EXPECT_TRUE(window->soundtrackRunning());
     ASSERT_TRUE(waitUntil([&] { return soundtrack->rounds > 0; }));
 
-    // neither the button nor Enter starts another run over the record
+    // neither the button nor Enter starts another run over the record, and
+    // Enter does not stop the run either, also where the focus went to Stop
     setRange("4", "5");
     startButton()->click();
+    startEdit()->setFocus();
     QTest::keyClick(startEdit(), Qt::Key_Return);
+    stopButton()->setFocus();
+    QTest::keyClick(stopButton(), Qt::Key_Return);
     QApplication::processEvents();
     EXPECT_EQ(soundtrack->runs, 1);
     EXPECT_EQ(window->soundtrackJob().startFrame, 1);
+    EXPECT_FALSE(window->soundtrackJob().stopRequested);
 
     finishRun();
     EXPECT_TRUE(startButton()->isEnabled());
@@ -468,6 +473,18 @@ TEST_F(MainWindowTest, StartIsDisabledBeforeTheWorkerRunsAndNoSecondStartGetsThr
     // and the next Start runs again
     pressStart();
     EXPECT_TRUE(waitUntil([&] { return soundtrack->runs == 2; }));
+    finishRun();
+}
+
+TEST_F(MainWindowTest, EnterInAFrameNumberEditPressesStart) {
+    chooseInput(scan());
+    setRange("2", "");
+    QTest::keyClick(stopEdit(), Qt::Key_Return);
+    EXPECT_EQ(messages, QStringList({kStopBeforeStart}));
+    stopEdit()->setText("4");
+    QTest::keyClick(stopEdit(), Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->runs == 1; }));
+    EXPECT_EQ(window->soundtrackJob().stopFrame, 4);
     finishRun();
 }
 

@@ -1,0 +1,194 @@
+// The main window driving the real jobs on rendered scans: a soundtrack run to
+// its end, Stop during a run, closing the window during a run, and a film run.
+
+#include "ui/ui_test_support.h"
+#include "ui/veltrana_mfc_dlg.h"
+
+#include "support/test_support.h"
+#include "synth/synth.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <opencv2/videoio.hpp>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+namespace veltrana::ui {
+namespace {
+
+namespace fs = std::filesystem;
+using test::child;
+using test::waitUntil;
+
+// A minute per run at most: a few small scans take well under a second each.
+constexpr int kRunTimeoutMs = 120'000;
+
+const QString kSuccess = "Pictures were tranlated succesfully!";
+
+std::uint32_t littleEndian32(const std::vector<unsigned char>& bytes, std::size_t at) {
+    return bytes.at(at) | bytes.at(at + 1) << 8 | bytes.at(at + 2) << 16 |
+           static_cast<std::uint32_t>(bytes.at(at + 3)) << 24;
+}
+
+QString qpath(const fs::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+// Rendered 35 mm variable-area scans and a window pointed at them, with the
+// output in a folder of its own.
+class RealRunTest : public testing::Test {
+protected:
+    void SetUp() override {
+        synth::SynthOptions options;
+        options.film = SoundtrackType::VariableArea35;
+        options.dpi = {900, 900};
+        options.frames = 4;
+        options.fps = 25;
+        const synth::SynthResult result = synth::renderSampleScans(options, scans);
+        ASSERT_TRUE(result.ok()) << result.error;
+        truth = result.truth;
+        ASSERT_EQ(truth.scans.size(), 4u);
+
+        window = std::make_unique<CVeltranaMFCDlg>();
+        window->setMessageBox([this](QWidget*, const QString& text) { messages << text; });
+        window->setFileDialog([this](QWidget*, const FileDialogRequest& request) {
+            return std::optional<QString>(request.save ? qpath(output)
+                                                       : qpath(scans / truth.scans[0].file));
+        });
+        window->findChild<QAction*>("inputDirectoryAction")->trigger();
+        window->findChild<QAction*>("outputDirectoryAction")->trigger();
+        window->show();
+        QObject::connect(child<QProgressBar>(*window, "progressBar"), &QProgressBar::valueChanged,
+                         [this](int v) { progress.push_back(v); });
+    }
+
+    void start(const char* first, const char* last) {
+        child<QLineEdit>(*window, "startEdit")->setText(first);
+        child<QLineEdit>(*window, "stopEdit")->setText(last);
+        QTest::mouseClick(child<QPushButton>(*window, "startButton"), Qt::LeftButton);
+    }
+    QString log() { return child<QPlainTextEdit>(*window, "logBox")->toPlainText(); }
+    QStringList logLines() { return log().split('\n'); }
+    bool startEnabled() { return child<QPushButton>(*window, "startButton")->isEnabled(); }
+    bool stopEnabled() { return child<QPushButton>(*window, "stopButton")->isEnabled(); }
+
+    test::ScopedCurrentFolder keepFolder;
+    veltrana::test::TempDir dir;
+    test::ScopedHome home{qpath(dir.path())};
+    fs::path scans = dir / "scans";
+    fs::path output = dir / "out" / "sound.wav";
+    synth::SynthTruth truth;
+    QStringList messages;
+    std::vector<int> progress;
+    std::unique_ptr<CVeltranaMFCDlg> window;
+
+private:
+    bool made = fs::create_directories(dir / "out");
+};
+
+TEST_F(RealRunTest, SoundtrackRunEndsWithTheWavAndTheSuccessLine) {
+    start("1", "3");
+    EXPECT_FALSE(startEnabled());
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }, kRunTimeoutMs));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+
+    const QStringList lines = logLines();
+    EXPECT_EQ(lines.front(), "Translating frame number : 1...");
+    EXPECT_EQ(lines.back(), kSuccess);
+    EXPECT_TRUE(lines.contains("Translating frame number : 3..."));
+    EXPECT_TRUE(startEnabled());
+    // one step per frame, then back to empty
+    EXPECT_EQ(progress, std::vector<int>({1, 2, 3, 0}));
+
+    // the WAV: PCM, one channel, 8 bits, at the film speed times the pitch
+    ASSERT_TRUE(fs::exists(output));
+    const std::vector<unsigned char> wav = veltrana::test::readFileBytes(output);
+    ASSERT_GE(wav.size(), 44u);
+    EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
+    EXPECT_EQ(std::string(wav.begin() + 8, wav.begin() + 12), "WAVE");
+    EXPECT_EQ(littleEndian32(wav, 24), static_cast<std::uint32_t>(25 * truth.layout.framePitch));
+    EXPECT_GT(wav.size(), 44u + static_cast<std::size_t>(truth.layout.framePitch))
+        << "two joins give at least a frame of sound";
+    EXPECT_TRUE(fs::exists(scans / "leng.txt"));
+}
+
+TEST_F(RealRunTest, StopDuringARunWritesNothing) {
+    // pressed while the worker waits for the window to show frame 2, so the
+    // stop is certain to come before frame 2's test
+    bool pressed = false;
+    QObject::connect(child<QPlainTextEdit>(*window, "logBox"), &QPlainTextEdit::textChanged, [&] {
+        if (!pressed && log().contains("Translating frame number : 2...")) {
+            pressed = true;
+            child<QPushButton>(*window, "stopButton")->click();
+        }
+    });
+    start("1", "4");
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }, kRunTimeoutMs));
+    EXPECT_TRUE(pressed);
+    EXPECT_EQ(log(), "Operation stopped !!!!");
+    EXPECT_TRUE(startEnabled());
+    EXPECT_TRUE(stopEnabled());
+    EXPECT_EQ(child<QProgressBar>(*window, "progressBar")->value(), 0);
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_FALSE(fs::exists(scans / "leng.txt"));
+}
+
+TEST_F(RealRunTest, ClosingTheWindowDuringARunStopsItBeforeAnythingIsWritten) {
+    bool closed = false;
+    QObject::connect(child<QPlainTextEdit>(*window, "logBox"), &QPlainTextEdit::textChanged, [&] {
+        if (!closed && log().contains("Translating frame number : 2...")) {
+            closed = true;
+            window->close();
+        }
+    });
+    start("1", "4");
+    ASSERT_TRUE(waitUntil([&] { return closed; }, kRunTimeoutMs));
+    // close returned only after the worker had ended
+    EXPECT_FALSE(window->soundtrackRunning());
+    EXPECT_FALSE(window->isVisible());
+    window.reset();
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_FALSE(fs::exists(scans / "leng.txt"));
+}
+
+TEST_F(RealRunTest, FilmRunWritesTheMovieBeforeStartReturns) {
+    output = dir / "out" / "movie.avi";
+    window->findChild<QAction*>("outputDirectoryAction")->trigger();
+    QTest::mouseClick(child<QCheckBox>(*window, "filmBox"), Qt::LeftButton, Qt::NoModifier,
+                      QPoint(6, child<QCheckBox>(*window, "filmBox")->height() / 2));
+    ASSERT_TRUE(child<QCheckBox>(*window, "filmBox")->isChecked());
+
+    start("2", "4");
+    // Start has come back: the movie is complete
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    EXPECT_EQ(logLines().back(), "Pictures were cut succesfully!");
+    EXPECT_EQ(child<QProgressBar>(*window, "progressBar")->value(), 0);
+    EXPECT_TRUE(startEnabled());
+    EXPECT_FALSE(window->soundtrackRunning());
+
+    cv::VideoCapture movie(output.string());
+    ASSERT_TRUE(movie.isOpened());
+    EXPECT_EQ(movie.get(cv::CAP_PROP_FRAME_WIDTH), 640);
+    EXPECT_EQ(movie.get(cv::CAP_PROP_FRAME_HEIGHT), 480);
+    int frames = 0;
+    cv::Mat frame;
+    while (movie.read(frame)) {
+        ++frames;
+    }
+    EXPECT_EQ(frames, 3);
+}
+
+} // namespace
+} // namespace veltrana::ui
