@@ -410,7 +410,7 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
 
     workerRunning = true;
     worker = std::thread([this] {
-        soundtrackRunner(&job);
+        runGuarded([this] { soundtrackRunner(&job); });
         workerRunning = false;
         QMetaObject::invokeMethod(
             this, [this] { reapSoundtrackWorker(); }, Qt::QueuedConnection);
@@ -439,12 +439,31 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     filmRunning = true;
     QEventLoop loop;
     std::thread helper([this, &filmJob, &loop] {
-        filmRunner(filmJob);
+        runGuarded([this, &filmJob] { filmRunner(filmJob); });
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
     helper.join();
     filmRunning = false;
+}
+
+// A job that throws (the image library does, on a scan too large for memory)
+// must not take the program down with it from its thread: the run ends with
+// the reason in the log and the window ready for the next Start.
+void CVeltranaMFCDlg::runGuarded(const std::function<void()>& run) {
+    std::string reason;
+    try {
+        run();
+        return;
+    } catch (const std::exception& e) {
+        reason = e.what();
+    } catch (...) {
+        reason = "unknown error";
+    }
+    setProgressPosition(0);
+    setLogText("The run ended on an error: " + reason + "\r\n");
+    enableStart(true);
+    enableStop(true);
 }
 
 void CVeltranaMFCDlg::reapSoundtrackWorker() {

@@ -108,6 +108,7 @@ private:
 
     void startSoundtrackWorker(int startFrame, int stopFrame);
     void makeFilmWithInputBlocked(int startFrame, int stopFrame);
+    void runGuarded(const std::function<void()>& run);
     void reapSoundtrackWorker();
     void endSoundtrackWorker();
     void carryOut(std::function<void()> update);

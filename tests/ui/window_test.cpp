@@ -33,6 +33,8 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <new>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -600,6 +602,30 @@ TEST_F(MainWindowTest, DestroyingTheWindowDuringARunWaitsForTheWorker) {
     window.reset();
     EXPECT_FALSE(soundtrack->running);
     EXPECT_TRUE(soundtrack->stopped);
+}
+
+TEST_F(MainWindowTest, AJobThatThrowsEndsItsRunAndNotTheProgram) {
+    window->setJobRunners(
+        [](SoundtrackJob* job) -> int {
+            job->observer->enableStart(false);
+            job->observer->setProgressRange(5);
+            job->observer->stepProgress();
+            throw std::runtime_error("insufficient memory");
+        },
+        [](const FilmJob&) -> FilmResult { throw std::bad_alloc(); });
+    chooseInput(scan());
+    QTest::mouseClick(stopButton(), Qt::LeftButton);
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }));
+    EXPECT_EQ(logBox()->toPlainText(), "The run ended on an error: insufficient memory");
+    EXPECT_EQ(progressBar()->value(), 0);
+    EXPECT_TRUE(startButton()->isEnabled());
+    EXPECT_TRUE(stopButton()->isEnabled());
+
+    clickBox(filmBox());
+    pressStart();
+    EXPECT_TRUE(logBox()->toPlainText().startsWith("The run ended on an error: "));
+    EXPECT_TRUE(startButton()->isEnabled());
 }
 
 // ---- the film job ----
