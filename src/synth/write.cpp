@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <fstream>
 #include <random>
-#include <regex>
 #include <system_error>
 #include <unistd.h>
 
@@ -30,10 +29,23 @@ namespace fs = std::filesystem;
 // Scans rendered between two looks at progress and Stop.
 constexpr int kBatch = 4;
 
+// "frame_" followed by four or more digits and ".tif": a scan of a render.
+bool isScanName(const std::string& name) {
+    const std::string prefix = "frame_";
+    const std::string suffix = ".tif";
+    if (name.size() < prefix.size() + 4 + suffix.size() ||
+        name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+        return false;
+    }
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()),
+                       name.end() - static_cast<std::ptrdiff_t>(suffix.size()),
+                       [](char c) { return c >= '0' && c <= '9'; });
+}
+
 // Names a render consists of, and the files the soundtrack job leaves in a
 // frame directory: the only entries --force may replace.
 bool isRenderEntry(const fs::directory_entry& entry) {
-    static const std::regex scanName(R"(frame_\d{4,}\.tif)");
     const std::string name = entry.path().filename().string();
     std::error_code ec;
     if (!entry.is_regular_file(ec)) {
@@ -44,7 +56,7 @@ bool isRenderEntry(const fs::directory_entry& entry) {
             return true;
         }
     }
-    return std::regex_match(name, scanName);
+    return isScanName(name);
 }
 
 // A fresh hidden directory beside `target`, or an empty path and the reason.

@@ -93,11 +93,18 @@ protected:
                 w - 1 - static_cast<int>(std::floor(first))};
     }
 
+    // The checks, each on every rendered scan of the case.
+    void DetectionReadsTheRenderedResolutionOrTheRendererSaysWhatItReads();
+    void TheTrimKeepsEveryFrameWhole();
+    void TheProfileCutterFindsTheBand();
+    void TheEdgeCutterStaysOnTheBand();
+    void TheFileIsTheWorkingImageTurnedClockwise();
+
     SynthPlan plan;
     std::vector<cv::Mat> files;
 };
 
-TEST_P(SampleScans, DetectionReadsTheRenderedResolutionOrTheRendererSaysWhatItReads) {
+void SampleScans::DetectionReadsTheRenderedResolutionOrTheRendererSaysWhatItReads() {
     const ResolutionEstimate e = estimateResolution(jobWorkingImage(0), options().film);
     EXPECT_EQ(e.snapped, truth().expected)
         << "measured " << e.measured.dpiX << " x " << e.measured.dpiY;
@@ -115,7 +122,7 @@ TEST_P(SampleScans, DetectionReadsTheRenderedResolutionOrTheRendererSaysWhatItRe
     }
 }
 
-TEST_P(SampleScans, TheTrimKeepsEveryFrameWhole) {
+void SampleScans::TheTrimKeepsEveryFrameWhole() {
     for (int k = 0; k < static_cast<int>(files.size()); ++k) {
         const cv::Mat& file = files[static_cast<std::size_t>(k)];
         const FrameBounds b = findFrameBounds(file, options().film, options().longStrip);
@@ -135,7 +142,7 @@ TEST_P(SampleScans, TheTrimKeepsEveryFrameWhole) {
     }
 }
 
-TEST_P(SampleScans, TheProfileCutterFindsTheBand) {
+void SampleScans::TheProfileCutterFindsTheBand() {
     const SoundtrackGeometry geometry{layout().trackWidth, layout().framePitch};
     for (int k = 0; k < static_cast<int>(files.size()); ++k) {
         cv::Mat working = jobWorkingImage(k);
@@ -171,7 +178,7 @@ TEST_P(SampleScans, TheProfileCutterFindsTheBand) {
     }
 }
 
-TEST_P(SampleScans, TheEdgeCutterStaysOnTheBand) {
+void SampleScans::TheEdgeCutterStaysOnTheBand() {
     const SoundtrackGeometry geometry{layout().trackWidth, layout().framePitch};
     const cv::Mat working = jobWorkingImage(0);
     const StripRange found =
@@ -186,12 +193,36 @@ TEST_P(SampleScans, TheEdgeCutterStaysOnTheBand) {
     EXPECT_GE(found.last, middle.last);
 }
 
-TEST_P(SampleScans, TheFileIsTheWorkingImageTurnedClockwise) {
+void SampleScans::TheFileIsTheWorkingImageTurnedClockwise() {
     EXPECT_EQ(cv::norm(workingImageFromFrame(files[0]), renderWorkingImage(plan, 0), cv::NORM_INF),
               0.0);
     EXPECT_EQ(files[0].rows, layout().scanColumns);
     EXPECT_EQ(files[0].cols, layout().scanRows);
     EXPECT_EQ(files[0].channels(), options().color ? 3 : 1);
+}
+
+// One test per case, so that each case is rendered once.
+TEST_P(SampleScans, PassAsRealScansToTheMeasuringCode) {
+    {
+        SCOPED_TRACE("resolution detection");
+        DetectionReadsTheRenderedResolutionOrTheRendererSaysWhatItReads();
+    }
+    {
+        SCOPED_TRACE("frame trim");
+        TheTrimKeepsEveryFrameWhole();
+    }
+    {
+        SCOPED_TRACE("strip cutter by profile");
+        TheProfileCutterFindsTheBand();
+    }
+    {
+        SCOPED_TRACE("strip cutter from the edge");
+        TheEdgeCutterStaysOnTheBand();
+    }
+    {
+        SCOPED_TRACE("file orientation");
+        TheFileIsTheWorkingImageTurnedClockwise();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -121,7 +121,7 @@ TEST(SynthJoins, TheJoinAfterTheTrimFollowsFromTheBounds) {
 TEST(SynthDeterminism, SameOptionsAndVariantGiveTheSameBytes) {
     test::TempDir dir;
     SynthOptions options;
-    options.frames = 3;
+    options.frames = 2;
     options.color = true;
     options.noise = true;
     options.blur = true;
