@@ -29,6 +29,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QThread>
 #include <QVBoxLayout>
 
@@ -184,10 +185,11 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     logBox = new QPlainTextEdit(this);
     logBox->setObjectName(QStringLiteral("logBox"));
     logBox->setReadOnly(true);
-    logBox->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     logBox->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // six lines, each as long as the longest a job writes, fit without
-    // wrapping at any font
+    // Six frame and resolution lines fit without wrapping at any font. A
+    // longer message (a path that cannot be written, say) wraps, and the box
+    // then scrolls rather than cut it off.
+    logBox->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     const QFontMetrics logMetrics = logBox->fontMetrics();
     const int margins = 2 * (logBox->frameWidth() + 4);
     const int longestLine = logMetrics.horizontalAdvance(
@@ -584,6 +586,8 @@ void CVeltranaMFCDlg::setLogText(const std::string& text) {
     }
     carryOut([this, shown] {
         logBox->setPlainText(shown);
+        // when long lines wrap past the box, the newest line is the one to see
+        logBox->verticalScrollBar()->setValue(logBox->verticalScrollBar()->maximum());
         logBox->repaint();
     });
 }

@@ -16,6 +16,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -23,6 +24,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 #include <QTimer>
 
@@ -364,6 +366,78 @@ TEST_F(MainWindowTest, NoOutputChosenMeansSoundWavInTheHomeFolder) {
     finishRun();
 }
 
+// The window's own file dialogs, not stand-ins: what they offer and take.
+class RealFileDialogs : public testing::Test {
+protected:
+    QString home() const { return QString::fromStdString(homeDir.path().string()); }
+    // Opens the dialog of `action`, checks it and closes it with `answer`
+    // (a path to accept, or nothing to cancel).
+    void useDialog(const char* action, const std::function<void(QFileDialog&)>& check,
+                   std::optional<QString> answer) {
+        bool seen = false;
+        test::whenModalOpens([&](QWidget& dialog) {
+            auto* files = qobject_cast<QFileDialog*>(&dialog);
+            seen = files != nullptr;
+            if (files == nullptr) {
+                dialog.close();
+                return;
+            }
+            check(*files);
+            if (answer) {
+                // typed into the name field, then Enter, as a person does
+                auto* name = files->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+                ASSERT_NE(name, nullptr);
+                name->setText(*answer);
+                QTest::keyClick(name, Qt::Key_Return);
+            } else {
+                files->reject();
+            }
+        });
+        window.findChild<QAction*>(action)->trigger();
+        EXPECT_TRUE(seen);
+    }
+
+    veltrana::test::TempDir homeDir;
+    test::ScopedHome scopedHome{QString::fromStdString(homeDir.path().string())};
+    CVeltranaMFCDlg window;
+};
+
+TEST_F(RealFileDialogs, InputOffersTifFilesAndTakesANameOfAMissingFile) {
+    useDialog(
+        "inputDirectoryAction",
+        [&](QFileDialog& dialog) {
+            EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
+            EXPECT_EQ(dialog.nameFilters(), QStringList({"Soundtrack Tif Files (*.tif)"}));
+            EXPECT_EQ(dialog.defaultSuffix(), "tif");
+            EXPECT_EQ(dialog.directory().absolutePath(), QDir(home()).absolutePath());
+        },
+        QStringLiteral("frame_0001"));
+    EXPECT_EQ(window.currentInputPath(), QDir(home()).filePath("frame_0001.tif"));
+
+    useDialog(
+        "inputDirectoryAction", [](QFileDialog&) {}, std::nullopt);
+    EXPECT_EQ(window.currentInputPath(), QDir(home()).filePath("frame_0001.tif"));
+}
+
+TEST_F(RealFileDialogs, OutputProposesSoundAndReplacesAFileWithoutAQuestion) {
+    const QString existing = QDir(home()).filePath("sound.wav");
+    std::ofstream(existing.toStdString()) << "an earlier take";
+    useDialog(
+        "outputDirectoryAction",
+        [&](QFileDialog& dialog) {
+            EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
+            EXPECT_EQ(dialog.nameFilters(),
+                      QStringList({"Wav Files (*.wav)", "Avi Files (*.avi)"}));
+            EXPECT_EQ(dialog.defaultSuffix(), "wav");
+            EXPECT_TRUE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
+            auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+            ASSERT_NE(name, nullptr);
+            EXPECT_EQ(name->text(), "sound");
+        },
+        QStringLiteral("sound"));
+    EXPECT_EQ(window.currentOutputPath(), existing);
+}
+
 // ---- the option dialogs, opened from the menu ----
 
 TEST_F(MainWindowTest, OptionDialogsKeepTheirValuesAndStartCopiesThem) {
@@ -626,6 +700,19 @@ TEST_F(MainWindowTest, AJobThatThrowsEndsItsRunAndNotTheProgram) {
     pressStart();
     EXPECT_TRUE(logBox()->toPlainText().startsWith("The run ended on an error: "));
     EXPECT_TRUE(startButton()->isEnabled());
+}
+
+TEST_F(MainWindowTest, LogShowsTheNewestLineWhenLongLinesWrapPastTheBox) {
+    std::string text;
+    for (int i = 1; i <= 6; ++i) {
+        text += "Could not write the sound to /a/rather/long/folder/name/that/wraps/" +
+                std::to_string(i) + "/sound.wav: cannot create a file there\r\n";
+    }
+    window->setLogText(text);
+    QScrollBar* bar = logBox()->verticalScrollBar();
+    EXPECT_GT(bar->maximum(), 0) << "the lines wrap past the box";
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(logBox()->toPlainText().endsWith("/6/sound.wav: cannot create a file there"));
 }
 
 // ---- the film job ----
