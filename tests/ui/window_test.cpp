@@ -174,7 +174,7 @@ TEST_F(MainWindowTest, StartsWithTheDefaults) {
     EXPECT_TRUE(logBox()->toPlainText().isEmpty());
     EXPECT_TRUE(logBox()->isReadOnly());
     EXPECT_EQ(progressBar()->value(), 0);
-    // "c:\" of the original program: the home folder, which is no file
+    // both paths start at the home folder, which is no file: nothing chosen yet
     EXPECT_EQ(window->currentInputPath(), home());
     EXPECT_EQ(window->currentOutputPath(), home());
 
