@@ -2,7 +2,6 @@
 #include "cli/options.h"
 #include "cli/terminal_observer.h"
 #include "film/film_job.h"
-#include "job/frame_sequence.h"
 
 #include <algorithm>
 #include <memory>
@@ -24,18 +23,11 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
     job.inverse = o.job.inverse;
     job.cutSoundtrack = o.cutSoundtrack;
     job.startFrame = o.job.first;
-    if (o.job.last > 0) {
-        job.stopFrame = o.job.last;
-    } else {
-        // default: the last scan of the directory
-        const FrameSequence sequence = listFrameSequence(o.job.frames);
-        job.stopFrame = std::max(static_cast<int>(sequence.frames.size()), 1);
-    }
-    if (!o.job.dpi.empty()) {
-        const ScanResolution manual = *parseDpi(o.job.dpi);
+    job.stopFrame = lastFrame(o.job);
+    if (const auto manual = manualResolution(o.job)) {
         job.manualResolution = true;
-        job.resolutionX = manual.dpiX;
-        job.resolutionY = manual.dpiY;
+        job.resolutionX = manual->dpiX;
+        job.resolutionY = manual->dpiY;
     }
     job.inputPath = o.job.frames;
     job.outputPath = o.job.output;

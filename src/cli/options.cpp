@@ -1,6 +1,9 @@
 #include "cli/options.h"
 
 #include "geometry/trace.h"
+#include "job/frame_sequence.h"
+
+#include <algorithm>
 
 #include <charconv>
 
@@ -33,6 +36,21 @@ std::optional<ScanResolution> parseDpi(std::string_view text) {
         return std::nullopt;
     }
     return ScanResolution{*x, *y};
+}
+
+std::optional<ScanResolution> manualResolution(const JobOptions& options) {
+    if (options.dpi.empty()) {
+        return std::nullopt;
+    }
+    return parseDpi(options.dpi);
+}
+
+int lastFrame(const JobOptions& options) {
+    if (options.last > 0) {
+        return options.last;
+    }
+    const FrameSequence sequence = listFrameSequence(options.frames);
+    return std::max(static_cast<int>(sequence.frames.size()), 1);
 }
 
 SoundtrackType filmType(const std::string& name) {

@@ -33,6 +33,13 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
 // A manual resolution given as "X" (both axes) or "X:Y".
 std::optional<ScanResolution> parseDpi(std::string_view text);
 
+// The resolution given with --dpi, if any (validated when parsed).
+std::optional<ScanResolution> manualResolution(const JobOptions& options);
+
+// The last frame asked for with --last, or else the last scan of the frame
+// directory (1 when it holds none: the job then says so).
+int lastFrame(const JobOptions& options);
+
 // The film type of a validated --film value.
 SoundtrackType filmType(const std::string& name);
 

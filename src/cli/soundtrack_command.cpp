@@ -1,7 +1,6 @@
 #include "cli/command.h"
 #include "cli/options.h"
 #include "cli/terminal_observer.h"
-#include "job/frame_sequence.h"
 #include "job/soundtrack_job.h"
 
 #include <chrono>
@@ -58,19 +57,12 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.inputPath = o.job.frames;
     job.outputPath = o.job.output;
     job.startFrame = o.job.first;
-    if (o.job.last > 0) {
-        job.stopFrame = o.job.last;
-    } else {
-        // default: the last scan of the directory
-        const FrameSequence sequence = listFrameSequence(o.job.frames);
-        job.stopFrame = std::max(static_cast<int>(sequence.frames.size()), 1);
-    }
+    job.stopFrame = lastFrame(o.job);
     job.soundtrackType = filmType(o.job.film);
-    if (!o.job.dpi.empty()) {
-        const ScanResolution manual = *parseDpi(o.job.dpi);
+    if (const auto manual = manualResolution(o.job)) {
         job.manualResolution = true;
-        job.resolutionX = manual.dpiX;
-        job.resolutionY = manual.dpiY;
+        job.resolutionX = manual->dpiX;
+        job.resolutionY = manual->dpiY;
     }
     job.filmSpeed = o.fps;
     job.colorElement = colorElementFromName(o.channel.front()).value_or(ColorElement::R);
