@@ -155,6 +155,7 @@ bool benchResolution(int dpi, int frames, const fs::path& scratch) {
 } // namespace
 
 int main(int argc, char** argv) {
+    veltrana::reuseLargeImageBuffers(); // as the programs do
     const int frames = argc > 1 ? std::atoi(argv[1]) : 24;
     if (frames < 2) {
         std::fprintf(stderr, "usage: bench_film [frames (2 or more)]\n");

@@ -11,6 +11,7 @@
 // holds one frame's images at a time. Build in Release for figures worth
 // quoting.
 
+#include "geometry/scan.h"
 #include "job/observer.h"
 #include "job/soundtrack_job.h"
 #include "synth/synth.h"
@@ -59,9 +60,9 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const fs::path dir = fs::temp_directory_path() /
-                         ("veltrana-bench-" + std::to_string(::getpid()) + "-" +
-                          std::to_string(dpi) + "-" + std::to_string(frames));
+    const fs::path dir =
+        fs::temp_directory_path() / ("veltrana-bench-" + std::to_string(::getpid()) + "-" +
+                                     std::to_string(dpi) + "-" + std::to_string(frames));
     synth::SynthOptions options;
     options.film = SoundtrackType::VariableArea35;
     options.dpi = {dpi, dpi};
@@ -71,6 +72,8 @@ int main(int argc, char** argv) {
     if (!renderInChild(options, dir)) {
         return 1;
     }
+    // as the programs do
+    reuseLargeImageBuffers();
     const double memoryBefore = peakMegabytes();
 
     NullObserver quiet;

@@ -1,4 +1,5 @@
 #include "cli/command.h"
+#include "geometry/scan.h"
 
 #include <atomic>
 #include <csignal>
@@ -16,6 +17,7 @@ extern "C" void onInterrupt(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+    veltrana::reuseLargeImageBuffers();
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
     std::vector<std::string> args(argv, argv + argc);

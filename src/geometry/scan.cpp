@@ -4,6 +4,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <malloc.h>
 #include <system_error>
 
 namespace veltrana {
@@ -64,6 +65,13 @@ LoadedScan loadScan(const std::filesystem::path& path) {
         scan.error = path.string() + ": " + scan.error;
     }
     return scan;
+}
+
+void reuseLargeImageBuffers() {
+    constexpr int kMegabyte = 1 << 20;
+    mallopt(M_MMAP_THRESHOLD, 256 * kMegabyte);
+    mallopt(M_TRIM_THRESHOLD, 512 * kMegabyte);
+    mallopt(M_TOP_PAD, 64 * kMegabyte);
 }
 
 cv::Mat workingImageFromFrame(const cv::Mat& frame) {

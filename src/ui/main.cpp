@@ -1,8 +1,10 @@
 // veltrana-gui: the desktop program.
 
+#include "geometry/scan.h"
 #include "ui/veltrana_mfc_app.h"
 
 int main(int argc, char** argv) {
+    veltrana::reuseLargeImageBuffers();
     veltrana::ui::CVeltranaMFCApp app(argc, argv);
     return app.InitInstance();
 }
