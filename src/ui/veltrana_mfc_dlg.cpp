@@ -364,8 +364,10 @@ void CVeltranaMFCDlg::OnStart() {
         messageBox(this, QString::fromLatin1(kNoInput));
         checksPassed = false;
     }
-    // no output chosen: the default file, kept for later starts
-    if (outputPath.isEmpty() || QFileInfo(outputPath).isDir()) {
+    // no output chosen: the default file, kept for later starts. A path of
+    // fewer than 7 characters has always meant that; so does the home folder
+    // the output dialog starts from, which is longer on most machines.
+    if (outputPath.size() < 7 || QFileInfo(outputPath).isDir()) {
         outputPath = defaultOutputPath();
     }
     if (!checksPassed) {

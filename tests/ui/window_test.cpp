@@ -358,11 +358,17 @@ TEST_F(MainWindowTest, NoOutputChosenMeansSoundWavInTheHomeFolder) {
     EXPECT_EQ(window->soundtrackJob().outputPath, fallback.toStdString());
     finishRun();
 
-    // a chosen output is used as it is, however short its name
+    // a chosen output is used as it is, however short its file name
     const QString chosen = QDir(home()).filePath("a.w");
     chooseOutput(chosen);
     pressStart();
     EXPECT_EQ(window->currentOutputPath(), chosen);
+    finishRun();
+
+    // but a whole path of fewer than 7 characters counts as none chosen
+    chooseOutput("/a.wav");
+    pressStart();
+    EXPECT_EQ(window->currentOutputPath(), fallback);
     finishRun();
 }
 
