@@ -19,6 +19,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <limits>
 #include <optional>
 
@@ -81,6 +82,8 @@ public:
         : job(job), ui(job.observer != nullptr ? *job.observer : nullObserver), log(ui) {}
 
     SoundtrackResult run();
+    // Ends a run that broke off on an exception: nothing is left written.
+    SoundtrackResult brokeOff(const char* what);
 
 private:
     SoundtrackResult refuse(const std::string& message);
@@ -106,6 +109,7 @@ private:
     std::vector<float> previousProfile;
     std::vector<float> stream;
     bool diagnosticsWarned = false;
+    std::filesystem::path pendingWav; // the temporary WAV while it is written
     SoundtrackTimings* const timings = job.timings;
 };
 
@@ -130,6 +134,18 @@ SoundtrackResult SoundtrackRun::unreadable(const std::string& detail) {
     ui.enableStart(true);
     ui.enableStop(true);
     return ended(SoundtrackEnd::UnreadableFrame, "Wrong file format !!! (" + detail + ")");
+}
+
+SoundtrackResult SoundtrackRun::brokeOff(const char* what) {
+    if (!pendingWav.empty()) {
+        discardTemporary(pendingWav);
+    }
+    const std::string message = std::string("The run ended on an error: ") + what;
+    ui.setProgressPosition(0);
+    log.replaceWith(message);
+    ui.enableStart(true);
+    ui.enableStop(true);
+    return ended(SoundtrackEnd::Error, message);
 }
 
 SoundtrackResult SoundtrackRun::run() {
@@ -292,6 +308,7 @@ SoundtrackResult SoundtrackRun::finish() {
     plik.sampleRate = static_cast<std::uint32_t>(job.filmSpeed * geometry.framePitch);
     plik.bitsPerSample = kColourDepth;
     const std::filesystem::path temporary = temporaryPathFor(job.outputPath);
+    pendingWav = temporary;
     std::string wavProblem;
     if (plik.Open(temporary) != 0) {
         wavProblem = "cannot create a file in " + job.outputPath.parent_path().string();
@@ -310,6 +327,7 @@ SoundtrackResult SoundtrackRun::finish() {
             discardTemporary(temporary);
         }
     }
+    pendingWav.clear();
     const std::size_t sampleCount = stream.size();
     stream.clear();
     stream.shrink_to_fit();
@@ -370,7 +388,13 @@ std::string joinPositionsText(std::span<const int> joinPositions) {
 }
 
 SoundtrackResult runSoundtrackJob(SoundtrackJob& job) {
-    return SoundtrackRun(job).run();
+    SoundtrackRun run(job);
+    try {
+        return run.run();
+    } catch (const std::exception& e) {
+        // the image library and allocations can throw; the run ends, the program does not
+        return run.brokeOff(e.what());
+    }
 }
 
 int SoundtrackWorker(SoundtrackJob* job) {

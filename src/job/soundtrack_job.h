@@ -64,6 +64,7 @@ enum class SoundtrackEnd {
     Refused,           // the settings cannot give a sound (range, resolution): nothing written
     LengthsNotWritten, // the WAV was written but "leng.txt" could not be
     WavNotWritten,     // the WAV could not be written (old file, if any, left as it was)
+    Error,             // broke off on an unexpected error (out of memory, ...): nothing written
 };
 
 struct SoundtrackResult {

@@ -7,6 +7,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <fstream>
+#include <stdexcept>
 #include <tuple>
 
 namespace veltrana {
@@ -180,6 +181,20 @@ TEST_F(SoundtrackJobRun, AnOutputThatCannotBeCreatedIsNamed) {
     EXPECT_NE(r.message.find(job.outputPath.string()), std::string::npos);
     EXPECT_NE(ui.logText.find(job.outputPath.string()), std::string::npos);
     EXPECT_TRUE(ui.startEnabled);
+}
+
+TEST_F(SoundtrackJobRun, AnErrorInsideTheRunEndsItWithNothingWritten) {
+    // the image library and allocations may throw anywhere in a run
+    struct ThrowingObserver : test::RecordingObserver {
+        void stepProgress() override { throw std::runtime_error("out of memory"); }
+    } throwing;
+    job.observer = &throwing;
+    job.stopFrame = 3;
+    const SoundtrackResult r = runSoundtrackJob(job);
+    EXPECT_EQ(r.end, SoundtrackEnd::Error);
+    EXPECT_EQ(throwing.logText, "The run ended on an error: out of memory");
+    EXPECT_TRUE(throwing.startEnabled);
+    EXPECT_TRUE(nothingWritten());
 }
 
 TEST(SoundtrackBytes, ConversionTruncatesAndKeepsTheLowByte) {

@@ -59,6 +59,9 @@ ProcessResult runProgram(const std::vector<std::string>& argv) {
     TempDir scratch;
     const auto outPath = scratch / "out";
     const auto errPath = scratch / "err";
+    // what this process has buffered must not be written twice
+    std::fflush(stdout);
+    std::fflush(stderr);
     const pid_t pid = ::fork();
     if (pid == 0) {
         std::FILE* o = std::freopen(outPath.c_str(), "w", stdout);
