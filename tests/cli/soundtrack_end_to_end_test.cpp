@@ -41,6 +41,11 @@ std::string caseName(const testing::TestParamInfo<Case>& info) {
     return info.param.name;
 }
 
+// How gtest shows a case in messages and test lists.
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
+
 std::vector<int> readJoins(const fs::path& lengths) {
     std::istringstream in(test::readFileText(lengths));
     std::vector<int> joins;
