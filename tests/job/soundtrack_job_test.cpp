@@ -89,6 +89,15 @@ TEST_F(SoundtrackJobRun, SixFramesShowTwoLinesAndDriveTheControlsInOrder) {
     EXPECT_EQ(wav[24] | wav[25] << 8 | wav[26] << 16, 24 * 907);
 }
 
+TEST_F(SoundtrackJobRun, AResolutionSnappedFarFromItsMeasureIsPointedOut) {
+    // 60 rows across the film measure 72 dpi, which the bands take as 450
+    job.manualResolution = false;
+    job.stopFrame = 1;
+    ASSERT_TRUE(runSoundtrackJob(job).succeeded());
+    EXPECT_NE(ui.logText.find("Measured x=72,"), std::string::npos) << ui.logText;
+    EXPECT_NE(ui.logText.find("give the resolution by hand"), std::string::npos);
+}
+
 TEST_F(SoundtrackJobRun, TheFirstFrameIsTheNthFileOfTheListing) {
     // frames 1 to 4 unreadable: a run of 5 to 6 never touches them
     for (int i = 1; i <= 4; ++i) {
