@@ -49,8 +49,8 @@ bool timeStages(const std::vector<fs::path>& scans, const fs::path& movie, bool 
     using namespace veltrana;
     constexpr SoundtrackType type = SoundtrackType::VariableArea35;
     MovieFile file;
-    if (const std::string wrong = file.open(movie); !wrong.empty()) {
-        std::fprintf(stderr, "%s\n", wrong.c_str());
+    if (const Status opened = file.open(movie); !opened) {
+        std::fprintf(stderr, "%s\n", opened.message().c_str());
         return false;
     }
     FrameGeometry geometry;
@@ -87,11 +87,11 @@ bool timeStages(const std::vector<fs::path>& scans, const fs::path& movie, bool 
         }
     }
     const auto start = Clock::now();
-    const std::string wrong = file.commit();
+    const Status committed = file.commit();
     t.encode += secondsSince(start);
     movieFrames = file.framesWritten();
-    if (!wrong.empty()) {
-        std::fprintf(stderr, "%s\n", wrong.c_str());
+    if (!committed) {
+        std::fprintf(stderr, "%s\n", committed.message().c_str());
         return false;
     }
     return true;

@@ -47,8 +47,9 @@ int runVeltrana(const std::vector<std::string>& args, CommandIo& io) {
             return command.run(io);
         }
     }
-    io.out << app.help();
-    return kExitOk;
+    // no command: nothing to do is a usage error
+    io.err << app.help();
+    return kExitUsage;
 }
 
 } // namespace veltrana::cli

@@ -33,6 +33,7 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
     job.outputPath = o.job.output;
     // Ctrl-C ends the run before the next scan; nothing is written then
     job.cancel = io.interrupt;
+    job.scanLimits = scanLimits(o.job);
 
     TerminalObserver observer(io.err, o.job.quiet, io.errIsTerminal);
     job.observer = &observer;
@@ -50,8 +51,8 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
         }
         return kExitOk;
     }
-    // the log lines have said it already, except the detail of an unreadable scan
-    if (o.job.quiet || result.end == FilmEnd::UnreadableFrame) {
+    // the log lines have said it already
+    if (o.job.quiet) {
         io.err << "veltrana: " << result.message << "\n";
     }
     return kExitFailed;

@@ -18,8 +18,14 @@ extern "C" void onInterrupt(int) {
 
 int main(int argc, char** argv) {
     veltrana::reuseLargeImageBuffers();
+    veltrana::silenceImageLibraryLog();
+    // Ctrl-C, kill and a closed terminal stop a run like the Stop button:
+    // nothing half-written is left behind
     std::signal(SIGINT, onInterrupt);
     std::signal(SIGTERM, onInterrupt);
+    std::signal(SIGHUP, onInterrupt);
+    // a closed standard output (veltrana ... | head) ends the output, not the run
+    std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> args(argv, argv + argc);
     veltrana::cli::CommandIo io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0, &interrupted};
     return veltrana::cli::runVeltrana(args, io);

@@ -53,6 +53,12 @@ int lastFrame(const JobOptions& options) {
     return std::max(static_cast<int>(sequence.frames.size()), 1);
 }
 
+ScanLimits scanLimits(const JobOptions& options) {
+    ScanLimits limits;
+    limits.maxMegapixels = options.maxMegapixels;
+    return limits;
+}
+
 SoundtrackType filmType(const std::string& name) {
     return soundtrackTypeFromName(name).value_or(SoundtrackType::VariableArea35);
 }
@@ -64,13 +70,21 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
                     "natural order are frames 1, 2, ...")
         ->required();
     command.add_option("-o,--output", options.output, outputHelp)->required();
+    const auto frameNumber = [](const std::string& text) -> std::string {
+        int value = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
+            return "\"" + text + "\" is not a frame number: frames count from 1";
+        }
+        return {};
+    };
     command.add_option("--first", options.first, "First frame of the range (1-based)")
         ->capture_default_str()
-        ->check(CLI::PositiveNumber);
+        ->check(frameNumber, "N");
     command
         .add_option("--last", options.last,
                     "Last frame of the range, included (default: the last scan)")
-        ->check(CLI::PositiveNumber);
+        ->check(frameNumber, "N");
     command
         .add_option("--film", options.film,
                     "Film standard: 35va (35 mm variable area), 35vd (35 mm variable density), "
@@ -90,6 +104,23 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
             "X[:Y]");
     command.add_flag("--inverse", options.inverse,
                      "The film runs the other way through the scans (default: off)");
+    command
+        .add_option("--max-megapixels", options.maxMegapixels,
+                    "The largest scan to read, in millions of pixels; larger files are refused "
+                    "before they are decoded")
+        ->capture_default_str()
+        ->check(
+            [](const std::string& text) -> std::string {
+                double value = 0;
+                const auto [end, ec] =
+                    std::from_chars(text.data(), text.data() + text.size(), value);
+                if (ec != std::errc() || end != text.data() + text.size() || !(value > 0) ||
+                    value > 1e6) {
+                    return "\"" + text + "\" is not a number of megapixels above 0";
+                }
+                return {};
+            },
+            "MP");
     command.add_flag("--trace", options.trace,
                      "Print the measuring code's trace lines on standard output (default: off)");
     command.add_flag("-q,--quiet", options.quiet,

@@ -2,6 +2,7 @@
 // Options and helpers shared by the job commands (soundtrack, film).
 
 #include "geometry/film_standard.h"
+#include "geometry/scan.h"
 
 #include <CLI/CLI.hpp>
 
@@ -24,10 +25,11 @@ struct JobOptions {
     bool inverse = false;
     bool trace = false;
     bool quiet = false;
+    double maxMegapixels = 100.0; // the largest scan read
 };
 
 // Adds <frames>, -o, --first, --last, --film, --long-strip, --dpi, --inverse,
-// --trace and --quiet. `outputHelp` describes -o for this command.
+// --max-megapixels, --trace and --quiet. `outputHelp` describes -o for this command.
 void addJobOptions(CLI::App& command, JobOptions& options, const std::string& outputHelp);
 
 // A manual resolution given as "X" (both axes) or "X:Y".
@@ -39,6 +41,9 @@ std::optional<ScanResolution> manualResolution(const JobOptions& options);
 // The last frame asked for with --last, or else the last scan of the frame
 // directory (1 when it holds none: the job then says so).
 int lastFrame(const JobOptions& options);
+
+// What a scan may be, from --max-megapixels.
+ScanLimits scanLimits(const JobOptions& options);
 
 // The film type of a validated --film value.
 SoundtrackType filmType(const std::string& name);

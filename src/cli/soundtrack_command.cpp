@@ -72,6 +72,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.inverse = o.job.inverse;
     job.cutByAnalysis = o.cutByAnalysis;
     job.rotationUp = o.rotation == "up";
+    job.scanLimits = scanLimits(o.job);
 
     TerminalObserver observer(io.err, o.job.quiet, io.errIsTerminal);
     job.observer = &observer;
@@ -93,8 +94,8 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     if (result.succeeded()) {
         return kExitOk;
     }
-    // the log lines have said it already, except the detail of an unreadable scan
-    if (o.job.quiet || result.end == SoundtrackEnd::UnreadableFrame) {
+    // the log lines have said it already
+    if (o.job.quiet) {
         io.err << "veltrana: " << result.message << "\n";
     }
     return kExitFailed;

@@ -7,6 +7,7 @@
 #include "geometry/scan.h"
 #include "job/frame_sequence.h"
 #include "job/job_log.h"
+#include "job/safe_file.h"
 
 #include <opencv2/core.hpp>
 
@@ -20,6 +21,7 @@ namespace veltrana {
 namespace {
 
 constexpr double kNominalFramePitch16Cm = 0.762;
+
 // a progress bar's range is sixteen bits wide
 constexpr int kProgressMaximum = 65535;
 
@@ -86,11 +88,18 @@ FilmResult FilmRun::steps() {
         !wrong.empty()) {
         return end(FilmEnd::Refused, wrong);
     }
-    if (job.manualResolution && (job.resolutionX <= 0 || job.resolutionY <= 0)) {
-        return end(FilmEnd::Refused,
-                   formatLine("The manual resolution x=%d,y=%d dpi gives frames of no size: "
-                              "both values must be above 0",
-                              job.resolutionX, job.resolutionY));
+    if (job.manualResolution) {
+        if (std::string wrong = manualResolutionProblem({job.resolutionX, job.resolutionY});
+            !wrong.empty()) {
+            return end(FilmEnd::Refused, wrong);
+        }
+    }
+    const Result<OutputTarget> target = resolveOutputTarget(job.outputPath, "the movie");
+    if (!target) {
+        return end(FilmEnd::MovieNotWritten, target.message());
+    }
+    if (Status clash = checkOutputIsNoInput(*target, sequence, {}, "the movie"); !clash) {
+        return end(FilmEnd::MovieNotWritten, clash.message());
     }
 
     // 16 mm counts four units per scan, a long strip's four movie frames
@@ -99,11 +108,12 @@ FilmResult FilmRun::steps() {
     observer.setProgressRange(std::min(unitsPerScan * scans, kProgressMaximum));
     observer.setProgressStep(1);
 
-    if (std::string wrong = movie.open(job.outputPath); !wrong.empty()) {
-        return end(FilmEnd::MovieNotWritten, wrong);
+    if (Status opened = movie.open(*target); !opened) {
+        return end(FilmEnd::MovieNotWritten, opened.message());
     }
 
     FrameGeometry geometry;
+    cv::Size firstScanSize;
     for (int n = job.startFrame; n <= job.stopFrame; ++n) {
         if (cancelled()) {
             return end(FilmEnd::Cancelled, "Operation stopped !!!!",
@@ -111,10 +121,19 @@ FilmResult FilmRun::steps() {
         }
         log.addLine(formatLine("Cutting frame number : %d...", n));
 
-        const LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)]);
+        const LoadedScan scan =
+            loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits);
         if (!scan.ok()) {
-            return end(FilmEnd::UnreadableFrame, "No tif file !!!",
-                       "No tif file !!! (" + scan.error + ")");
+            // the words users know, and why beneath them
+            return end(FilmEnd::UnreadableFrame, "No tif file !!!\r\n" + scan.error,
+                       "No tif file !!! " + scan.error);
+        }
+        if (n == job.startFrame) {
+            firstScanSize = scan.image.size();
+        } else if (std::string odd = frameSizeWarning(n, scan.image.size(), job.startFrame,
+                                                      firstScanSize);
+                   !odd.empty()) {
+            log.addLine(odd + "; it is still cut into the movie");
         }
         const cv::Mat working =
             filmWorkingImage(frameCorrection(scan.image, type, job.longStrip), type, job.inverse);
@@ -141,8 +160,8 @@ FilmResult FilmRun::steps() {
     }
 
     const int frames = movie.framesWritten();
-    if (std::string wrong = movie.commit(); !wrong.empty()) {
-        return end(FilmEnd::MovieNotWritten, wrong);
+    if (Status committed = movie.commit(); !committed) {
+        return end(FilmEnd::MovieNotWritten, committed.message());
     }
     observer.setProgressPosition(0);
     log.addLine("Pictures were cut succesfully!");

@@ -3,6 +3,7 @@
 // 24 frames per second out.
 
 #include "geometry/film_standard.h"
+#include "geometry/scan.h"
 #include "job/observer.h"
 
 #include <opencv2/core.hpp>
@@ -28,6 +29,8 @@ struct FilmJob {
     std::filesystem::path outputPath; // the movie, written whatever its extension
     // Not a Stop button: lets the command line end a run on Ctrl-C. May be null.
     const std::atomic<bool>* cancel = nullptr;
+    // What a scan may be (checked before it is decoded).
+    ScanLimits scanLimits;
 };
 
 enum class FilmEnd {

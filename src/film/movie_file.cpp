@@ -1,20 +1,15 @@
 #include "film/movie_file.h"
 
-#include "job/safe_file.h"
-
 #include <opencv2/imgproc.hpp>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <system_error>
+#include <utility>
 
 namespace veltrana {
 
 namespace {
 
-std::string cannotCreate(const std::filesystem::path& target, const std::string& why) {
-    return "Cannot create the movie " + target.string() + ": " + why;
+Status cannotWrite(const std::filesystem::path& target, const std::string& why) {
+    return Status::failure("Cannot write the movie to " + target.string() + ": " + why);
 }
 
 } // namespace
@@ -34,49 +29,53 @@ cv::Mat movieFrame(const cv::Mat& region) {
     return colour;
 }
 
+int countMovieFrames(const std::filesystem::path& path) {
+    try {
+        cv::VideoCapture reader(path.string(), cv::CAP_FFMPEG);
+        if (!reader.isOpened()) {
+            return -1;
+        }
+        int count = 0;
+        while (reader.grab()) {
+            ++count;
+        }
+        return count;
+    } catch (const cv::Exception&) {
+        return -1;
+    }
+}
+
 MovieFile::~MovieFile() {
     discard();
 }
 
-std::string MovieFile::open(const std::filesystem::path& movie) {
-    namespace fs = std::filesystem;
+Status MovieFile::open(const std::filesystem::path& target) {
+    const Result<OutputTarget> resolved = resolveOutputTarget(target, "the movie");
+    if (!resolved) {
+        return resolved.status();
+    }
+    return open(*resolved);
+}
+
+Status MovieFile::open(const OutputTarget& target) {
     discard();
-    target = movie;
+    given = target.given;
     frames = 0;
-    if (movie.empty() || !movie.has_filename()) {
-        return cannotCreate(movie, "no file name given");
+    Result<PendingFolder> folder = PendingFolder::create(target, "the movie");
+    if (!folder) {
+        return folder.status();
     }
-    std::error_code ec;
-    if (fs::is_directory(movie, ec)) {
-        return cannotCreate(movie, "it is a folder");
-    }
-    const fs::path folder = movie.has_parent_path() ? movie.parent_path() : fs::path(".");
-    if (!fs::is_directory(folder, ec)) {
-        return cannotCreate(movie, folder.string() + " is not an existing folder");
-    }
-
-    // Creating the file ourselves first tells why the folder cannot be
-    // written, which the video writer would not.
-    temporary = temporaryPathFor(movie, ".avi");
-    errno = 0;
-    std::FILE* claim = std::fopen(temporary.c_str(), "wb");
-    if (claim == nullptr) {
-        const std::string why = std::strerror(errno);
-        temporary.clear();
-        return cannotCreate(movie, why);
-    }
-    std::fclose(claim);
-
+    pending.emplace(std::move(folder).value());
     bool opened = false;
     try {
-        opened = writer.open(temporary.string(), cv::CAP_FFMPEG, kMovieFourcc,
+        opened = writer.open(pending->filePath().string(), cv::CAP_FFMPEG, kMovieFourcc,
                              kMovieFramesPerSecond, cv::Size(kMovieWidth, kMovieHeight), true);
     } catch (const cv::Exception&) {
         opened = false;
     }
     if (!opened || !writer.isOpened()) {
         discard();
-        return cannotCreate(movie, "the FFmpeg video writer cannot write DIVX (MPEG-4) AVI data");
+        return cannotWrite(given, "the FFmpeg video writer cannot write DIVX (MPEG-4) AVI data");
     }
     return {};
 }
@@ -96,28 +95,27 @@ void MovieFile::write(const cv::Mat& frame) {
     }
 }
 
-std::string MovieFile::commit() {
-    namespace fs = std::filesystem;
-    if (!writer.isOpened()) {
-        return "Cannot write the movie " + target.string() + ": it was not opened";
+Status MovieFile::commit() {
+    if (!writer.isOpened() || !pending) {
+        return cannotWrite(given, "it was not opened");
     }
     try {
         writer.release();
     } catch (const cv::Exception&) {
         writeFailed = true;
     }
-    std::error_code ec;
-    const auto size = fs::file_size(temporary, ec);
-    if (writeFailed || ec || size == 0) {
+    // the writer says nothing of a full disk: read the movie back
+    const int found = writeFailed ? -1 : countMovieFrames(pending->filePath());
+    if (found != frames) {
         discard();
-        return "Cannot write the movie " + target.string() + ": the video writer failed";
+        return cannotWrite(given, found < 0 ? "the video writer failed (is the disk full?)"
+                                            : "the movie holds " + std::to_string(found) +
+                                                  " of its " + std::to_string(frames) +
+                                                  " frames (is the disk full?)");
     }
-    const std::string why = commitTemporary(temporary, target);
-    temporary.clear();
-    if (!why.empty()) {
-        return "Cannot write the movie " + target.string() + ": " + why;
-    }
-    return {};
+    Status committed = pending->commit();
+    pending.reset();
+    return committed;
 }
 
 void MovieFile::discard() {
@@ -125,11 +123,12 @@ void MovieFile::discard() {
         writer.release();
     } catch (const cv::Exception&) {
     }
-    if (!temporary.empty()) {
-        discardTemporary(temporary);
-        temporary.clear();
-    }
+    pending.reset();
     writeFailed = false;
+}
+
+std::filesystem::path MovieFile::temporaryPath() const {
+    return pending ? pending->filePath() : std::filesystem::path();
 }
 
 } // namespace veltrana

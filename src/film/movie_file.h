@@ -2,16 +2,19 @@
 // The movie of the make-film job: AVI data, FOURCC "DIVX", 24 frames per
 // second, 640 x 480 colour frames, through OpenCV's FFmpeg writer.
 //
-// The movie is written to a temporary file beside the target and renamed
-// into place only when it is complete, so an interrupted or failed run leaves
-// any earlier file at the target as it was. The temporary file's name ends in
-// ".avi" because the writer picks the container from the extension; the
-// target keeps whatever name the user gave.
+// The writer only takes a file name, so it writes inside a private folder
+// beside the target (job/safe_file.h). The finished movie is read back and
+// its frames counted before it is renamed over the target: the writer does
+// not report a full disk, and a short movie must not replace a good one.
+
+#include "base/status.h"
+#include "job/safe_file.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
 #include <filesystem>
+#include <optional>
 #include <string>
 
 namespace veltrana {
@@ -27,36 +30,44 @@ inline constexpr int kMovieFourcc = 'D' | ('I' << 8) | ('V' << 16) | ('X' << 24)
 // one-channel frames without a word).
 cv::Mat movieFrame(const cv::Mat& region);
 
+// The frames a movie file holds, counted by reading it through; -1 when it
+// cannot be opened as a movie.
+int countMovieFrames(const std::filesystem::path& path);
+
 class MovieFile {
 public:
     MovieFile() = default;
-    // Discards the temporary file unless commit() succeeded.
+    // Discards the unfinished movie unless commit() succeeded.
     ~MovieFile();
     MovieFile(const MovieFile&) = delete;
     MovieFile& operator=(const MovieFile&) = delete;
 
-    // Opens the writer on a temporary file beside target. On failure returns
-    // a message naming the target; an empty string on success.
-    std::string open(const std::filesystem::path& target);
+    // Opens the writer for a target checked with resolveOutputTarget. On
+    // failure the message names the target and the cause.
+    Status open(const OutputTarget& target);
+    // The same for a path, resolved first.
+    Status open(const std::filesystem::path& target);
 
     // Appends one frame; anything but a 640 x 480 three-channel frame goes
     // through movieFrame first.
     void write(const cv::Mat& frame);
 
-    // Completes the movie and renames it to the target. Returns a message
-    // naming the target on failure (the temporary file is then removed).
-    std::string commit();
+    // Completes the movie, checks that it holds every frame written, and
+    // renames it over the target. On failure the message names the target,
+    // and the target is left as it was.
+    Status commit();
 
-    // Closes and removes the temporary file, leaving the target untouched.
+    // Removes the unfinished movie, leaving the target untouched.
     void discard();
 
     int framesWritten() const { return frames; }
-    const std::filesystem::path& temporaryPath() const { return temporary; }
+    // Where the unfinished movie is written (inside a private folder).
+    std::filesystem::path temporaryPath() const;
 
 private:
     cv::VideoWriter writer;
-    std::filesystem::path target;
-    std::filesystem::path temporary;
+    std::filesystem::path given;
+    std::optional<PendingFolder> pending;
     int frames = 0;
     bool writeFailed = false;
 };

@@ -11,6 +11,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <string>
+
 namespace veltrana {
 
 // Width of film, in centimetres, that a scan spans across the film.
@@ -32,5 +34,15 @@ ResolutionEstimate estimateResolution(const cv::Mat& workingImage, SoundtrackTyp
 
 // The snapped resolution; what the jobs use.
 ScanResolution detectResolution(const cv::Mat& workingImage, SoundtrackType type);
+
+// A resolution given by hand must lie in this range on both axes: below it a
+// frame has too few pixels to measure, above it the sizes and the sample rate
+// lose their meaning.
+inline constexpr int kMinManualDpi = 100;
+inline constexpr int kMaxManualDpi = 20000;
+
+// Empty when both values lie in the range above; otherwise a message saying
+// which do not.
+std::string manualResolutionProblem(ScanResolution resolution);
 
 } // namespace veltrana

@@ -1,13 +1,114 @@
 #include "geometry/scan.h"
 
+#include "geometry/tiff_reader.h"
+
 #include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <malloc.h>
-#include <system_error>
+#include <memory>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace veltrana {
+
+namespace {
+
+// The most bytes a pixel of an accepted scan can take (16-bit RGBA), and
+// room for headers, tiles and padding: a file larger than that for the pixel
+// limit is not read into memory.
+constexpr double kMostBytesPerPixel = 8.0;
+constexpr double kFileSlackBytes = 64.0 * 1024 * 1024;
+
+LoadedScan refused(const std::string& name, const std::string& cause) {
+    return {{}, "Cannot read the scan " + name + ": " + cause};
+}
+
+std::uint32_t bigEndian32(const std::uint8_t* p) {
+    return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+           p[3];
+}
+
+std::uint32_t littleEndian32(const std::uint8_t* p) {
+    return (std::uint32_t{p[3]} << 24) | (std::uint32_t{p[2]} << 16) | (std::uint32_t{p[1]} << 8) |
+           p[0];
+}
+
+// Width and height from the header of the other formats the image library
+// reads (PNG, BMP, JPEG), so that their size is checked before decoding too.
+std::optional<ImageSize> peekOtherSize(std::span<const std::uint8_t> b) {
+    const std::size_t n = b.size();
+    static constexpr std::uint8_t kPng[8] = {0x89, 'P', 'N', 'G', 0x0d, 0x0a, 0x1a, 0x0a};
+    if (n >= 24 && std::memcmp(b.data(), kPng, 8) == 0) {
+        return ImageSize{static_cast<std::int64_t>(bigEndian32(&b[16])),
+                         static_cast<std::int64_t>(bigEndian32(&b[20]))};
+    }
+    if (n >= 26 && b[0] == 'B' && b[1] == 'M') {
+        const std::uint32_t header = littleEndian32(&b[14]);
+        if (header == 12) {
+            return ImageSize{b[18] | (b[19] << 8), b[20] | (b[21] << 8)};
+        }
+        const auto width = static_cast<std::int32_t>(littleEndian32(&b[18]));
+        const auto height = static_cast<std::int32_t>(littleEndian32(&b[22]));
+        return ImageSize{std::abs(static_cast<std::int64_t>(width)),
+                         std::abs(static_cast<std::int64_t>(height))};
+    }
+    if (n >= 4 && b[0] == 0xff && b[1] == 0xd8) {
+        // walk the markers to the frame header (SOF0..SOF15 but DHT, JPG and DAC)
+        std::size_t i = 2;
+        while (i + 9 < n) {
+            if (b[i] != 0xff) {
+                return std::nullopt;
+            }
+            const std::uint8_t marker = b[i + 1];
+            if (marker == 0xff) {
+                ++i;
+                continue;
+            }
+            const std::size_t length = (std::size_t{b[i + 2]} << 8) | b[i + 3];
+            if (marker >= 0xc0 && marker <= 0xcf && marker != 0xc4 && marker != 0xc8 &&
+                marker != 0xcc) {
+                return ImageSize{(b[i + 7] << 8) | b[i + 8], (b[i + 5] << 8) | b[i + 6]};
+            }
+            if (length < 2) {
+                return std::nullopt;
+            }
+            i += 2 + length;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+std::string checkScanSize(ImageSize size, const ScanLimits& limits) {
+    const double megapixels = static_cast<double>(size.width) * static_cast<double>(size.height) / 1e6;
+    char line[256];
+    if (megapixels > limits.maxMegapixels) {
+        std::snprintf(line, sizeof line,
+                      "it is %lld x %lld pixels (%.0f megapixels), more than the %g megapixels "
+                      "a scan may have",
+                      static_cast<long long>(size.width), static_cast<long long>(size.height),
+                      megapixels, limits.maxMegapixels);
+        return line;
+    }
+    if (size.width < limits.minSide || size.height < limits.minSide) {
+        std::snprintf(line, sizeof line,
+                      "it is %lld x %lld pixels; a scan needs at least %d pixels on each side",
+                      static_cast<long long>(size.width), static_cast<long long>(size.height),
+                      limits.minSide);
+        return line;
+    }
+    return {};
+}
 
 LoadedScan normaliseScan(cv::Mat image) {
     if (image.empty() || image.rows == 0 || image.cols == 0) {
@@ -46,25 +147,108 @@ LoadedScan normaliseScan(cv::Mat image) {
     return {image, {}};
 }
 
-LoadedScan loadScan(const std::filesystem::path& path) {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) {
-        return {{}, "cannot open " + path.string()};
-    }
+LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& name,
+                      const ScanLimits& limits) {
     cv::Mat image;
-    try {
-        image = cv::imread(path.string(), cv::IMREAD_UNCHANGED);
-    } catch (const cv::Exception& e) {
-        return {{}, "cannot read " + path.string() + ": " + e.what()};
-    }
-    if (image.empty()) {
-        return {{}, "cannot read " + path.string() + " as an image"};
+    if (isTiff(bytes)) {
+        TiffDecode decoded = decodeTiff(bytes, limits);
+        if (!decoded.error.empty()) {
+            return refused(name, decoded.error);
+        }
+        image = std::move(decoded.image);
+        if (image.empty()) {
+            // a layout libtiff is not asked to decode itself: the image library does
+            try {
+                const cv::Mat wrapped(1, static_cast<int>(bytes.size()), CV_8U,
+                                      const_cast<std::uint8_t*>(bytes.data()));
+                image = cv::imdecode(wrapped, cv::IMREAD_UNCHANGED);
+            } catch (const cv::Exception& e) {
+                return refused(name, std::string("the TIFF data cannot be decoded (") +
+                                         e.err + ")");
+            }
+            if (image.empty()) {
+                return refused(name, "the TIFF data cannot be decoded");
+            }
+        }
+    } else {
+        if (const std::optional<ImageSize> size = peekOtherSize(bytes)) {
+            if (std::string wrong = checkScanSize(*size, limits); !wrong.empty()) {
+                return refused(name, wrong);
+            }
+        }
+        try {
+            if (bytes.size() < static_cast<std::size_t>(INT32_MAX)) {
+                const cv::Mat wrapped(1, static_cast<int>(bytes.size()), CV_8U,
+                                      const_cast<std::uint8_t*>(bytes.data()));
+                image = cv::imdecode(wrapped, cv::IMREAD_UNCHANGED);
+            }
+        } catch (const cv::Exception& e) {
+            return refused(name, std::string("the image cannot be decoded (") + e.err + ")");
+        }
+        if (image.empty()) {
+            return refused(name, "it is not a TIFF file, nor any other image the program reads");
+        }
+        if (std::string wrong =
+                checkScanSize({image.cols, image.rows}, limits);
+            !wrong.empty()) {
+            return refused(name, wrong);
+        }
     }
     LoadedScan scan = normaliseScan(std::move(image));
     if (!scan.ok()) {
-        scan.error = path.string() + ": " + scan.error;
+        return refused(name, scan.error);
     }
     return scan;
+}
+
+LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits) {
+    const std::string name = path.string();
+    // non-blocking, so that a FIFO named like a scan cannot stall the run
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return refused(name, std::strerror(errno));
+    }
+    const auto closeFile = [fd] { ::close(fd); };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        closeFile();
+        return refused(name, std::strerror(error));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        closeFile();
+        return refused(name, S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
+    }
+    const double largest = limits.maxMegapixels * 1e6 * kMostBytesPerPixel + kFileSlackBytes;
+    if (static_cast<double>(st.st_size) > largest) {
+        closeFile();
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "the file holds %.0f MB, more than a scan of at most %g megapixels can",
+                      static_cast<double>(st.st_size) / 1e6, limits.maxMegapixels);
+        return refused(name, line);
+    }
+    // the whole file in one read: far fewer system calls than strip by strip
+    const auto size = static_cast<std::size_t>(st.st_size);
+    std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[std::max<std::size_t>(size, 1)]);
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, bytes.get() + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int error = errno;
+            closeFile();
+            return refused(name, std::strerror(error));
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    closeFile();
+    return decodeScan(std::span<const std::uint8_t>(bytes.get(), got), name, limits);
 }
 
 void reuseLargeImageBuffers() {
@@ -72,6 +256,10 @@ void reuseLargeImageBuffers() {
     mallopt(M_MMAP_THRESHOLD, 256 * kMegabyte);
     mallopt(M_TRIM_THRESHOLD, 512 * kMegabyte);
     mallopt(M_TOP_PAD, 64 * kMegabyte);
+}
+
+void silenceImageLibraryLog() {
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
 }
 
 cv::Mat workingImageFromFrame(const cv::Mat& frame) {

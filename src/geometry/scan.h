@@ -3,7 +3,9 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 
 namespace veltrana {
@@ -14,11 +16,32 @@ struct LoadedScan {
     bool ok() const { return error.empty(); }
 };
 
+// What a scan may be, checked on its header before anything is decoded, so
+// that a small crafted file cannot make the program decode gigabytes.
+struct ScanLimits {
+    // The largest scan, in millions of pixels: six times a 35 mm frame at
+    // 4000 dpi (about 14 megapixels).
+    double maxMegapixels = 100.0;
+    // Fewer pixels than this on a side cannot hold a frame to measure.
+    int minSide = 64;
+};
+
+inline constexpr double kDefaultMaxMegapixels = 100.0;
+
 // Loads a frame scan as the measuring code expects it: 8 bits per channel,
 // one channel for grey scans and three for colour. Other layouts are
 // converted (16-bit samples scaled to 8 bits, an alpha channel dropped);
-// anything else is refused with a message.
-LoadedScan loadScan(const std::filesystem::path& path);
+// anything else is refused with a message naming the file and the cause.
+//
+// TIFF scans of 8 or 16 bits in one or three channels are decoded by libtiff
+// straight into the image; every other format goes through OpenCV, with the
+// same pixels either way.
+LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits = {});
+
+// The same from the bytes of a file already in memory; `name` is used in
+// messages only.
+LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& name,
+                      const ScanLimits& limits = {});
 
 // Brings a decoded image into the expected layout, or explains why not.
 LoadedScan normaliseScan(cv::Mat image);
@@ -27,8 +50,13 @@ LoadedScan normaliseScan(cv::Mat image);
 // instead of handing them back to the system: every frame of a run allocates
 // images of the same sizes, and at 2400 dpi fresh pages cost more than the
 // decoding itself (measured: 6 against 18 frames per second). The peak memory
-// stays that of one frame. For a program's main(); process-wide.
+// stays that of the frames in flight. For a program's main(); process-wide.
 void reuseLargeImageBuffers();
+
+// Keeps the image library from printing its own warnings on standard error:
+// every failure to read a scan is reported once, by the job, with its cause.
+// For a program's main(); process-wide.
+void silenceImageLibraryLog();
 
 // The corrected frame turned by 90 degrees anticlockwise so that the film
 // runs down the image: its right-most column becomes the top row and its top

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 namespace veltrana {
 
@@ -71,23 +72,37 @@ FrameSequence listFrameSequence(const std::filesystem::path& input) {
     FrameSequence sequence;
     std::error_code ec;
     const fs::path absolute = fs::absolute(input, ec);
-    if (ec) {
-        sequence.error = "cannot resolve " + input.string();
+    if (ec || input.empty()) {
+        sequence.error = "No frames: the path \"" + input.string() + "\" cannot be used";
         return sequence;
     }
-    sequence.directory = fs::is_directory(absolute, ec) ? absolute : absolute.parent_path();
-    if (!fs::is_directory(sequence.directory, ec)) {
-        sequence.error = "no frame directory at " + input.string();
+    // a link is followed; one that leads nowhere is a path that does not exist
+    const fs::file_status status = fs::status(absolute, ec);
+    if (!fs::exists(status)) {
+        sequence.error = "No frames: " + input.string() + " does not exist";
+        return sequence;
+    }
+    if (fs::is_directory(status)) {
+        sequence.directory = absolute;
+    } else if (fs::is_regular_file(status) && isScanName(absolute)) {
+        // a scan stands for its folder
+        sequence.directory = absolute.parent_path();
+    } else {
+        sequence.error = "No frames: " + input.string() +
+                         " is neither a folder of scans nor a .tif or .tiff scan";
         return sequence;
     }
     fs::directory_iterator it(sequence.directory, ec);
     if (ec) {
-        sequence.error = "cannot list " + sequence.directory.string() + ": " + ec.message();
+        sequence.error = "Cannot list " + sequence.directory.string() + ": " + ec.message();
         return sequence;
     }
     for (const fs::directory_entry& entry : it) {
         std::error_code typeError;
-        if (isScanName(entry.path()) && !entry.is_directory(typeError)) {
+        const std::string name = entry.path().filename().string();
+        // hidden files are no frames: "._frame.tif" is a copy's resource fork
+        if (!name.empty() && name.front() != '.' && isScanName(entry.path()) &&
+            !entry.is_directory(typeError)) {
             sequence.frames.push_back(entry.path());
         }
     }
@@ -96,6 +111,25 @@ FrameSequence listFrameSequence(const std::filesystem::path& input) {
                   return naturalLess(a.filename().string(), b.filename().string());
               });
     return sequence;
+}
+
+Status checkOutputIsNoInput(const OutputTarget& target, const FrameSequence& sequence,
+                            std::span<const std::string_view> sideFiles, std::string_view what) {
+    const auto refuse = [&](const std::string& cause) {
+        return Status::failure("Cannot write " + std::string(what) + " to " +
+                               target.given.string() + ": " + cause);
+    };
+    for (std::string_view side : sideFiles) {
+        if (isSameFile(target, sequence.directory / side)) {
+            return refuse("the run writes its " + std::string(side) + " there");
+        }
+    }
+    for (const std::filesystem::path& frame : sequence.frames) {
+        if (isSameFile(target, frame)) {
+            return refuse("it is the scan " + frame.filename().string() + " of this run");
+        }
+    }
+    return {};
 }
 
 std::string checkFrameRange(const FrameSequence& sequence, int firstFrame, int lastFrame) {
@@ -121,6 +155,19 @@ std::string checkFrameRange(const FrameSequence& sequence, int firstFrame, int l
                " runs past the last scan: " + found;
     }
     return {};
+}
+
+std::string frameSizeWarning(int n, cv::Size size, int firstFrame, cv::Size firstSize) {
+    const auto apart = [](int a, int b) {
+        return std::abs(a - b) > kFrameSizeTolerance * std::max(b, 1);
+    };
+    if (!apart(size.width, firstSize.width) && !apart(size.height, firstSize.height)) {
+        return {};
+    }
+    return "Frame " + std::to_string(n) + " is " + std::to_string(size.width) + " x " +
+           std::to_string(size.height) + " pixels, frame " + std::to_string(firstFrame) + " " +
+           std::to_string(firstSize.width) + " x " + std::to_string(firstSize.height) +
+           ": it may be turned or of another film";
 }
 
 } // namespace veltrana

@@ -4,7 +4,13 @@
 // Frame k (1-based) is the k-th file of the directory whose name ends in
 // ".tif" or ".tiff" (any case), in natural order: "frame2" before "frame10".
 
+#include "base/status.h"
+#include "job/safe_file.h"
+
+#include <opencv2/core.hpp>
+
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -19,8 +25,16 @@ struct FrameSequence {
 };
 
 // Lists the frame directory named by `input`: the directory itself, or any
-// file in it (the desktop program's input dialog picks one .tif file).
+// .tif/.tiff scan in it (the desktop program's input dialog picks one).
+// Anything else, and a path that does not exist, is an error. Hidden files
+// (names starting with a dot) are no frames.
 FrameSequence listFrameSequence(const std::filesystem::path& input);
+
+// Refuses an output that is one of the scans of the sequence, or one of the
+// files a job writes beside them (`sideFiles`, names in the frame directory).
+// Files are compared by identity, so a link or a second name is caught too.
+Status checkOutputIsNoInput(const OutputTarget& target, const FrameSequence& sequence,
+                            std::span<const std::string_view> sideFiles, std::string_view what);
 
 // Natural order: runs of digits compare by value, everything else by byte.
 bool naturalLess(std::string_view a, std::string_view b);
@@ -28,5 +42,13 @@ bool naturalLess(std::string_view a, std::string_view b);
 // Checks a 1-based range against the sequence; an empty string when it fits,
 // otherwise a message naming how many scans were found.
 std::string checkFrameRange(const FrameSequence& sequence, int firstFrame, int lastFrame);
+
+// A frame whose size differs from the first frame's by more than this share
+// on either side is pointed out: it may be turned or of another film.
+inline constexpr double kFrameSizeTolerance = 0.05;
+
+// Empty when frame n (width x height) is about as large as the first frame
+// of the run; otherwise the log line that says it is not.
+std::string frameSizeWarning(int n, cv::Size size, int firstFrame, cv::Size firstSize);
 
 } // namespace veltrana

@@ -1,6 +1,7 @@
 #include "job/plik.h"
 
 #include <array>
+#include <unistd.h>
 
 namespace veltrana {
 
@@ -39,6 +40,23 @@ int Plik::Open(const std::filesystem::path& fileName) {
     if (f == nullptr) {
         return 1;
     }
+    return begin(f);
+}
+
+int Plik::Open(int descriptor) {
+    Close();
+    const int own = ::dup(descriptor);
+    std::FILE* f = own < 0 ? nullptr : ::fdopen(own, "wb");
+    if (f == nullptr) {
+        if (own >= 0) {
+            ::close(own);
+        }
+        return 1;
+    }
+    return begin(f);
+}
+
+int Plik::begin(std::FILE* f) {
     // header with the sizes still zero; Close fills them in
     std::array<std::uint8_t, 46> header{};
     auto put = [&header](std::size_t at, const char* tag) {

@@ -25,6 +25,9 @@ public:
     // Creates (or truncates) the file and writes the header up to the start of
     // the data. Returns 0 on success, 1 when the file cannot be created.
     int Open(const std::filesystem::path& fileName);
+    // The same on a file already open for writing (the job's temporary
+    // output file); the descriptor stays the caller's.
+    int Open(int descriptor);
 
     // Appends count bytes to the data chunk; returns the number written, or a
     // negative value when no file is open.
@@ -41,6 +44,8 @@ public:
     std::int32_t bitsPerSample = 16;
 
 private:
+    int begin(std::FILE* file);
+
     std::FILE* fileHandle = nullptr;
     std::uint64_t dataBytes = 0;
     bool failed = false;

@@ -1,31 +1,139 @@
 #pragma once
-// Output files that appear complete or not at all.
+// Output files that appear complete or not at all, and never anywhere else.
 //
-// Each output is written to a temporary file beside its target and renamed
-// over the target only once it is complete: a crash or a stop never leaves a
-// partial file, and an old file is only replaced by a complete new one.
+// Rules every output of the program follows:
+// - Only regular files are written. A device, FIFO, socket or folder at the
+//   target is refused before a job reads anything.
+// - The bytes go to a temporary file beside the target, created exclusively
+//   and never through a link (O_CREAT | O_EXCL | O_NOFOLLOW) under an
+//   unpredictable name, ".veltrana-<pid>-<random>.tmp". Only when they are
+//   known to be on the disk (fsync) is the temporary renamed over the target,
+//   and the folder synced. A failure or a stop leaves the target as it was.
+// - A target the user names (-o) that is a symbolic link to a regular file is
+//   written through, as cp does: the file it points to is replaced and the
+//   link stays. The files a job writes beside the scans are replaced as names:
+//   a link planted there is replaced, never followed.
+// - Temporaries left by a run that was killed (its process no longer runs)
+//   are removed by the next run that writes into the same folder.
 
+#include "base/status.h"
+
+#include <sys/types.h>
+
+#include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
+#include <string_view>
 
 namespace veltrana {
 
-// A name for the temporary file beside `target`, unique within this process
-// and unlikely to meet another's. `suffix` ends the name (some writers choose
-// the format by the extension).
-std::filesystem::path temporaryPathFor(const std::filesystem::path& target,
-                                       const std::string& suffix = ".partial");
+// Where an output will go, resolved and checked.
+struct OutputTarget {
+    std::filesystem::path given; // as the user named it
+    std::filesystem::path file;  // the file to replace or create (a link's target when given is one)
+    bool exists = false;         // file exists (and is a regular file)
+    dev_t device = 0;            // identity and permissions of the existing file
+    ino_t inode = 0;
+    mode_t mode = 0;
+};
 
-// Renames the complete temporary file over the target. On failure removes the
-// temporary file and returns the reason; an empty string on success.
-std::string commitTemporary(const std::filesystem::path& temporary,
-                            const std::filesystem::path& target);
+// Resolves a target named by the user. `what` says what is written there, for
+// messages ("the sound"). Refuses an empty name, a name ending in a slash, a
+// folder, a special file, a link that leads nowhere or to a special file, and
+// a file in a folder that does not exist.
+Result<OutputTarget> resolveOutputTarget(const std::filesystem::path& given,
+                                         std::string_view what);
 
-// Removes a temporary file that will not be completed.
-void discardTemporary(const std::filesystem::path& temporary);
+// A file the job writes beside its input (leng.txt, ...): replaced as a name,
+// never followed. Refuses a folder or special file at that name.
+Result<OutputTarget> sideFileTarget(const std::filesystem::path& path, std::string_view what);
 
-// Writes `text` to `target` through a temporary file; an empty string on
-// success, otherwise the reason.
-std::string writeTextFile(const std::filesystem::path& target, const std::string& text);
+// Whether `target` is the file at `path`: by identity when both exist, by
+// folder and name otherwise.
+bool isSameFile(const OutputTarget& target, const std::filesystem::path& path);
+
+// An output being written under a temporary name beside its target.
+class PendingFile {
+public:
+    // Creates the temporary file. Fails with a message naming the target when
+    // its folder cannot be written.
+    static Result<PendingFile> create(const OutputTarget& target, std::string_view what);
+
+    PendingFile(PendingFile&& other) noexcept;
+    PendingFile& operator=(PendingFile&& other) noexcept;
+    PendingFile(const PendingFile&) = delete;
+    PendingFile& operator=(const PendingFile&) = delete;
+    // Removes the temporary file unless it was committed.
+    ~PendingFile();
+
+    // The open temporary file, for writers that take a descriptor.
+    int descriptor() const { return fd; }
+    const std::filesystem::path& temporaryPath() const { return temporary; }
+
+    // Appends bytes; fails (naming the target) when the disk takes fewer.
+    Status write(std::span<const std::uint8_t> bytes);
+    Status write(std::string_view text);
+
+    // Makes sure the bytes are on the disk, renames the temporary over the
+    // target and syncs the folder. On failure the temporary is removed and
+    // the target left as it was.
+    Status commit();
+
+    // Removes the temporary file; the target stays as it was.
+    void discard();
+
+private:
+    PendingFile() = default;
+    Status failed(const std::string& cause);
+
+    OutputTarget target;
+    std::string what;
+    std::filesystem::path temporary;
+    int fd = -1;
+};
+
+// A private folder beside a target, for writers that can only be given a
+// file name (the video writer): created with mode 0700 under the temporary
+// name pattern, so nobody else can place a link inside it. The file the
+// writer made there is checked and renamed over the target by commit().
+class PendingFolder {
+public:
+    static Result<PendingFolder> create(const OutputTarget& target, std::string_view what);
+
+    PendingFolder(PendingFolder&& other) noexcept;
+    PendingFolder& operator=(PendingFolder&& other) noexcept;
+    PendingFolder(const PendingFolder&) = delete;
+    PendingFolder& operator=(const PendingFolder&) = delete;
+    // Removes the folder and what it holds unless committed.
+    ~PendingFolder();
+
+    // Where the writer is to put its file.
+    std::filesystem::path filePath() const;
+
+    // Syncs the writer's file, renames it over the target, syncs the target's
+    // folder and removes the private folder.
+    Status commit();
+    void discard();
+
+private:
+    PendingFolder() = default;
+
+    OutputTarget target;
+    std::string what;
+    std::filesystem::path folder;
+};
+
+// Writes `text` to a side file through a temporary file.
+Status writeSideFile(const std::filesystem::path& path, std::string_view text,
+                     std::string_view what);
+
+// Removes, from `folder`, temporaries of this program (the name pattern
+// above) owned by this user whose process no longer runs.
+void removeStaleTemporaries(const std::filesystem::path& folder);
+
+// Whether `name` follows the temporary name pattern; the process id is put
+// in `pid`.
+bool isTemporaryName(std::string_view name, long* pid = nullptr);
 
 } // namespace veltrana

@@ -3,6 +3,7 @@
 // "leng.txt" out.
 
 #include "geometry/film_standard.h"
+#include "geometry/scan.h"
 #include "job/observer.h"
 #include "sound/strip.h"
 
@@ -49,6 +50,8 @@ struct SoundtrackJob {
     bool manualResolution = false;
     bool cutByAnalysis = false;
     bool rotationUp = true;
+    // What a scan may be (checked before it is decoded).
+    ScanLimits scanLimits;
 
     std::atomic<bool> stopRequested{false};
 
@@ -63,13 +66,15 @@ enum class SoundtrackEnd {
     UnreadableFrame,   // a scan could not be loaded: nothing written
     Refused,           // the settings cannot give a sound (range, resolution): nothing written
     LengthsNotWritten, // the WAV was written but "leng.txt" could not be
-    WavNotWritten,     // the WAV could not be written (old file, if any, left as it was)
+    WavNotWritten,     // the WAV cannot or could not be written (old file left as it was)
     Error,             // broke off on an unexpected error (out of memory, ...): nothing written
 };
 
 struct SoundtrackResult {
     SoundtrackEnd end = SoundtrackEnd::Finished;
     std::string message; // for every end but Finished: what went wrong
+    // what went wrong without failing the run (diagnostics not written, ...)
+    std::vector<std::string> warnings;
     // what was written, when it was
     std::filesystem::path wavPath;
     std::filesystem::path lengthsPath;

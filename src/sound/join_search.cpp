@@ -5,7 +5,7 @@
 #include "geometry/trace.h"
 
 #include <algorithm>
-#include <fstream>
+#include <sstream>
 
 namespace veltrana {
 
@@ -35,19 +35,6 @@ void blank(Samples& values, int from, int to) {
     from = std::clamp(from, 0, static_cast<int>(values.size()));
     to = std::clamp(to, from, static_cast<int>(values.size()));
     std::fill(values.begin() + from, values.begin() + to, 0.0f);
-}
-
-// Each value as the stream writes a float by default, followed by a blank.
-bool writeDiagnostic(const std::filesystem::path& path, std::span<const float> values) {
-    std::ofstream out(path, std::ios::trunc);
-    if (!out) {
-        return false;
-    }
-    for (float v : values) {
-        out << v << ' ';
-    }
-    out.close();
-    return !out.fail();
 }
 
 bool isLongStrip16(SoundtrackType type, bool longStrip) {
@@ -90,6 +77,14 @@ FineMatch fineMatch(const Samples& previous, const Samples& current, int coarse,
 
 } // namespace
 
+std::string diagnosticText(std::span<const float> values) {
+    std::ostringstream out;
+    for (float v : values) {
+        out << v << ' ';
+    }
+    return out.str();
+}
+
 std::vector<float> crossCorrelate(std::span<const float> p, std::span<const float> q) {
     const std::size_t n = p.size();
     const std::size_t m = q.size();
@@ -130,8 +125,7 @@ JoinSearchResult findJoinPosition(const JoinState& state, std::span<const float>
                                   std::span<const float> previousSamples,
                                   std::span<const float> profile,
                                   std::span<const float> previousProfile, SoundtrackType type,
-                                  bool longStrip,
-                                  const std::filesystem::path& diagnosticsDirectory) {
+                                  bool longStrip, JoinDiagnostics* diagnostics) {
     JoinSearchResult result;
     const int lp = std::max(state.previousLength, 0);
     const int lc = std::max(state.currentLength, 0);
@@ -141,9 +135,11 @@ JoinSearchResult findJoinPosition(const JoinState& state, std::span<const float>
     Samples sp = copyOf(previousSamples, lp);
     Samples sc = copyOf(samples, lc);
 
-    if (!diagnosticsDirectory.empty()) {
-        result.diagnosticsWritten = writeDiagnostic(diagnosticsDirectory / "v.txt", sp) &&
-                                    writeDiagnostic(diagnosticsDirectory / "z.txt", sc);
+    if (diagnostics != nullptr) {
+        diagnostics->previousSamples = sp;
+        diagnostics->samples = sc;
+        diagnostics->fineCorrelation.clear();
+        diagnostics->hasFineCorrelation = false;
     }
 
     subtractMean(mp);
@@ -177,11 +173,10 @@ JoinSearchResult findJoinPosition(const JoinState& state, std::span<const float>
     int position = coarse;
     if (found) {
         const FineMatch fine = fineMatch(sp, sc, coarse, w, 0);
-        if (!diagnosticsDirectory.empty() && !fine.correlation.empty()) {
-            const std::span<const float> written(fine.correlation.data(),
-                                                 fine.correlation.size() - 1);
-            result.diagnosticsWritten = writeDiagnostic(diagnosticsDirectory / "r.txt", written) &&
-                                        result.diagnosticsWritten;
+        if (diagnostics != nullptr && !fine.correlation.empty()) {
+            diagnostics->fineCorrelation.assign(fine.correlation.begin(),
+                                                fine.correlation.end() - 1);
+            diagnostics->hasFineCorrelation = true;
         }
         position = coarse + (fine.peak - w);
         if (position > lp) {

@@ -9,7 +9,7 @@
 
 #include "geometry/film_standard.h"
 
-#include <filesystem>
+#include <string>
 #include <span>
 #include <vector>
 
@@ -37,19 +37,31 @@ struct JoinState {
 std::vector<float> crossCorrelate(std::span<const float> p, std::span<const float> q);
 
 struct JoinSearchResult {
-    int position = 0;               // clamped into 0..previousLength
-    bool diagnosticsWritten = true; // false when a diagnostic file could not be written
+    int position = 0; // clamped into 0..previousLength
 };
 
-// Coarse search on the frame profiles, refined on the frame samples. Writes
-// "v.txt", "z.txt" and "r.txt" into diagnosticsDirectory (nothing when it is
-// empty); a failure to write them does not change the position.
+// What the search worked on, for whoever tunes it: the job writes the last
+// pair's as "v.txt", "z.txt" and "r.txt" beside the scans.
+struct JoinDiagnostics {
+    std::vector<float> previousSamples; // v.txt: the previous frame's samples
+    std::vector<float> samples;         // z.txt: the current frame's samples
+    // r.txt: the fine correlation, without its last value; only when the
+    // coarse step found a peak
+    std::vector<float> fineCorrelation;
+    bool hasFineCorrelation = false;
+};
+
+// The values as the diagnostic files hold them: each as a stream writes a
+// float by default, followed by a blank.
+std::string diagnosticText(std::span<const float> values);
+
+// Coarse search on the frame profiles, refined on the frame samples. Fills
+// `diagnostics` when it is given.
 JoinSearchResult findJoinPosition(const JoinState& state, std::span<const float> samples,
                                   std::span<const float> previousSamples,
                                   std::span<const float> profile,
                                   std::span<const float> previousProfile, SoundtrackType type,
-                                  bool longStrip,
-                                  const std::filesystem::path& diagnosticsDirectory);
+                                  bool longStrip, JoinDiagnostics* diagnostics = nullptr);
 
 // Both searches on the frame samples; no files.
 int findJoinPositionFromSamples(const JoinState& state, std::span<const float> samples,

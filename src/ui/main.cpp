@@ -5,6 +5,7 @@
 
 int main(int argc, char** argv) {
     veltrana::reuseLargeImageBuffers();
+    veltrana::silenceImageLibraryLog();
     veltrana::ui::CVeltranaMFCApp app(argc, argv);
     return app.InitInstance();
 }

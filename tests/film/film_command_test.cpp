@@ -128,7 +128,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"UnwritableOutput",
                    {"<scans>", "-o", "<out>/no/such/folder/m.avi"},
                    1,
-                   "Cannot create the movie "},
+                   "Cannot write the movie to "},
         FailureRow{"OutputIsAFolder", {"<scans>", "-o", "<out>"}, 1, "it is a folder"},
         FailureRow{"NoScansThere", {"<out>", "-o", "<out>/m.avi"}, 1, "found 0 scans"},
         FailureRow{"UnknownFilm", {"<scans>", "-o", "<out>/m.avi", "--film", "8mm"}, 2, "--film"},

@@ -50,14 +50,14 @@ TEST_P(MovieFileWriting, WritesDivxAt24FpsUnderAnyName) {
     const auto target = dir / GetParam();
     {
         MovieFile movie;
-        ASSERT_EQ(movie.open(target), "");
+        ASSERT_TRUE(movie.open(target).ok());
         // a grey frame too: dropped silently unless turned to colour
         movie.write(cv::Mat(480, 640, CV_8UC3, cv::Scalar(0, 0, 200)));
         movie.write(cv::Mat(100, 50, CV_8UC1, cv::Scalar(90)));
         movie.write(cv::Mat(300, 400, CV_8UC3, cv::Scalar(200, 0, 0)));
         EXPECT_FALSE(std::filesystem::exists(target)); // not before it is complete
         EXPECT_EQ(movie.framesWritten(), 3);
-        ASSERT_EQ(movie.commit(), "");
+        ASSERT_TRUE(movie.commit().ok());
     }
     const auto probe = probeMovie(target);
     ASSERT_TRUE(probe.opened);
@@ -84,7 +84,7 @@ TEST(MovieFile, NotCommittedLeavesTheOldFileAndNoTemporary) {
     writeText(target, "old movie");
     {
         MovieFile movie;
-        ASSERT_EQ(movie.open(target), "");
+        ASSERT_TRUE(movie.open(target).ok());
         movie.write(cv::Mat(480, 640, CV_8UC3, cv::Scalar(1, 2, 3)));
         EXPECT_TRUE(std::filesystem::exists(movie.temporaryPath()));
     }
@@ -97,9 +97,9 @@ TEST(MovieFile, CommitReplacesAnOldFile) {
     const auto target = dir / "movie.avi";
     writeText(target, "old movie");
     MovieFile movie;
-    ASSERT_EQ(movie.open(target), "");
+    ASSERT_TRUE(movie.open(target).ok());
     movie.write(cv::Mat(480, 640, CV_8UC3, cv::Scalar(1, 2, 3)));
-    ASSERT_EQ(movie.commit(), "");
+    ASSERT_TRUE(movie.commit().ok());
     EXPECT_EQ(probeMovie(target).frames, 1);
 }
 
@@ -119,11 +119,11 @@ TEST_P(MovieFileUnwritable, SaysWhichPathAndLeavesNothing) {
     const auto before = folderEntries(dir.path());
 
     MovieFile movie;
-    const std::string message = movie.open(target);
-    EXPECT_NE(message.find("Cannot create the movie " + target.string()), std::string::npos)
+    const std::string message = movie.open(target).message();
+    EXPECT_NE(message.find("Cannot write the movie to " + target.string()), std::string::npos)
         << message;
     EXPECT_EQ(folderEntries(dir.path()), before);
-    EXPECT_NE(movie.commit(), "");
+    EXPECT_FALSE(movie.commit().ok());
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, MovieFileUnwritable,

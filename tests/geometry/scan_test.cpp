@@ -12,14 +12,14 @@ namespace {
 
 TEST(LoadScan, ConvertsOtherLayoutsToWhatTheMeasuresRead) {
     test::TempDir dir;
-    cv::Mat deep(4, 5, CV_16UC1, cv::Scalar(65535));
+    cv::Mat deep(64, 65, CV_16UC1, cv::Scalar(65535));
     ASSERT_TRUE(cv::imwrite((dir / "deep.tif").string(), deep));
     LoadedScan s = loadScan(dir / "deep.tif");
     ASSERT_TRUE(s.ok()) << s.error;
     EXPECT_EQ(s.image.type(), CV_8UC1);
     EXPECT_EQ(s.image.at<uchar>(0, 0), 255);
 
-    cv::Mat bgra(4, 5, CV_8UC4, cv::Scalar(10, 20, 30, 40));
+    cv::Mat bgra(64, 65, CV_8UC4, cv::Scalar(10, 20, 30, 40));
     ASSERT_TRUE(cv::imwrite((dir / "bgra.tif").string(), bgra));
     s = loadScan(dir / "bgra.tif");
     ASSERT_TRUE(s.ok()) << s.error;

@@ -33,7 +33,7 @@ protected:
     }
 
     void writeScan(int i) {
-        cv::Mat scan(60, 200, CV_8UC3);
+        cv::Mat scan(64, 200, CV_8UC3);
         for (int c = 0; c < scan.cols; ++c) {
             scan.col(c).setTo(cv::Scalar(c % 256, (c * 3 + i) % 256, (c * 7 + i * 5) % 256));
         }
@@ -90,11 +90,11 @@ TEST_F(SoundtrackJobRun, SixFramesShowTwoLinesAndDriveTheControlsInOrder) {
 }
 
 TEST_F(SoundtrackJobRun, AResolutionSnappedFarFromItsMeasureIsPointedOut) {
-    // 60 rows across the film measure 72 dpi, which the bands take as 450
+    // 64 rows across the film measure 77 dpi, which the bands take as 450
     job.manualResolution = false;
     job.stopFrame = 1;
     ASSERT_TRUE(runSoundtrackJob(job).succeeded());
-    EXPECT_NE(ui.logText.find("Measured x=72,"), std::string::npos) << ui.logText;
+    EXPECT_NE(ui.logText.find("Measured x=77,"), std::string::npos) << ui.logText;
     EXPECT_NE(ui.logText.find("give the resolution by hand"), std::string::npos);
 }
 
@@ -116,7 +116,10 @@ TEST_F(SoundtrackJobRun, AnUnreadableFrameEndsTheRunAndWritesNothing) {
     const SoundtrackResult r = runSoundtrackJob(job);
     EXPECT_EQ(r.end, SoundtrackEnd::UnreadableFrame);
     EXPECT_NE(r.message.find("frame_04.tif"), std::string::npos);
-    EXPECT_EQ(ui.logText, "Wrong file format !!!");
+    // the words users know, and beneath them the file and the cause
+    EXPECT_EQ(ui.logText.rfind("Wrong file format !!!\r\nCannot read the scan ", 0), 0u)
+        << ui.logText;
+    EXPECT_NE(ui.logText.find("frame_04.tif: it is not a TIFF file"), std::string::npos);
     EXPECT_TRUE(ui.startEnabled);
     EXPECT_TRUE(ui.stopEnabled);
     EXPECT_EQ(ui.calls[ui.calls.size() - 4], "pos 0");

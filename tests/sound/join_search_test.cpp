@@ -140,33 +140,42 @@ TEST(JoinSearch, FlatFramesStillGiveAPositionInRange) {
     EXPECT_LE(a, 600);
 }
 
-TEST(JoinDiagnostics, WritesTheSamplesAndTheFineCorrelation) {
-    test::TempDir dir;
+TEST(JoinDiagnostics, KeepTheSamplesAndTheFineCorrelationAsTheFilesHoldThem) {
     FramePair f = framesFromSignal(1000, 1000, 700);
     f.previous[0] = 1.0f / 3.0f;
-    const JoinSearchResult r =
-        findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
-                         SoundtrackType::VariableArea35, false, dir.path());
-    EXPECT_TRUE(r.diagnosticsWritten);
-    const std::string v = test::readFileText(dir / "v.txt");
+    JoinDiagnostics d;
+    const JoinSearchResult r = findJoinPosition(f.state, f.current, f.previous, f.current,
+                                                f.previous, SoundtrackType::VariableArea35, false,
+                                                &d);
+    EXPECT_EQ(r.position, 700);
+    const std::string v = diagnosticText(d.previousSamples);
     EXPECT_EQ(v.rfind("0.333333 ", 0), 0u) << v.substr(0, 40);
     EXPECT_EQ(v.find('\n'), std::string::npos);
     EXPECT_EQ(std::count(v.begin(), v.end(), ' '), 1000);
-    const std::string z = test::readFileText(dir / "z.txt");
+    const std::string z = diagnosticText(d.samples);
     EXPECT_EQ(std::count(z.begin(), z.end(), ' '), 1000);
     // w = 24: the count slot and the values up to index 2w - 2
-    const std::string rText = test::readFileText(dir / "r.txt");
+    ASSERT_TRUE(d.hasFineCorrelation);
+    const std::string rText = diagnosticText(d.fineCorrelation);
     EXPECT_EQ(rText.rfind("47 ", 0), 0u);
     EXPECT_EQ(std::count(rText.begin(), rText.end(), ' '), 47);
 }
 
-TEST(JoinDiagnostics, AnUnwritableDirectoryDoesNotChangeTheJoin) {
+TEST(JoinDiagnostics, AskingForThemChangesNoJoin) {
     const FramePair f = framesFromSignal(1000, 1000, 700);
-    const JoinSearchResult r =
-        findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
-                         SoundtrackType::VariableArea35, false, "/nonexistent/veltrana/frames");
-    EXPECT_FALSE(r.diagnosticsWritten);
-    EXPECT_EQ(r.position, 700);
+    JoinDiagnostics d;
+    EXPECT_EQ(findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
+                               SoundtrackType::VariableArea35, false, &d)
+                  .position,
+              findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
+                               SoundtrackType::VariableArea35, false)
+                  .position);
+}
+
+TEST(JoinDiagnostics, TextWritesFloatsAsAStreamDoes) {
+    EXPECT_EQ(diagnosticText(std::vector<float>{-128.5f, 1e-7f, 123456789.0f, 0.0f}),
+              "-128.5 1e-07 1.23457e+08 0 ");
+    EXPECT_EQ(diagnosticText(std::vector<float>{}), "");
 }
 
 } // namespace

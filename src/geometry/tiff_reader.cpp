@@ -1,0 +1,241 @@
+#include "geometry/tiff_reader.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+namespace veltrana {
+
+namespace {
+
+// A file in memory, as libtiff's client procedures see it.
+struct MemoryFile {
+    const std::uint8_t* data = nullptr;
+    std::uint64_t size = 0;
+    std::uint64_t position = 0;
+    std::string firstError; // libtiff's first complaint, for the message
+};
+
+MemoryFile& fileOf(thandle_t handle) {
+    return *static_cast<MemoryFile*>(handle);
+}
+
+tmsize_t readMemory(thandle_t handle, void* buffer, tmsize_t count) {
+    MemoryFile& f = fileOf(handle);
+    if (count <= 0 || f.position >= f.size) {
+        return 0;
+    }
+    const std::uint64_t n = std::min<std::uint64_t>(static_cast<std::uint64_t>(count),
+                                                    f.size - f.position);
+    std::memcpy(buffer, f.data + f.position, n);
+    f.position += n;
+    return static_cast<tmsize_t>(n);
+}
+
+tmsize_t writeMemory(thandle_t, void*, tmsize_t) {
+    return -1;
+}
+
+toff_t seekMemory(thandle_t handle, toff_t offset, int whence) {
+    MemoryFile& f = fileOf(handle);
+    std::uint64_t base = 0;
+    if (whence == SEEK_CUR) {
+        base = f.position;
+    } else if (whence == SEEK_END) {
+        base = f.size;
+    }
+    if (offset > UINT64_MAX - base) {
+        return static_cast<toff_t>(-1);
+    }
+    f.position = base + offset;
+    return f.position;
+}
+
+int closeMemory(thandle_t) {
+    return 0;
+}
+
+toff_t sizeOfMemory(thandle_t handle) {
+    return fileOf(handle).size;
+}
+
+// libtiff reads mapped files in place: no copy of the raw data.
+int mapMemory(thandle_t handle, void** base, toff_t* size) {
+    MemoryFile& f = fileOf(handle);
+    *base = const_cast<std::uint8_t*>(f.data);
+    *size = f.size;
+    return 1;
+}
+
+void unmapMemory(thandle_t, void*, toff_t) {}
+
+int keepFirstError(TIFF*, void* user, const char*, const char* format, va_list args) {
+    auto& file = *static_cast<MemoryFile*>(user);
+    if (file.firstError.empty()) {
+        char line[512];
+        std::vsnprintf(line, sizeof line, format, args);
+        file.firstError = line;
+    }
+    return 1;
+}
+
+int ignoreWarning(TIFF*, void*, const char*, const char*, va_list) {
+    return 1;
+}
+
+struct TiffCloser {
+    void operator()(TIFF* tif) const { TIFFClose(tif); }
+};
+struct OptionsFreer {
+    void operator()(TIFFOpenOptions* options) const { TIFFOpenOptionsFree(options); }
+};
+
+std::string damaged(const MemoryFile& file, const char* what) {
+    std::string message = "the TIFF data ";
+    message += what;
+    if (!file.firstError.empty()) {
+        message += " (" + file.firstError + ")";
+    }
+    return message;
+}
+
+bool isUsualCompression(std::uint16_t compression) {
+    switch (compression) {
+    case COMPRESSION_NONE:
+    case COMPRESSION_LZW:
+    case COMPRESSION_ADOBE_DEFLATE:
+    case COMPRESSION_DEFLATE:
+    case COMPRESSION_PACKBITS:
+        return TIFFIsCODECConfigured(compression) != 0;
+    default:
+        return false;
+    }
+}
+
+// Red and blue change places in `rows` rows of interleaved three-channel
+// pixels of type T.
+template <typename T> void swapRedAndBlue(cv::Mat& image, int firstRow, int rows) {
+    for (int r = firstRow; r < firstRow + rows; ++r) {
+        T* p = image.ptr<T>(r);
+        for (int c = 0; c < image.cols; ++c, p += 3) {
+            std::swap(p[0], p[2]);
+        }
+    }
+}
+
+} // namespace
+
+bool isTiff(std::span<const std::uint8_t> b) {
+    if (b.size() < 4) {
+        return false;
+    }
+    const bool little = b[0] == 'I' && b[1] == 'I' && (b[2] == 42 || b[2] == 43) && b[3] == 0;
+    const bool big = b[0] == 'M' && b[1] == 'M' && b[2] == 0 && (b[3] == 42 || b[3] == 43);
+    return little || big;
+}
+
+TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& limits) {
+    TiffDecode result;
+    MemoryFile file{bytes.data(), bytes.size(), 0, {}};
+
+    std::unique_ptr<TIFFOpenOptions, OptionsFreer> options(TIFFOpenOptionsAlloc());
+    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), keepFirstError, &file);
+    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), ignoreWarning, &file);
+    // no single allocation larger than the largest image a scan may have
+    TIFFOpenOptionsSetMaxSingleMemAlloc(
+        options.get(), static_cast<tmsize_t>(limits.maxMegapixels * 1e6 * 8.0) + (1 << 20));
+    std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt(
+        "scan", "r", &file, readMemory, writeMemory, seekMemory, closeMemory, sizeOfMemory,
+        mapMemory, unmapMemory, options.get()));
+    if (!tif) {
+        result.error = damaged(file, "cannot be read");
+        return result;
+    }
+
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    if (TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
+        TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) != 1) {
+        result.error = damaged(file, "gives no image size");
+        return result;
+    }
+    if (std::string wrong = checkScanSize({width, height}, limits); !wrong.empty()) {
+        result.error = wrong;
+        return result;
+    }
+
+    std::uint16_t bits = 1;
+    std::uint16_t samples = 1;
+    std::uint16_t planar = PLANARCONFIG_CONTIG;
+    std::uint16_t format = SAMPLEFORMAT_UINT;
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    std::uint16_t compression = COMPRESSION_NONE;
+    std::uint16_t predictor = PREDICTOR_NONE;
+    std::uint16_t photometric = 0xffff;
+    std::uint16_t extraCount = 0;
+    std::uint16_t* extraKinds = nullptr;
+    std::uint32_t rowsPerStrip = 0;
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PLANARCONFIG, &planar);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLEFORMAT, &format);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PREDICTOR, &predictor);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds);
+    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
+    TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
+
+    // What scanners write; everything else is left to the image library,
+    // which reads it as it always has.
+    const bool grey = samples == 1 && photometric == PHOTOMETRIC_MINISBLACK;
+    const bool rgb = samples == 3 && photometric == PHOTOMETRIC_RGB;
+    const bool usual = (grey || rgb) && (bits == 8 || bits == 16) && extraCount == 0 &&
+                       planar == PLANARCONFIG_CONTIG && format == SAMPLEFORMAT_UINT &&
+                       orientation == ORIENTATION_TOPLEFT && !TIFFIsTiled(tif.get()) &&
+                       isUsualCompression(compression) &&
+                       (predictor == PREDICTOR_NONE || predictor == PREDICTOR_HORIZONTAL);
+    const std::uint64_t rowBytes = std::uint64_t{width} * samples * (bits / 8);
+    if (!usual || static_cast<std::uint64_t>(TIFFScanlineSize64(tif.get())) != rowBytes) {
+        return result;
+    }
+
+    cv::Mat image(static_cast<int>(height), static_cast<int>(width),
+                  CV_MAKETYPE(bits == 8 ? CV_8U : CV_16U, samples));
+    rowsPerStrip = std::clamp<std::uint32_t>(rowsPerStrip, 1, height);
+    const tstrip_t strips = TIFFNumberOfStrips(tif.get());
+    std::uint32_t row = 0;
+    for (tstrip_t s = 0; s < strips && row < height; ++s) {
+        const std::uint32_t rows = std::min(rowsPerStrip, height - row);
+        const auto wanted = static_cast<tmsize_t>(rows * rowBytes);
+        const tmsize_t got =
+            TIFFReadEncodedStrip(tif.get(), s, image.ptr(static_cast<int>(row)), wanted);
+        if (got != wanted) {
+            result.error = damaged(file, got < 0 ? "is damaged" : "is cut short");
+            return result;
+        }
+        // in the order the measures read: blue, green, red
+        if (samples == 3) {
+            if (bits == 8) {
+                swapRedAndBlue<std::uint8_t>(image, static_cast<int>(row), static_cast<int>(rows));
+            } else {
+                swapRedAndBlue<std::uint16_t>(image, static_cast<int>(row),
+                                              static_cast<int>(rows));
+            }
+        }
+        row += rows;
+    }
+    if (row < height) {
+        result.error = damaged(file, "holds fewer rows than it says");
+        return result;
+    }
+    result.image = std::move(image);
+    return result;
+}
+
+} // namespace veltrana
