@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <malloc.h>
@@ -260,6 +261,9 @@ void reuseLargeImageBuffers() {
 
 void silenceImageLibraryLog() {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    // FFmpeg's own lines (a damaged movie read back, ...): the video reader and
+    // writer read this when first used; a level the user set is kept
+    ::setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);
 }
 
 cv::Mat workingImageFromFrame(const cv::Mat& frame) {

@@ -53,9 +53,10 @@ LoadedScan normaliseScan(cv::Mat image);
 // stays that of the frames in flight. For a program's main(); process-wide.
 void reuseLargeImageBuffers();
 
-// Keeps the image library from printing its own warnings on standard error:
-// every failure to read a scan is reported once, by the job, with its cause.
-// For a program's main(); process-wide.
+// Keeps the image and video libraries from printing their own warnings:
+// every failure to read a scan or write a movie is reported once, by the job,
+// with its cause. For a program's main(), before any image is read;
+// process-wide.
 void silenceImageLibraryLog();
 
 // The corrected frame turned by 90 degrees anticlockwise so that the film
