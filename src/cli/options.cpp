@@ -121,6 +121,12 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
                 return {};
             },
             "MP");
+    command
+        .add_option("--threads", options.threads,
+                    "Scans read at once; 0 for every core this process may use (the result is "
+                    "the same for any number)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 256));
     command.add_flag("--trace", options.trace,
                      "Print the measuring code's trace lines on standard output (default: off)");
     command.add_flag("-q,--quiet", options.quiet,

@@ -26,10 +26,11 @@ struct JobOptions {
     bool trace = false;
     bool quiet = false;
     double maxMegapixels = 100.0; // the largest scan read
+    int threads = 0;              // 0: every core
 };
 
 // Adds <frames>, -o, --first, --last, --film, --long-strip, --dpi, --inverse,
-// --max-megapixels, --trace and --quiet. `outputHelp` describes -o for this command.
+// --max-megapixels, --threads, --trace and --quiet. `outputHelp` describes -o for this command.
 void addJobOptions(CLI::App& command, JobOptions& options, const std::string& outputHelp);
 
 // A manual resolution given as "X" (both axes) or "X:Y".

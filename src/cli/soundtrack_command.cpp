@@ -73,6 +73,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.cutByAnalysis = o.cutByAnalysis;
     job.rotationUp = o.rotation == "up";
     job.scanLimits = scanLimits(o.job);
+    job.threads = o.job.threads;
 
     TerminalObserver observer(io.err, o.job.quiet, io.errIsTerminal);
     job.observer = &observer;

@@ -16,17 +16,26 @@ int floorToInt(double v) {
 
 } // namespace
 
+TrimRows trimProfileRows(int height) {
+    const int leftOut = roundHalfAway(0.15 * height);
+    return {leftOut, height - leftOut};
+}
+
 FrameBounds findFrameBounds(const cv::Mat& scan, SoundtrackType type, bool longStrip) {
-    const int width = scan.cols;
-    const int height = scan.rows;
-    if (width == 0 || height == 0) {
+    if (scan.cols == 0 || scan.rows == 0) {
+        return {};
+    }
+    // column means of the middle 70 % of the rows
+    const TrimRows rows = trimProfileRows(scan.rows);
+    return frameBoundsFromProfile(columnProfile(scan, rows.first, rows.last), type, longStrip);
+}
+
+FrameBounds frameBoundsFromProfile(std::span<const float> q, SoundtrackType type, bool longStrip) {
+    const int width = static_cast<int>(q.size());
+    if (width == 0) {
         return {};
     }
     const bool strip = longStrip && type == SoundtrackType::VariableArea16;
-
-    // column means of the middle 70 % of the rows
-    const int leftOut = roundHalfAway(0.15 * height);
-    const std::vector<float> q = columnProfile(scan, leftOut, height - leftOut);
 
     const int margin = floorToInt(0.07 * width);
     const int half = floorToInt(0.5 * width);

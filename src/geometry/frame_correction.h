@@ -10,6 +10,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <span>
+
 namespace veltrana {
 
 struct FrameBounds {
@@ -21,6 +23,19 @@ struct FrameBounds {
 // 0 <= left <= right < width for a non-empty image: a side that no rule
 // settles is left untrimmed.
 FrameBounds findFrameBounds(const cv::Mat& scan, SoundtrackType type, bool longStrip);
+
+// The rows the trim's column profile is taken over, 1-based and inclusive
+// as columnProfile takes them: the middle 70 % of a scan `height` rows high.
+struct TrimRows {
+    int first = 0;
+    int last = 0;
+};
+TrimRows trimProfileRows(int height);
+
+// findFrameBounds from the column profile it takes (channel 0, trimProfileRows),
+// for callers that have the column sums already.
+FrameBounds frameBoundsFromProfile(std::span<const float> columnMeans, SoundtrackType type,
+                                   bool longStrip);
 
 // The scan cut to its frame: same height and channel count, columns
 // left..right, sharing the scan's pixels. Long-strip rules apply to 16 mm

@@ -69,6 +69,49 @@ std::vector<float> rowProfile(const cv::Mat& image, int firstRow, int lastRow) {
     return profile;
 }
 
+namespace {
+
+// One channel of `channels`, along contiguous rows. Compiled for AVX2 as
+// well, where the machine has it: whole-number sums are the same either way.
+template <int Channels>
+__attribute__((target_clones("avx2", "default"))) void
+addColumnSumsOf(const cv::Mat& image, int firstRow, int endRow, int channel, std::uint32_t* sums) {
+    const int width = image.cols;
+    for (int r = firstRow; r < endRow; ++r) {
+        const uchar* row = image.ptr<uchar>(r) + channel;
+        for (int c = 0; c < width; ++c) {
+            sums[c] += row[c * Channels];
+        }
+    }
+}
+
+} // namespace
+
+void addColumnSums(const cv::Mat& image, int firstRow, int endRow, int channel,
+                   std::span<std::uint32_t> sums) {
+    if (image.depth() != CV_8U || channel < 0 || channel >= image.channels() ||
+        sums.size() < static_cast<std::size_t>(image.cols)) {
+        return; // not an 8-bit image of that channel: nothing to add
+    }
+    firstRow = std::clamp(firstRow, 0, image.rows);
+    endRow = std::clamp(endRow, firstRow, image.rows);
+    switch (image.channels()) {
+    case 1:
+        addColumnSumsOf<1>(image, firstRow, endRow, channel, sums.data());
+        break;
+    case 3:
+        addColumnSumsOf<3>(image, firstRow, endRow, channel, sums.data());
+        break;
+    default:
+        for (int r = firstRow; r < endRow; ++r) {
+            const uchar* row = image.ptr<uchar>(r);
+            for (int c = 0; c < image.cols; ++c) {
+                sums[static_cast<std::size_t>(c)] += row[c * image.channels() + channel];
+            }
+        }
+    }
+}
+
 float profileMean(std::span<const float> values) {
     if (values.empty()) {
         return 0.0f;

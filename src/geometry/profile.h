@@ -15,6 +15,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -27,6 +28,19 @@ std::vector<float> columnProfile(const cv::Mat& image, int firstRow, int lastRow
 // Per row of firstRow..lastRow (1-based, inclusive; entry 0 is firstRow), the
 // mean of channel 0 over all columns.
 std::vector<float> rowProfile(const cv::Mat& image, int firstRow, int lastRow);
+
+// Whole-number sums for the measures that read a scan as it lies, without
+// turning it: 8-bit pixels summed in 32-bit integers. Such a sum is exact,
+// so it equals the single-precision sum in any order as long as it stays
+// below 2^24 (65793 pixels of 255), and a float made from it is the same
+// float: callers fall back to the float measures beyond kExactPixelCount.
+inline constexpr int kExactPixelCount = 65793;
+
+// Adds, for every column, channel `channel` of rows [firstRow, endRow)
+// (0-based, half-open, clipped) to sums[column]. Adds nothing unless the
+// image is 8-bit, has that channel, and sums has an entry for every column.
+void addColumnSums(const cv::Mat& image, int firstRow, int endRow, int channel,
+                   std::span<std::uint32_t> sums);
 
 // Mean of the entries, accumulated in index order in single precision.
 // An empty profile gives 0.

@@ -8,8 +8,10 @@
 #include "job/frame_sequence.h"
 #include "job/job_log.h"
 #include "job/plik.h"
+#include "job/parallel.h"
 #include "job/safe_file.h"
 #include "sound/frame_joining.h"
+#include "sound/frame_samples.h"
 #include "sound/join_search.h"
 #include "sound/strip.h"
 #include "sound/track_geometry.h"
@@ -22,7 +24,11 @@
 #include <cstdlib>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <optional>
+
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
 
 namespace veltrana {
 
@@ -64,20 +70,36 @@ bool differsByMoreThanATenth(int measured, int snapped) {
     return std::abs(measured - snapped) > 0.1 * snapped;
 }
 
-// What one frame gives the run: measured on its own, with no observer call,
-// so that frames can be measured ahead of the one being joined.
+// What one frame gives the run, measured ahead on any thread with no
+// observer call; the frame's turn to be reported comes later, in order.
 struct FrameReading {
+    int number = 0;
+    bool skipped = false;   // not read: a stop was asked for before its turn
     std::string unreadable; // why the scan could not be loaded; empty when it was
     cv::Size scanSize;
-    std::vector<float> samples;
-    std::vector<float> profile;
-    int rows = 0;
+    FrameSamples measured;  // samples and profile reversed already for inverse
     // the first frame of a run settles the resolution
     std::optional<ResolutionEstimate> estimate;
+    std::string trace; // the measures' trace lines, printed when the frame is reported
     // seconds spent, for the benchmark
     double loadSeconds = 0;
-    double trimSeconds = 0;
     double samplesSeconds = 0;
+};
+
+// The join of a frame with the one before, searched as soon as both are read.
+struct PairSearch {
+    int position = 0;
+    bool searched = false; // false for the first frame
+    JoinDiagnostics diagnostics;
+    std::string trace;
+    double seconds = 0;
+};
+
+// A frame on its way through the pipeline.
+struct FrameItem {
+    std::shared_ptr<const FrameReading> frame;
+    std::shared_ptr<const FrameReading> previous;
+    PairSearch search;
 };
 
 // One run of the job: the frames' samples and profiles, the joins and the
@@ -93,8 +115,11 @@ public:
 
 private:
     SoundtrackResult prepare();
+    FrameSampling sampling() const;
     FrameReading readFrame(int n) const;
-    SoundtrackResult acceptFrame(int n, FrameReading frame);
+    PairSearch searchPair(const FrameReading& previous, const FrameReading& current) const;
+    SoundtrackResult acceptFrame(const FrameItem& item);
+    SoundtrackResult readRest(std::shared_ptr<const FrameReading> first);
     void settleResolution(const FrameReading& first);
     SoundtrackResult finish();
     Status writeDiagnostics() const;
@@ -116,10 +141,6 @@ private:
     cv::Size firstScanSize;
     JoinState state;
     std::vector<int> joinPositions;
-    std::vector<float> samples;
-    std::vector<float> previousSamples;
-    std::vector<float> profile;
-    std::vector<float> previousProfile;
     std::vector<float> stream;
     // the last pair's diagnostics, written when the run succeeds
     JoinDiagnostics diagnostics;
@@ -233,21 +254,35 @@ SoundtrackResult SoundtrackRun::run() {
                            job.startFrame));
     }
 
-    for (int n = job.startFrame; n <= job.stopFrame; ++n) {
-        SoundtrackResult result = acceptFrame(n, readFrame(n));
-        if (result.end != SoundtrackEnd::Finished) {
-            return result;
-        }
-        ui.stepProgress();
+    // the first frame settles the resolution every other frame is measured with
+    FrameItem first;
+    first.frame = std::make_shared<const FrameReading>(readFrame(job.startFrame));
+    if (SoundtrackResult result = acceptFrame(first); !result.succeeded()) {
+        return result;
+    }
+    ui.stepProgress();
+    if (SoundtrackResult result = readRest(first.frame); !result.succeeded()) {
+        return result;
     }
     return finish();
 }
 
+FrameSampling SoundtrackRun::sampling() const {
+    FrameSampling s;
+    s.type = job.soundtrackType;
+    s.longStrip = job.longStrip;
+    s.element = job.colorElement;
+    s.rotationUp = job.rotationUp;
+    s.removeDc = job.removeDc;
+    s.cutByAnalysis = job.cutByAnalysis;
+    return s;
+}
+
 FrameReading SoundtrackRun::readFrame(int n) const {
     FrameReading frame;
+    frame.number = n;
+    TraceCapture capture;
     Clock::time_point began = Clock::now();
-
-    // the scan, trimmed to its frame and turned so the film runs down the image
     LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits);
     frame.loadSeconds = secondsSince(began);
     if (!scan.ok()) {
@@ -256,42 +291,145 @@ FrameReading SoundtrackRun::readFrame(int n) const {
     }
     frame.scanSize = scan.image.size();
     began = Clock::now();
-    cv::Mat workingImage =
-        workingImageFromFrame(frameCorrection(scan.image, job.soundtrackType, job.longStrip));
-    scan.image.release();
-    frame.trimSeconds = secondsSince(began);
 
     SoundtrackGeometry frameGeometry = geometry;
     if (n == job.startFrame) {
-        const ScanResolution manual{job.resolutionX, job.resolutionY};
+        ScanResolution settled{job.resolutionX, job.resolutionY};
         if (!job.manualResolution) {
-            frame.estimate = estimateResolution(workingImage, job.soundtrackType);
+            // measured on the trimmed scan turned as the measures define it;
+            // the trim's trace lines come once, from the sampling below
+            FrameBounds bounds;
+            {
+                const TraceCapture quiet;
+                bounds = findFrameBounds(scan.image, job.soundtrackType, job.longStrip);
+            }
+            frame.estimate = estimateResolution(
+                workingImageFromFrame(scan.image.colRange(bounds.left, bounds.right + 1)),
+                job.soundtrackType);
+            settled = frame.estimate->snapped;
         }
-        frameGeometry =
-            computeSoundtrackGeometry(job.soundtrackType,
-                                      frame.estimate ? frame.estimate->snapped : manual)
-                .value_or(SoundtrackGeometry{});
+        frameGeometry = computeSoundtrackGeometry(job.soundtrackType, settled)
+                            .value_or(SoundtrackGeometry{});
     }
-
-    // the soundtrack band in the chosen colour element, one sample per row
-    began = Clock::now();
-    const cv::Mat strip = job.cutByAnalysis
-                              ? cutStripFromEdge(workingImage, job.soundtrackType, frameGeometry,
-                                                 job.colorElement, job.rotationUp)
-                              : cutStripByProfile(workingImage, job.soundtrackType, frameGeometry,
-                                                  job.colorElement, job.rotationUp);
-    frame.samples = stripToSamples(strip, job.removeDc);
+    frame.measured = sampleFrame(scan.image, sampling(), frameGeometry);
+    scan.image.release();
     if (job.inverse) {
-        ReverseSamples(frame.samples);
-    }
-    // the frame profile, from the working image as the cutter left it
-    frame.rows = workingImage.rows;
-    frame.profile = rowProfile(workingImage, 1, workingImage.rows);
-    if (job.inverse) {
-        ReverseSamples(frame.profile);
+        ReverseSamples(frame.measured.samples);
+        ReverseSamples(frame.measured.profile);
     }
     frame.samplesSeconds = secondsSince(began);
+    frame.trace = capture.take();
     return frame;
+}
+
+PairSearch SoundtrackRun::searchPair(const FrameReading& previous,
+                                     const FrameReading& current) const {
+    PairSearch search;
+    search.searched = true;
+    TraceCapture capture;
+    const Clock::time_point began = Clock::now();
+    JoinState pair;
+    pair.previousLength = previous.measured.rows;
+    pair.currentLength = current.measured.rows;
+    const FrameSamples& p = previous.measured;
+    const FrameSamples& c = current.measured;
+    if (job.cutByAnalysis) {
+        search.position = findJoinPositionFromSamples(pair, c.samples, p.samples,
+                                                      job.soundtrackType, job.longStrip);
+    } else {
+        search.position = findJoinPosition(pair, c.samples, p.samples, c.profile, p.profile,
+                                           job.soundtrackType, job.longStrip, &search.diagnostics)
+                              .position;
+    }
+    search.seconds = secondsSince(began);
+    search.trace = capture.take();
+    return search;
+}
+
+// Frames after the first, read and searched on every thread asked for, and
+// reported in order on this one. A frame is reported only when every frame
+// before it was; once the run has ended (stopped, an unreadable scan), the
+// frames read ahead are dropped unreported.
+SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> first) {
+    const int threads = jobThreads(job.threads);
+    int next = job.startFrame + 1;
+    bool stopAsked = false;
+    std::optional<SoundtrackResult> end;
+    std::shared_ptr<const FrameReading> last = std::move(first);
+    // set when the run has ended: no more frames are read or searched
+    std::atomic<bool> failed{false};
+    tbb::task_arena arena(threads);
+    arena.execute([&] {
+        tbb::parallel_pipeline(
+            static_cast<std::size_t>(framesInFlight(threads)),
+            // the next frame number, in order
+            tbb::make_filter<void, std::shared_ptr<FrameItem>>(
+                tbb::filter_mode::serial_in_order,
+                [&](tbb::flow_control& control) -> std::shared_ptr<FrameItem> {
+                    if (next > job.stopFrame || stopAsked || failed.load()) {
+                        control.stop();
+                        return nullptr;
+                    }
+                    auto item = std::make_shared<FrameItem>();
+                    auto frame = std::make_shared<FrameReading>();
+                    frame->number = next++;
+                    // a stop shows at the next frame's turn; nothing more is read
+                    if (job.stopRequested.load()) {
+                        frame->skipped = true;
+                        stopAsked = true;
+                    }
+                    item->frame = std::move(frame);
+                    return item;
+                }) &
+                // the scan read and measured
+                tbb::make_filter<std::shared_ptr<FrameItem>, std::shared_ptr<FrameItem>>(
+                    tbb::filter_mode::parallel,
+                    [&](std::shared_ptr<FrameItem> item) {
+                        if (!item->frame->skipped && !failed.load()) {
+                            item->frame =
+                                std::make_shared<const FrameReading>(readFrame(item->frame->number));
+                        }
+                        return item;
+                    }) &
+                // each frame meets the one before it
+                tbb::make_filter<std::shared_ptr<FrameItem>, std::shared_ptr<FrameItem>>(
+                    tbb::filter_mode::serial_in_order,
+                    [&](std::shared_ptr<FrameItem> item) {
+                        item->previous = last;
+                        last = item->frame;
+                        return item;
+                    }) &
+                // the pair's join searched
+                tbb::make_filter<std::shared_ptr<FrameItem>, std::shared_ptr<FrameItem>>(
+                    tbb::filter_mode::parallel,
+                    [&](std::shared_ptr<FrameItem> item) {
+                        const FrameReading& frame = *item->frame;
+                        if (item->previous && !failed.load() && !frame.skipped &&
+                            frame.unreadable.empty() && !item->previous->skipped &&
+                            item->previous->unreadable.empty()) {
+                            item->search = searchPair(*item->previous, frame);
+                        }
+                        return item;
+                    }) &
+                // reported in order
+                tbb::make_filter<std::shared_ptr<FrameItem>, void>(
+                    tbb::filter_mode::serial_in_order, [&](std::shared_ptr<FrameItem> item) {
+                        if (end) {
+                            return;
+                        }
+                        SoundtrackResult result = acceptFrame(*item);
+                        if (!result.succeeded()) {
+                            end = std::move(result);
+                            failed.store(true);
+                            return;
+                        }
+                        ui.stepProgress();
+                    }));
+    });
+    if (end) {
+        return *end;
+    }
+    return {};
 }
 
 void SoundtrackRun::settleResolution(const FrameReading& first) {
@@ -317,12 +455,17 @@ void SoundtrackRun::settleResolution(const FrameReading& first) {
     geometry = computeSoundtrackGeometry(job.soundtrackType, resolution).value_or(geometry);
 }
 
-SoundtrackResult SoundtrackRun::acceptFrame(int n, FrameReading frame) {
+SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
+    const FrameReading& frame = *item.frame;
+    const int n = frame.number;
     log.addLine(format("Translating frame number : %d...", n));
+    printTrace(frame.trace);
     if (timings != nullptr) {
         timings->load += frame.loadSeconds;
-        timings->trimAndTurn += frame.trimSeconds;
         timings->stripAndSamples += frame.samplesSeconds;
+    }
+    if (frame.skipped) {
+        return stopped();
     }
     if (!frame.unreadable.empty()) {
         return unreadable(frame.unreadable);
@@ -339,41 +482,28 @@ SoundtrackResult SoundtrackRun::acceptFrame(int n, FrameReading frame) {
         return stopped();
     }
 
+    state.previousLength = state.currentLength;
+    state.currentLength = frame.measured.rows;
     if (n > job.startFrame) {
-        previousSamples = std::move(samples);
-        previousProfile = std::move(profile);
-        state.previousLength = state.currentLength;
-    }
-    samples = std::move(frame.samples);
-    profile = std::move(frame.profile);
-    state.currentLength = frame.rows;
-
-    if (n > job.startFrame) {
-        Clock::time_point began = Clock::now();
-        int join = 0;
-        if (job.cutByAnalysis) {
-            join = findJoinPositionFromSamples(state, samples, previousSamples, job.soundtrackType,
-                                               job.longStrip);
-        } else {
-            join = findJoinPosition(state, samples, previousSamples, profile, previousProfile,
-                                    job.soundtrackType, job.longStrip, &diagnostics)
-                       .position;
+        const PairSearch& search = item.search;
+        printTrace(search.trace);
+        if (!job.cutByAnalysis) {
             anyPairSearched = true;
+            diagnostics = search.diagnostics;
             if (diagnostics.hasFineCorrelation) {
                 lastFineCorrelation = diagnostics.fineCorrelation;
                 anyFineCorrelation = true;
             }
         }
+        const int join = search.position;
         joinPositions[static_cast<std::size_t>(n - job.startFrame)] = join;
         state.previousJoinPosition = n == job.startFrame + 1 ? 0 : state.joinPosition;
         state.joinPosition = join;
         state.frameNumber = n;
+        const Clock::time_point began = Clock::now();
+        joinFrameSamples(stream, frame.measured.samples, item.previous->measured.samples, state);
         if (timings != nullptr) {
-            timings->joinSearch += secondsSince(began);
-        }
-        began = Clock::now();
-        joinFrameSamples(stream, samples, previousSamples, state);
-        if (timings != nullptr) {
+            timings->joinSearch += search.seconds;
             timings->joining += secondsSince(began);
         }
     }

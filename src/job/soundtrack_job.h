@@ -52,6 +52,9 @@ struct SoundtrackJob {
     bool rotationUp = true;
     // What a scan may be (checked before it is decoded).
     ScanLimits scanLimits;
+    // Frames read at once: 0 for every core. The result is the same for any
+    // number.
+    int threads = 0;
 
     std::atomic<bool> stopRequested{false};
 

@@ -85,9 +85,9 @@ std::string diagnosticText(std::span<const float> values) {
     return out.str();
 }
 
-std::vector<float> crossCorrelate(std::span<const float> p, std::span<const float> q) {
-    const std::size_t n = p.size();
-    const std::size_t m = q.size();
+namespace {
+
+void traceLengths(std::size_t n, std::size_t m) {
     if (n > m) {
         trace("1 \n");
     } else if (n < m) {
@@ -95,6 +95,16 @@ std::vector<float> crossCorrelate(std::span<const float> p, std::span<const floa
     } else {
         trace("\n3");
     }
+}
+
+// R[j] for j from firstIndex on; see crossCorrelate. With skipZeros the terms
+// whose P value is zero are left out too (a blanked stretch): adding zero
+// changes no sum but the sign of a zero one.
+std::vector<float> correlate(std::span<const float> p, std::span<const float> q, int firstIndex,
+                             bool skipZeros) {
+    const std::size_t n = p.size();
+    const std::size_t m = q.size();
+    traceLengths(n, m);
     const int length = static_cast<int>(std::max(n, m));
     std::vector<float> r(static_cast<std::size_t>(2 * length), 0.0f);
     if (length == 0) {
@@ -109,8 +119,11 @@ std::vector<float> crossCorrelate(std::span<const float> p, std::span<const floa
     float* const out = r.data();
     for (int k = 0; k < static_cast<int>(n); ++k) {
         const float pk = p[static_cast<std::size_t>(k)];
-        // j with 1 <= j <= 2L - 1 and 0 <= k + j - L < m
-        const int jBegin = std::max(1, length - k);
+        if (skipZeros && pk == 0.0f) {
+            continue;
+        }
+        // j with max(1, firstIndex) <= j <= 2L - 1 and 0 <= k + j - L < m
+        const int jBegin = std::max({1, firstIndex, length - k});
         const int jEnd = std::min(2 * length - 1, length - k + qCount - 1);
         const float* const qData = q.data();
         const int offset = k - length;
@@ -119,6 +132,17 @@ std::vector<float> crossCorrelate(std::span<const float> p, std::span<const floa
         }
     }
     return r;
+}
+
+} // namespace
+
+std::vector<float> crossCorrelate(std::span<const float> p, std::span<const float> q) {
+    return correlate(p, q, 1, false);
+}
+
+std::vector<float> crossCorrelateFrom(std::span<const float> p, std::span<const float> q,
+                                      int firstIndex) {
+    return correlate(p, q, firstIndex, true);
 }
 
 JoinSearchResult findJoinPosition(const JoinState& state, std::span<const float> samples,
@@ -153,8 +177,9 @@ JoinSearchResult findJoinPosition(const JoinState& state, std::span<const float>
     blank(mp, 0, guard);
     blank(mc, lc - guard, lc);
 
-    // coarse: the last strongest peak of the profile correlation past the guard
-    const Samples r = crossCorrelate(mc, mp);
+    // coarse: the last strongest peak of the profile correlation past the
+    // guard (only the values from just before the guard on are read)
+    const Samples r = crossCorrelateFrom(mc, mp, guard + lp - 1);
     const int length = std::max(lc, lp);
     int coarse = lp; // no peak at all: keep the whole previous frame
     bool found = false;
@@ -205,7 +230,7 @@ int findJoinPositionFromSamples(const JoinState& state, std::span<const float> s
     blank(sc, lc - guard, lc);
 
     // coarse: the first strongest peak past the guard
-    const Samples r = crossCorrelate(sc, sp);
+    const Samples r = crossCorrelateFrom(sc, sp, guard + lp - 1);
     const int length = std::max(lc, lp);
     if (r.empty()) {
         return lp;

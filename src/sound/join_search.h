@@ -36,6 +36,12 @@ struct JoinState {
 // Each sum runs over k upwards in single precision.
 std::vector<float> crossCorrelate(std::span<const float> p, std::span<const float> q);
 
+// The same values, compared as floats, from R[firstIndex] on; the values
+// before are 0. The searches read only the shifts past their guard, which
+// saves most of the work.
+std::vector<float> crossCorrelateFrom(std::span<const float> p, std::span<const float> q,
+                                      int firstIndex);
+
 struct JoinSearchResult {
     int position = 0; // clamped into 0..previousLength
 };

@@ -66,6 +66,12 @@ bool beyondNeighbours(const std::vector<float>& d, int j, int reach, bool above)
     return true;
 }
 
+// Share of the width, from the band's side, in which the edge cutter looks
+// for the strongest brightening.
+double edgeSearchShare(SoundtrackType type) {
+    return type == SoundtrackType::VariableArea16 ? 0.07 : 0.02;
+}
+
 StripRange variableAreaRange(const std::vector<float>& d, int width, int trackWidth) {
     const int n = roundHalfAway(0.02 * width);
     const int searchEnd = std::min(trackWidth, size(d));
@@ -148,13 +154,26 @@ std::optional<ColorElement> colorElementFromName(char name) {
     }
 }
 
-StripRange stripRangeByProfile(const cv::Mat& workingImage, SoundtrackType type,
-                               const SoundtrackGeometry& geometry, bool rotationUp) {
-    const int width = workingImage.cols;
-    // fraction of bright pixels per column, and its change from column to column
-    const std::vector<float> d =
-        profileDifference(orientedProfile(brightFractionProfile(workingImage), rotationUp));
+int stripProfileEntries(SoundtrackType type, const SoundtrackGeometry& geometry, int width,
+                        bool fromEdge) {
+    // the searches read the difference array up to a few entries past these
+    constexpr int kBeyond = 8;
+    int needed = 0;
+    if (fromEdge) {
+        needed = roundHalfAway(edgeSearchShare(type) * width);
+    } else if (type == SoundtrackType::VariableDensity35) {
+        needed = roundHalfAway(0.2 * width);
+    } else {
+        needed = geometry.trackWidth;
+    }
+    return std::clamp(needed + kBeyond, 0, std::max(width, 0));
+}
 
+StripRange stripRangeFromBrightFraction(std::span<const float> orientedBrightFraction, int width,
+                                        SoundtrackType type, const SoundtrackGeometry& geometry,
+                                        bool rotationUp) {
+    // the change of the bright fraction from column to column
+    const std::vector<float> d = profileDifference(orientedBrightFraction);
     StripRange range{1, 1};
     switch (type) {
     case SoundtrackType::VariableArea35:
@@ -169,17 +188,23 @@ StripRange stripRangeByProfile(const cv::Mat& workingImage, SoundtrackType type,
     return mirroredBack(range, width, rotationUp);
 }
 
-StripRange stripRangeFromEdge(const cv::Mat& workingImage, SoundtrackType type,
-                              const SoundtrackGeometry& geometry, bool rotationUp) {
-    const int width = workingImage.cols;
+StripRange stripRangeByProfile(const cv::Mat& workingImage, SoundtrackType type,
+                               const SoundtrackGeometry& geometry, bool rotationUp) {
+    // fraction of bright pixels per column
+    return stripRangeFromBrightFraction(
+        orientedProfile(brightFractionProfile(workingImage), rotationUp), workingImage.cols, type,
+        geometry, rotationUp);
+}
+
+StripRange stripRangeFromBrightness(std::span<const float> orientedBrightness, int width,
+                                    SoundtrackType type, const SoundtrackGeometry& geometry,
+                                    bool rotationUp) {
     const int trackWidth = geometry.trackWidth;
-    // brightness per column (channel 0), and its change from column to column
-    const std::vector<float> d = profileDifference(
-        orientedProfile(columnProfile(workingImage, 1, workingImage.rows), rotationUp));
+    // the change of brightness from column to column
+    const std::vector<float> d = profileDifference(orientedBrightness);
 
     // the strongest brightening within the first 2 % (7 % for 16 mm) of the width
-    const double share = type == SoundtrackType::VariableArea16 ? 0.07 : 0.02;
-    const int n = roundHalfAway(share * width);
+    const int n = roundHalfAway(edgeSearchShare(type) * width);
     const float strongest = riseMaximum(d, 1, n);
     // no difference equals it only when nothing there rises: cut from the border
     const int edge = std::max(lastIndexOf(d, strongest, 0, n), 0);
@@ -198,6 +223,14 @@ StripRange stripRangeFromEdge(const cv::Mat& workingImage, SoundtrackType type,
         break;
     }
     return mirroredBack(range, width, rotationUp);
+}
+
+StripRange stripRangeFromEdge(const cv::Mat& workingImage, SoundtrackType type,
+                              const SoundtrackGeometry& geometry, bool rotationUp) {
+    // brightness per column (channel 0)
+    return stripRangeFromBrightness(
+        orientedProfile(columnProfile(workingImage, 1, workingImage.rows), rotationUp),
+        workingImage.cols, type, geometry, rotationUp);
 }
 
 StripRange clipStripRange(StripRange range, int width) {
@@ -254,6 +287,20 @@ cv::Mat cutStripFromEdge(cv::Mat& workingImage, SoundtrackType type,
                     element);
 }
 
+namespace {
+
+// With removeDc the samples' mean is subtracted and then 128 more.
+void centre(std::vector<float>& samples) {
+    const float mean = profileMean(samples);
+    constexpr float kHalfScale = 128.0f; // 2^8 x 0.5
+    for (float& s : samples) {
+        s -= mean;
+        s -= kHalfScale;
+    }
+}
+
+} // namespace
+
 std::vector<float> stripToSamples(const cv::Mat& strip, bool removeDc) {
     std::vector<float> samples(static_cast<std::size_t>(strip.rows), 0.0f);
     if (strip.cols > 0) {
@@ -269,12 +316,22 @@ std::vector<float> stripToSamples(const cv::Mat& strip, bool removeDc) {
         }
     }
     if (removeDc) {
-        const float mean = profileMean(samples);
-        constexpr float kHalfScale = 128.0f; // 2^8 x 0.5
-        for (float& s : samples) {
-            s -= mean;
-            s -= kHalfScale;
+        centre(samples);
+    }
+    return samples;
+}
+
+std::vector<float> samplesFromRowSums(std::span<const std::uint32_t> rowSums, int stripWidth,
+                                      bool removeDc) {
+    std::vector<float> samples(rowSums.size(), 0.0f);
+    if (stripWidth > 0) {
+        const float width = static_cast<float>(stripWidth);
+        for (std::size_t r = 0; r < rowSums.size(); ++r) {
+            samples[r] = static_cast<float>(rowSums[r]) / width;
         }
+    }
+    if (removeDc) {
+        centre(samples);
     }
     return samples;
 }

@@ -13,6 +13,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -40,6 +41,23 @@ StripRange stripRangeByProfile(const cv::Mat& workingImage, SoundtrackType type,
 StripRange stripRangeFromEdge(const cv::Mat& workingImage, SoundtrackType type,
                               const SoundtrackGeometry& geometry, bool rotationUp);
 
+// The same two searches on a column profile already taken, oriented (reversed
+// for a DOWN frame, so the band side comes first) and holding at least the
+// first stripProfileEntries entries: the searches read no further. `width`
+// is the working image's width.
+StripRange stripRangeFromBrightFraction(std::span<const float> orientedBrightFraction, int width,
+                                        SoundtrackType type, const SoundtrackGeometry& geometry,
+                                        bool rotationUp);
+StripRange stripRangeFromBrightness(std::span<const float> orientedBrightness, int width,
+                                    SoundtrackType type, const SoundtrackGeometry& geometry,
+                                    bool rotationUp);
+
+// How many leading entries of the oriented profile the search of a working
+// image `width` columns wide reads (the bright-fraction search, or with
+// fromEdge the brightness search): at most width.
+int stripProfileEntries(SoundtrackType type, const SoundtrackGeometry& geometry, int width,
+                        bool fromEdge);
+
 // A range clipped to an image `width` columns wide, at least one column.
 StripRange clipStripRange(StripRange range, int width);
 
@@ -60,5 +78,9 @@ cv::Mat cutStripFromEdge(cv::Mat& workingImage, SoundtrackType type,
 // strip's mean is subtracted and then 128 more, centring the samples on -128
 // (which the byte conversion puts on the unsigned midpoint 128).
 std::vector<float> stripToSamples(const cv::Mat& strip, bool removeDc);
+
+// The same from the strip's row sums (whole numbers below 2^24) and its width.
+std::vector<float> samplesFromRowSums(std::span<const std::uint32_t> rowSums, int stripWidth,
+                                      bool removeDc);
 
 } // namespace veltrana

@@ -1,0 +1,53 @@
+#pragma once
+// What the soundtrack job reads from one frame scan: the trim, the band, the
+// samples and the frame profile.
+//
+// The measures are defined on the working image: the trimmed scan turned a
+// quarter anticlockwise, one row per sample (geometry/scan.h). Turning a
+// whole scan costs more than measuring it, so sampleFrame reads the scan as
+// it lies: working row r is trimmed column (width - 1 - r), working column c
+// is scan row c. Every value it gives is the one the working image gives:
+// the pixel sums are whole numbers, exact in any order, and each float is
+// formed from them as the working-image measures form it. sampleTurnedFrame
+// computes the same on the turned image; it stays as the reference, and is
+// used for scans so large that a sum could pass 2^24.
+
+#include "geometry/film_standard.h"
+#include "geometry/frame_correction.h"
+#include "sound/strip.h"
+#include "sound/track_geometry.h"
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+namespace veltrana {
+
+// The settings of a run that decide what a frame gives.
+struct FrameSampling {
+    SoundtrackType type = SoundtrackType::VariableArea35;
+    bool longStrip = false;
+    ColorElement element = ColorElement::R;
+    bool rotationUp = true;
+    bool removeDc = true;
+    bool cutByAnalysis = false; // the band from the strongest brightening
+};
+
+struct FrameSamples {
+    FrameBounds bounds;          // the trim, in scan columns
+    StripRange band;             // the band, in working-image columns (scan rows), clipped
+    int rows = 0;                // working-image rows: the trimmed width
+    std::vector<float> samples;  // one per working row
+    std::vector<float> profile;  // the frame profile, one per working row
+};
+
+// The trim, the band and the samples of one loaded scan (8-bit, one or three
+// channels), with the run's soundtrack geometry.
+FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& sampling,
+                         const SoundtrackGeometry& geometry);
+
+// The same through the turned working image.
+FrameSamples sampleTurnedFrame(const cv::Mat& scan, const FrameSampling& sampling,
+                               const SoundtrackGeometry& geometry);
+
+} // namespace veltrana
