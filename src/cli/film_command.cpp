@@ -34,6 +34,7 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
     // Ctrl-C ends the run before the next scan; nothing is written then
     job.cancel = io.interrupt;
     job.scanLimits = scanLimits(o.job);
+    job.threads = o.job.threads;
 
     TerminalObserver observer(io.err, o.job.quiet, io.errIsTerminal);
     job.observer = &observer;

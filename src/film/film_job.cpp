@@ -1,20 +1,29 @@
 #include "film/film_job.h"
 
+#include "film/film_frame.h"
 #include "film/frame_geometry.h"
 #include "film/movie_file.h"
 #include "geometry/frame_correction.h"
 #include "geometry/resolution.h"
 #include "geometry/scan.h"
 #include "job/frame_sequence.h"
+#include "geometry/trace.h"
 #include "job/job_log.h"
+#include "job/parallel.h"
 #include "job/safe_file.h"
 
 #include <opencv2/core.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <optional>
 #include <cstdio>
 #include <exception>
 #include <utility>
+
+#include <tbb/parallel_pipeline.h>
+#include <tbb/task_arena.h>
 
 namespace veltrana {
 
@@ -31,9 +40,21 @@ template <typename... Args> std::string formatLine(const char* format, Args... a
     return line;
 }
 
-int bitsPerChannel(const cv::Mat& image) {
-    return static_cast<int>(image.elemSize1()) * 8;
-}
+// Scans are read as 8 bits per channel.
+constexpr int kColourDepth = 8;
+
+// One scan's movie frames, cut ahead on any thread with no observer call.
+struct FilmReading {
+    int number = 0;
+    bool skipped = false;   // not read: the run was interrupted before its turn
+    std::string unreadable; // why the scan could not be loaded; empty when it was
+    cv::Size scanSize;
+    FilmFrames cut;
+    // the first frame settles the resolution and the geometry
+    ScanResolution resolution;
+    FrameGeometry geometry;
+    std::string trace; // printed when the frame is reported
+};
 
 // One run: the log, the progress bar and the movie being written.
 class FilmRun {
@@ -53,6 +74,9 @@ public:
 
 private:
     FilmResult steps();
+    FilmReading readFrame(int n) const;
+    std::optional<FilmResult> acceptFrame(FilmReading& frame);
+    std::optional<FilmResult> readRest();
 
     // Ends the run without a movie: the log shows logText alone, the bar is
     // emptied and the temporary movie removed.
@@ -67,11 +91,19 @@ private:
 
     bool cancelled() const { return job.cancel != nullptr && job.cancel->load(); }
 
+    FilmCutting cutting() const {
+        return {job.soundtrackType, job.longStrip, job.inverse, job.cutSoundtrack};
+    }
+
     const FilmJob& job;
     NullObserver silent;
     JobObserver& observer;
     JobLog log;
     MovieFile movie;
+    FrameSequence sequence;
+    FrameGeometry geometry;
+    cv::Size firstScanSize;
+    int unitsPerScan = 1;
 };
 
 FilmResult FilmRun::steps() {
@@ -80,7 +112,7 @@ FilmResult FilmRun::steps() {
     const bool sixteen = type == SoundtrackType::VariableArea16;
 
     // Everything that can be refused is refused before a scan is read.
-    const FrameSequence sequence = listFrameSequence(job.inputPath);
+    sequence = listFrameSequence(job.inputPath);
     if (!sequence.ok()) {
         return end(FilmEnd::Refused, sequence.error);
     }
@@ -104,7 +136,7 @@ FilmResult FilmRun::steps() {
 
     // 16 mm counts four units per scan, a long strip's four movie frames
     const int scans = job.stopFrame - job.startFrame + 1;
-    const int unitsPerScan = sixteen ? 4 : 1;
+    unitsPerScan = sixteen ? 4 : 1;
     observer.setProgressRange(std::min(unitsPerScan * scans, kProgressMaximum));
     observer.setProgressStep(1);
 
@@ -112,51 +144,17 @@ FilmResult FilmRun::steps() {
         return end(FilmEnd::MovieNotWritten, opened.message());
     }
 
-    FrameGeometry geometry;
-    cv::Size firstScanSize;
-    for (int n = job.startFrame; n <= job.stopFrame; ++n) {
-        if (cancelled()) {
-            return end(FilmEnd::Cancelled, "Operation stopped !!!!",
-                       "Stopped at frame " + std::to_string(n) + ": no movie written");
-        }
-        log.addLine(formatLine("Cutting frame number : %d...", n));
-
-        const LoadedScan scan =
-            loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits);
-        if (!scan.ok()) {
-            // the words users know, and why beneath them
-            return end(FilmEnd::UnreadableFrame, "No tif file !!!\r\n" + scan.error,
-                       "No tif file !!! " + scan.error);
-        }
-        if (n == job.startFrame) {
-            firstScanSize = scan.image.size();
-        } else if (std::string odd = frameSizeWarning(n, scan.image.size(), job.startFrame,
-                                                      firstScanSize);
-                   !odd.empty()) {
-            log.addLine(odd + "; it is still cut into the movie");
-        }
-        const cv::Mat working =
-            filmWorkingImage(frameCorrection(scan.image, type, job.longStrip), type, job.inverse);
-
-        if (n == job.startFrame) {
-            const ScanResolution resolution = job.manualResolution
-                                                  ? ScanResolution{job.resolutionX, job.resolutionY}
-                                                  : detectResolution(working, type);
-            geometry = measureFrameGeometry(type, resolution, job.cutSoundtrack, working);
-            log.addLine(formatLine("Picture resolution (dpi) x=%d,y=%d and color depth=%d",
-                                   resolution.dpiX, resolution.dpiY, bitsPerChannel(working)));
-            if (geometry.nominalPitch) {
-                log.addLine(formatLine("No frame edges to measure the pitch on: the nominal "
-                                       "%.3f cm (%d rows) is used",
-                                       kNominalFramePitch16Cm, geometry.image_length / 4));
-            }
-        }
-
-        for (const cv::Mat& piece :
-             cutFrame(working, geometry, type, job.longStrip, job.cutSoundtrack)) {
-            movie.write(movieFrame(piece));
-        }
-        observer.setProgressPosition(unitsPerScan * (n - job.startFrame + 1));
+    // the first frame settles what every other frame is cut with
+    if (cancelled()) {
+        return end(FilmEnd::Cancelled, "Operation stopped !!!!",
+                   "Stopped at frame " + std::to_string(job.startFrame) + ": no movie written");
+    }
+    FilmReading first = readFrame(job.startFrame);
+    if (std::optional<FilmResult> ended = acceptFrame(first)) {
+        return *ended;
+    }
+    if (std::optional<FilmResult> ended = readRest()) {
+        return *ended;
     }
 
     const int frames = movie.framesWritten();
@@ -167,6 +165,121 @@ FilmResult FilmRun::steps() {
     log.addLine("Pictures were cut succesfully!");
     observer.enableStart(true);
     return {FilmEnd::Finished, {}, frames, job.outputPath};
+}
+
+FilmReading FilmRun::readFrame(int n) const {
+    FilmReading frame;
+    frame.number = n;
+    TraceCapture capture;
+    LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits);
+    if (!scan.ok()) {
+        frame.unreadable = scan.error;
+        return frame;
+    }
+    frame.scanSize = scan.image.size();
+    frame.geometry = geometry;
+    std::optional<FrameBounds> bounds;
+    if (n == job.startFrame) {
+        // measured on the working image as the measures define it
+        bounds = findFrameBounds(scan.image, job.soundtrackType, job.longStrip);
+        const cv::Mat working =
+            filmWorkingImage(scan.image.colRange(bounds->left, bounds->right + 1),
+                             job.soundtrackType, job.inverse);
+        frame.resolution = job.manualResolution
+                               ? ScanResolution{job.resolutionX, job.resolutionY}
+                               : detectResolution(working, job.soundtrackType);
+        frame.geometry = measureFrameGeometry(job.soundtrackType, frame.resolution,
+                                              job.cutSoundtrack, working);
+    }
+    frame.cut = movieFramesOf(scan.image, cutting(), frame.geometry, bounds);
+    frame.trace = capture.take();
+    return frame;
+}
+
+std::optional<FilmResult> FilmRun::acceptFrame(FilmReading& frame) {
+    const int n = frame.number;
+    if (frame.skipped) {
+        return end(FilmEnd::Cancelled, "Operation stopped !!!!",
+                   "Stopped at frame " + std::to_string(n) + ": no movie written");
+    }
+    log.addLine(formatLine("Cutting frame number : %d...", n));
+    if (!frame.unreadable.empty()) {
+        // the words users know, and why beneath them
+        return end(FilmEnd::UnreadableFrame, "No tif file !!!\r\n" + frame.unreadable,
+                   "No tif file !!! " + frame.unreadable);
+    }
+    if (n == job.startFrame) {
+        firstScanSize = frame.scanSize;
+        geometry = frame.geometry;
+        log.addLine(formatLine("Picture resolution (dpi) x=%d,y=%d and color depth=%d",
+                               frame.resolution.dpiX, frame.resolution.dpiY, kColourDepth));
+        if (geometry.nominalPitch) {
+            log.addLine(formatLine("No frame edges to measure the pitch on: the nominal "
+                                   "%.3f cm (%d rows) is used",
+                                   kNominalFramePitch16Cm, geometry.image_length / 4));
+        }
+    } else if (std::string odd =
+                   frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize);
+               !odd.empty()) {
+        log.addLine(odd + "; it is still cut into the movie");
+    }
+    printTrace(frame.trace);
+    for (const cv::Mat& picture : frame.cut.frames) {
+        movie.write(picture);
+    }
+    frame.cut.frames.clear();
+    observer.setProgressPosition(unitsPerScan * (n - job.startFrame + 1));
+    return std::nullopt;
+}
+
+// Scans after the first, cut on every thread asked for and written to the
+// movie in order on this one.
+std::optional<FilmResult> FilmRun::readRest() {
+    const int threads = jobThreads(job.threads);
+    int next = job.startFrame + 1;
+    bool interrupted = false;
+    std::optional<FilmResult> ended;
+    std::atomic<bool> failed{false};
+    tbb::task_arena arena(threads);
+    arena.execute([&] {
+        tbb::parallel_pipeline(
+            static_cast<std::size_t>(framesInFlight(threads)),
+            tbb::make_filter<void, std::shared_ptr<FilmReading>>(
+                tbb::filter_mode::serial_in_order,
+                [&](tbb::flow_control& control) -> std::shared_ptr<FilmReading> {
+                    if (next > job.stopFrame || interrupted || failed.load()) {
+                        control.stop();
+                        return nullptr;
+                    }
+                    auto frame = std::make_shared<FilmReading>();
+                    frame->number = next++;
+                    // an interruption shows at the next frame's turn
+                    if (cancelled()) {
+                        frame->skipped = true;
+                        interrupted = true;
+                    }
+                    return frame;
+                }) &
+                tbb::make_filter<std::shared_ptr<FilmReading>, std::shared_ptr<FilmReading>>(
+                    tbb::filter_mode::parallel,
+                    [&](std::shared_ptr<FilmReading> frame) {
+                        if (!frame->skipped && !failed.load()) {
+                            *frame = readFrame(frame->number);
+                        }
+                        return frame;
+                    }) &
+                tbb::make_filter<std::shared_ptr<FilmReading>, void>(
+                    tbb::filter_mode::serial_in_order, [&](std::shared_ptr<FilmReading> frame) {
+                        if (ended) {
+                            return;
+                        }
+                        ended = acceptFrame(*frame);
+                        if (ended) {
+                            failed.store(true);
+                        }
+                    }));
+    });
+    return ended;
 }
 
 } // namespace

@@ -31,6 +31,8 @@ struct FilmJob {
     const std::atomic<bool>* cancel = nullptr;
     // What a scan may be (checked before it is decoded).
     ScanLimits scanLimits;
+    // Scans cut at once: 0 for every core. The movie is the same for any number.
+    int threads = 0;
 };
 
 enum class FilmEnd {

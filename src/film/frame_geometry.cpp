@@ -164,27 +164,46 @@ FrameGeometry measureFrameGeometry(SoundtrackType type, ScanResolution resolutio
     return geometry;
 }
 
-FrameCut findFrameCut(const cv::Mat& workingImage, const FrameGeometry& geometry,
-                      SoundtrackType type, bool longStrip, bool cutSoundtrack) {
+FrameCutProfiles frameCutProfiles(const cv::Mat& workingImage, bool cutSoundtrack) {
+    FrameCutProfiles p;
+    p.width = workingImage.cols;
+    p.height = workingImage.rows;
+    if (p.width == 0 || p.height == 0) {
+        return p;
+    }
+    // mean brightness of this frame and its bright mask
+    p.mean = imageMean(workingImage);
+    const double factor = brightnessFactor(p.mean, BrightnessUse::Cut);
+    trace("pro = %f\n", factor);
+    const cv::Mat mask = brightMask(workingImage, factor);
+
+    // bright fraction of each row right of the soundtrack
+    const int firstColumn = cutProfileFirstColumn(p.width);
+    p.rowBright = rowProfile(mask.colRange(firstColumn, p.width), 1, p.height);
+    if (cutSoundtrack) {
+        // bright fraction of each column
+        p.columnBright = columnProfile(mask, 1, p.height);
+    }
+    return p;
+}
+
+int cutProfileFirstColumn(int width) {
+    return std::max(roundHalfAway(0.2 * width) - 1, 0);
+}
+
+FrameCut frameCutFromProfiles(const FrameCutProfiles& p, const FrameGeometry& geometry,
+                              SoundtrackType type, bool longStrip, bool cutSoundtrack) {
     FrameCut cut;
-    const int width = workingImage.cols;
-    const int height = workingImage.rows;
+    const int width = p.width;
+    const int height = p.height;
     if (width == 0 || height == 0) {
         return cut;
     }
     const bool strip = longStrip && type == SoundtrackType::VariableArea16;
+    const float mean = p.mean;
 
-    // mean brightness of this frame and its bright mask
-    const float mean = imageMean(workingImage);
-    const double factor = brightnessFactor(mean, BrightnessUse::Cut);
-    trace("pro = %f\n", factor);
-    const cv::Mat mask = brightMask(workingImage, factor);
-
-    // bright fraction of each row right of the soundtrack, and its change
-    // row to row
-    const int firstColumn = std::max(roundHalfAway(0.2 * width) - 1, 0);
-    const std::vector<float> rowBright = rowProfile(mask.colRange(firstColumn, width), 1, height);
-    const std::vector<float> rowRise = profileDifference(rowBright);
+    // the change of the rows' bright fraction row to row
+    const std::vector<float> rowRise = profileDifference(p.rowBright);
 
     // frame start: the strongest rise from frame line into picture
     const int str = truncateToInt((strip ? 0.01 : 0.05) * height);
@@ -198,7 +217,7 @@ FrameCut findFrameCut(const cv::Mat& workingImage, const FrameGeometry& geometry
     std::int64_t z = width - 1;
     if (cutSoundtrack) {
         // change of the bright fraction from column to column
-        const std::vector<float> columnChange = profileDifference(columnProfile(mask, 1, height));
+        const std::vector<float> columnChange = profileDifference(p.columnBright);
         const int od = roundHalfAway(0.06 * width);
         const double endFraction =
             type == SoundtrackType::VariableDensity35 ? 0.3 : (mean < 32.0f ? 0.34 : 0.33);
@@ -243,6 +262,12 @@ FrameCut findFrameCut(const cv::Mat& workingImage, const FrameGeometry& geometry
         cut.pieces.push_back(regionOf(clipSpan(x0, e, height), columns));
     }
     return cut;
+}
+
+FrameCut findFrameCut(const cv::Mat& workingImage, const FrameGeometry& geometry,
+                      SoundtrackType type, bool longStrip, bool cutSoundtrack) {
+    return frameCutFromProfiles(frameCutProfiles(workingImage, cutSoundtrack), geometry, type,
+                                longStrip, cutSoundtrack);
 }
 
 std::vector<cv::Mat> cutFrame(const cv::Mat& workingImage, const FrameGeometry& geometry,

@@ -64,6 +64,28 @@ struct FrameCut {
     std::vector<cv::Rect> pieces;
 };
 
+// What the cut is decided on: the frame's mean brightness and, in its bright
+// mask at the cut's factor, the bright fraction of each row (right of the
+// first fifth of the columns) and, with cutSoundtrack, of each column.
+struct FrameCutProfiles {
+    int width = 0;  // of the working image
+    int height = 0;
+    float mean = 0;
+    std::vector<float> rowBright;    // one per row
+    std::vector<float> columnBright; // one per column, with cutSoundtrack
+};
+
+// The profiles of a working image. (Traces the factor, "pro = ...".)
+FrameCutProfiles frameCutProfiles(const cv::Mat& workingImage, bool cutSoundtrack);
+
+// The first column of the rows' bright fraction, for a working image `width`
+// columns wide.
+int cutProfileFirstColumn(int width);
+
+// findFrameCut from the profiles.
+FrameCut frameCutFromProfiles(const FrameCutProfiles& profiles, const FrameGeometry& geometry,
+                              SoundtrackType type, bool longStrip, bool cutSoundtrack);
+
 // Finds the frame start and, with cutSoundtrack, the picture edge beside the
 // soundtrack band. An empty image gives no pieces.
 FrameCut findFrameCut(const cv::Mat& workingImage, const FrameGeometry& geometry,
