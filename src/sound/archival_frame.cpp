@@ -18,12 +18,14 @@ constexpr double kLumaGreen = 0.587;
 constexpr double kLumaRed = 0.299;
 
 // Share of the track band's pixels, per row, that stand for its clear part.
-constexpr double kClearShare = 0.05;
+constexpr double kClearShare = 0.1;
 // A reference level this bright may have clipped in the scanner.
 constexpr float kClippedLevel = 250.0f;
 // Perforation light: a row counts as lit when it reaches this share of the
 // brightest light within a fifth of the frame around it.
 constexpr float kLitShareOfLocalMaximum = 0.6f;
+// Light that varies less than this share along a frame is left as it is.
+constexpr float kNegligibleFalloff = 0.03f;
 // Smoothing window of the search profiles' high-pass, as a share of a
 // frame pitch (the rows of one frame: a long strip holds four).
 constexpr double kHighPassShareOfPitch = 0.04;
@@ -95,12 +97,14 @@ double elementOf(const uchar* bgr, int channels, ColorElement element) {
     return elementOf(values, channels, element);
 }
 
-// Per row, the mean of the brightest `share` of the pixels of `range` (at
-// least two pixels, or one in a one-column range).
+// Per row, the median of the brightest `share` of the pixels of `range` (at
+// least three pixels, or all of a narrower range): the level of the clear
+// part, unmoved by a pixel that overshoots at a sharp edge or by one only
+// partly clear.
 std::vector<float> brightestPerRow(const cv::Mat& image, StripRange range, ColorElement element,
                                    double share) {
     const int width = range.last - range.first + 1;
-    const int count = std::min(width, std::max(2, static_cast<int>(std::ceil(share * width))));
+    const int count = std::min(width, std::max(3, static_cast<int>(std::ceil(share * width))));
     const int channels = image.channels();
     std::vector<float> out(static_cast<std::size_t>(image.rows));
     std::vector<float> pixels(static_cast<std::size_t>(width));
@@ -110,13 +114,12 @@ std::vector<float> brightestPerRow(const cv::Mat& image, StripRange range, Color
             pixels[static_cast<std::size_t>(c)] = static_cast<float>(
                 elementOf(row + (range.first + c) * channels, channels, element));
         }
+        // the brightest `count` first, then their median
         std::nth_element(pixels.begin(), pixels.begin() + (count - 1), pixels.end(),
                          std::greater<float>());
-        double sum = 0.0;
-        for (int k = 0; k < count; ++k) {
-            sum += pixels[static_cast<std::size_t>(k)];
-        }
-        out[static_cast<std::size_t>(r)] = static_cast<float>(sum / count);
+        std::nth_element(pixels.begin(), pixels.begin() + count / 2, pixels.begin() + count,
+                         std::greater<float>());
+        out[static_cast<std::size_t>(r)] = pixels[static_cast<std::size_t>(count / 2)];
     }
     return out;
 }

@@ -48,7 +48,8 @@ struct ArchivalFrame {
     // (luminance from the channel means for ColorElement::Y).
     std::vector<float> samples;
     // Per row: the scanner's light relative to its mean over the frame (a
-    // smooth fit, mean 1); all ones when no reference could be read.
+    // smooth fit, mean 1); all ones when no reference could be read or the
+    // light varies by less than 3 % along the frame.
     std::vector<float> illumination;
     // Per band: its row profile (channel mean across the band), relatively
     // high-passed (see relativeHighPass) so that an illumination ramp

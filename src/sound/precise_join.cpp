@@ -18,6 +18,10 @@ namespace {
 // staircase of the fading light is sharp structure of the scan, not the film.
 constexpr double kMinDecidingCorrelation = 0.5;
 
+// A profile whose row-to-row changes carry more than this share of what
+// white noise of its variance would is taken for noise (see isShaped).
+constexpr double kWhitenessLimit = 0.5;
+
 // Step of the fine grid of fractional shifts around the parabola's peak, and
 // how many steps it reaches either way.
 constexpr double kFineStepRows = 0.02;
@@ -155,6 +159,37 @@ std::optional<double> correlationAtShift(const BandMatch& m, int d0, double delt
     return pearson(sx, sy, sxx, syy, sxy, end - begin);
 }
 
+// Whether both frames' profiles over the rows they share at whole shift d
+// (n rows) are shaped rather than white: most of their variation lies well
+// below the row rate, as sound, frame lines and pictures do, and grain and
+// scanner noise do not. Measured by the variance of the row-to-row change
+// against twice the variance (equal for white noise, far less for shapes).
+bool isShaped(const BandMatch& m, int d, int n) {
+    auto shaped = [](std::span<const float> v) {
+        if (v.size() < 3) {
+            return false;
+        }
+        double mean = 0.0;
+        for (float x : v) {
+            mean += x;
+        }
+        mean /= static_cast<double>(v.size());
+        double variance = 0.0;
+        double change = 0.0;
+        for (std::size_t i = 0; i < v.size(); ++i) {
+            variance += (v[i] - mean) * (v[i] - mean);
+            if (i > 0) {
+                change += (v[i] - v[i - 1]) * (v[i] - v[i - 1]);
+            }
+        }
+        variance /= static_cast<double>(v.size());
+        change /= static_cast<double>(v.size() - 1);
+        return variance > kFlatVariance && change < kWhitenessLimit * 2.0 * variance;
+    };
+    return shaped(m.previous.subspan(static_cast<std::size_t>(d), static_cast<std::size_t>(n))) &&
+           shaped(m.current.first(static_cast<std::size_t>(n)));
+}
+
 // Offset of the vertex of the parabola through (-1, a), (0, b), (1, c), when
 // b is its peak.
 std::optional<double> parabolaPeak(double a, double b, double c) {
@@ -211,6 +246,7 @@ std::optional<Refined> refinedPeak(const BandMatch& m, int d0, int begin, int en
 PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& current,
                             SoundtrackType type, bool longStrip) {
     PreciseJoin join;
+    join.bandScores.fill(kNoBandScore);
     const int lp = previous.rows();
     const int lc = current.rows();
     // the shifts the standard coarse step allows, leaving some overlap
@@ -280,6 +316,9 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
     std::vector<int> peaks(bands.size(), -1);
     std::vector<double> peakValues(bands.size(), 0.0);
     double sum = 0.0;
+    double sumShaped = 0.0;
+    int shapedBands = 0;
+    std::optional<double> trackScore;
     for (std::size_t k = 0; k < bands.size(); ++k) {
         double peakValue = 0.0;
         for (int d = from; d <= to; ++d) {
@@ -293,9 +332,27 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
         if (peaks[k] >= 0) {
             sum += peakValue;
             ++join.bandsUsed;
+            join.bandScores[static_cast<std::size_t>(bands[k].band)] = peakValue;
+            if (isShaped(bands[k], peaks[k], std::min(lcSearched, lpSearched - peaks[k]))) {
+                sumShaped += peakValue;
+                ++shapedBands;
+                if (bands[k].band == SearchBand::Track) {
+                    trackScore = peakValue;
+                }
+            }
         }
     }
-    join.score = join.bandsUsed > 0 ? sum / join.bandsUsed : 0.0;
+    // The score: the sound's own agreement when the track carries any. Frame
+    // lines, perforations and slowly changing pictures look alike on every
+    // frame and agree even on frames that share no film; only the sound
+    // tells. On a silent track: what the shaped bands agree on.
+    if (trackScore) {
+        join.score = *trackScore;
+    } else if (shapedBands > 0) {
+        join.score = sumShaped / shapedBands;
+    } else {
+        join.score = join.bandsUsed > 0 ? sum / join.bandsUsed : 0.0;
+    }
 
     // the track's fraction, or the nearest band's that is precise
     for (std::size_t k = 0; k < bands.size(); ++k) {

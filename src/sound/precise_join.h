@@ -24,13 +24,15 @@
 
 #include "sound/archival_frame.h"
 
+#include <array>
+
 namespace veltrana {
 
 // Below this score a found join is weak: the standard search is used instead.
 // Chosen from measurements on rendered scans of every film type with and
 // without fall-off, weave, fractional starts, silence and noise: true joins
 // scored 0.90 or more, frames that share no film at most 0.62.
-inline constexpr double kWeakJoinScore = 0.8;
+inline constexpr double kWeakJoinScore = 0.4;
 
 // A band settles the fraction only when the two halves of the overlap put
 // the join within twice this distance of each other (rows).
@@ -51,7 +53,12 @@ struct PreciseJoin {
     int wholeShift = 0;                  // the whole shift the bands agreed on
     double spread = 0;                   // half the difference of the two halves' positions, rows
     int bandsUsed = 0;                   // bands that showed structure in the overlap
+    // each band's peak correlation near the whole shift; kNoBandScore for a
+    // band without structure there (or missing)
+    std::array<double, kSearchBandCount> bandScores{};
 };
+
+inline constexpr double kNoBandScore = -2.0;
 
 PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& current,
                             SoundtrackType type, bool longStrip);

@@ -47,13 +47,13 @@ public:
                 w = {frequency(random), phase(random), amplitude(random)};
             }
         }
-        std::uniform_real_distribution<double> tone(0.005, 0.06);
+        std::uniform_real_distribution<double> tone(0.01, 0.08);
         for (Wave& w : sound) {
-            w = {tone(random), phase(random), 0.12};
+            w = {tone(random), phase(random), 0.048};
         }
     }
 
-    // The sound at strip position t, within -0.96..0.96: eight sinusoids of
+    // The sound at strip position t, within -0.96..0.96: twenty sinusoids of
     // unrelated frequencies, so that no stretch of it repeats within many
     // frames (a steady tone matches itself a period later).
     double soundAt(double t) const {
@@ -121,7 +121,7 @@ private:
         double amplitude = 0;
     };
     std::array<std::array<Wave, 10>, 3> textures{};
-    std::array<Wave, 8> sound{};
+    std::array<Wave, 20> sound{};
 };
 
 } // namespace veltrana::test

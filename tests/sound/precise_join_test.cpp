@@ -28,6 +28,7 @@ struct JoinCase {
     bool rotationUp = true;
     bool color = false;
     SearchBand band = SearchBand::Track; // the band that should settle it
+    double tolerance = 0.03;             // rows
 };
 
 void PrintTo(const JoinCase& c, std::ostream* out) {
@@ -51,7 +52,7 @@ TEST_P(PreciseJoinOnConstructedFilm, FindsTheFractionalJoin) {
     const PreciseJoin join = findPreciseJoin(frameOf(film, previous), frameOf(film, current),
                                              SoundtrackType::VariableArea35, false);
     ASSERT_TRUE(join.found);
-    EXPECT_NEAR(join.position, c.join, 0.03); // rows
+    EXPECT_NEAR(join.position, c.join, c.tolerance);
     EXPECT_GE(join.score, kWeakJoinScore);
     EXPECT_EQ(join.band, c.band) << searchBandName(join.band);
     EXPECT_LE(join.spread, kMaxJoinSpreadRows);
@@ -69,8 +70,9 @@ INSTANTIATE_TEST_SUITE_P(
         JoinCase{"short_overlap", 540.6},
         JoinCase{"weave", 410.37, 4},
         JoinCase{"weave_down_colour", 410.37, 3, 0, false, false, true},
-        JoinCase{"falloff", 420.62, 0, 0.5},
-        JoinCase{"falloff_and_weave", 401.18, 2, 0.6},
+        // strong quadratic fall-off over short frames bends the sound a little
+        JoinCase{"falloff", 420.62, 0, 0.5, false, true, false, SearchBand::Track, 0.05},
+        JoinCase{"falloff_and_weave", 401.18, 2, 0.6, false, true, false, SearchBand::Track, 0.05},
         JoinCase{"silent_track", 410.4, 0, 0, true, true, false, SearchBand::Edge},
         JoinCase{"silent_track_falloff", 395.85, 0, 0.4, true, true, false, SearchBand::Edge}),
     [](const testing::TestParamInfo<JoinCase>& info) { return std::string(info.param.name); });
@@ -85,6 +87,7 @@ TEST(PreciseJoin, FramesThatShareNoFilmGiveNoJoin) {
     const PreciseJoin join = findPreciseJoin(frameOf(film, previous), frameOf(film, current),
                                              SoundtrackType::VariableArea35, false);
     EXPECT_TRUE(isWeak(join)) << "score " << join.score << " at " << join.position;
+    EXPECT_LT(join.score, kWeakJoinScore - 0.1) << "too close to the threshold";
 }
 
 TEST(PreciseJoin, SearchesOnlyPastTheStandardGuard) {
