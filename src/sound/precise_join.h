@@ -29,9 +29,15 @@
 namespace veltrana {
 
 // Below this score a found join is weak: the standard search is used instead.
-// Chosen from measurements on rendered scans of every film type with and
-// without fall-off, weave, fractional starts, silence and noise: true joins
-// scored 0.90 or more, frames that share no film at most 0.62.
+// The score is the track's own correlation when the track carries shaped
+// sound (frame lines, perforations and slowly changing pictures agree on
+// frames that share no film at all; only the sound tells them apart), else
+// the mean of the other shaped bands. Chosen from bench_archival on renders
+// of every film type with fall-off, weave, fractional starts and noise: at
+// true joins the track correlated 0.67 or more (0.86 or more unless a
+// broadband sound was clipped by the cut), on frames two apart, which share
+// no film, a sound that does not repeat correlated 0.28 at most. A steady
+// tone repeats and matches anywhere; a silent track cannot tell.
 inline constexpr double kWeakJoinScore = 0.4;
 
 // A band settles the fraction only when the two halves of the overlap put
@@ -46,8 +52,8 @@ inline constexpr int kMinOverlapRows = 24;
 
 struct PreciseJoin {
     double position = 0; // the join (fractional); the best whole shift when not found
-    double score =
-        0; // mean of the bands' peak correlations near the whole shift (those with structure)
+    // how far the frames are taken to share film, -1..1 (see kWeakJoinScore)
+    double score = 0;
     bool found = false;                  // a band settled the position precisely
     SearchBand band = SearchBand::Track; // the band whose correlation set the position
     int wholeShift = 0;                  // the whole shift the bands agreed on
