@@ -28,6 +28,11 @@ struct SynthArguments {
     int jitter = synth::kDefaultJitter;
     std::uint32_t variant = 1;
     bool force = false;
+    double falloff = 0;
+    int weave = 0;
+    bool fractionalStarts = false;
+    bool silence = false;
+    bool nrBias = false;
 };
 
 bool parseInt(std::string_view text, int& value) {
@@ -85,6 +90,11 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
     options.jitter = a.jitter;
     options.variant = a.variant;
     options.force = a.force;
+    options.falloffPercent = a.falloff;
+    options.weave = a.weave;
+    options.fractionalStarts = a.fractionalStarts;
+    options.silence = a.silence;
+    options.noiseReductionBias = a.nrBias;
 
     const std::vector<std::string> problems = synth::checkSynthOptions(options);
     if (!problems.empty()) {
@@ -158,6 +168,21 @@ Command addSynthCommand(CLI::App& app) {
                     "Picks the pictures, jitter and noise; the same options and variant give "
                     "the same files")
         ->capture_default_str();
+    sub->add_option("--falloff", a->falloff,
+                    "Uneven light along the film: each scan this many percent darker at both "
+                    "ends than in the middle (0 to 80)")
+        ->capture_default_str();
+    sub->add_option("--weave", a->weave,
+                    "Sideways weave: each scan's film shifted by a random 0 to this many columns")
+        ->capture_default_str();
+    sub->add_flag("--fractional-starts", a->fractionalStarts,
+                  "Scans start between rows of the film (truth.json records the fractional "
+                  "joins as joinsExact)");
+    sub->add_flag("--silence", a->silence,
+                  "Passages of silence and of very low level (-40 dB), 0.2 s each, every 0.8 s");
+    sub->add_flag("--nr-bias", a->nrBias,
+                  "Variable area: a noise-reduction bias that narrows the clear band when the "
+                  "sound is quiet");
     sub->add_flag("--force", a->force,
                   "Replace a directory that holds an earlier render (its scans, truth files and "
                   "the soundtrack job's leng.txt, v.txt, z.txt, r.txt) and nothing else");

@@ -19,11 +19,15 @@
 
 #include "geometry/resolution.h"
 #include "geometry/rounding.h"
+#include "sound/fractional_shift.h"
 #include "sound/track_geometry.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
+#include <deque>
+#include <numbers>
 #include <random>
 
 namespace veltrana::synth {
@@ -50,6 +54,17 @@ constexpr double kFrameLine16Cm = 0.03;         // the same for 16 mm
 constexpr double kPerforationHoleCm = 0.198;    // along the film, 35 mm
 constexpr double kBandHalfWidthMinShare = 0.03; // of the track width, at signal -1
 constexpr double kBandHalfWidthMaxShare = 0.36; // at signal +1
+
+constexpr double kMaxFalloffPercent = 80;
+// Weave of at most this share of the track width keeps the band where the
+// strip cutters look for it.
+constexpr double kMaxWeaveShareOfTrack = 0.1;
+// Strip rows drawn beyond a scan's ends for the fractional shift's reach.
+constexpr int kShiftLead = kShiftKernelReach + 1;
+constexpr double kSilenceRampSeconds = 0.005;
+// The noise-reduction bias follows the loudest sample within this time
+// either side, smoothed over the same time (the band opens before a sound).
+constexpr double kBiasReachSeconds = 0.01;
 
 // What resolution detection reads from a width of `columns` and a pitch of
 // `rows` (the same arithmetic as the measuring code, with the same constants).
@@ -207,6 +222,65 @@ double safeSignalStep(const SynthLayout& l, SoundtrackType type) {
     return 0.018 / risePerUnit;
 }
 
+// The level of the silence passages at strip row t (see kSilencePeriodSeconds).
+double silenceLevel(int t, int sampleRate) {
+    const double quarter = kSilencePeriodSeconds / 4;
+    const double seconds = static_cast<double>(t) / sampleRate;
+    const double within =
+        seconds - kSilencePeriodSeconds * std::floor(seconds / kSilencePeriodSeconds);
+    const std::array<double, 4> levels{1.0, 0.0, kLowLevel, 1.0};
+    const int part = std::clamp(static_cast<int>(within / quarter), 0, 3);
+    const double level = levels[static_cast<std::size_t>(part)];
+    // a raised-cosine ramp from the previous passage's level over its first few ms
+    const double into = within - part * quarter;
+    if (into < kSilenceRampSeconds) {
+        const double before = levels[static_cast<std::size_t>((part + 3) % 4)];
+        const double w = 0.5 - 0.5 * std::cos(std::numbers::pi * into / kSilenceRampSeconds);
+        return before + (level - before) * w;
+    }
+    return level;
+}
+
+// The clear band's resting width per strip row for the noise-reduction bias:
+// kBiasFloor in silence, opening fully at 0.9 of full level.
+std::vector<float> noiseReductionBias(const std::vector<float>& signal, int sampleRate) {
+    const int n = static_cast<int>(signal.size());
+    const int reach = std::max(1, static_cast<int>(kBiasReachSeconds * sampleRate));
+    // the loudest magnitude within reach, then its mean over the same reach
+    std::vector<double> loudest(signal.size(), 0.0);
+    std::deque<int> window; // indices of decreasing magnitudes
+    for (int i = 0, next = 0; i < n; ++i) {
+        for (; next < n && next <= i + reach; ++next) {
+            while (!window.empty() && std::abs(signal[static_cast<std::size_t>(window.back())]) <=
+                                          std::abs(signal[static_cast<std::size_t>(next)])) {
+                window.pop_back();
+            }
+            window.push_back(next);
+        }
+        while (window.front() < i - reach) {
+            window.pop_front();
+        }
+        loudest[static_cast<std::size_t>(i)] =
+            std::abs(signal[static_cast<std::size_t>(window.front())]);
+    }
+    std::vector<double> prefix(signal.size() + 1, 0.0);
+    for (int i = 0; i < n; ++i) {
+        prefix[static_cast<std::size_t>(i + 1)] =
+            prefix[static_cast<std::size_t>(i)] + loudest[static_cast<std::size_t>(i)];
+    }
+    std::vector<float> bias(signal.size());
+    for (int i = 0; i < n; ++i) {
+        const int from = std::max(0, i - reach);
+        const int to = std::min(n, i + reach + 1);
+        const double envelope =
+            (prefix[static_cast<std::size_t>(to)] - prefix[static_cast<std::size_t>(from)]) /
+            (to - from);
+        bias[static_cast<std::size_t>(i)] =
+            static_cast<float>(kBiasFloor + (1.0 - kBiasFloor) * std::min(1.0, envelope / 0.9));
+    }
+    return bias;
+}
+
 } // namespace
 
 std::string signalKindName(SignalKind kind) {
@@ -255,6 +329,25 @@ std::vector<std::string> checkSynthOptions(const SynthOptions& options) {
     if (options.signal == SignalKind::File && options.signalFile.empty()) {
         problems.push_back("no sound file given");
     }
+    if (!(options.falloffPercent >= 0 && options.falloffPercent <= kMaxFalloffPercent)) {
+        problems.push_back("the fall-off must be 0 to " +
+                           std::to_string(static_cast<int>(kMaxFalloffPercent)) + " percent");
+    }
+    if (options.noiseReductionBias && options.film == SoundtrackType::VariableDensity35) {
+        problems.push_back("the noise-reduction bias is drawn on variable-area film only");
+    }
+    if (options.weave < 0) {
+        problems.push_back("the weave cannot be negative");
+    } else if (options.weave > 0 && problems.empty()) {
+        const SynthLayout layout = chooseLayout(options).layout;
+        const int limit = static_cast<int>(kMaxWeaveShareOfTrack * layout.trackWidth);
+        if (options.weave > limit) {
+            problems.push_back("a weave of " + std::to_string(options.weave) +
+                               " columns would move the band out of the strip cutters' reach; "
+                               "these scans allow at most " +
+                               std::to_string(limit));
+        }
+    }
     if (options.jitter < 0) {
         problems.push_back("the jitter cannot be negative");
     } else if (problems.empty()) {
@@ -288,6 +381,10 @@ SynthPlanResult planSampleScans(const SynthOptions& options) {
     truth.expected = choice.expected;
     truth.detected = choice.expected;
     truth.warnings = std::move(choice.warnings);
+    // with fractional starts every scan is drawn from a few strip rows before
+    // its first row, so the strip begins that much earlier
+    const int lead = options.fractionalStarts ? kShiftLead : 0;
+    truth.layout.firstFrameLine += lead;
     const SynthLayout& l = truth.layout;
 
     // scan starts: one step apart, each moved by up to the jitter either way
@@ -306,7 +403,8 @@ SynthPlanResult planSampleScans(const SynthOptions& options) {
         char name[32];
         std::snprintf(name, sizeof name, "frame_%04d.tif", k + 1);
         scan.file = name;
-        scan.start = jitter + k * l.scanStep + offset;
+        scan.start = lead + jitter + k * l.scanStep + offset;
+        scan.startExact = scan.start;
         // frame lines that reach into the scan
         const std::int64_t firstLine =
             detail::floorDiv(scan.start - l.firstFrameLine + l.frameLineRows - 1, l.framePitch);
@@ -323,13 +421,30 @@ SynthPlanResult planSampleScans(const SynthOptions& options) {
             }
         }
     }
+    if (options.fractionalStarts || options.weave > 0) {
+        // drawn apart from the jitter, so that a render's whole starts do not
+        // depend on these options
+        std::mt19937 effects(0xEFFEC7u ^ (options.variant * 2246822519u));
+        for (SynthScan& scan : truth.scans) {
+            const std::uint32_t fractionDraw = effects();
+            const std::uint32_t weaveDraw = effects();
+            if (options.fractionalStarts) {
+                scan.startExact = scan.start + fractionDraw * (1.0 / 4294967296.0);
+            }
+            scan.weave = static_cast<int>((static_cast<std::uint64_t>(weaveDraw) *
+                                           static_cast<std::uint64_t>(options.weave + 1)) >>
+                                          32);
+        }
+    }
     for (int k = 0; k + 1 < options.frames; ++k) {
-        truth.joins.push_back(truth.scans[static_cast<std::size_t>(k + 1)].start -
-                              truth.scans[static_cast<std::size_t>(k)].start);
+        const SynthScan& scan = truth.scans[static_cast<std::size_t>(k)];
+        const SynthScan& next = truth.scans[static_cast<std::size_t>(k + 1)];
+        truth.joins.push_back(next.start - scan.start);
+        truth.joinsExact.push_back(next.startExact - scan.startExact);
     }
 
     // the sound: one sample per strip row, up to the end of the last scan
-    const int samples = truth.scans.back().start + l.scanRows + jitter + 1;
+    const int samples = truth.scans.back().start + l.scanRows + jitter + 1 + lead;
     std::vector<float>& signal = result.plan.signal;
     if (options.signal == SignalKind::File) {
         detail::SoundRead sound =
@@ -354,6 +469,15 @@ SynthPlanResult planSampleScans(const SynthOptions& options) {
         signal = detail::builtInSignal(options.signal, samples, l.sampleRate,
                                        safeSignalStep(l, options.film));
     }
+    if (options.silence) {
+        for (std::size_t t = 0; t < signal.size(); ++t) {
+            signal[t] =
+                static_cast<float>(signal[t] * silenceLevel(static_cast<int>(t), l.sampleRate));
+        }
+    }
+    if (options.noiseReductionBias) {
+        result.plan.clearBias = noiseReductionBias(signal, l.sampleRate);
+    }
     truth.signalSamples = samples;
     for (float v : signal) {
         truth.signalPeak = std::max(truth.signalPeak, std::abs(v));
@@ -370,6 +494,16 @@ int trimmedJoin(const SynthTruth& truth, int k, const FrameBounds& boundsK,
     const int firstNext =
         truth.scans[static_cast<std::size_t>(k + 1)].start + lastColumn - boundsNext.right;
     return firstNext - firstK;
+}
+
+double trimmedStartExact(const SynthTruth& truth, int k, const FrameBounds& bounds) {
+    const SynthScan& scan = truth.scans[static_cast<std::size_t>(k)];
+    return scan.startExact + (truth.layout.scanRows - 1 - bounds.right);
+}
+
+double trimmedJoinExact(const SynthTruth& truth, int k, const FrameBounds& boundsK,
+                        const FrameBounds& boundsNext) {
+    return trimmedStartExact(truth, k + 1, boundsNext) - trimmedStartExact(truth, k, boundsK);
 }
 
 } // namespace veltrana::synth

@@ -4,6 +4,8 @@
 
 #include "synth/internal.h"
 
+#include "sound/fractional_shift.h"
+
 #include <opencv2/core.hpp>
 
 #include <algorithm>
@@ -229,6 +231,68 @@ void blurInPlace(cv::Mat& image) {
     }
 }
 
+// The scanner lamp's fall-off along a scan: cos^4 vignetting, 1 in the middle
+// and 1 - percent / 100 at the first and last rows.
+std::vector<double> falloffAlongScan(int rows, double percent) {
+    std::vector<double> light(static_cast<std::size_t>(rows), 1.0);
+    if (percent <= 0.0 || rows < 2) {
+        return light;
+    }
+    // 1 / (1 + k^2 x^2)^2 at x = 1 must be 1 - percent / 100
+    const double k2 = 1.0 / std::sqrt(1.0 - percent / 100.0) - 1.0;
+    for (int r = 0; r < rows; ++r) {
+        const double x = 2.0 * r / (rows - 1) - 1.0;
+        const double q = 1.0 + k2 * x * x;
+        light[static_cast<std::size_t>(r)] = 1.0 / (q * q);
+    }
+    return light;
+}
+
+// The scan as the scanner sees the film when it does not sit on whole strip
+// rows, weaves sideways or is lit unevenly: the strip rows around the scan
+// drawn first, each scan row read `fraction` of a row past its strip row by
+// the windowed sinc, the film moved `weave` columns away from the band's edge
+// (the columns it leaves see the edge pixel's light), then the lamp's
+// fall-off, then the rounding.
+template <typename DrawRow>
+void renderEffects(cv::Mat& image, DrawRow& drawRow, int start, double fraction, int weave,
+                   double falloffPercent) {
+    const int height = image.rows;
+    const int channels = image.channels();
+    const int elements = image.cols * channels;
+    const int lead = fraction != 0.0 ? kShiftKernelReach + 1 : 0;
+    cv::Mat strip(height + 2 * lead, elements, CV_32F);
+    for (int i = 0; i < strip.rows; ++i) {
+        drawRow(static_cast<std::int64_t>(start) - lead + i, strip.ptr<float>(i));
+    }
+    const std::vector<double> kernel =
+        fraction != 0.0 ? shiftKernel(fraction) : std::vector<double>{};
+    const std::vector<double> light = falloffAlongScan(height, falloffPercent);
+    std::vector<double> row(static_cast<std::size_t>(elements));
+    for (int r = 0; r < height; ++r) {
+        if (kernel.empty()) {
+            const float* in = strip.ptr<float>(r + lead);
+            std::copy(in, in + elements, row.begin());
+        } else {
+            std::fill(row.begin(), row.end(), 0.0);
+            const int first = r + lead - kShiftKernelReach + 1;
+            for (int k = 0; k < 2 * kShiftKernelReach; ++k) {
+                const float* in = strip.ptr<float>(first + k);
+                const double w = kernel[static_cast<std::size_t>(k)];
+                for (int i = 0; i < elements; ++i) {
+                    row[static_cast<std::size_t>(i)] += w * in[i];
+                }
+            }
+        }
+        uchar* out = image.ptr<uchar>(r);
+        const double lit = light[static_cast<std::size_t>(r)];
+        for (int i = 0; i < elements; ++i) {
+            const int from = std::max(i - weave * channels, i % channels);
+            out[i] = toByte(static_cast<float>(row[static_cast<std::size_t>(from)] * lit));
+        }
+    }
+}
+
 } // namespace
 
 cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
@@ -243,23 +307,24 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
     const int channels = o.color ? 3 : 1;
     const bool film35 = is35mm(o.film);
     const bool density = o.film == SoundtrackType::VariableDensity35;
-    const int start = truth.scans[static_cast<std::size_t>(scan)].start;
+    const SynthScan& placed = truth.scans[static_cast<std::size_t>(scan)];
+    const int start = placed.start;
+    const double fraction = placed.startExact - start;
     const int pictureColumns = std::max(0, width - l.pictureFirstColumn);
     const int pictureRows = l.framePitch - l.frameLineRows;
     const Scene scene = sceneFor(o.variant);
     const std::uint64_t grainKey = detail::mix64(0x67A1Full ^ o.variant);
 
-    cv::Mat image(height, width, channels == 3 ? CV_8UC3 : CV_8UC1);
     std::vector<FramePicture> pictures; // the few frames this scan shows
     std::vector<float> film(static_cast<std::size_t>(width));
     std::vector<float> grain(static_cast<std::size_t>(width), 0.0f);
     std::vector<float> picture(static_cast<std::size_t>(pictureColumns));
 
-    for (int r = 0; r < height; ++r) {
-        const std::int64_t t = static_cast<std::int64_t>(start) + r; // strip row
-        const float s = t >= 0 && t < static_cast<std::int64_t>(plan.signal.size())
-                            ? plan.signal[static_cast<std::size_t>(t)]
-                            : 0.0f;
+    // Strip row t as the film shows it, before rounding: width x channels
+    // values, interleaved.
+    auto drawRow = [&](std::int64_t t, float* values) {
+        const bool onStrip = t >= 0 && t < static_cast<std::int64_t>(plan.signal.size());
+        const float s = onStrip ? plan.signal[static_cast<std::size_t>(t)] : 0.0f;
         const std::int64_t fromFirstLine = t - l.firstFrameLine;
 
         // the film outside the picture: print black, the sliver, the band
@@ -284,8 +349,12 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
         } else {
             paintSpan(film, l.trackFirstColumn, l.trackEndColumn,
                       static_cast<float>(detail::kTrackArea));
-            const double half = 0.5 * (l.bandHalfWidthMin + l.bandHalfWidthMax) +
-                                0.5 * (l.bandHalfWidthMax - l.bandHalfWidthMin) * s;
+            double resting = 0.5 * (l.bandHalfWidthMin + l.bandHalfWidthMax);
+            if (!plan.clearBias.empty() && onStrip) {
+                // noise reduction: the band's resting width shrinks when quiet
+                resting *= plan.clearBias[static_cast<std::size_t>(t)];
+            }
+            const double half = resting + 0.5 * (l.bandHalfWidthMax - l.bandHalfWidthMin) * s;
             paintSpan(film, l.bandCentre - half, l.bandCentre + half, static_cast<float>(kClear));
         }
 
@@ -316,7 +385,6 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
             }
         }
 
-        uchar* out = image.ptr<uchar>(r);
         for (int ch = 0; ch < channels; ++ch) {
             if (current != nullptr) {
                 const double u = withinFrame - l.frameLineRows; // picture row
@@ -345,14 +413,30 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
             // the film up to the picture, then the picture (or the frame line)
             const int split = current != nullptr ? std::min(l.pictureFirstColumn, width) : width;
             for (int c = 0; c < split; ++c) {
-                out[c * channels + ch] =
-                    toByte(film[static_cast<std::size_t>(c)] + grain[static_cast<std::size_t>(c)]);
+                values[c * channels + ch] =
+                    film[static_cast<std::size_t>(c)] + grain[static_cast<std::size_t>(c)];
             }
             for (int c = split; c < width; ++c) {
-                out[c * channels + ch] = toByte(picture[static_cast<std::size_t>(c - split)] +
-                                                grain[static_cast<std::size_t>(c)]);
+                values[c * channels + ch] = picture[static_cast<std::size_t>(c - split)] +
+                                            grain[static_cast<std::size_t>(c)];
             }
         }
+    };
+
+    cv::Mat image(height, width, channels == 3 ? CV_8UC3 : CV_8UC1);
+    const int elements = width * channels;
+    if (fraction == 0.0 && placed.weave == 0 && o.falloffPercent == 0.0) {
+        // each strip row straight into its scan row
+        std::vector<float> values(static_cast<std::size_t>(elements));
+        for (int r = 0; r < height; ++r) {
+            drawRow(static_cast<std::int64_t>(start) + r, values.data());
+            uchar* out = image.ptr<uchar>(r);
+            for (int i = 0; i < elements; ++i) {
+                out[i] = toByte(values[static_cast<std::size_t>(i)]);
+            }
+        }
+    } else {
+        renderEffects(image, drawRow, start, fraction, placed.weave, o.falloffPercent);
     }
 
     if (o.blur) {
@@ -363,7 +447,6 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
         const std::uint64_t scanKey =
             detail::mix64(0x5E45ull ^ (static_cast<std::uint64_t>(o.variant) << 32) ^
                           static_cast<std::uint64_t>(scan));
-        const int elements = width * channels;
         for (int r = 0; r < height; ++r) {
             const std::uint64_t rowKey = detail::mix64(scanKey + static_cast<std::uint64_t>(r));
             uchar* out = image.ptr<uchar>(r);

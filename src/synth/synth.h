@@ -23,6 +23,13 @@
 // - Joins: joins[k] is the row of scan k that shows the same film as row 0 of
 //   scan k + 1, in the working orientation of the untrimmed scans. After a
 //   trim the rows shift; trimmedJoin() does the arithmetic.
+// - With fractional starts, row r of scan k shows strip position
+//   startExact + r, between strip rows: the film is drawn on whole strip rows
+//   and moved by the fraction with a band-limited (windowed-sinc)
+//   interpolation, as if the scanner had sampled the film there. `start` is
+//   then the whole part, joins[] the differences of the whole parts and
+//   joinsExact[] the true, fractional joins. Without them startExact = start
+//   and joinsExact = joins.
 // - Row and column ranges are half-open [first, end) unless said otherwise.
 
 #include "geometry/film_standard.h"
@@ -63,7 +70,23 @@ struct SynthOptions {
     int jitter = kDefaultJitter;      // rows of random scan start offset, at most
     std::uint32_t variant = 1;        // picks the pictures, jitter and noise
     bool force = false;               // replace a directory that holds an earlier render
+    // What real scans have, each off by default: a render without any of
+    // them is byte for byte what it was before they existed.
+    double falloffPercent = 0;       // light at both ends of each scan this much dimmer (0..80)
+    int weave = 0;                   // each scan's film shifted sideways by 0..weave columns
+    bool fractionalStarts = false;   // scans start between strip rows
+    bool silence = false;            // passages of silence and of very low level (-40 dB)
+    bool noiseReductionBias = false; // variable area: the clear band narrows when quiet
 };
+
+// The passages of SynthOptions::silence, repeating every 0.8 s: 0.2 s at full
+// level, 0.2 s of silence, 0.2 s at -40 dB, 0.2 s at full level, each change
+// a 5 ms raised-cosine ramp.
+inline constexpr double kSilencePeriodSeconds = 0.8;
+inline constexpr double kLowLevel = 0.01; // -40 dB
+// With the noise-reduction bias, the clear band's resting width shrinks to
+// this share of its usual width in silence.
+inline constexpr double kBiasFloor = 0.15;
 
 // Everything about the strip and the scans, in pixels. Columns are working
 // columns of an UP scan (mirror them for DOWN); rows are strip rows unless
@@ -90,8 +113,10 @@ struct SynthLayout {
 };
 
 struct SynthScan {
-    std::string file; // name inside the directory
-    int start = 0;    // strip row shown by working row 0 of the untrimmed scan
+    std::string file;      // name inside the directory
+    int start = 0;         // strip row shown by working row 0 of the untrimmed scan (whole part)
+    double startExact = 0; // strip position shown by working row 0: start plus a fraction
+    int weave = 0;         // columns the film lies further from the band's edge of the scan
     // frame lines inside the scan, in working rows of the untrimmed scan
     std::vector<std::pair<int, int>> frameLines;
 };
@@ -105,7 +130,8 @@ struct SynthTruth {
     int signalSamples = 0;   // samples in truth.wav, one per strip row from 0
     float signalPeak = 0;    // largest magnitude of the signal
     std::vector<SynthScan> scans;
-    std::vector<int> joins; // joins[k]: row of scan k that shows row 0 of scan k + 1
+    std::vector<int> joins;         // joins[k]: row of scan k that shows row 0 of scan k + 1
+    std::vector<double> joinsExact; // the same, fractional: startExact[k + 1] - startExact[k]
     std::vector<std::string> warnings;
 };
 
@@ -118,6 +144,9 @@ std::vector<std::string> checkSynthOptions(const SynthOptions& options);
 struct SynthPlan {
     SynthTruth truth;          // all but `detected`
     std::vector<float> signal; // strip row t carries signal[t], within -1..1
+    // With the noise-reduction bias: per strip row, the clear band's resting
+    // width as a share of its usual one (kBiasFloor..1). Empty without.
+    std::vector<float> clearBias;
 };
 
 struct SynthPlanResult {
@@ -185,6 +214,13 @@ TruthSignal readTruthSignal(const std::filesystem::path& wav);
 // shows the same film as row 0 of trimmed scan k + 1.
 int trimmedJoin(const SynthTruth& truth, int k, const FrameBounds& boundsK,
                 const FrameBounds& boundsNext);
+
+// The same join, fractional: exact with fractional starts too.
+double trimmedJoinExact(const SynthTruth& truth, int k, const FrameBounds& boundsK,
+                        const FrameBounds& boundsNext);
+
+// The strip position shown by row 0 of scan k once trimmed with `bounds`.
+double trimmedStartExact(const SynthTruth& truth, int k, const FrameBounds& bounds);
 
 // "35va" ..., for messages and truth.json.
 std::string signalKindName(SignalKind kind);

@@ -58,6 +58,11 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
         {"blur", o.blur},
         {"jitter", o.jitter},
         {"variant", o.variant},
+        {"falloffPercent", o.falloffPercent},
+        {"weave", o.weave},
+        {"fractionalStarts", o.fractionalStarts},
+        {"silence", o.silence},
+        {"noiseReductionBias", o.noiseReductionBias},
     };
     j["orientation"] = Json{
         {"workingImage",
@@ -70,6 +75,10 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
                  "right of the working image, the film running the same way"},
         {"joins", "joins[k] is the row of scan k that shows the same film as row 0 of scan "
                   "k + 1, in the working orientation, before any trim"},
+        {"joinsExact", "the same, fractional: the difference of the scans' startExact, the "
+                       "strip position (between strip rows with fractional starts) that row 0 "
+                       "shows; start is its whole part"},
+        {"weave", "the film lies that many columns further from the band's edge of the scan"},
     };
     j["layout"] = Json{
         {"trackWidth", l.trackWidth},
@@ -106,10 +115,15 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
         for (const auto& [first, end] : scan.frameLines) {
             lines.push_back(Json::array({first, end}));
         }
-        scans.push_back(Json{{"file", scan.file}, {"start", scan.start}, {"frameLines", lines}});
+        scans.push_back(Json{{"file", scan.file},
+                             {"start", scan.start},
+                             {"startExact", scan.startExact},
+                             {"weave", scan.weave},
+                             {"frameLines", lines}});
     }
     j["scans"] = scans;
     j["joins"] = truth.joins;
+    j["joinsExact"] = truth.joinsExact;
     j["warnings"] = truth.warnings;
     return j;
 }
@@ -156,6 +170,12 @@ SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson) {
         t.options.blur = o.at("blur").get<bool>();
         t.options.jitter = o.at("jitter").get<int>();
         t.options.variant = o.at("variant").get<std::uint32_t>();
+        // the effects of real scans, absent from truth files made before them
+        t.options.falloffPercent = o.value("falloffPercent", 0.0);
+        t.options.weave = o.value("weave", 0);
+        t.options.fractionalStarts = o.value("fractionalStarts", false);
+        t.options.silence = o.value("silence", false);
+        t.options.noiseReductionBias = o.value("noiseReductionBias", false);
 
         const Json& l = j.at("layout");
         SynthLayout& layout = t.layout;
@@ -191,14 +211,22 @@ SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson) {
             SynthScan one;
             one.file = scan.at("file").get<std::string>();
             one.start = scan.at("start").get<int>();
+            one.startExact = scan.value("startExact", static_cast<double>(one.start));
+            one.weave = scan.value("weave", 0);
             for (const Json& line : scan.at("frameLines")) {
                 one.frameLines.emplace_back(line.at(0).get<int>(), line.at(1).get<int>());
             }
             t.scans.push_back(std::move(one));
         }
         t.joins = j.at("joins").get<std::vector<int>>();
+        if (j.contains("joinsExact")) {
+            t.joinsExact = j.at("joinsExact").get<std::vector<double>>();
+        } else {
+            t.joinsExact.assign(t.joins.begin(), t.joins.end());
+        }
         t.warnings = j.at("warnings").get<std::vector<std::string>>();
-        if (t.joins.size() + 1 != t.scans.size() && !t.scans.empty()) {
+        if ((t.joins.size() + 1 != t.scans.size() || t.joinsExact.size() != t.joins.size()) &&
+            !t.scans.empty()) {
             result.error = truthJson.string() + ": the joins do not match the scans";
         }
     } catch (const nlohmann::json::exception& e) {

@@ -207,6 +207,10 @@ bool profileCutHoldsBand(const SynthPlan& plan, int k, const cv::Mat& file) {
         first = std::floor(l.bandCentre - half);
         last = std::ceil(l.bandCentre + half) - 1;
     }
+    // a weaving scan carries the band further in
+    const int weave = truth.scans[static_cast<std::size_t>(k)].weave;
+    first += weave;
+    last += weave;
     if (!o.rotationUp) {
         const double mirroredFirst = l.scanColumns - 1 - last;
         last = l.scanColumns - 1 - first;
