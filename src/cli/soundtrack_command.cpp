@@ -20,7 +20,22 @@ struct SoundtrackOptions {
     bool noDc = false;
     bool noCrossfade = false;
     bool cutByAnalysis = false;
+    // archival sound; the empty values follow --archival
+    bool archival = false;
+    std::string join;
+    int bits = 0;
+    std::string rate;
 };
+
+// What --archival, --join, --bits and --rate ask for, each given value
+// overriding --archival's choice.
+void setDelivery(const SoundtrackOptions& o, SoundtrackJob& job) {
+    job.archivalLevels = o.archival;
+    job.preciseJoins = o.join.empty() ? o.archival : o.join == "precise";
+    job.bitsPerSample = o.bits != 0 ? o.bits : (o.archival ? 24 : 8);
+    const std::string rate = o.rate.empty() ? (o.archival ? "48000" : "film") : o.rate;
+    job.outputRate = rate == "film" ? 0 : std::stoi(rate);
+}
 
 // Copies Ctrl-C into the job's stop flag while the job runs.
 class InterruptWatch {
@@ -74,6 +89,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.rotationUp = o.rotation == "up";
     job.scanLimits = scanLimits(o.job);
     job.threads = o.job.threads;
+    setDelivery(o, job);
 
     TerminalObserver observer(io.err, o.job.quiet, io.errIsTerminal);
     job.observer = &observer;
@@ -87,7 +103,11 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
 
     if (!result.wavPath.empty() && !o.job.quiet) {
         io.out << "Sound: " << result.wavPath.string() << " (" << result.sampleCount
-               << " samples, 8-bit mono at " << result.sampleRate << " Hz)\n";
+               << " samples, " << result.bitsPerSample << "-bit mono at " << result.sampleRate
+               << " Hz" << (result.broadcastWave ? ", Broadcast WAV" : "") << ")\n";
+    }
+    if (!result.joinsPath.empty() && !o.job.quiet) {
+        io.out << "Join report: " << result.joinsPath.string() << "\n";
     }
     if (!result.lengthsPath.empty() && !o.job.quiet) {
         io.out << "Join positions: " << result.lengthsPath.string() << "\n";
@@ -132,6 +152,23 @@ Command addSoundtrackCommand(CLI::App& app) {
     command->add_flag("--cut-by-analysis", options->cutByAnalysis,
                       "Cut the band from the strongest brightening at the frame's border and "
                       "match frames on their samples (default: off)");
+    command->add_flag("--archival", options->archival,
+                      "Archival sound: precise joins, levels without steps at the joins, 24-bit "
+                      "48 kHz Broadcast WAV, and joins.csv beside it (default: off)");
+    command
+        ->add_option("--join", options->join,
+                     "How frames are joined: standard, or precise (registered on the scans' "
+                     "overlap to a fraction of a row); default: precise with --archival")
+        ->check(CLI::IsMember({"standard", "precise"}));
+    command
+        ->add_option("--bits", options->bits,
+                     "Bits per sample: 8, 16 or 24 (default: 8, or 24 with --archival)")
+        ->check(CLI::IsMember({8, 16, 24}));
+    command
+        ->add_option("--rate", options->rate,
+                     "Sample rate: film (film speed x frame pitch), 44100, 48000 or 96000 "
+                     "(default: film, or 48000 with --archival)")
+        ->check(CLI::IsMember({"film", "44100", "48000", "96000"}));
     return {command, [options](CommandIo& io) { return runSoundtrack(*options, io); }};
 }
 

@@ -27,4 +27,16 @@ std::string_view soundtrackTypeName(SoundtrackType type) {
     return "?";
 }
 
+const char* filmStandardDescription(SoundtrackType type) {
+    switch (type) {
+    case SoundtrackType::VariableArea35:
+        return "35 mm variable area";
+    case SoundtrackType::VariableDensity35:
+        return "35 mm variable density";
+    case SoundtrackType::VariableArea16:
+        return "16 mm variable area";
+    }
+    return "unknown film";
+}
+
 } // namespace veltrana

@@ -21,6 +21,8 @@ inline bool is35mm(SoundtrackType type) {
 // "35va", "35vd", "16va": the short names used on the command line.
 std::optional<SoundtrackType> soundtrackTypeFromName(std::string_view name);
 std::string_view soundtrackTypeName(SoundtrackType type);
+// "35 mm variable area", ...: for descriptions.
+const char* filmStandardDescription(SoundtrackType type);
 
 // Dots per inch: dpiX across the film, dpiY along it (working-image columns
 // and rows respectively).

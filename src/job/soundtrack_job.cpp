@@ -10,9 +10,13 @@
 #include "job/plik.h"
 #include "job/parallel.h"
 #include "job/safe_file.h"
+#include "job/sound_file.h"
+#include "sound/archival_frame.h"
+#include "sound/archival_stream.h"
 #include "sound/frame_joining.h"
 #include "sound/frame_samples.h"
 #include "sound/join_search.h"
+#include "sound/resample.h"
 #include "sound/strip.h"
 #include "sound/track_geometry.h"
 
@@ -35,6 +39,10 @@ namespace veltrana {
 namespace {
 
 constexpr const char* kLengthsFileName = "leng.txt";
+constexpr const char* kJoinReportFileName = "joins.csv";
+// Drift below this goes from archival sound (a gentler high-pass costs
+// content on short runs).
+constexpr double kDriftCutoffHz = 0.5;
 constexpr std::array<std::string_view, 3> kDiagnosticFileNames = {"v.txt", "z.txt", "r.txt"};
 constexpr std::array<std::string_view, 4> kSideFileNames = {"leng.txt", "v.txt", "z.txt",
                                                             "r.txt"};
@@ -66,6 +74,23 @@ double secondsSince(Clock::time_point began) {
     return std::chrono::duration<double>(Clock::now() - began).count();
 }
 
+// A CSV field: a text with a comma, a quote or a line break is quoted, its
+// quotes doubled.
+std::string csvField(std::string_view text) {
+    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+        return std::string(text);
+    }
+    std::string field(1, '"');
+    for (char c : text) {
+        field.push_back(c);
+        if (c == '"') {
+            field.push_back('"');
+        }
+    }
+    field.push_back('"');
+    return field;
+}
+
 bool differsByMoreThanATenth(int measured, int snapped) {
     return std::abs(measured - snapped) > 0.1 * snapped;
 }
@@ -78,6 +103,8 @@ struct FrameReading {
     std::string unreadable; // why the scan could not be loaded; empty when it was
     cv::Size scanSize;
     FrameSamples measured;  // samples and profile reversed already for inverse
+    // what archival sound reads of the frame (reversed already for inverse)
+    std::optional<ArchivalFrame> archival;
     // the first frame of a run settles the resolution
     std::optional<ResolutionEstimate> estimate;
     std::string trace; // the measures' trace lines, printed when the frame is reported
@@ -123,6 +150,9 @@ private:
     void settleResolution(const FrameReading& first);
     SoundtrackResult finish();
     Status writeDiagnostics() const;
+    Status writeDeliverySound(std::vector<float> sound, SoundtrackResult& result);
+    std::string joinReport() const;
+    bool usesArchivalStream() const { return job.archivalLevels || job.preciseJoins; }
 
     SoundtrackResult refuse(const std::string& message);
     SoundtrackResult stopped();
@@ -135,7 +165,11 @@ private:
     JobLog log;
 
     FrameSequence sequence;
-    std::optional<PendingFile> pendingWav; // the WAV, open from before the first frame
+    std::optional<PendingFile> pendingWav;   // the WAV, open from before the first frame
+    std::optional<PendingFile> pendingJoins; // joins.csv, with archival sound
+    std::filesystem::path joinsPath;
+    std::optional<ArchivalStream> archivalStream;
+    std::vector<JoinRecord> joinRecords;
     ScanResolution resolution;
     SoundtrackGeometry geometry;
     cv::Size firstScanSize;
@@ -152,6 +186,7 @@ private:
 
 SoundtrackResult SoundtrackRun::refuse(const std::string& message) {
     pendingWav.reset();
+    pendingJoins.reset();
     ui.setProgressPosition(0);
     log.replaceWith(message);
     ui.enableStart(true);
@@ -160,6 +195,7 @@ SoundtrackResult SoundtrackRun::refuse(const std::string& message) {
 
 SoundtrackResult SoundtrackRun::noWav(const std::string& message) {
     pendingWav.reset();
+    pendingJoins.reset();
     ui.setProgressPosition(0);
     log.replaceWith(message);
     ui.enableStart(true);
@@ -168,6 +204,7 @@ SoundtrackResult SoundtrackRun::noWav(const std::string& message) {
 
 SoundtrackResult SoundtrackRun::stopped() {
     pendingWav.reset();
+    pendingJoins.reset();
     ui.setProgressPosition(0);
     log.replaceWith("Operation stopped !!!!");
     ui.enableStart(true);
@@ -177,6 +214,7 @@ SoundtrackResult SoundtrackRun::stopped() {
 
 SoundtrackResult SoundtrackRun::unreadable(const std::string& detail) {
     pendingWav.reset();
+    pendingJoins.reset();
     ui.setProgressPosition(0);
     // the box keeps the words users know, and says why beneath them
     log.replaceWith("Wrong file format !!!\r\n" + detail);
@@ -187,6 +225,7 @@ SoundtrackResult SoundtrackRun::unreadable(const std::string& detail) {
 
 SoundtrackResult SoundtrackRun::brokeOff(const char* what) {
     pendingWav.reset();
+    pendingJoins.reset();
     const std::string message = std::string("The run ended on an error: ") + what;
     ui.setProgressPosition(0);
     log.replaceWith(message);
@@ -233,6 +272,30 @@ SoundtrackResult SoundtrackRun::prepare() {
         return noWav(pending.message());
     }
     pendingWav.emplace(std::move(pending).value());
+
+    if (usesArchivalStream()) {
+        // the join report beside the sound, under the same rules
+        const std::filesystem::path given = job.outputPath;
+        joinsPath = given.parent_path() / kJoinReportFileName;
+        const Result<OutputTarget> report = resolveOutputTarget(joinsPath, "the join report");
+        if (!report) {
+            return noWav(report.message());
+        }
+        if (isSameFile(*target, joinsPath)) {
+            return noWav("Cannot write the sound to " + job.outputPath.string() +
+                         ": the run writes its join report there");
+        }
+        if (Status clash =
+                checkOutputIsNoInput(*report, sequence, kSideFileNames, "the join report");
+            !clash) {
+            return noWav(clash.message());
+        }
+        Result<PendingFile> joins = PendingFile::create(*report, "the join report");
+        if (!joins) {
+            return noWav(joins.message());
+        }
+        pendingJoins.emplace(std::move(joins).value());
+    }
     return {};
 }
 
@@ -312,6 +375,22 @@ FrameReading SoundtrackRun::readFrame(int n) const {
                             .value_or(SoundtrackGeometry{});
     }
     frame.measured = sampleFrame(scan.image, sampling(), frameGeometry);
+    if (usesArchivalStream()) {
+        const FrameBounds& b = frame.measured.bounds;
+        frame.archival =
+            archivalFrame(workingImageFromFrame(scan.image.colRange(b.left, b.right + 1)),
+                          frame.measured.band, job.colorElement, job.soundtrackType,
+                          job.rotationUp, job.longStrip);
+        if (!job.archivalLevels) {
+            // precise joins of the standard samples: the levels stay as they are
+            frame.archival->samples = frame.measured.samples;
+            std::fill(frame.archival->illumination.begin(), frame.archival->illumination.end(),
+                      1.0f);
+        }
+        if (job.inverse) {
+            reverseRows(*frame.archival);
+        }
+    }
     scan.image.release();
     if (job.inverse) {
         ReverseSamples(frame.measured.samples);
@@ -484,6 +563,20 @@ SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
 
     state.previousLength = state.currentLength;
     state.currentLength = frame.measured.rows;
+    if (usesArchivalStream() && n == job.startFrame) {
+        ArchivalSettings settings;
+        settings.type = job.soundtrackType;
+        settings.longStrip = job.longStrip;
+        settings.crossfade = job.crossfade;
+        settings.sampleRate = static_cast<double>(job.filmSpeed) * geometry.framePitch;
+        settings.driftCutoffHz = kDriftCutoffHz;
+        settings.scaleByWidth = job.archivalLevels;
+        settings.flattenIllumination = job.archivalLevels;
+        settings.matchOffsets = job.archivalLevels;
+        settings.centre = job.archivalLevels;
+        archivalStream.emplace(settings);
+        (void)archivalStream->addFrame(*frame.archival, n, 0);
+    }
     if (n > job.startFrame) {
         const PairSearch& search = item.search;
         printTrace(search.trace);
@@ -501,7 +594,22 @@ SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
         state.joinPosition = join;
         state.frameNumber = n;
         const Clock::time_point began = Clock::now();
-        joinFrameSamples(stream, frame.measured.samples, item.previous->measured.samples, state);
+        if (archivalStream) {
+            const std::optional<JoinRecord> record =
+                archivalStream->addFrame(*frame.archival, n, join);
+            if (record && record->method != JoinMethod::Precise) {
+                char line[200];
+                std::snprintf(line, sizeof line,
+                              "Frame %d: the precise join is %s (score %.2f); the standard "
+                              "join %d is used",
+                              n, record->method == JoinMethod::StandardNotFound ? "not found" : "weak",
+                              record->precise.score, join);
+                log.addLine(line);
+            }
+        } else {
+            joinFrameSamples(stream, frame.measured.samples, item.previous->measured.samples,
+                             state);
+        }
         if (timings != nullptr) {
             timings->joinSearch += search.seconds;
             timings->joining += secondsSince(began);
@@ -530,34 +638,121 @@ Status SoundtrackRun::writeDiagnostics() const {
     return {};
 }
 
+std::string SoundtrackRun::joinReport() const {
+    // frame, file, the standard join, the precise join, its score and the join used
+    std::string text = "frame,file,standard_join,precise_join,score,method,join_used\n";
+    char line[512];
+    for (const JoinRecord& r : joinRecords) {
+        const std::string file =
+            sequence.frames[static_cast<std::size_t>(r.frameNumber - 1)].filename().string();
+        const std::string quoted = csvField(file);
+        const std::string precise =
+            r.precise.found ? [&] {
+                char value[32];
+                std::snprintf(value, sizeof value, "%.3f", r.precise.position);
+                return std::string(value);
+            }()
+                            : std::string();
+        std::snprintf(line, sizeof line, "%d,%s,%d,%s,%.3f,%s,%.3f\n", r.frameNumber,
+                      quoted.c_str(), r.standardPosition, precise.c_str(), r.precise.score,
+                      job.preciseJoins ? joinMethodName(r.method) : "standard", r.position);
+        text += line;
+    }
+    return text;
+}
+
+Status SoundtrackRun::writeDeliverySound(std::vector<float> sound, SoundtrackResult& result) {
+    // centred on 0 in 8-bit steps: archival levels are; standard levels are
+    // centred as the byte conversion expects them
+    if (!job.archivalLevels) {
+        const float offset = job.removeDc ? 128.0f : -128.0f;
+        for (float& v : sound) {
+            v += offset;
+        }
+    }
+    const int filmRate = job.filmSpeed * geometry.framePitch;
+    int rate = filmRate;
+    if (job.outputRate > 0 && job.outputRate != filmRate) {
+        Result<std::vector<float>> resampled = resampleSound(sound, filmRate, job.outputRate);
+        if (!resampled) {
+            return Status::failure("Cannot write the sound to " + job.outputPath.string() + ": " +
+                                   resampled.message());
+        }
+        sound = std::move(resampled).value();
+        rate = job.outputRate;
+    }
+    BroadcastInfo info;
+    char description[256];
+    std::snprintf(description, sizeof description,
+                  "Optical soundtrack, %s, scanned at %d x %d dpi, frames %d to %d, %d fps; "
+                  "%s joins, %s levels",
+                  filmStandardDescription(job.soundtrackType), resolution.dpiX, resolution.dpiY,
+                  job.startFrame, job.stopFrame, job.filmSpeed,
+                  job.preciseJoins ? "precise" : "standard",
+                  job.archivalLevels ? "archival" : "standard");
+    info.description = description;
+    info.codingHistory = codingHistoryLine(filmRate, 32, "Veltrana " VELTRANA_VERSION " film scan");
+    info.codingHistory += codingHistoryLine(rate, job.bitsPerSample, "Veltrana " VELTRANA_VERSION);
+    const Result<WaveWritten> written =
+        writeBroadcastWave(pendingWav->descriptor(), job.outputPath.string(), sound, rate,
+                           job.bitsPerSample, info);
+    if (!written) {
+        return written.status();
+    }
+    result.sampleRate = static_cast<std::uint32_t>(rate);
+    result.bitsPerSample = job.bitsPerSample;
+    result.broadcastWave = true;
+    result.sampleCount = written->samples;
+    result.clippedSamples = written->clipped;
+    if (written->clipped > 0) {
+        log.addLine(std::to_string(written->clipped) + " samples clipped at full scale");
+    }
+    return pendingWav->commit();
+}
+
 SoundtrackResult SoundtrackRun::finish() {
+    if (archivalStream) {
+        ArchivalOutput out = archivalStream->finish();
+        stream = std::move(out.stream);
+        joinPositions = std::move(out.joinLengths);
+        joinRecords = std::move(out.joins);
+        archivalStream.reset();
+    }
     if (job.inverse) {
         ReverseSamples(stream);
     }
     const Clock::time_point began = Clock::now();
 
     // the WAV first: when it cannot be written, leng.txt stays as it was
-    Plik plik;
-    plik.sampleRate = static_cast<std::uint32_t>(job.filmSpeed * geometry.framePitch);
-    plik.bitsPerSample = kColourDepth;
+    SoundtrackResult result;
     Status wav;
-    if (plik.Open(pendingWav->descriptor()) != 0) {
-        wav = Status::failure("Cannot write the sound to " + job.outputPath.string() +
-                              ": the file cannot be opened for writing");
-    } else {
-        const std::vector<std::uint8_t> bytes = soundtrackBytes(stream, job.removeDc);
-        bool complete =
-            plik.Write(bytes.data(), bytes.size()) == static_cast<long long>(bytes.size());
-        if (!complete) {
-            trace("Data lost");
+    if (job.bitsPerSample == kColourDepth && job.outputRate == 0 && !job.archivalLevels) {
+        // the standard file, byte for byte
+        Plik plik;
+        plik.sampleRate = static_cast<std::uint32_t>(job.filmSpeed * geometry.framePitch);
+        plik.bitsPerSample = kColourDepth;
+        if (plik.Open(pendingWav->descriptor()) != 0) {
+            wav = Status::failure("Cannot write the sound to " + job.outputPath.string() +
+                                  ": the file cannot be opened for writing");
+        } else {
+            const std::vector<std::uint8_t> bytes = soundtrackBytes(stream, job.removeDc);
+            bool complete =
+                plik.Write(bytes.data(), bytes.size()) == static_cast<long long>(bytes.size());
+            if (!complete) {
+                trace("Data lost");
+            }
+            complete = plik.Close() && complete;
+            wav = complete ? pendingWav->commit()
+                           : Status::failure("Cannot write the sound to " +
+                                             job.outputPath.string() +
+                                             ": the disk took only part of it");
         }
-        complete = plik.Close() && complete;
-        wav = complete ? pendingWav->commit()
-                       : Status::failure("Cannot write the sound to " + job.outputPath.string() +
-                                         ": the disk took only part of it");
+        result.sampleRate = plik.sampleRate;
+        result.sampleCount = stream.size();
+    } else {
+        wav = writeDeliverySound(std::move(stream), result);
     }
     pendingWav.reset();
-    const std::size_t sampleCount = stream.size();
     stream.clear();
     stream.shrink_to_fit();
     if (!wav) {
@@ -566,16 +761,25 @@ SoundtrackResult SoundtrackRun::finish() {
         }
         return noWav(wav.message());
     }
-
-    SoundtrackResult result;
     result.wavPath = job.outputPath;
-    result.sampleRate = plik.sampleRate;
-    result.sampleCount = sampleCount;
 
-    // "leng.txt" beside the scans: a product of the run, so its failure fails the run
+    // the join report next, then "leng.txt" beside the scans: products of
+    // the run, so their failure fails it
+    Status joins;
+    if (pendingJoins) {
+        joins = pendingJoins->write(joinReport());
+        if (joins) {
+            joins = pendingJoins->commit();
+        }
+        pendingJoins.reset();
+    }
     const std::filesystem::path lengthsPath = sequence.directory / kLengthsFileName;
-    const Status lengths =
-        writeSideFile(lengthsPath, joinPositionsText(joinPositions), "the join positions");
+    Status lengths = Status::failure("it was not written: the join report was not");
+    if (joins) {
+        result.joinsPath = joinsPath.empty() ? std::filesystem::path() : joinsPath;
+        lengths =
+            writeSideFile(lengthsPath, joinPositionsText(joinPositions), "the join positions");
+    }
     // the diagnostics only help whoever tunes the search: a warning at most
     const Status diagnosticsWritten = writeDiagnostics();
     if (timings != nullptr) {
@@ -590,7 +794,13 @@ SoundtrackResult SoundtrackRun::finish() {
         log.addLine(warning);
         result.warnings.push_back(warning);
     }
-    if (!lengths) {
+    if (!joins) {
+        result.end = SoundtrackEnd::LengthsNotWritten;
+        result.message = "The sound was written to " + job.outputPath.string() +
+                         ", but the join report and the join positions were not. " +
+                         joins.message();
+        log.addLine(result.message);
+    } else if (!lengths) {
         result.end = SoundtrackEnd::LengthsNotWritten;
         result.message = "The sound was written to " + job.outputPath.string() +
                          ", but the join positions were not. " + lengths.message();
@@ -629,6 +839,11 @@ std::string joinPositionsText(std::span<const int> joinPositions) {
         text += ' ';
     }
     return text;
+}
+
+bool writesStandardSound(const SoundtrackJob& job) {
+    return !job.archivalLevels && !job.preciseJoins && job.bitsPerSample == kColourDepth &&
+           job.outputRate == 0;
 }
 
 SoundtrackResult runSoundtrackJob(SoundtrackJob& job) {

@@ -56,6 +56,13 @@ struct SoundtrackJob {
     // number.
     int threads = 0;
 
+    // Archival sound; all off gives the standard 8-bit sound at the film's
+    // rate, byte for byte.
+    bool archivalLevels = false; // levels without steps at the joins, in floating point
+    bool preciseJoins = false;   // joins registered on the scans' overlap, at fractions of a row
+    int bitsPerSample = 8;       // 8, 16 or 24
+    int outputRate = 0;          // samples per second; 0 for the film's rate
+
     std::atomic<bool> stopRequested{false};
 
     // When set, the run adds the time of each stage here.
@@ -81,8 +88,12 @@ struct SoundtrackResult {
     // what was written, when it was
     std::filesystem::path wavPath;
     std::filesystem::path lengthsPath;
+    std::filesystem::path joinsPath; // the join report (archival sound)
     std::uint32_t sampleRate = 0;
+    int bitsPerSample = 8;
+    bool broadcastWave = false; // written as Broadcast WAV through libsndfile
     std::size_t sampleCount = 0;
+    std::size_t clippedSamples = 0;
     bool succeeded() const { return end == SoundtrackEnd::Finished; }
 };
 
@@ -98,6 +109,10 @@ std::uint8_t sampleToByte(float sample);
 // -128 (removeDc), 0..255 otherwise. A sample far above its frame's mean thus
 // stays at full scale instead of wrapping round into a click.
 std::vector<std::uint8_t> soundtrackBytes(std::span<const float> stream, bool removeDc);
+
+// Whether a job writes the standard sound, byte for byte as always: standard
+// joins and levels, 8 bits at the film's rate.
+bool writesStandardSound(const SoundtrackJob& job);
 
 // The text of "leng.txt": every join position followed by one blank.
 std::string joinPositionsText(std::span<const int> joinPositions);

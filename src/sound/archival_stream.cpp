@@ -220,7 +220,9 @@ ArchivalOutput ArchivalStream::finish() {
     ArchivalOutput out;
     committed.insert(committed.end(), tail.begin(), tail.end());
     tail.clear();
-    removeDrift(committed, settings.sampleRate, settings.driftCutoffHz);
+    if (settings.centre) {
+        removeDrift(committed, settings.sampleRate, settings.driftCutoffHz);
+    }
     out.stream = std::move(committed);
     out.joins = std::move(joins);
     out.joinLengths = std::move(joinLengths);

@@ -40,6 +40,9 @@ struct ArchivalSettings {
     bool scaleByWidth = true;
     bool flattenIllumination = true;
     bool matchOffsets = true;
+    // The stream's mean and drift removed at the end; off keeps the levels
+    // the samples came with (precise joins of the standard samples).
+    bool centre = true;
 };
 
 enum class JoinMethod {
