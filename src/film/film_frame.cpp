@@ -88,12 +88,25 @@ FrameCutProfiles cutProfilesOf(const cv::Mat& trimmed, const Orientation& o, boo
     return p;
 }
 
-// The working image's region, taken from the trimmed scan and turned.
-cv::Mat workingRegion(const cv::Mat& trimmed, const Orientation& o, const cv::Rect& region) {
+// Where a region of the working image lies on the trimmed scan.
+cv::Rect trimmedRegion(const Orientation& o, const cv::Rect& region) {
     const int firstRow = o.mirrorColumns ? o.height - region.x - region.width : region.x;
     const int firstColumn = o.mirrorRows ? region.y : o.width - region.y - region.height;
-    const cv::Mat piece =
-        trimmed(cv::Rect(firstColumn, firstRow, region.height, region.width));
+    return {firstColumn, firstRow, region.height, region.width};
+}
+
+Orientation orientationOf(const cv::Mat& trimmed, const FilmCutting& c) {
+    Orientation o;
+    o.height = trimmed.rows;
+    o.width = trimmed.cols;
+    o.mirrorRows = c.inverse;
+    o.mirrorColumns = mirrorsColumns(trimmed, c.type);
+    return o;
+}
+
+// The working image's region, taken from the trimmed scan and turned.
+cv::Mat workingRegion(const cv::Mat& trimmed, const Orientation& o, const cv::Rect& region) {
+    const cv::Mat piece = trimmed(trimmedRegion(o, region));
     cv::Mat turned;
     cv::rotate(piece, turned, cv::ROTATE_90_COUNTERCLOCKWISE);
     if (o.mirrorRows) {
@@ -110,12 +123,16 @@ cv::Mat workingRegion(const cv::Mat& trimmed, const Orientation& o, const cv::Re
 FilmFrames movieFramesOfTurned(const cv::Mat& scan, const FilmCutting& c,
                                const FrameGeometry& geometry) {
     FilmFrames result;
+    if (scan.empty()) {
+        return result;
+    }
     result.bounds = findFrameBounds(scan, c.type, c.longStrip);
     const cv::Mat working = filmWorkingImage(
-        scan.empty() ? scan : scan.colRange(result.bounds.left, result.bounds.right + 1), c.type,
-        c.inverse);
+        scan.colRange(result.bounds.left, result.bounds.right + 1), c.type, c.inverse);
     result.cut = findFrameCut(working, geometry, c.type, c.longStrip, c.cutSoundtrack);
+    const Orientation o = orientationOf(scan.colRange(result.bounds.left, result.bounds.right + 1), c);
     for (const cv::Rect& region : result.cut.pieces) {
+        result.regions.push_back(trimmedRegion(o, region) + cv::Point(result.bounds.left, 0));
         result.frames.push_back(movieFrame(working(region)));
     }
     return result;
@@ -130,15 +147,12 @@ FilmFrames movieFramesOf(const cv::Mat& scan, const FilmCutting& c,
     FilmFrames result;
     result.bounds = bounds ? *bounds : findFrameBounds(scan, c.type, c.longStrip);
     const cv::Mat trimmed = scan.colRange(result.bounds.left, result.bounds.right + 1);
-    Orientation o;
-    o.height = trimmed.rows;
-    o.width = trimmed.cols;
-    o.mirrorRows = c.inverse;
-    o.mirrorColumns = mirrorsColumns(scan, c.type);
+    const Orientation o = orientationOf(trimmed, c);
 
     result.cut = frameCutFromProfiles(cutProfilesOf(trimmed, o, c.cutSoundtrack), geometry,
                                       c.type, c.longStrip, c.cutSoundtrack);
     for (const cv::Rect& region : result.cut.pieces) {
+        result.regions.push_back(trimmedRegion(o, region) + cv::Point(result.bounds.left, 0));
         result.frames.push_back(movieFrame(workingRegion(trimmed, o, region)));
     }
     return result;

@@ -32,6 +32,7 @@ struct FilmCutting {
 struct FilmFrames {
     FrameBounds bounds;            // the trim, in scan columns
     FrameCut cut;                  // the regions, in working-image coordinates
+    std::vector<cv::Rect> regions; // the same regions on the scan as it lies
     std::vector<cv::Mat> frames;   // 640 x 480 colour movie frames, in film order
 };
 

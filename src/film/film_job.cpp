@@ -54,13 +54,15 @@ struct FilmReading {
     ScanResolution resolution;
     FrameGeometry geometry;
     std::string trace; // printed when the frame is reported
+    cv::Mat picture;   // a preview of the scan, when one was due
 };
 
 // One run: the log, the progress bar and the movie being written.
 class FilmRun {
 public:
     explicit FilmRun(const FilmJob& job)
-        : job(job), observer(job.observer != nullptr ? *job.observer : silent), log(observer) {}
+        : job(job), observer(job.observer != nullptr ? *job.observer : silent), log(observer),
+          previews(observer.previewRequest()), pacer(previews) {}
 
     // The whole run; an exception from the image library or an allocation
     // ends it like any other failure.
@@ -95,10 +97,14 @@ private:
         return {job.soundtrackType, job.longStrip, job.inverse, job.cutSoundtrack};
     }
 
+    void showFrame(const FilmReading& frame);
+
     const FilmJob& job;
     NullObserver silent;
     JobObserver& observer;
     JobLog log;
+    const PreviewRequest previews;
+    PicturePacer pacer;
     MovieFile movie;
     FrameSequence sequence;
     FrameGeometry geometry;
@@ -192,6 +198,9 @@ FilmReading FilmRun::readFrame(int n) const {
                                               job.cutSoundtrack, working);
     }
     frame.cut = movieFramesOf(scan.image, cutting(), frame.geometry, bounds);
+    if (pacer.due()) {
+        frame.picture = previewPicture(scan.image);
+    }
     frame.trace = capture.take();
     return frame;
 }
@@ -228,8 +237,31 @@ std::optional<FilmResult> FilmRun::acceptFrame(FilmReading& frame) {
         movie.write(picture);
     }
     frame.cut.frames.clear();
+    showFrame(frame);
     observer.setProgressPosition(unitsPerScan * (n - job.startFrame + 1));
     return std::nullopt;
+}
+
+void FilmRun::showFrame(const FilmReading& frame) {
+    const bool picture = !frame.picture.empty() && pacer.take();
+    if (!previews.frames && !picture) {
+        return;
+    }
+    FramePreview preview;
+    preview.frame = frame.number;
+    preview.file = sequence.frames[static_cast<std::size_t>(frame.number - 1)].filename().string();
+    preview.scanSize = frame.scanSize;
+    preview.bounds = frame.cut.bounds;
+    if (frame.number == job.startFrame) {
+        preview.resolution = frame.resolution;
+    }
+    preview.cuts = frame.cut.regions;
+    if (previews.frames) {
+        observer.framePreview(preview);
+    }
+    if (picture) {
+        observer.picturePreview(preview, frame.picture);
+    }
 }
 
 // Scans after the first, cut on every thread asked for and written to the

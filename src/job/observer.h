@@ -6,6 +6,8 @@
 // implement it. Each call is one complete, synchronous update: when it
 // returns, the change is visible.
 
+#include "job/preview.h"
+
 #include <string>
 
 namespace veltrana {
@@ -25,6 +27,14 @@ public:
 
     virtual void enableStart(bool enabled) = 0;
     virtual void enableStop(bool enabled) = 0;
+
+    // Previews, for an observer that asks for them (asked once, at the start
+    // of a run): the numbers of every frame, in frame order, and a picture
+    // now and then. A job that is not asked makes none.
+    virtual PreviewRequest previewRequest() const { return {}; }
+    virtual void framePreview(const FramePreview&) {}
+    // The frame's numbers with its picture (previewPicture of the scan).
+    virtual void picturePreview(const FramePreview&, const cv::Mat&) {}
 };
 
 // Shows nothing; for jobs run without a front end (benchmarks, tests).

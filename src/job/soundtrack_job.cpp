@@ -105,6 +105,7 @@ struct FrameReading {
     FrameSamples measured;  // samples and profile reversed already for inverse
     // what archival sound reads of the frame (reversed already for inverse)
     std::optional<ArchivalFrame> archival;
+    cv::Mat picture; // a preview of the scan, when one was due
     // the first frame of a run settles the resolution
     std::optional<ResolutionEstimate> estimate;
     std::string trace; // the measures' trace lines, printed when the frame is reported
@@ -134,7 +135,8 @@ struct FrameItem {
 class SoundtrackRun {
 public:
     explicit SoundtrackRun(SoundtrackJob& job)
-        : job(job), ui(job.observer != nullptr ? *job.observer : nullObserver), log(ui) {}
+        : job(job), ui(job.observer != nullptr ? *job.observer : nullObserver), log(ui),
+          previews(ui.previewRequest()), pacer(previews) {}
 
     SoundtrackResult run();
     // Ends a run that broke off on an exception: nothing is left written.
@@ -153,6 +155,8 @@ private:
     Status writeDeliverySound(std::vector<float> sound, SoundtrackResult& result);
     std::string joinReport() const;
     bool usesArchivalStream() const { return job.archivalLevels || job.preciseJoins; }
+    void showFrame(const FrameReading& frame, std::optional<double> join,
+                   std::optional<double> score, bool weak);
 
     SoundtrackResult refuse(const std::string& message);
     SoundtrackResult stopped();
@@ -163,6 +167,9 @@ private:
     NullObserver nullObserver;
     JobObserver& ui;
     JobLog log;
+    const PreviewRequest previews;
+    PicturePacer pacer;
+    std::vector<double> joinsSoFar; // for the previews' outlying joins
 
     FrameSequence sequence;
     std::optional<PendingFile> pendingWav;   // the WAV, open from before the first frame
@@ -375,6 +382,9 @@ FrameReading SoundtrackRun::readFrame(int n) const {
                             .value_or(SoundtrackGeometry{});
     }
     frame.measured = sampleFrame(scan.image, sampling(), frameGeometry);
+    if (pacer.due()) {
+        frame.picture = previewPicture(scan.image);
+    }
     if (usesArchivalStream()) {
         const FrameBounds& b = frame.measured.bounds;
         frame.archival =
@@ -589,6 +599,9 @@ SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
             }
         }
         const int join = search.position;
+        std::optional<double> shownJoin = join;
+        std::optional<double> score;
+        bool weak = false;
         joinPositions[static_cast<std::size_t>(n - job.startFrame)] = join;
         state.previousJoinPosition = n == job.startFrame + 1 ? 0 : state.joinPosition;
         state.joinPosition = join;
@@ -597,6 +610,13 @@ SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
         if (archivalStream) {
             const std::optional<JoinRecord> record =
                 archivalStream->addFrame(*frame.archival, n, join);
+            if (record) {
+                shownJoin = record->position;
+                if (job.preciseJoins) {
+                    score = record->precise.score;
+                    weak = record->method != JoinMethod::Precise;
+                }
+            }
             if (record && record->method != JoinMethod::Precise) {
                 char line[200];
                 std::snprintf(line, sizeof line,
@@ -614,8 +634,42 @@ SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
             timings->joinSearch += search.seconds;
             timings->joining += secondsSince(began);
         }
+        showFrame(frame, shownJoin, score, weak);
+    } else {
+        showFrame(frame, std::nullopt, std::nullopt, false);
     }
     return {};
+}
+
+void SoundtrackRun::showFrame(const FrameReading& frame, std::optional<double> join,
+                              std::optional<double> score, bool weak) {
+    const bool picture = !frame.picture.empty() && pacer.take();
+    if (!previews.frames && !picture) {
+        return;
+    }
+    FramePreview preview;
+    preview.frame = frame.number;
+    preview.file = sequence.frames[static_cast<std::size_t>(frame.number - 1)].filename().string();
+    preview.scanSize = frame.scanSize;
+    preview.bounds = frame.measured.bounds;
+    if (frame.number == job.startFrame) {
+        preview.resolution = resolution;
+    }
+    preview.band = ScanRows{frame.measured.band.first, frame.measured.band.last};
+    preview.join = join;
+    preview.score = score;
+    preview.weak = weak;
+    if (join) {
+        preview.outlying = isOutlyingJoin(*join, joinsSoFar);
+        joinsSoFar.push_back(*join);
+    }
+    preview.samples = frame.measured.samples;
+    if (previews.frames) {
+        ui.framePreview(preview);
+    }
+    if (picture) {
+        ui.picturePreview(preview, frame.picture);
+    }
 }
 
 Status SoundtrackRun::writeDiagnostics() const {

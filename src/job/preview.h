@@ -1,0 +1,94 @@
+#pragma once
+// What a running job shows of each frame: the numbers of every frame, and now
+// and then a small picture of the scan with them.
+//
+// Coordinates are those of the scan as it lies in its file: x along the film
+// (scan columns), y across it (scan rows). The trim keeps scan columns
+// bounds.left..bounds.right; the soundtrack band runs along the top (UP) or
+// bottom (DOWN) edge, so it spans scan rows.
+
+#include "geometry/film_standard.h"
+#include "geometry/frame_correction.h"
+
+#include <opencv2/core.hpp>
+
+#include <chrono>
+#include <atomic>
+#include <functional>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace veltrana {
+
+// Rows of the scan, first..last included.
+struct ScanRows {
+    int first = 0;
+    int last = 0;
+};
+
+struct FramePreview {
+    int frame = 0;     // the frame number
+    std::string file;  // the scan's file name
+    cv::Size scanSize; // the scan as it lies: width along the film, height across
+    FrameBounds bounds;
+    // set on the first frame of a run: the resolution it was measured with
+    std::optional<ScanResolution> resolution;
+
+    // the soundtrack job
+    std::optional<ScanRows> band; // the soundtrack band read as sound
+    std::optional<double> join;   // where the frame joins the previous one (its rows)
+    std::optional<double> score;  // the precise search's score, where it ran
+    bool weak = false;            // the precise search was weak or found nothing
+    // the join differs from the median of the run's joins so far by more
+    // than kOutlyingJoinRows
+    bool outlying = false;
+    std::vector<float> samples; // the frame's samples, one per row along the film
+
+    // the film job: the regions cut into movie frames
+    std::vector<cv::Rect> cuts;
+};
+
+// A join further than this from the median of the joins before it stands out.
+inline constexpr double kOutlyingJoinRows = 3.0;
+
+// The longest side of a preview picture, in pixels.
+inline constexpr int kPreviewPictureSide = 480;
+
+// What an observer wants to see; it costs the job nothing unless asked for.
+struct PreviewRequest {
+    bool frames = false;         // framePreview for every frame
+    double picturesPerSecond = 0; // picturePreview at most this often; 0 for none
+    // the clock the rate is held to (steady_clock unless a test sets one)
+    std::function<std::chrono::steady_clock::time_point()> clock;
+};
+
+// The scan at most kPreviewPictureSide pixels on its long side, in colour.
+cv::Mat previewPicture(const cv::Mat& scan);
+
+// Whether a join stands out from the median of the joins before it.
+bool isOutlyingJoin(double join, std::vector<double> earlierJoins);
+
+// Holds the pictures of a run to the rate asked for.
+class PicturePacer {
+public:
+    explicit PicturePacer(const PreviewRequest& request);
+    // Whether a picture would be sent now: the frames measured ahead make
+    // one only then.
+    bool due() const;
+    // Whether to send one now; when it says yes, the next is due a period on.
+    bool take();
+
+private:
+    using Ticks = std::chrono::steady_clock::duration::rep;
+    Ticks now() const;
+
+    std::function<std::chrono::steady_clock::time_point()> clock;
+    Ticks period = 0;
+    bool enabled = false;
+    // when the next picture is due, in clock ticks; asked from any thread
+    std::atomic<Ticks> next{std::numeric_limits<Ticks>::min()};
+};
+
+} // namespace veltrana
