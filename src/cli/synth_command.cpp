@@ -33,6 +33,7 @@ struct SynthArguments {
     bool fractionalStarts = false;
     bool silence = false;
     bool nrBias = false;
+    std::string compression = "lzw";
 };
 
 bool parseInt(std::string_view text, int& value) {
@@ -95,6 +96,9 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
     options.fractionalStarts = a.fractionalStarts;
     options.silence = a.silence;
     options.noiseReductionBias = a.nrBias;
+    options.compression = a.compression == "none"      ? synth::TiffCompression::None
+                          : a.compression == "deflate" ? synth::TiffCompression::Deflate
+                                                       : synth::TiffCompression::Lzw;
 
     const std::vector<std::string> problems = synth::checkSynthOptions(options);
     if (!problems.empty()) {
@@ -175,6 +179,11 @@ Command addSynthCommand(CLI::App& app) {
     sub->add_option("--weave", a->weave,
                     "Sideways weave: each scan's film shifted by a random 0 to this many columns")
         ->capture_default_str();
+    sub->add_option("--compression", a->compression,
+                    "Compression of the scan files: none, lzw or deflate (scanners write "
+                    "uncompressed TIFF more often than not)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"none", "lzw", "deflate"}));
     sub->add_flag("--fractional-starts", a->fractionalStarts,
                   "Scans start between rows of the film (truth.json records the fractional "
                   "joins as joinsExact)");

@@ -207,7 +207,8 @@ FilmReading FilmRun::readFrame(int n) const {
 
 std::optional<FilmResult> FilmRun::acceptFrame(FilmReading& frame) {
     const int n = frame.number;
-    if (frame.skipped) {
+    // an interruption shows at the next frame's turn, however far ahead it was read
+    if (frame.skipped || cancelled()) {
         return end(FilmEnd::Cancelled, "Operation stopped !!!!",
                    "Stopped at frame " + std::to_string(n) + ": no movie written");
     }

@@ -52,6 +52,10 @@ enum class SignalKind {
     File,  // a sound file, resampled to the film's rate
 };
 
+// How the scan files are compressed: scanners write uncompressed TIFF more
+// often than not.
+enum class TiffCompression { None, Lzw, Deflate };
+
 // Random scan start offset, in rows, unless asked otherwise.
 inline constexpr int kDefaultJitter = 4;
 
@@ -70,6 +74,7 @@ struct SynthOptions {
     int jitter = kDefaultJitter;      // rows of random scan start offset, at most
     std::uint32_t variant = 1;        // picks the pictures, jitter and noise
     bool force = false;               // replace a directory that holds an earlier render
+    TiffCompression compression = TiffCompression::Lzw; // of the scan files
     // What real scans have, each off by default: a render without any of
     // them is byte for byte what it was before they existed.
     double falloffPercent = 0;       // light at both ends of each scan this much dimmer (0..80)

@@ -22,7 +22,25 @@
 
 namespace veltrana::synth {
 
+
 namespace {
+
+// The image library's own TIFF compression codes; LZW is what it writes
+// when given none, and is left to it so that those files stay as they were.
+std::vector<int> tiffParameters(TiffCompression compression) {
+    constexpr int kNone = 1;
+    constexpr int kAdobeDeflate = 8;
+    switch (compression) {
+    case TiffCompression::None:
+        return {cv::IMWRITE_TIFF_COMPRESSION, kNone};
+    case TiffCompression::Deflate:
+        return {cv::IMWRITE_TIFF_COMPRESSION, kAdobeDeflate};
+    case TiffCompression::Lzw:
+        break;
+    }
+    return {};
+}
+
 
 namespace fs = std::filesystem;
 
@@ -291,7 +309,7 @@ SynthResult renderSampleScans(const SynthOptions& options, const fs::path& dir,
                 bandHeld[static_cast<std::size_t>(k)] = profileCutHoldsBand(plan, k, file);
                 const fs::path path = staging / truth.scans[static_cast<std::size_t>(k)].file;
                 try {
-                    if (!cv::imwrite(path.string(), file)) {
+                    if (!cv::imwrite(path.string(), file, tiffParameters(options.compression))) {
                         problem = "cannot write " + path.filename().string();
                     }
                 } catch (const cv::Exception& e) {
