@@ -50,8 +50,10 @@ struct FramePreview {
     std::vector<cv::Rect> cuts;
 };
 
-// A join further than this from the median of the joins before it stands out.
-inline constexpr double kOutlyingJoinRows = 3.0;
+// A join further than this from the median of the joins before it stands out:
+// a scanner that places frames by their perforations moves them a row or two,
+// a wrong join is tens or hundreds of rows off.
+inline constexpr double kOutlyingJoinRows = 5.0;
 
 // The longest side of a preview picture, in pixels.
 inline constexpr int kPreviewPictureSide = 480;
