@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <cstdio>
@@ -55,7 +56,15 @@ struct FilmReading {
     FrameGeometry geometry;
     std::string trace; // printed when the frame is reported
     cv::Mat picture;   // a preview of the scan, when one was due
+    double loadSeconds = 0;
+    double cutSeconds = 0;
 };
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point began) {
+    return std::chrono::duration<double>(Clock::now() - began).count();
+}
 
 // One run: the log, the progress bar and the movie being written.
 class FilmRun {
@@ -164,7 +173,12 @@ FilmResult FilmRun::steps() {
     }
 
     const int frames = movie.framesWritten();
-    if (Status committed = movie.commit(); !committed) {
+    const Clock::time_point began = Clock::now();
+    Status committed = movie.commit();
+    if (job.timings != nullptr) {
+        job.timings->encode += secondsSince(began);
+    }
+    if (!committed) {
         return end(FilmEnd::MovieNotWritten, committed.message());
     }
     observer.setProgressPosition(0);
@@ -177,11 +191,14 @@ FilmReading FilmRun::readFrame(int n) const {
     FilmReading frame;
     frame.number = n;
     TraceCapture capture;
+    Clock::time_point began = Clock::now();
     LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits);
+    frame.loadSeconds = secondsSince(began);
     if (!scan.ok()) {
         frame.unreadable = scan.error;
         return frame;
     }
+    began = Clock::now();
     frame.scanSize = scan.image.size();
     frame.geometry = geometry;
     std::optional<FrameBounds> bounds;
@@ -198,6 +215,7 @@ FilmReading FilmRun::readFrame(int n) const {
                                               job.cutSoundtrack, working);
     }
     frame.cut = movieFramesOf(scan.image, cutting(), frame.geometry, bounds);
+    frame.cutSeconds = secondsSince(began);
     if (pacer.due()) {
         frame.picture = previewPicture(scan.image);
     }
@@ -234,8 +252,14 @@ std::optional<FilmResult> FilmRun::acceptFrame(FilmReading& frame) {
         log.addLine(odd + "; it is still cut into the movie");
     }
     printTrace(frame.trace);
+    const Clock::time_point began = Clock::now();
     for (const cv::Mat& picture : frame.cut.frames) {
         movie.write(picture);
+    }
+    if (job.timings != nullptr) {
+        job.timings->load += frame.loadSeconds;
+        job.timings->cutAndScale += frame.cutSeconds;
+        job.timings->encode += secondsSince(began);
     }
     frame.cut.frames.clear();
     showFrame(frame);

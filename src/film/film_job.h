@@ -14,6 +14,14 @@
 
 namespace veltrana {
 
+// Seconds spent in each stage of a run, summed over its frames (over all
+// threads: the work, not the wall time); for the benchmark.
+struct FilmTimings {
+    double load = 0;
+    double cutAndScale = 0; // trim, measure, cut and scale to movie frames
+    double encode = 0;      // writing the movie frames, and completing the movie
+};
+
 struct FilmJob {
     SoundtrackType soundtrackType = SoundtrackType::VariableArea35;
     bool longStrip = false;
@@ -33,6 +41,8 @@ struct FilmJob {
     ScanLimits scanLimits;
     // Scans cut at once: 0 for every core. The movie is the same for any number.
     int threads = 0;
+    // When set, the run adds the time of each stage here.
+    FilmTimings* timings = nullptr;
 };
 
 enum class FilmEnd {

@@ -16,12 +16,11 @@
 
 namespace veltrana {
 
-// Seconds spent in each stage of a run, summed over its frames; for the
-// benchmark.
+// Seconds spent in each stage of a run, summed over its frames (over all
+// threads: the work, not the wall time); for the benchmark.
 struct SoundtrackTimings {
     double load = 0;
-    double trimAndTurn = 0;
-    double stripAndSamples = 0;
+    double stripAndSamples = 0; // trim, band, samples and profile
     double joinSearch = 0;
     double joining = 0;
     double writing = 0;

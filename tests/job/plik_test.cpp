@@ -24,6 +24,7 @@ void appendTag(Bytes& b, const char* tag) {
 // The expected file, spelled out field by field.
 Bytes expectedWav(std::uint32_t rate, std::uint32_t bits, const Bytes& data) {
     Bytes b;
+    b.reserve(47 + data.size());
     const auto n = static_cast<std::uint32_t>(data.size());
     appendTag(b, "RIFF");
     appendLe(b, 38 + n + (n % 2), 4);

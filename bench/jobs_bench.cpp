@@ -1,0 +1,167 @@
+// One measurement of a job's speed and memory, or of the decode floor, on a
+// folder of rendered scans; bench/run puts the measurements side by side.
+//
+//   bench_jobs floor <scans> <threads>       decode every scan, nothing else
+//   bench_jobs soundtrack <scans> <threads>  the whole soundtrack job
+//   bench_jobs film <scans> <threads>        the whole film job
+//
+// Each prints one line of key=value pairs: the frames per second, the time of
+// each stage per frame (summed over the threads: the work, not the wall time)
+// and the peak memory of the process. A separate process per measurement, so
+// that each peak is its own. Build in Release for figures worth quoting.
+
+#include "film/film_job.h"
+#include "geometry/scan.h"
+#include "job/frame_sequence.h"
+#include "job/observer.h"
+#include "job/parallel.h"
+#include "job/soundtrack_job.h"
+
+#include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point began) {
+    return std::chrono::duration<double>(Clock::now() - began).count();
+}
+
+double peakMegabytes() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+int usage() {
+    std::fprintf(stderr, "usage: bench_jobs floor|soundtrack|film <scans> <threads (0: all)>\n");
+    return 2;
+}
+
+// Decoding alone: every scan loaded as the jobs load them, on the same
+// number of threads.
+int floor(const veltrana::FrameSequence& sequence, int threads) {
+    std::atomic<bool> failed{false};
+    const auto began = Clock::now();
+    tbb::task_arena arena(veltrana::jobThreads(threads));
+    arena.execute([&] {
+        tbb::parallel_for(std::size_t{0}, sequence.frames.size(), [&](std::size_t k) {
+            if (!veltrana::loadScan(sequence.frames[k]).ok()) {
+                failed = true;
+            }
+        });
+    });
+    const double seconds = secondsSince(began);
+    if (failed) {
+        std::fprintf(stderr, "a scan could not be read\n");
+        return 1;
+    }
+    const double frames = static_cast<double>(sequence.frames.size());
+    std::printf("frames=%zu seconds=%.3f fps=%.1f peak_mb=%.1f\n", sequence.frames.size(),
+                seconds, frames / seconds, peakMegabytes());
+    return 0;
+}
+
+int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads) {
+    using namespace veltrana;
+    NullObserver quiet;
+    SoundtrackTimings timings;
+    SoundtrackJob job;
+    job.observer = &quiet;
+    job.inputPath = scans;
+    job.outputPath = fs::temp_directory_path() / ("veltrana-bench-" + std::to_string(::getpid()) +
+                                                  ".wav");
+    job.startFrame = 1;
+    job.stopFrame = static_cast<int>(sequence.frames.size());
+    job.filmSpeed = 25;
+    job.threads = threads;
+    job.timings = &timings;
+    const auto began = Clock::now();
+    const SoundtrackResult result = runSoundtrackJob(job);
+    const double seconds = secondsSince(began);
+    std::error_code ec;
+    fs::remove(job.outputPath, ec);
+    if (!result.succeeded()) {
+        std::fprintf(stderr, "%s\n", result.message.c_str());
+        return 1;
+    }
+    const double frames = job.stopFrame;
+    std::printf("frames=%d seconds=%.3f fps=%.1f peak_mb=%.1f load_ms=%.2f samples_ms=%.2f "
+                "join_search_ms=%.2f joining_ms=%.3f writing_ms=%.1f\n",
+                job.stopFrame, seconds, frames / seconds, peakMegabytes(),
+                1e3 * timings.load / frames, 1e3 * timings.stripAndSamples / frames,
+                1e3 * timings.joinSearch / frames, 1e3 * timings.joining / frames,
+                1e3 * timings.writing);
+    return 0;
+}
+
+int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads) {
+    using namespace veltrana;
+    NullObserver quiet;
+    FilmTimings timings;
+    FilmJob job;
+    job.observer = &quiet;
+    job.inputPath = scans;
+    job.outputPath = fs::temp_directory_path() / ("veltrana-bench-" + std::to_string(::getpid()) +
+                                                  ".avi");
+    job.startFrame = 1;
+    job.stopFrame = static_cast<int>(sequence.frames.size());
+    job.threads = threads;
+    job.timings = &timings;
+    const auto began = Clock::now();
+    const FilmResult result = makeFilm(job);
+    const double seconds = secondsSince(began);
+    std::error_code ec;
+    fs::remove(job.outputPath, ec);
+    if (!result.succeeded()) {
+        std::fprintf(stderr, "%s\n", result.message.c_str());
+        return 1;
+    }
+    const double frames = job.stopFrame;
+    std::printf("frames=%d seconds=%.3f fps=%.1f peak_mb=%.1f load_ms=%.2f cut_scale_ms=%.2f "
+                "encode_ms=%.2f\n",
+                job.stopFrame, seconds, frames / seconds, peakMegabytes(),
+                1e3 * timings.load / frames, 1e3 * timings.cutAndScale / frames,
+                1e3 * timings.encode / frames);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 4) {
+        return usage();
+    }
+    // as the programs do
+    veltrana::reuseLargeImageBuffers();
+    veltrana::silenceImageLibraryLog();
+    const std::string what = argv[1];
+    const fs::path scans = argv[2];
+    const int threads = std::atoi(argv[3]);
+    const veltrana::FrameSequence sequence = veltrana::listFrameSequence(scans);
+    if (!sequence.ok() || sequence.frames.size() < 2) {
+        std::fprintf(stderr, "no scans in %s\n", scans.c_str());
+        return 1;
+    }
+    if (what == "floor") {
+        return floor(sequence, threads);
+    }
+    if (what == "soundtrack") {
+        return soundtrack(sequence, scans, threads);
+    }
+    if (what == "film") {
+        return film(sequence, scans, threads);
+    }
+    return usage();
+}
