@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <numeric>
 
 namespace veltrana {
 
@@ -16,6 +18,10 @@ namespace {
 constexpr double kLumaBlue = 0.114;
 constexpr double kLumaGreen = 0.587;
 constexpr double kLumaRed = 0.299;
+// The same in 1/256 (summing to 256), for the luminance of single pixels.
+constexpr int kLumaBlue256 = 29;
+constexpr int kLumaGreen256 = 150;
+constexpr int kLumaRed256 = 77;
 
 // Share of the track band's pixels, per row, that stand for its clear part.
 constexpr double kClearShare = 0.1;
@@ -24,18 +30,29 @@ constexpr float kClippedLevel = 250.0f;
 // Perforation light: a row counts as lit when it reaches this share of the
 // brightest light within a fifth of the frame around it.
 constexpr float kLitShareOfLocalMaximum = 0.6f;
-// Light that varies less than this share along a frame is left as it is.
+// Light whose fit varies less than this share along a frame is left as it
+// is: on evenly lit film the fit only follows what the sound does to the
+// clear part's edge pixels, and dividing by it would modulate the sound.
 constexpr float kNegligibleFalloff = 0.03f;
 // Smoothing window of the search profiles' high-pass, as a share of a
 // frame pitch (the rows of one frame: a long strip holds four).
 constexpr double kHighPassShareOfPitch = 0.04;
 constexpr int kMinHighPassWindow = 9;
+// The search bands away from the track read at most about this many of
+// their scan rows, evenly spread: a profile is the mean of many pixels
+// either way, and reading every row of a 2400 dpi colour picture would cost
+// more than the rest of the frame's work together.
+constexpr int kProfileRowsPerBand = 48;
+// The light reference reads at most about this many scan rows of its band,
+// on at most about this many working rows: the fit is a smooth curve.
+constexpr int kLightScanRows = 128;
+constexpr int kLightWorkingRows = 384;
 
 bool isLongStrip16(SoundtrackType type, bool longStrip) {
     return longStrip && type == SoundtrackType::VariableArea16;
 }
 
-// Columns [first, last] of an UP frame as columns of this frame.
+// Working-image columns [first, last] of an UP frame as columns of this frame.
 StripRange imageColumns(int first, int last, int width, bool rotationUp) {
     if (rotationUp) {
         return {first, last};
@@ -43,26 +60,65 @@ StripRange imageColumns(int first, int last, int width, bool rotationUp) {
     return {width - 1 - last, width - 1 - first};
 }
 
-// Per row, the mean of each channel over the columns of `range`.
-cv::Mat channelMeansPerRow(const cv::Mat& image, StripRange range) {
-    cv::Mat means;
-    cv::reduce(image.colRange(range.first, range.last + 1), means, 1, cv::REDUCE_AVG, CV_32F);
-    return means; // rows x 1, one float per channel
+// The step that reads at most about `most` of `count` rows, evenly spread.
+int stepFor(int count, int most) {
+    return std::max(1, (count + most - 1) / most);
 }
 
-// The mean over the channels of every row: the brightness the search bands use.
-std::vector<float> brightnessPerRow(const cv::Mat& means) {
-    const int channels = means.channels();
-    std::vector<float> out(static_cast<std::size_t>(means.rows));
-    for (int r = 0; r < means.rows; ++r) {
-        const float* m = means.ptr<float>(r);
-        double sum = 0.0;
-        for (int c = 0; c < channels; ++c) {
-            sum += m[c];
+// Per byte of a scan row (every channel of every column), the sum over scan
+// rows first, first + step, ... below end. Rows are contiguous in the scan,
+// so this runs along memory; 16-bit partial sums (257 rows of 255 fit) let
+// the compiler widen whole vectors at a time. Compiled for AVX2 as well,
+// where the machine has it: whole-number sums are the same either way.
+__attribute__((target_clones("avx2", "default"))) void addRowBytes(const cv::Mat& scan, int first,
+                                                                   int end, int step,
+                                                                   std::uint32_t* sums,
+                                                                   std::uint16_t* partial) {
+    const int bytes = scan.cols * scan.channels();
+    constexpr int kRowsPerPartial = 257;
+    int pending = 0;
+    auto flush = [&] {
+        for (int i = 0; i < bytes; ++i) {
+            sums[i] += partial[i];
+            partial[i] = 0;
         }
-        out[static_cast<std::size_t>(r)] = static_cast<float>(sum / channels);
+        pending = 0;
+    };
+    for (int i = 0; i < bytes; ++i) {
+        partial[i] = 0;
     }
-    return out;
+    for (int r = first; r < end; r += step) {
+        const uchar* row = scan.ptr<uchar>(r);
+        for (int i = 0; i < bytes; ++i) {
+            partial[i] = static_cast<std::uint16_t>(partial[i] + row[i]);
+        }
+        if (++pending == kRowsPerPartial) {
+            flush();
+        }
+    }
+    if (pending > 0) {
+        flush();
+    }
+}
+
+// Sums of a range of scan rows per scan column, read every `step` rows.
+struct RowSums {
+    std::vector<std::uint32_t>
+        bytes;     // per byte of a row: column x, channel ch at x * channels + ch
+    int count = 0; // rows read
+};
+
+RowSums rowSums(const cv::Mat& scan, int first, int last, int step) {
+    RowSums s;
+    const std::size_t bytes = static_cast<std::size_t>(scan.cols) * scan.channels();
+    s.bytes.assign(bytes, 0);
+    if (last < first) {
+        return s;
+    }
+    std::vector<std::uint16_t> partial(bytes);
+    addRowBytes(scan, first, last + 1, step, s.bytes.data(), partial.data());
+    s.count = (last - first) / step + 1;
+    return s;
 }
 
 int channelOf(ColorElement element) {
@@ -79,47 +135,94 @@ int channelOf(ColorElement element) {
     return 0;
 }
 
-// The chosen colour element of a pixel given its channel values.
-double elementOf(const float* bgr, int channels, ColorElement element) {
-    if (channels == 1) {
-        return bgr[0];
-    }
-    if (element == ColorElement::Y) {
-        return kLumaBlue * bgr[0] + kLumaGreen * bgr[1] + kLumaRed * bgr[2];
-    }
-    return bgr[channelOf(element)];
-}
-
-double elementOf(const uchar* bgr, int channels, ColorElement element) {
-    const float values[3] = {static_cast<float>(bgr[0]),
-                             static_cast<float>(channels > 1 ? bgr[1] : 0),
-                             static_cast<float>(channels > 2 ? bgr[2] : 0)};
-    return elementOf(values, channels, element);
-}
-
-// Per row, the median of the brightest `share` of the pixels of `range` (at
-// least three pixels, or all of a narrower range): the level of the clear
-// part, unmoved by a pixel that overshoots at a sharp edge or by one only
-// partly clear.
-std::vector<float> brightestPerRow(const cv::Mat& image, StripRange range, ColorElement element,
-                                   double share) {
-    const int width = range.last - range.first + 1;
-    const int count = std::min(width, std::max(3, static_cast<int>(std::ceil(share * width))));
-    const int channels = image.channels();
-    std::vector<float> out(static_cast<std::size_t>(image.rows));
-    std::vector<float> pixels(static_cast<std::size_t>(width));
-    for (int r = 0; r < image.rows; ++r) {
-        const uchar* row = image.ptr<uchar>(r);
-        for (int c = 0; c < width; ++c) {
-            pixels[static_cast<std::size_t>(c)] = static_cast<float>(
-                elementOf(row + (range.first + c) * channels, channels, element));
+// Per working row, the chosen element's mean across the band from its
+// sums: luminance from the channel means for ColorElement::Y. Working row r
+// is scan column (columns - 1 - r).
+std::vector<float> elementMeans(const RowSums& sums, int channels, ColorElement element) {
+    const std::size_t columns = sums.bytes.size() / static_cast<std::size_t>(channels);
+    std::vector<float> out(columns);
+    const double count = std::max(sums.count, 1);
+    for (std::size_t x = 0; x < columns; ++x) {
+        const std::uint32_t* s = sums.bytes.data() + x * static_cast<std::size_t>(channels);
+        double v = 0.0;
+        if (channels == 1) {
+            v = s[0] / count;
+        } else if (element == ColorElement::Y) {
+            v = kLumaBlue * (s[0] / count) + kLumaGreen * (s[1] / count) +
+                kLumaRed * (s[2] / count);
+        } else {
+            v = s[channelOf(element)] / count;
         }
-        // the brightest `count` first, then their median
-        std::nth_element(pixels.begin(), pixels.begin() + (count - 1), pixels.end(),
-                         std::greater<float>());
-        std::nth_element(pixels.begin(), pixels.begin() + count / 2, pixels.begin() + count,
-                         std::greater<float>());
-        out[static_cast<std::size_t>(r)] = pixels[static_cast<std::size_t>(count / 2)];
+        out[columns - 1 - x] = static_cast<float>(v);
+    }
+    return out;
+}
+
+// Per working row, the mean over the channels and rows summed: the
+// brightness the search bands use.
+std::vector<float> brightnessMeans(const RowSums& sums, int channels) {
+    const std::size_t columns = sums.bytes.size() / static_cast<std::size_t>(channels);
+    std::vector<float> out(columns);
+    const double count = static_cast<double>(std::max(sums.count, 1)) * channels;
+    for (std::size_t x = 0; x < columns; ++x) {
+        const std::uint32_t* s = sums.bytes.data() + x * static_cast<std::size_t>(channels);
+        std::uint32_t total = 0;
+        for (int c = 0; c < channels; ++c) {
+            total += s[c];
+        }
+        out[columns - 1 - x] = static_cast<float>(total / count);
+    }
+    return out;
+}
+
+// A light reference read on some working rows: their levels and which rows.
+struct LightLevels {
+    std::vector<int> rows;     // working rows, ascending
+    std::vector<float> levels; // one per row
+};
+
+// Per working row of a subset (every `workingStep`-th), the median of the
+// brightest `share` of the element's pixels over scan rows [first, last]
+// (every `scanStep`-th; at least three pixels, or all of fewer): the level
+// of a clear part, unmoved by a pixel that overshoots at a sharp edge or by
+// one only partly clear. Pixel values are whole 8-bit values (luminance
+// rounded), so one histogram per working row finds them.
+LightLevels brightestLevels(const cv::Mat& scan, int first, int last, int scanStep, int workingStep,
+                            ColorElement element, double share) {
+    LightLevels out;
+    const int columns = scan.cols;
+    const int channels = scan.channels();
+    const int pixels = (last - first) / scanStep + 1;
+    const int count = std::min(pixels, std::max(3, static_cast<int>(std::ceil(share * pixels))));
+    const int rank = count / 2; // 0 for the brightest
+    // working rows 0, step, 2 step, ... are scan columns columns - 1 - r
+    for (int r = 0; r < columns; r += workingStep) {
+        out.rows.push_back(r);
+    }
+    const std::size_t read = out.rows.size();
+    std::vector<std::uint16_t> histograms(read * 256, 0);
+    const bool luma = channels == 3 && element == ColorElement::Y;
+    const int channel = channels == 1 ? 0 : channelOf(element);
+    for (int y = first; y <= last; y += scanStep) {
+        const uchar* row = scan.ptr<uchar>(y);
+        for (std::size_t k = 0; k < read; ++k) {
+            const uchar* p = row + (columns - 1 - out.rows[k]) * channels;
+            const int v =
+                luma ? (kLumaBlue256 * p[0] + kLumaGreen256 * p[1] + kLumaRed256 * p[2] + 128) >> 8
+                     : p[channel];
+            ++histograms[k * 256 + static_cast<std::size_t>(v)];
+        }
+    }
+    out.levels.resize(read);
+    for (std::size_t k = 0; k < read; ++k) {
+        const std::uint16_t* h = histograms.data() + k * 256;
+        int above = 0;
+        int v = 255;
+        while (v > 0 && above + h[v] <= rank) {
+            above += h[v];
+            --v;
+        }
+        out.levels[k] = static_cast<float>(v);
     }
     return out;
 }
@@ -130,7 +233,7 @@ std::vector<unsigned char> usableLightRows(std::span<const float> level, bool on
     const int rows = static_cast<int>(level.size());
     std::vector<unsigned char> usable(level.size(), 0);
     cv::Mat localMaximum;
-    if (onlyLitRows) {
+    if (onlyLitRows && rows > 0) {
         const int reach = std::max(1, rows / 10);
         const cv::Mat column(rows, 1, CV_32F, const_cast<float*>(level.data()));
         cv::dilate(column, localMaximum,
@@ -190,20 +293,23 @@ std::vector<float> relativeHighPass(std::span<const float> values, int window) {
     return out;
 }
 
-std::vector<float> fittedIllumination(std::span<const float> level,
-                                      std::span<const unsigned char> usable, bool brightRowsOnly) {
+namespace {
+
+std::vector<float> fitLight(std::span<const int> at, std::span<const float> level,
+                            std::span<const unsigned char> usable, int rows, bool brightRowsOnly) {
     constexpr int kTerms = 5;             // 1, x, ..., x^4
     constexpr double kKeepSigmas = 3;     // rows fitted worse than this are left out of the refit
     constexpr double kLevelFloor = 0.25;  // residuals this small are always kept (8-bit units)
     constexpr double kBrightShare = 0.04; // bright rows lie at most this share below the fit
-    const int rows = static_cast<int>(level.size());
+    // candidates and kept rows are indices into `at` and `level`
+    const int read = static_cast<int>(std::min({at.size(), level.size(), usable.size()}));
     std::vector<int> candidates;
-    for (int r = 0; r < rows && r < static_cast<int>(usable.size()); ++r) {
-        if (usable[static_cast<std::size_t>(r)] != 0) {
-            candidates.push_back(r);
+    for (int k = 0; k < read; ++k) {
+        if (usable[static_cast<std::size_t>(k)] != 0) {
+            candidates.push_back(k);
         }
     }
-    if (rows < 2 || static_cast<int>(candidates.size()) < std::max(16, rows / 5)) {
+    if (rows < 2 || static_cast<int>(candidates.size()) < std::max(16, read / 5)) {
         return {};
     }
     // x runs from -1 at row 0 to +1 at the last row
@@ -224,7 +330,8 @@ std::vector<float> fittedIllumination(std::span<const float> level,
         cv::Mat design(static_cast<int>(kept.size()), kTerms, CV_64F);
         cv::Mat target(static_cast<int>(kept.size()), 1, CV_64F);
         for (int i = 0; i < static_cast<int>(kept.size()); ++i) {
-            powersOf(kept[static_cast<std::size_t>(i)], design.ptr<double>(i));
+            powersOf(at[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])],
+                     design.ptr<double>(i));
             target.at<double>(i) =
                 level[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])];
         }
@@ -234,7 +341,7 @@ std::vector<float> fittedIllumination(std::span<const float> level,
         std::vector<double> fits(candidates.size());
         for (std::size_t i = 0; i < candidates.size(); ++i) {
             double p[kTerms];
-            powersOf(candidates[i], p);
+            powersOf(at[static_cast<std::size_t>(candidates[i])], p);
             double fit = 0.0;
             for (int k = 0; k < kTerms; ++k) {
                 fit += p[k] * coefficients.at<double>(k);
@@ -251,8 +358,13 @@ std::vector<float> fittedIllumination(std::span<const float> level,
         const double limit = std::max(kKeepSigmas * sigma, kLevelFloor);
         kept.clear();
         for (std::size_t i = 0; i < candidates.size(); ++i) {
+            // rows that see the full light lie no further below the fit than
+            // the scatter of the rest, and never kBrightShare below it: a row
+            // at a perforation's edge, lit in part, would bend the fit, most
+            // where it is extrapolated past the last lit row
             const bool keep = brightRowsOnly
-                                  ? residuals[i] >= -kBrightShare * fits[i] && residuals[i] <= limit
+                                  ? residuals[i] >= -std::min(kBrightShare * fits[i], limit) &&
+                                        residuals[i] <= limit
                                   : std::abs(residuals[i]) <= limit;
             if (keep) {
                 kept.push_back(candidates[i]);
@@ -284,27 +396,34 @@ std::vector<float> fittedIllumination(std::span<const float> level,
     return relative;
 }
 
-ArchivalFrame archivalFrame(const cv::Mat& workingImage, StripRange track, ColorElement element,
-                            SoundtrackType type, bool rotationUp, bool longStrip) {
+} // namespace
+
+std::vector<float> fittedIllumination(std::span<const float> level,
+                                      std::span<const unsigned char> usable, bool brightRowsOnly) {
+    std::vector<int> at(level.size());
+    std::iota(at.begin(), at.end(), 0);
+    return fitLight(at, level, usable, static_cast<int>(level.size()), brightRowsOnly);
+}
+
+ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
+                                  ColorElement element, SoundtrackType type, bool rotationUp,
+                                  bool longStrip) {
     ArchivalFrame frame;
-    if (workingImage.empty() || workingImage.depth() != CV_8U) {
+    const cv::Mat& scan = trimmedScan;
+    if (scan.empty() || scan.depth() != CV_8U || (scan.channels() != 1 && scan.channels() != 3)) {
         return frame;
     }
-    const int width = workingImage.cols;
-    const int rows = workingImage.rows;
-    const int channels = workingImage.channels();
+    // working rows run along the scan's columns, working columns are scan rows
+    const int width = scan.rows;
+    const int rows = scan.cols;
+    const int channels = scan.channels();
     const StripRange band = clipStripRange(track, width);
     frame.bandWidth = band.last - band.first + 1;
     // the band in UP columns
     const StripRange up = imageColumns(band.first, band.last, width, rotationUp);
 
-    // the track: per row, the colour element's mean across the band
-    const cv::Mat trackMeans = channelMeansPerRow(workingImage, band);
-    frame.samples.resize(static_cast<std::size_t>(rows));
-    for (int r = 0; r < rows; ++r) {
-        frame.samples[static_cast<std::size_t>(r)] =
-            static_cast<float>(elementOf(trackMeans.ptr<float>(r), channels, element));
-    }
+    // the track: per row, the colour element's mean across every row of the band
+    frame.samples = elementMeans(rowSums(scan, band.first, band.last, 1), channels, element);
 
     // the search bands' profiles, high-passed
     const int framesInScan = isLongStrip16(type, longStrip) ? 4 : 1;
@@ -316,9 +435,10 @@ ArchivalFrame archivalFrame(const cv::Mat& workingImage, StripRange track, Color
         if (lastUp < firstUp) {
             return std::vector<float>{};
         }
-        const StripRange columns = imageColumns(firstUp, lastUp, width, rotationUp);
-        return relativeHighPass(brightnessPerRow(channelMeansPerRow(workingImage, columns)),
-                                window);
+        const StripRange scanRows = imageColumns(firstUp, lastUp, width, rotationUp);
+        const int step = stepFor(scanRows.last - scanRows.first + 1, kProfileRowsPerBand);
+        return relativeHighPass(
+            brightnessMeans(rowSums(scan, scanRows.first, scanRows.last, step), channels), window);
     };
     frame.profiles[static_cast<int>(SearchBand::Track)] = relativeHighPass(frame.samples, window);
     frame.profiles[static_cast<int>(SearchBand::Edge)] = bandProfile(0, up.first - 1);
@@ -336,24 +456,46 @@ ArchivalFrame archivalFrame(const cv::Mat& workingImage, StripRange track, Color
 
     // the light along the frame: the clear part of a variable-area track,
     // the perforation light beside a variable-density one
+    const int workingStep = stepFor(rows, kLightWorkingRows);
     std::vector<float> illumination;
     if (type == SoundtrackType::VariableDensity35) {
         if (up.first >= 1) {
             const StripRange edge = imageColumns(0, up.first - 1, width, rotationUp);
-            const std::vector<float> light =
-                brightestPerRow(workingImage, edge, ColorElement::Y, 0.0);
-            illumination = fittedIllumination(light, usableLightRows(light, true), true);
+            const LightLevels light = brightestLevels(
+                scan, edge.first, edge.last, stepFor(edge.last - edge.first + 1, kLightScanRows),
+                workingStep, ColorElement::Y, 0.0);
+            illumination =
+                fitLight(light.rows, light.levels, usableLightRows(light.levels, true), rows, true);
             frame.light = illumination.empty() ? LightReference::None : LightReference::EdgeLight;
         }
     } else {
-        const std::vector<float> clear = brightestPerRow(workingImage, band, element, kClearShare);
-        illumination = fittedIllumination(clear, usableLightRows(clear, false));
+        const LightLevels clear =
+            brightestLevels(scan, band.first, band.last, stepFor(frame.bandWidth, kLightScanRows),
+                            workingStep, element, kClearShare);
+        illumination =
+            fitLight(clear.rows, clear.levels, usableLightRows(clear.levels, false), rows, false);
         frame.light = illumination.empty() ? LightReference::None : LightReference::TrackClear;
+    }
+    if (!illumination.empty()) {
+        const auto [low, high] = std::minmax_element(illumination.begin(), illumination.end());
+        if (*high < (1.0f + kNegligibleFalloff) * *low) {
+            illumination.clear(); // evenly lit: nothing worth flattening
+        }
     }
     frame.illumination = illumination.empty()
                              ? std::vector<float>(static_cast<std::size_t>(rows), 1.0f)
                              : std::move(illumination);
     return frame;
+}
+
+ArchivalFrame archivalFrame(const cv::Mat& workingImage, StripRange track, ColorElement element,
+                            SoundtrackType type, bool rotationUp, bool longStrip) {
+    // the scan as it lay before it was turned anticlockwise
+    cv::Mat scan;
+    if (!workingImage.empty()) {
+        cv::rotate(workingImage, scan, cv::ROTATE_90_CLOCKWISE);
+    }
+    return archivalFrameOfScan(scan, track, element, type, rotationUp, longStrip);
 }
 
 void reverseRows(ArchivalFrame& frame) {

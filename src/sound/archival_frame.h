@@ -1,11 +1,15 @@
 #pragma once
-// What archival sound needs from one frame, read once from its working image.
+// What archival sound needs from one frame, read once from its scan.
 //
 // Conventions for this header:
-// - The working image runs the film down the image: one row is one sample
-//   position, rows 0-based. 8 bits per channel, one channel or three (blue,
-//   green, red). The soundtrack band lies near the left edge for UP frames
-//   and is mirrored to the right edge for DOWN frames.
+// - Rows and columns are those of the working image (geometry/scan.h): the
+//   trimmed scan turned a quarter anticlockwise, so that the film runs down
+//   the image and one row is one sample position, rows 0-based. The scan
+//   is read as it lies, without turning it: working row r is trimmed scan
+//   column (width - 1 - r), working column c is scan row c. 8 bits per
+//   channel, one channel or three (blue, green, red). The soundtrack band
+//   lies near the left edge of UP working images and is mirrored to the
+//   right edge for DOWN ones.
 // - Column ranges are inclusive (StripRange, as the strip cutters give them).
 // - Every per-row array below has one entry per working-image row, entry 0
 //   for row 0. Film that ran the other way through the scanner (the job's
@@ -49,9 +53,11 @@ struct ArchivalFrame {
     std::vector<float> samples;
     // Per row: the scanner's light relative to its mean over the frame (a
     // smooth fit, mean 1); all ones when no reference could be read or the
-    // light varies by less than 3 % along the frame.
+    // fit varies by less than 3 % along the frame (on evenly lit film the
+    // fit follows only what the sound does to the clear part's edges).
     std::vector<float> illumination;
-    // Per band: its row profile (channel mean across the band), relatively
+    // Per band: its row profile (channel mean across the band, or across an
+    // even selection of its scan rows), relatively
     // high-passed (see relativeHighPass) so that an illumination ramp
     // cancels. Empty for a band without columns.
     std::array<std::vector<float>, kSearchBandCount> profiles;
@@ -65,9 +71,20 @@ struct ArchivalFrame {
     int rows() const { return static_cast<int>(samples.size()); }
 };
 
-// Reads a frame. `track` is the band the standard cutter chose for this frame
-// (stripRangeByProfile or stripRangeFromEdge, not yet clipped). The working
-// image is not changed (a ColorElement::Y read does not turn it grey).
+// Reads a frame from its trimmed scan as loaded (not turned). `track` is the
+// band the standard cutter chose for this frame, in working-image columns
+// (scan rows), not yet clipped. The track's samples read every pixel of the
+// band; the other bands and the light reference read an even selection of
+// their scan rows, enough for a mean or a level and far cheaper on large
+// scans. Every value is computed from whole-number pixel sums or whole pixel
+// values, so the result does not depend on how the scan is laid out in
+// memory.
+ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
+                                  ColorElement element, SoundtrackType type, bool rotationUp,
+                                  bool longStrip);
+
+// The same from a working image (turned back to the scan first). The image
+// is not changed (a ColorElement::Y read does not turn it grey).
 ArchivalFrame archivalFrame(const cv::Mat& workingImage, StripRange track, ColorElement element,
                             SoundtrackType type, bool rotationUp, bool longStrip);
 

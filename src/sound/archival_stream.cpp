@@ -60,12 +60,46 @@ const char* joinMethodName(JoinMethod method) {
     switch (method) {
     case JoinMethod::Precise:
         return "precise";
+    case JoinMethod::NearestBand:
+        return "precise (nearest band)";
     case JoinMethod::StandardWeak:
         return "standard (precise search weak)";
     case JoinMethod::StandardNotFound:
         return "standard (precise search found nothing)";
     }
     return "precise";
+}
+
+JoinChoice chooseJoin(const PreciseJoin& searched, int standardPosition, int previousRows,
+                      SoundtrackType type, bool longStrip) {
+    JoinChoice choice;
+    choice.position = std::clamp(standardPosition, 0, std::max(previousRows, 0));
+    if (!searched.found) {
+        choice.method = JoinMethod::StandardNotFound;
+        return choice;
+    }
+    const bool longStrip16 = longStrip && type == SoundtrackType::VariableArea16;
+    const double reach =
+        (longStrip16 ? kStandardFineReachShare / 2 : kStandardFineReachShare) * previousRows +
+        kStandardAgreementSlackRows;
+    const bool agreesWithStandard = std::abs(searched.wholeShift - standardPosition) <= reach;
+    const bool standsOut =
+        searched.runnerUpShift < 0 || searched.runnerUpShare <= kMaxRunnerUpShare;
+    // confirmed by the sound, or on a silent track by the other bands
+    const bool confirmed = searched.score >= kWeakJoinScore;
+    const bool trackContradicts = searched.trackSounds && !confirmed;
+    bool trusted = confirmed && (standsOut || agreesWithStandard);
+    if (trackContradicts && searched.band != SearchBand::Track) {
+        trusted = searched.otherBandsScore >= kWeakJoinScore && agreesWithStandard;
+    }
+    if (!trusted) {
+        choice.method = JoinMethod::StandardWeak;
+        return choice;
+    }
+    choice.method =
+        searched.band == SearchBand::Track ? JoinMethod::Precise : JoinMethod::NearestBand;
+    choice.position = searched.position;
+    return choice;
 }
 
 std::vector<float> levelledSamples(const ArchivalFrame& frame, SoundtrackType type,
@@ -180,6 +214,17 @@ ArchivalStream::ArchivalStream(const ArchivalSettings& settings) : settings(sett
 std::optional<JoinRecord> ArchivalStream::addFrame(ArchivalFrame frame, int frameNumber,
                                                    int standardJoinPosition) {
     if (empty) {
+        return addFrame(std::move(frame), frameNumber, standardJoinPosition, PreciseJoin{});
+    }
+    const PreciseJoin searched =
+        findPreciseJoin(previous, frame, settings.type, settings.longStrip);
+    return addFrame(std::move(frame), frameNumber, standardJoinPosition, searched);
+}
+
+std::optional<JoinRecord> ArchivalStream::addFrame(ArchivalFrame frame, int frameNumber,
+                                                   int standardJoinPosition,
+                                                   const PreciseJoin& searched) {
+    if (empty) {
         empty = false;
         referenceWidth = settings.scaleByWidth ? frame.bandWidth : 0;
         tail = levelledSamples(frame, settings.type, referenceWidth, settings.flattenIllumination);
@@ -192,17 +237,11 @@ std::optional<JoinRecord> ArchivalStream::addFrame(ArchivalFrame frame, int fram
     JoinRecord record;
     record.frameNumber = frameNumber;
     record.standardPosition = standardJoinPosition;
-    record.precise = findPreciseJoin(previous, frame, settings.type, settings.longStrip);
-    if (!record.precise.found) {
-        record.method = JoinMethod::StandardNotFound;
-    } else if (record.precise.score < kWeakJoinScore) {
-        record.method = JoinMethod::StandardWeak;
-    } else {
-        record.method = JoinMethod::Precise;
-    }
-    record.position = record.method == JoinMethod::Precise
-                          ? record.precise.position
-                          : std::clamp(standardJoinPosition, 0, previous.rows());
+    record.precise = searched;
+    const JoinChoice choice = chooseJoin(searched, standardJoinPosition, previous.rows(),
+                                         settings.type, settings.longStrip);
+    record.method = choice.method;
+    record.position = choice.position;
 
     // whole rows from the rounded cumulative positions: they add up
     const double next = start + record.position;

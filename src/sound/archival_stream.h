@@ -46,12 +46,49 @@ struct ArchivalSettings {
 };
 
 enum class JoinMethod {
-    Precise,          // the precise join search settled it
-    StandardWeak,     // the precise search was weak: the standard position was used
+    Precise,          // the track's own correlation settled it
+    NearestBand,      // the band nearest the track that could settled it (silent or missed track)
+    StandardWeak,     // the precise search could not be trusted: the standard position was used
     StandardNotFound, // the precise search found nothing: the standard position was used
 };
 
+// A short name, for joins.csv and the log.
 const char* joinMethodName(JoinMethod method);
+
+// Whether the standard position was used.
+inline bool isFallback(JoinMethod method) {
+    return method == JoinMethod::StandardWeak || method == JoinMethod::StandardNotFound;
+}
+
+// The standard search's fine step moves its coarse position by at most this
+// share of the previous frame (a quarter of it on a 16 mm long strip, whose
+// frames are four times longer); a whole shift this close to the standard
+// position, give or take kStandardAgreementSlackRows, agrees with its
+// coarse step.
+inline constexpr double kStandardFineReachShare = 0.024;
+inline constexpr int kStandardAgreementSlackRows = 3;
+
+// A whole shift stands out when the best other shift's evidence is at most
+// this share of its own.
+inline constexpr double kMaxRunnerUpShare = 0.8;
+
+struct JoinChoice {
+    JoinMethod method = JoinMethod::StandardNotFound;
+    double position = 0;
+};
+
+// Which join to use for a pair, from what the precise search found and the
+// standard search's position (previousRows: rows of the previous frame).
+// The whole shift must be confirmed: by the sound when the track carries
+// any (its score), else by the other bands' agreement; and it must either
+// stand out from every other shift or agree with the standard coarse step.
+// A track that carries sound but does not match (a cut that missed the
+// band) confirms nothing: the other bands may then settle the join only
+// where the standard coarse step agrees. The track settles the fraction when
+// it can (Precise), else the nearest band that can (NearestBand); when
+// nothing is trusted the standard position is used.
+JoinChoice chooseJoin(const PreciseJoin& searched, int standardPosition, int previousRows,
+                      SoundtrackType type, bool longStrip);
 
 struct JoinRecord {
     int frameNumber = 0;      // the current frame of the pair
@@ -75,8 +112,15 @@ public:
     explicit ArchivalStream(const ArchivalSettings& settings);
 
     // Adds the next frame. `standardJoinPosition` is the standard search's
-    // join of the pair (previous, this frame), ignored for the first frame.
-    // Returns the record of the pair, nothing for the first frame.
+    // join of the pair (previous, this frame) and `searched` the precise
+    // search's, findPreciseJoin(previous, frame, type, longStrip), which the
+    // caller may have run in parallel with other pairs; both are ignored for
+    // the first frame. Returns the record of the pair, nothing for the first
+    // frame.
+    std::optional<JoinRecord> addFrame(ArchivalFrame frame, int frameNumber,
+                                       int standardJoinPosition, const PreciseJoin& searched);
+
+    // The same, running the precise search itself.
     std::optional<JoinRecord> addFrame(ArchivalFrame frame, int frameNumber,
                                        int standardJoinPosition);
 

@@ -22,10 +22,10 @@ constexpr double kMinDecidingCorrelation = 0.5;
 // white noise of its variance would is taken for noise (see isShaped).
 constexpr double kWhitenessLimit = 0.5;
 
-// Step of the fine grid of fractional shifts around the parabola's peak, and
-// how many steps it reaches either way.
-constexpr double kFineStepRows = 0.02;
-constexpr int kFineSteps = 6;
+// Each band's correlation counts towards the whole shift as at most this
+// much: a band that matches a repeating pattern perfectly (a steady tone, a
+// noise-reduction bias) must not outvote the others, which see the film.
+constexpr double kEvidenceCorrelationCap = 0.99;
 // A band whose high-passed profile varies less than this (per row, squared
 // relative units: a standard deviation of 0.1 %, a tenth of an 8-bit step at
 // mid-grey) shows no structure: a silent track under uneven light keeps only
@@ -67,33 +67,36 @@ std::optional<double> pearson(double sx, double sy, double sxx, double syy, doub
     return std::clamp((sxy - sx * sy / n) / std::sqrt(vx * vy), -1.0, 1.0);
 }
 
-// dots[d] = sum over i of previous[d + i] x current[i], for every shift d in
-// 0 .. previous.size() - 1: the overlap sums of all shifts at once, by FFT.
-std::vector<double> overlapDots(std::span<const float> previous, std::span<const float> current) {
-    const int lp = static_cast<int>(previous.size());
-    const int lc = static_cast<int>(current.size());
-    const int n = cv::getOptimalDFTSize(lp + lc);
+// dots[d] = sum over i of previous[firstShift + d + i] x current[i], for
+// every d in 0 .. previous.size() - firstShift - 1: the overlap sums of all
+// shifts from firstShift on at once, by FFT. Only the previous frame's rows
+// from firstShift on, and the current frame's first rows that such a shift
+// can reach, take part, which keeps the transforms short.
+std::vector<double> overlapDots(std::span<const float> previous, std::span<const float> current,
+                                int firstShift) {
+    const int lp = static_cast<int>(previous.size()) - firstShift;
+    const int lc = std::min(static_cast<int>(current.size()), lp);
+    const int n = cv::getOptimalDFTSize(lp + lc - 1);
     cv::Mat a = cv::Mat::zeros(1, n, CV_64F);
     cv::Mat b = cv::Mat::zeros(1, n, CV_64F);
+    double* pa = a.ptr<double>();
+    double* pb = b.ptr<double>();
     for (int i = 0; i < lp; ++i) {
-        a.at<double>(i) = previous[static_cast<std::size_t>(i)];
+        pa[i] = previous[static_cast<std::size_t>(firstShift + i)];
     }
     for (int i = 0; i < lc; ++i) {
-        b.at<double>(i) = current[static_cast<std::size_t>(i)];
+        pb[i] = current[static_cast<std::size_t>(i)];
     }
     cv::Mat fa;
     cv::Mat fb;
     cv::Mat product;
     cv::Mat r;
-    cv::dft(a, fa);
-    cv::dft(b, fb);
+    cv::dft(a, fa, 0, lp);
+    cv::dft(b, fb, 0, lc);
     cv::mulSpectrums(fa, fb, product, 0, true);
     cv::idft(product, r, cv::DFT_REAL_OUTPUT | cv::DFT_SCALE);
-    std::vector<double> dots(static_cast<std::size_t>(lp));
-    for (int d = 0; d < lp; ++d) {
-        dots[static_cast<std::size_t>(d)] = r.at<double>(d);
-    }
-    return dots;
+    const double* pr = r.ptr<double>();
+    return std::vector<double>(pr, pr + lp);
 }
 
 // One band of both frames and its correlation at every whole shift.
@@ -114,7 +117,7 @@ BandMatch matchBand(SearchBand band, std::span<const float> previous,
     const int lc = static_cast<int>(current.size());
     const Prefix pp = prefixOf(previous);
     const Prefix pc = prefixOf(current);
-    const std::vector<double> dots = overlapDots(previous, current);
+    const std::vector<double> dots = overlapDots(previous, current, firstShift);
     for (int d = firstShift; d <= lastShift; ++d) {
         const int n = std::min(lc, lp - d);
         const auto at = [](const std::vector<double>& v, int i) {
@@ -122,21 +125,35 @@ BandMatch matchBand(SearchBand band, std::span<const float> previous,
         };
         m.correlation.push_back(pearson(at(pp.sum, d + n) - at(pp.sum, d), at(pc.sum, n),
                                         at(pp.squares, d + n) - at(pp.squares, d),
-                                        at(pc.squares, n), at(dots, d), n));
+                                        at(pc.squares, n), at(dots, d - firstShift), n));
     }
     return m;
 }
 
-// Correlation of previous[d0 + i] with the current profile read at i - delta,
-// over i in [begin, end): the match at the fractional shift d0 + delta.
-std::optional<double> correlationAtShift(const BandMatch& m, int d0, double delta, int begin,
-                                         int end) {
+// The correlation sums of previous[d0 + i] with the current profile read at
+// i - delta, over i in [begin, middle) and [middle, end): the match at the
+// fractional shift d0 + delta, on each half of the overlap.
+struct Sums {
+    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    int n = 0;
+    Sums operator+(const Sums& o) const {
+        return {sx + o.sx, sy + o.sy, sxx + o.sxx, syy + o.syy, sxy + o.sxy, n + o.n};
+    }
+    std::optional<double> correlation() const { return pearson(sx, sy, sxx, syy, sxy, n); }
+};
+
+// Correlations at one fractional shift: over the whole overlap and its halves.
+struct HalvesMatch {
+    std::optional<double> whole, first, second;
+};
+
+HalvesMatch matchAtShift(const BandMatch& m, int d0, double delta, int begin, int middle, int end) {
     const double whole = std::floor(-delta);
     const double fraction = -delta - whole;
     const std::vector<double> kernel =
         fraction != 0.0 ? shiftKernel(fraction) : std::vector<double>{};
     const int lc = static_cast<int>(m.current.size());
-    double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
+    std::array<Sums, 2> halves{};
     for (int i = begin; i < end; ++i) {
         const double x = m.previous[static_cast<std::size_t>(d0 + i)];
         const int base = i + static_cast<int>(whole);
@@ -150,13 +167,16 @@ std::optional<double> correlationAtShift(const BandMatch& m, int d0, double delt
                      m.current[static_cast<std::size_t>(std::clamp(first + k, 0, lc - 1))];
             }
         }
-        sx += x;
-        sy += y;
-        sxx += x * x;
-        syy += y * y;
-        sxy += x * y;
+        Sums& h = halves[i < middle ? 0 : 1];
+        h.sx += x;
+        h.sy += y;
+        h.sxx += x * x;
+        h.syy += y * y;
+        h.sxy += x * y;
+        ++h.n;
     }
-    return pearson(sx, sy, sxx, syy, sxy, end - begin);
+    return {(halves[0] + halves[1]).correlation(), halves[0].correlation(),
+            halves[1].correlation()};
 }
 
 // Whether both frames' profiles over the rows they share at whole shift d
@@ -200,45 +220,81 @@ std::optional<double> parabolaPeak(double a, double b, double c) {
     return 0.5 * (a - c) / curvature;
 }
 
+// Offset of the vertex of the parabola through (-h, a), (0, b), (h, c).
+std::optional<double> parabolaPeak(std::optional<double> a, std::optional<double> b,
+                                   std::optional<double> c, double h) {
+    if (!a || !b || !c) {
+        return std::nullopt;
+    }
+    const auto vertex = parabolaPeak(*a, *b, *c);
+    if (!vertex) {
+        return std::nullopt;
+    }
+    return *vertex * h;
+}
+
 struct Refined {
     double position = 0;
     double correlation = 0;
+    double spread = 0; // half the difference of the two halves' positions
 };
 
+// Steps of the fractional refinement: a parabola through points this far
+// apart leans towards them by far less than a hundredth of a row.
+constexpr double kCoarseStepRows = 0.1;
+constexpr double kFineStepRows = 0.02;
+
 // The fractional peak of a band near whole shift d0, over current rows
-// [begin, end): a parabola through the whole shifts, then a fine grid of
-// sinc-shifted profiles and a parabola through its best points (a parabola
-// on whole shifts alone leans towards whole rows).
+// [begin, end): a parabola through the whole shifts (which leans towards
+// whole rows by up to 0.2 rows when the content is smooth), then parabolas
+// through sinc-shifted profiles a tenth of a row apart around it, twice, and
+// a fiftieth of a row apart. The halves' peaks come from the second
+// tenth-of-a-row points.
 std::optional<Refined> refinedPeak(const BandMatch& m, int d0, int begin, int end) {
-    const auto left = correlationAtShift(m, d0, -1.0, begin, end);
-    const auto centre = correlationAtShift(m, d0, 0.0, begin, end);
-    const auto right = correlationAtShift(m, d0, 1.0, begin, end);
-    if (!left || !centre || !right) {
-        return std::nullopt;
-    }
-    const auto coarse = parabolaPeak(*left, *centre, *right);
+    const int middle = (begin + end) / 2;
+    const auto left = matchAtShift(m, d0, -1.0, begin, middle, end);
+    const auto centre = matchAtShift(m, d0, 0.0, begin, middle, end);
+    const auto right = matchAtShift(m, d0, 1.0, begin, middle, end);
+    const auto coarse = parabolaPeak(left.whole, centre.whole, right.whole, 1.0);
     if (!coarse || std::abs(*coarse) > 1.0) {
         return std::nullopt;
     }
-    std::vector<double> grid;
-    for (int j = -kFineSteps; j <= kFineSteps; ++j) {
-        const auto r = correlationAtShift(m, d0, *coarse + j * kFineStepRows, begin, end);
-        if (!r) {
+    // a tenth of a row either way, twice: the second time around the first
+    // one's vertex, so that the halves' peaks are read near their points
+    double f = *coarse;
+    HalvesMatch below, at, above;
+    std::optional<double> step;
+    for (int pass = 0; pass < 2; ++pass) {
+        below = matchAtShift(m, d0, f - kCoarseStepRows, begin, middle, end);
+        at = matchAtShift(m, d0, f, begin, middle, end);
+        above = matchAtShift(m, d0, f + kCoarseStepRows, begin, middle, end);
+        step = parabolaPeak(below.whole, at.whole, above.whole, kCoarseStepRows);
+        if (!step || std::abs(*step) > 3 * kCoarseStepRows) {
             return std::nullopt;
         }
-        grid.push_back(*r);
-    }
-    const int best = static_cast<int>(std::max_element(grid.begin(), grid.end()) - grid.begin());
-    double offset = *coarse + (best - kFineSteps) * kFineStepRows;
-    if (best > 0 && best + 1 < static_cast<int>(grid.size())) {
-        const auto fine = parabolaPeak(grid[static_cast<std::size_t>(best - 1)],
-                                       grid[static_cast<std::size_t>(best)],
-                                       grid[static_cast<std::size_t>(best + 1)]);
-        if (fine) {
-            offset += *fine * kFineStepRows;
+        if (pass == 0) {
+            f += *step;
         }
     }
-    return Refined{d0 + offset, grid[static_cast<std::size_t>(best)]};
+    const auto firstHalf = parabolaPeak(below.first, at.first, above.first, kCoarseStepRows);
+    const auto secondHalf = parabolaPeak(below.second, at.second, above.second, kCoarseStepRows);
+    if (!firstHalf || !secondHalf) {
+        return std::nullopt;
+    }
+    f += *step;
+    // a fiftieth of a row either way
+    const auto fineBelow = matchAtShift(m, d0, f - kFineStepRows, begin, middle, end);
+    const auto fineAt = matchAtShift(m, d0, f, begin, middle, end);
+    const auto fineAbove = matchAtShift(m, d0, f + kFineStepRows, begin, middle, end);
+    const auto fine = parabolaPeak(fineBelow.whole, fineAt.whole, fineAbove.whole, kFineStepRows);
+    if (!fine || std::abs(*fine) > 3 * kFineStepRows) {
+        return std::nullopt;
+    }
+    Refined r;
+    r.position = d0 + f + *fine;
+    r.correlation = std::max({*fineBelow.whole, *fineAt.whole, *fineAbove.whole});
+    r.spread = 0.5 * std::abs(*firstHalf - *secondHalf);
+    return r;
 }
 
 } // namespace
@@ -285,23 +341,25 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
     }
 
     // the whole shift: the most significant agreement of all bands (Fisher's z
-    // of each correlation, weighed by the overlap it rests on, summed)
+    // of each correlation, capped, weighed by the overlap it rests on, summed)
+    std::vector<double> evidence(static_cast<std::size_t>(lastSearched - firstShift + 1), 0.0);
+    std::vector<unsigned char> anyBand(evidence.size(), 0);
     int best = -1;
-    double bestEvidence = 0.0;
     for (int d = firstShift; d <= lastSearched; ++d) {
+        const std::size_t k = static_cast<std::size_t>(d - firstShift);
         const int n = std::min(lcSearched, lpSearched - d);
-        double evidence = 0.0;
-        bool any = false;
         for (const BandMatch& m : bands) {
-            const auto r = m.correlation[static_cast<std::size_t>(d - firstShift)];
+            const auto r = m.correlation[k];
             if (r) {
-                evidence += std::atanh(std::clamp(*r, -0.999999, 0.999999)) * std::sqrt(n - 3.0);
-                any = true;
+                evidence[k] +=
+                    std::atanh(std::clamp(*r, -kEvidenceCorrelationCap, kEvidenceCorrelationCap)) *
+                    std::sqrt(n - 3.0);
+                anyBand[k] = 1;
             }
         }
-        if (any && (best < 0 || evidence > bestEvidence)) {
+        if (anyBand[k] != 0 &&
+            (best < 0 || evidence[k] > evidence[static_cast<std::size_t>(best - firstShift)])) {
             best = d;
-            bestEvidence = evidence;
         }
     }
     if (best < 0) {
@@ -309,6 +367,28 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
     }
     join.wholeShift = best;
     join.position = best;
+    // the best other peak of the evidence, well away from the chosen shift
+    const double bestEvidence = evidence[static_cast<std::size_t>(best - firstShift)];
+    for (int d = firstShift; d <= lastSearched; ++d) {
+        const std::size_t k = static_cast<std::size_t>(d - firstShift);
+        if (std::abs(d - best) <= kBandSearchReach || anyBand[k] == 0) {
+            continue;
+        }
+        const bool peak = (d == firstShift || evidence[k] >= evidence[k - 1]) &&
+                          (d == lastSearched || evidence[k] >= evidence[k + 1]);
+        if (peak &&
+            (join.runnerUpShift < 0 ||
+             evidence[k] > evidence[static_cast<std::size_t>(join.runnerUpShift - firstShift)])) {
+            join.runnerUpShift = d;
+        }
+    }
+    if (join.runnerUpShift >= 0 && bestEvidence > 0.0) {
+        join.runnerUpShare =
+            std::max(0.0, evidence[static_cast<std::size_t>(join.runnerUpShift - firstShift)] /
+                              bestEvidence);
+    } else if (join.runnerUpShift >= 0) {
+        join.runnerUpShare = 1.0;
+    }
 
     // each band's own peak near it
     const int from = std::max(firstShift, best - kBandSearchReach);
@@ -318,27 +398,31 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
     double sum = 0.0;
     double sumShaped = 0.0;
     int shapedBands = 0;
+    double sumOthers = 0.0;
+    int otherBands = 0;
     std::optional<double> trackScore;
     for (std::size_t k = 0; k < bands.size(); ++k) {
-        double peakValue = 0.0;
         for (int d = from; d <= to; ++d) {
             const auto r = bands[k].correlation[static_cast<std::size_t>(d - firstShift)];
-            if (r && (peaks[k] < 0 || *r > peakValue)) {
+            if (r && (peaks[k] < 0 || *r > peakValues[k])) {
                 peaks[k] = d;
-                peakValue = *r;
                 peakValues[k] = *r;
             }
         }
-        if (peaks[k] >= 0) {
-            sum += peakValue;
-            ++join.bandsUsed;
-            join.bandScores[static_cast<std::size_t>(bands[k].band)] = peakValue;
-            if (isShaped(bands[k], peaks[k], std::min(lcSearched, lpSearched - peaks[k]))) {
-                sumShaped += peakValue;
-                ++shapedBands;
-                if (bands[k].band == SearchBand::Track) {
-                    trackScore = peakValue;
-                }
+        if (peaks[k] < 0) {
+            continue;
+        }
+        sum += peakValues[k];
+        ++join.bandsUsed;
+        join.bandScores[static_cast<std::size_t>(bands[k].band)] = peakValues[k];
+        if (isShaped(bands[k], peaks[k], std::min(lcSearched, lpSearched - peaks[k]))) {
+            sumShaped += peakValues[k];
+            ++shapedBands;
+            if (bands[k].band == SearchBand::Track) {
+                trackScore = peakValues[k];
+            } else {
+                sumOthers += peakValues[k];
+                ++otherBands;
             }
         }
     }
@@ -346,6 +430,8 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
     // lines, perforations and slowly changing pictures look alike on every
     // frame and agree even on frames that share no film; only the sound
     // tells. On a silent track: what the shaped bands agree on.
+    join.trackSounds = trackScore.has_value();
+    join.otherBandsScore = otherBands > 0 ? sumOthers / otherBands : 0.0;
     if (trackScore) {
         join.score = *trackScore;
     } else if (shapedBands > 0) {
@@ -354,7 +440,10 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
         join.score = join.bandsUsed > 0 ? sum / join.bandsUsed : 0.0;
     }
 
-    // the track's fraction, or the nearest band's that is precise
+    // the track's fraction, or the nearest band's that is precise; failing
+    // that, the band whose halves agree best, if they agree well enough
+    std::optional<Refined> loose;
+    SearchBand looseBand = SearchBand::Track;
     for (std::size_t k = 0; k < bands.size(); ++k) {
         const int d0 = peaks[k];
         if (d0 < 0 || d0 == from || d0 == to || peakValues[k] < kMinDecidingCorrelation) {
@@ -367,22 +456,27 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
         if (end - begin < kMinOverlapRows / 2) {
             continue;
         }
-        const int middle = (begin + end) / 2;
-        const auto whole = refinedPeak(bands[k], d0, begin, end);
-        const auto firstHalf = refinedPeak(bands[k], d0, begin, middle);
-        const auto secondHalf = refinedPeak(bands[k], d0, middle, end);
-        if (!whole || !firstHalf || !secondHalf) {
+        const auto refined = refinedPeak(bands[k], d0, begin, end);
+        if (!refined) {
             continue;
         }
-        const double spread = 0.5 * std::abs(firstHalf->position - secondHalf->position);
-        if (spread > kMaxJoinSpreadRows) {
-            continue;
+        if (refined->spread <= kMaxJoinSpreadRows) {
+            join.position = refined->position;
+            join.band = bands[k].band;
+            join.spread = refined->spread;
+            join.found = true;
+            return join;
         }
-        join.position = whole->position;
-        join.band = bands[k].band;
-        join.spread = spread;
+        if (refined->spread <= kMaxLooseSpreadRows && (!loose || refined->spread < loose->spread)) {
+            loose = refined;
+            looseBand = bands[k].band;
+        }
+    }
+    if (loose) {
+        join.position = loose->position;
+        join.band = looseBand;
+        join.spread = loose->spread;
         join.found = true;
-        break;
     }
     return join;
 }

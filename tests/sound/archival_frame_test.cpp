@@ -136,6 +136,40 @@ TEST(IlluminationFit, NeedsEnoughUsableRows) {
     }
 }
 
+TEST(ArchivalFrame, EvenLightIsLeftAsItIs) {
+    // the clear part's fit on even light varies by far less than 3 %: the
+    // samples are not divided by it, so the sound cannot be modulated by it
+    FilmOptions o;
+    const ArchivalFrame f = read(o);
+    EXPECT_EQ(f.light, LightReference::TrackClear);
+    EXPECT_EQ(f.illumination, std::vector<float>(600, 1.0f));
+    // a fall-off of 4 % is followed
+    o.falloff = 0.04;
+    const ArchivalFrame g = read(o);
+    EXPECT_GT(g.illumination[300] - g.illumination[0], 0.03f);
+}
+
+TEST(IlluminationFit, RowsLitInPartDoNotBendTheFit) {
+    // even perforation light (240) over three stretches, rows at their edges
+    // lit a little less (232, 3 % down), nothing lit in the last 80 rows: the
+    // fit is even, also where it is extrapolated
+    std::vector<float> level(1000, 40.0f);
+    std::vector<unsigned char> usable(1000, 0);
+    for (int from : {0, 300, 600}) {
+        for (int r = from; r < from + 220; ++r) {
+            level[static_cast<std::size_t>(r)] = 240.0f;
+            usable[static_cast<std::size_t>(r)] = 1;
+        }
+        level[static_cast<std::size_t>(from + 219)] = 232.0f;
+        level[static_cast<std::size_t>(from + 218)] = 236.0f;
+    }
+    const std::vector<float> fit = fittedIllumination(level, usable, true);
+    ASSERT_EQ(fit.size(), 1000u);
+    for (float v : fit) {
+        ASSERT_NEAR(v, 1.0f, 1e-4);
+    }
+}
+
 TEST(RelativeHighPass, CancelsSlowMultiplicativeRamps) {
     std::vector<float> plain(800);
     std::vector<float> lit(800);

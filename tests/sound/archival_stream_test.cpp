@@ -204,3 +204,137 @@ TEST(ArchivalStream, FallsBackToTheStandardJoinAndSaysSo) {
 
 } // namespace
 } // namespace veltrana
+
+namespace veltrana {
+namespace {
+
+// A search result as findPreciseJoin gives it for a clear join at 905.37,
+// settled by the track.
+PreciseJoin clearJoin() {
+    PreciseJoin join;
+    join.found = true;
+    join.position = 905.37;
+    join.wholeShift = 905;
+    join.band = SearchBand::Track;
+    join.score = 0.98;
+    join.trackSounds = true;
+    join.otherBandsScore = 0.95;
+    join.runnerUpShift = 700;
+    join.runnerUpShare = 0.3;
+    return join;
+}
+
+constexpr int kPreviousRows = 1000; // the standard fine step reaches 24 rows, plus 3
+constexpr SoundtrackType kArea35 = SoundtrackType::VariableArea35;
+
+TEST(ChooseJoin, TheTrackSettlesAClearJoin) {
+    // the standard position 30 rows off (a ramp it locked onto) does not matter
+    const JoinChoice choice = chooseJoin(clearJoin(), 935, kPreviousRows, kArea35, false);
+    EXPECT_EQ(choice.method, JoinMethod::Precise);
+    EXPECT_EQ(choice.position, 905.37);
+}
+
+TEST(ChooseJoin, ASilentTrackLeavesTheFractionToTheNearestBand) {
+    PreciseJoin join = clearJoin();
+    join.trackSounds = false;
+    join.band = SearchBand::Edge;
+    join.score = 0.93; // the shaped bands' agreement
+    // standard 140 rows off, as on silent renders: the whole shift stands out
+    const JoinChoice choice = chooseJoin(join, 1045, kPreviousRows, kArea35, false);
+    EXPECT_EQ(choice.method, JoinMethod::NearestBand);
+    EXPECT_EQ(choice.position, 905.37);
+}
+
+TEST(ChooseJoin, ATrackThatSoundsButDoesNotMatchNeedsTheStandardCoarseStep) {
+    // the cut missed the band: the track's sound does not match, the other
+    // bands agree on a whole shift
+    PreciseJoin join = clearJoin();
+    join.band = SearchBand::Edge;
+    join.score = 0.05;
+    // within the fine step's reach of the standard position (24 + 3 rows)
+    JoinChoice choice = chooseJoin(join, 905 + 27, kPreviousRows, kArea35, false);
+    EXPECT_EQ(choice.method, JoinMethod::NearestBand);
+    EXPECT_EQ(choice.position, 905.37);
+    // beyond it: the frames may share no film at all
+    choice = chooseJoin(join, 905 - 28, kPreviousRows, kArea35, false);
+    EXPECT_EQ(choice.method, JoinMethod::StandardWeak);
+    EXPECT_EQ(choice.position, 877.0);
+    // the other bands must agree too
+    join.otherBandsScore = kWeakJoinScore - 0.01;
+    choice = chooseJoin(join, 905, kPreviousRows, kArea35, false);
+    EXPECT_EQ(choice.method, JoinMethod::StandardWeak);
+}
+
+TEST(ChooseJoin, AShiftThatDoesNotStandOutNeedsTheStandardCoarseStep) {
+    PreciseJoin join = clearJoin();
+    join.runnerUpShare = kMaxRunnerUpShare + 0.05; // perforations and a steady tone repeat
+    EXPECT_EQ(chooseJoin(join, 920, kPreviousRows, kArea35, false).method, JoinMethod::Precise);
+    EXPECT_EQ(chooseJoin(join, 700, kPreviousRows, kArea35, false).method,
+              JoinMethod::StandardWeak);
+    join.runnerUpShare = kMaxRunnerUpShare;
+    EXPECT_EQ(chooseJoin(join, 700, kPreviousRows, kArea35, false).method, JoinMethod::Precise);
+    // a 16 mm long strip's fine step reaches half as far (of a frame four
+    // times longer): 12 + 3 rows here
+    join.runnerUpShare = 0.95;
+    const SoundtrackType area16 = SoundtrackType::VariableArea16;
+    EXPECT_EQ(chooseJoin(join, 920, kPreviousRows, area16, true).method, JoinMethod::Precise);
+    EXPECT_EQ(chooseJoin(join, 921, kPreviousRows, area16, true).method, JoinMethod::StandardWeak);
+    EXPECT_EQ(chooseJoin(join, 921, kPreviousRows, area16, false).method, JoinMethod::Precise);
+}
+
+TEST(ChooseJoin, WeakOrMissingJoinsFallBackToTheStandardPosition) {
+    PreciseJoin join = clearJoin();
+    join.score = kWeakJoinScore - 0.01;
+    join.band = SearchBand::Edge;
+    join.otherBandsScore = 0.2;
+    JoinChoice choice = chooseJoin(join, 905, kPreviousRows, kArea35, false);
+    EXPECT_EQ(choice.method, JoinMethod::StandardWeak);
+    EXPECT_EQ(choice.position, 905.0);
+    join.found = false;
+    choice = chooseJoin(join, 1200, kPreviousRows, kArea35, false);
+    EXPECT_EQ(choice.method, JoinMethod::StandardNotFound);
+    EXPECT_EQ(choice.position, 1000.0); // clamped into the previous frame
+    EXPECT_TRUE(isFallback(JoinMethod::StandardWeak));
+    EXPECT_TRUE(isFallback(JoinMethod::StandardNotFound));
+    EXPECT_FALSE(isFallback(JoinMethod::Precise));
+    EXPECT_FALSE(isFallback(JoinMethod::NearestBand));
+}
+
+// The job runs the searches of a run in parallel and hands each result in:
+// the stream is the same as when it searches itself.
+TEST(ArchivalStream, TakesSearchesRunElsewhere) {
+    const ConstructedFilm film;
+    const double starts[] = {1000.0, 1410.37, 1833.62};
+    std::vector<ArchivalFrame> frames;
+    for (double start : starts) {
+        FilmOptions o;
+        o.start = start;
+        o.falloff = 0.3;
+        frames.push_back(archivalFrame(film.image(o), ConstructedFilm::trackCut(o), ColorElement::R,
+                                       SoundtrackType::VariableArea35, true, false));
+    }
+    ArchivalSettings settings;
+    settings.sampleRate = 22675;
+    ArchivalStream searching(settings);
+    ArchivalStream given(settings);
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+        const PreciseJoin searched =
+            k == 0 ? PreciseJoin{}
+                   : findPreciseJoin(frames[k - 1], frames[k], settings.type, settings.longStrip);
+        const auto a = searching.addFrame(frames[k], static_cast<int>(k + 1), 400);
+        const auto b = given.addFrame(frames[k], static_cast<int>(k + 1), 400, searched);
+        ASSERT_EQ(a.has_value(), b.has_value());
+        if (a) {
+            EXPECT_EQ(a->position, b->position);
+            EXPECT_EQ(a->method, b->method);
+            EXPECT_EQ(a->method, JoinMethod::Precise);
+        }
+    }
+    const ArchivalOutput x = searching.finish();
+    const ArchivalOutput y = given.finish();
+    EXPECT_EQ(x.stream, y.stream);
+    EXPECT_EQ(x.joinLengths, y.joinLengths);
+}
+
+} // namespace
+} // namespace veltrana

@@ -168,10 +168,10 @@ TEST_P(ArchivalEndToEnd, JoinsPreciselyAndRecoversTheSoundBetter) {
         const double exact = trimmedJoinExact(truth, k, bounds[static_cast<std::size_t>(k)],
                                               bounds[static_cast<std::size_t>(k + 1)]);
         const JoinRecord& record = out.joins[static_cast<std::size_t>(k)];
-        if (c.maxWorst <= 0.1) {
-            EXPECT_EQ(record.method, JoinMethod::Precise)
-                << "pair " << k + 1 << " score " << record.precise.score;
-        }
+        // the track settles the join, or where it is silent the band nearest it
+        EXPECT_FALSE(isFallback(record.method))
+            << "pair " << k + 1 << ": " << joinMethodName(record.method) << ", score "
+            << record.precise.score;
         const double error = record.position - exact;
         squares += error * error;
         worst = std::max(worst, std::abs(error));
@@ -210,12 +210,12 @@ INSTANTIATE_TEST_SUITE_P(
         Case{.name = "va35", .film = VA35},
         Case{.name = "vd35_down", .film = VD35, .up = false},
         Case{.name = "va16", .film = VA16},
-        // scans of four frames share only about 60 rows once trimmed: a join
-        // the halves cannot settle falls back to the standard one (measured:
-        // rms 0.18, worst 0.46 rows, short of the aim)
-        Case{.name = "va16_long_strip", .film = VA16, .longStrip = true, .maxRms = 0.25,
-             .maxWorst = 0.5},
-        // silent passages: the joins hold; the sound, never worse
+        // scans of four frames share only about 60 rows once trimmed (measured:
+        // rms 0.035, worst 0.053 rows)
+        Case{.name = "va16_long_strip", .film = VA16, .longStrip = true},
+        // silent passages: the joins hold, settled by the band nearest the track
+        // where it is silent (measured: rms 0.027, worst 0.052 rows); the
+        // sound, never worse
         Case{.name = "va35_silence", .film = VA35, .falloff = 20, .weave = 2, .silence = true,
              .minGainDb = 0}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
