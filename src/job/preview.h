@@ -41,8 +41,7 @@ struct FramePreview {
     std::optional<double> join;   // where the frame joins the previous one (its rows)
     std::optional<double> score;  // the precise search's score, where it ran
     bool weak = false;            // the precise search was weak or found nothing
-    // the join differs from the median of the run's joins so far by more
-    // than kOutlyingJoinRows
+    // the join stands out from the run's joins so far (isOutlyingJoin)
     bool outlying = false;
     std::vector<float> samples; // the frame's samples, one per row along the film
 
@@ -50,9 +49,11 @@ struct FramePreview {
     std::vector<cv::Rect> cuts;
 };
 
-// A join further than this from the median of the joins before it stands out:
-// a scanner that places frames by their perforations moves them a row or two,
-// a wrong join is tens or hundreds of rows off.
+// A join further than this from the median of the joins before it stands out
+// (or further than three standard deviations of the run's own spread, taken
+// robustly, when the scanner places its frames less steadily): a scanner
+// that places frames by their perforations moves them a row or two, a wrong
+// join is tens or hundreds of rows off.
 inline constexpr double kOutlyingJoinRows = 5.0;
 
 // The longest side of a preview picture, in pixels.

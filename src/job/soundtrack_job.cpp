@@ -118,6 +118,7 @@ struct FrameReading {
 struct PairSearch {
     int position = 0;
     bool searched = false; // false for the first frame
+    std::optional<PreciseJoin> precise; // with precise joins
     JoinDiagnostics diagnostics;
     std::string trace;
     double seconds = 0;
@@ -387,10 +388,9 @@ FrameReading SoundtrackRun::readFrame(int n) const {
     }
     if (usesArchivalStream()) {
         const FrameBounds& b = frame.measured.bounds;
-        frame.archival =
-            archivalFrame(workingImageFromFrame(scan.image.colRange(b.left, b.right + 1)),
-                          frame.measured.band, job.colorElement, job.soundtrackType,
-                          job.rotationUp, job.longStrip);
+        frame.archival = archivalFrameOfScan(scan.image.colRange(b.left, b.right + 1),
+                                             frame.measured.band, job.colorElement,
+                                             job.soundtrackType, job.rotationUp, job.longStrip);
         if (!job.archivalLevels) {
             // precise joins of the standard samples: the levels stay as they are
             frame.archival->samples = frame.measured.samples;
@@ -429,6 +429,10 @@ PairSearch SoundtrackRun::searchPair(const FrameReading& previous,
         search.position = findJoinPosition(pair, c.samples, p.samples, c.profile, p.profile,
                                            job.soundtrackType, job.longStrip, &search.diagnostics)
                               .position;
+    }
+    if (job.preciseJoins && previous.archival && current.archival) {
+        search.precise = findPreciseJoin(*previous.archival, *current.archival,
+                                         job.soundtrackType, job.longStrip);
     }
     search.seconds = secondsSince(began);
     search.trace = capture.take();
@@ -608,16 +612,17 @@ SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
         state.frameNumber = n;
         const Clock::time_point began = Clock::now();
         if (archivalStream) {
-            const std::optional<JoinRecord> record =
-                archivalStream->addFrame(*frame.archival, n, join);
+            // without precise joins the search found nothing: the standard join is used
+            const std::optional<JoinRecord> record = archivalStream->addFrame(
+                *frame.archival, n, join, search.precise.value_or(PreciseJoin{}));
             if (record) {
                 shownJoin = record->position;
                 if (job.preciseJoins) {
                     score = record->precise.score;
-                    weak = record->method != JoinMethod::Precise;
+                    weak = isFallback(record->method);
                 }
             }
-            if (record && record->method != JoinMethod::Precise) {
+            if (record && job.preciseJoins && isFallback(record->method)) {
                 char line[200];
                 std::snprintf(line, sizeof line,
                               "Frame %d: the precise join is %s (score %.2f); the standard "
