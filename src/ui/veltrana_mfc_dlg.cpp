@@ -410,6 +410,12 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
     job.manualResolution = film.manualResolution != 0;
     job.cutByAnalysis = sound.cutByAnalysis;
     job.rotationUp = film.rotationUp;
+    // "Archival quality" is the archival levels and the precise joins; the
+    // lists give the WAV file's format whatever the box says
+    job.archivalLevels = sound.archival;
+    job.preciseJoins = sound.archival;
+    job.bitsPerSample = kBitDepths[sound.bitDepthIndex];
+    job.outputRate = kSampleRates[sound.sampleRateIndex];
     job.stopRequested = false;
 
     workerRunning = true;

@@ -1,5 +1,6 @@
 // The main window driving the real jobs on rendered scans: a soundtrack run to
-// its end, Stop during a run, closing the window during a run, and a film run.
+// its end, an archival one, Stop during a run, closing the window during a
+// run, and a film run.
 
 #include "ui/ui_test_support.h"
 #include "ui/veltrana_mfc_dlg.h"
@@ -40,6 +41,30 @@ const QString kSuccess = "Pictures were tranlated succesfully!";
 std::uint32_t littleEndian32(const std::vector<unsigned char>& bytes, std::size_t at) {
     return bytes.at(at) | bytes.at(at + 1) << 8 | bytes.at(at + 2) << 16 |
            static_cast<std::uint32_t>(bytes.at(at + 3)) << 24;
+}
+
+std::uint16_t littleEndian16(const std::vector<unsigned char>& bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
+}
+
+// The rate and the bits per sample of a WAV file's "fmt " chunk, wherever it
+// lies among the chunks (a Broadcast WAV puts its "bext" chunk first).
+struct WavFormat {
+    std::uint32_t rate = 0;
+    int bits = 0;
+};
+WavFormat wavFormat(const std::vector<unsigned char>& wav) {
+    std::size_t at = 12;
+    while (at + 8 <= wav.size()) {
+        const std::string id(wav.begin() + static_cast<std::ptrdiff_t>(at),
+                             wav.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        const std::uint32_t size = littleEndian32(wav, at + 4);
+        if (id == "fmt ") {
+            return {littleEndian32(wav, at + 12), littleEndian16(wav, at + 22)};
+        }
+        at += 8 + size + (size % 2);
+    }
+    return {};
 }
 
 QString qpath(const fs::path& path) {
@@ -122,6 +147,30 @@ TEST_F(RealRunTest, SoundtrackRunEndsWithTheWavAndTheSuccessLine) {
     EXPECT_GT(wav.size(), 44u + static_cast<std::size_t>(truth.layout.framePitch))
         << "two joins give at least a frame of sound";
     EXPECT_TRUE(fs::exists(scans / "leng.txt"));
+}
+
+TEST_F(RealRunTest, ArchivalQualityRunWritesTwentyFourBitsAt48000) {
+    // ticked in the dialog, which sets 24 bits at 48000 Hz
+    test::whenModalOpens([](QWidget& dialog) {
+        test::clickBox(child<QCheckBox>(dialog, "archivalBox"));
+        child<QPushButton>(dialog, "okButton")->click();
+    });
+    window->findChild<QAction*>("soundParametersAction")->trigger();
+
+    start("1", "3");
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }, kRunTimeoutMs));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    EXPECT_EQ(logLines().back(), kSuccess);
+    EXPECT_TRUE(window->soundtrackJob().archivalLevels);
+    EXPECT_TRUE(window->soundtrackJob().preciseJoins);
+
+    ASSERT_TRUE(fs::exists(output));
+    const std::vector<unsigned char> wav = veltrana::test::readFileBytes(output);
+    const WavFormat format = wavFormat(wav);
+    EXPECT_EQ(format.rate, 48000u);
+    EXPECT_EQ(format.bits, 24);
+    // more than two frames of sound at 48000 Hz and 3 bytes a sample
+    EXPECT_GT(wav.size(), 2u * 48000u / 25u * 3u);
 }
 
 TEST_F(RealRunTest, StopDuringARunWritesNothing) {
