@@ -214,7 +214,8 @@ TEST_F(MainWindowTest, MenuHoldsTheCommandsInOrder) {
     }
     EXPECT_EQ(layout,
               QStringList({"File: Input Directory, Output Directory, -, Close",
-                           "Options: Film Parameters, -, Sound Parameters, Movie Parameters",
+                           "Options: Film Parameters, -, Sound Parameters, Movie Parameters, -, "
+                           "Preview Panel",
                            "Help: Info"}));
 }
 
