@@ -52,6 +52,34 @@ SoundParameters::SoundParameters(QWidget* parent) : QDialog(parent) {
     correctionLayout->addWidget(removeDcBox);
     correctionLayout->addWidget(crossfadeBox);
 
+    // "Delivery", beneath the two: what the WAV file is. Its defaults give the
+    // standard 8-bit sound at the film's rate.
+    auto* deliveryGroup = new QGroupBox(QStringLiteral("Delivery"), this);
+    archivalBox = new QCheckBox(QStringLiteral("Archival quality"), deliveryGroup);
+    archivalBox->setObjectName(QStringLiteral("archivalBox"));
+    auto* bitDepthLabel = new QLabel(QStringLiteral("Bits per sample"), deliveryGroup);
+    bitDepthList = new QComboBox(deliveryGroup);
+    bitDepthList->setObjectName(QStringLiteral("bitDepthList"));
+    for (const int bits : kBitDepths) {
+        bitDepthList->addItem(QString::number(bits));
+    }
+    bitDepthLabel->setBuddy(bitDepthList);
+    auto* sampleRateLabel = new QLabel(QStringLiteral("Sample rate (Hz)"), deliveryGroup);
+    sampleRateList = new QComboBox(deliveryGroup);
+    sampleRateList->setObjectName(QStringLiteral("sampleRateList"));
+    for (const int rate : kSampleRates) {
+        sampleRateList->addItem(rate == 0 ? QStringLiteral("film") : QString::number(rate));
+    }
+    sampleRateLabel->setBuddy(sampleRateList);
+    auto* deliveryLayout = new QHBoxLayout(deliveryGroup);
+    deliveryLayout->addWidget(archivalBox);
+    deliveryLayout->addStretch(1);
+    deliveryLayout->addWidget(bitDepthLabel);
+    deliveryLayout->addWidget(bitDepthList);
+    deliveryLayout->addSpacing(dialogUnits(*this, 8, 0).width());
+    deliveryLayout->addWidget(sampleRateLabel);
+    deliveryLayout->addWidget(sampleRateList);
+
     // "Ok" and "Cancel"; neither is a default button, so Enter elsewhere is
     // not "Ok"
     auto* okButton = new QPushButton(QStringLiteral("Ok"), this);
@@ -72,11 +100,15 @@ SoundParameters::SoundParameters(QWidget* parent) : QDialog(parent) {
     auto* layout = new QGridLayout(this);
     layout->addWidget(imageGroup, 0, 0);
     layout->addWidget(correctionGroup, 0, 1);
-    layout->addLayout(buttonLayout, 1, 0, 1, 2);
+    layout->addWidget(deliveryGroup, 1, 0, 1, 2);
+    layout->addLayout(buttonLayout, 2, 0, 1, 2);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(okButton, &QPushButton::clicked, this, &SoundParameters::OnOkButton);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
+    // a click, not a toggle: the opening's own setChecked must leave the
+    // stored lists alone
+    connect(archivalBox, &QCheckBox::clicked, this, &SoundParameters::OnArchival);
 }
 
 void SoundParameters::setVisible(bool visible) {
@@ -98,6 +130,9 @@ void SoundParameters::DoDataExchange() {
     cutByAnalysisBox->setChecked(stored.cutByAnalysis);
     inverseBox->setChecked(stored.inverse != 0);
     crossfadeBox->setChecked(stored.crossfade != 0);
+    archivalBox->setChecked(stored.archival);
+    bitDepthList->setCurrentIndex(stored.bitDepthIndex);
+    sampleRateList->setCurrentIndex(stored.sampleRateIndex);
     colorElementList->setFocus();
 }
 
@@ -107,7 +142,20 @@ void SoundParameters::OnOkButton() {
     stored.crossfade = crossfadeBox->isChecked() ? 1 : 0;
     stored.inverse = inverseBox->isChecked() ? 1 : 0;
     stored.cutByAnalysis = cutByAnalysisBox->isChecked();
+    stored.archival = archivalBox->isChecked();
+    stored.bitDepthIndex = bitDepthList->currentIndex();
+    stored.sampleRateIndex = sampleRateList->currentIndex();
     accept();
+}
+
+// Archival sound is meant for delivery at 24 bits and 48 kHz; the lists take
+// those values and stay free to change. Clearing the box leaves them as they
+// are: 16 or 24 bits suit standard joins too.
+void SoundParameters::OnArchival() {
+    if (archivalBox->isChecked()) {
+        bitDepthList->setCurrentIndex(kArchivalBitDepthIndex);
+        sampleRateList->setCurrentIndex(kArchivalSampleRateIndex);
+    }
 }
 
 } // namespace veltrana::ui

@@ -1,6 +1,7 @@
 #pragma once
-// The Sound Parameters dialog: the colour element read as sound and the sound
-// corrections.
+// The Sound Parameters dialog: the colour element read as sound, the sound
+// corrections, and how the sound is delivered (archival quality, bit depth,
+// sample rate).
 
 #include <QDialog>
 
@@ -17,7 +18,21 @@ struct SoundParameterValues {
     int crossfade = 1;
     int inverse = 0;
     bool cutByAnalysis = false;
+    // "Archival quality": levels without steps at the joins and joins found
+    // to a fraction of a row
+    bool archival = false;
+    int bitDepthIndex = 0;   // into kBitDepths
+    int sampleRateIndex = 0; // into kSampleRates
 };
+
+// The bit depths and the sample rates the lists offer, in their order; a rate
+// of 0 is the film's own (film speed times frame pitch).
+inline constexpr int kBitDepths[] = {8, 16, 24};
+inline constexpr int kSampleRates[] = {0, 44100, 48000, 96000};
+
+// What ticking "Archival quality" puts into the lists: 24 bits at 48000 Hz.
+inline constexpr int kArchivalBitDepthIndex = 2;
+inline constexpr int kArchivalSampleRateIndex = 2;
 
 // Each opening shows the stored values; "Ok" stores all of them, while
 // "Cancel", Escape and Enter (outside a push button) store nothing.
@@ -39,6 +54,7 @@ protected:
 private:
     void DoDataExchange();
     void OnOkButton();
+    void OnArchival();
 
     SoundParameterValues stored;
 
@@ -47,6 +63,9 @@ private:
     QCheckBox* inverseBox;
     QCheckBox* cutByAnalysisBox;
     QCheckBox* removeDcBox;
+    QCheckBox* archivalBox;
+    QComboBox* bitDepthList;
+    QComboBox* sampleRateList;
 };
 
 } // namespace veltrana::ui

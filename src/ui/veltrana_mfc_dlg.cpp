@@ -6,6 +6,7 @@
 #include "ui/film_parameters.h"
 #include "ui/info_close.h"
 #include "ui/movie_parameters.h"
+#include "ui/preview_panel.h"
 #include "ui/sound_parameters.h"
 
 #include <QApplication>
@@ -41,6 +42,10 @@ namespace veltrana::ui {
 namespace {
 
 constexpr int kFrameNumberDigits = 2;
+
+// Pictures a second in the preview: enough to follow a run, few enough that
+// scaling them costs a run nothing it would notice.
+constexpr double kPreviewPicturesPerSecond = 5;
 
 // Messages of the Start checks.
 const char* const kStartFrameZero = "Start frame can't have 0 value";
@@ -177,6 +182,11 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     soundAction->setObjectName(QStringLiteral("soundParametersAction"));
     QAction* movieAction = optionsMenu->addAction(QStringLiteral("Movie Parameters"));
     movieAction->setObjectName(QStringLiteral("movieParametersAction"));
+    optionsMenu->addSeparator();
+    previewAction = optionsMenu->addAction(QStringLiteral("Preview Panel"));
+    previewAction->setObjectName(QStringLiteral("previewAction"));
+    previewAction->setCheckable(true);
+    previewAction->setChecked(true);
     QMenu* helpMenu = menuBar->addMenu(QStringLiteral("Help"));
     QAction* infoAction = helpMenu->addAction(QStringLiteral("Info"));
     infoAction->setObjectName(QStringLiteral("infoAction"));
@@ -248,12 +258,20 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     processLayout->addWidget(soundtrackBox);
     processLayout->addWidget(filmBox);
 
-    auto* layout = new QGridLayout(this);
+    auto* controls = new QGridLayout;
+    controls->addWidget(logBox, 0, 0);
+    controls->addWidget(frameGroup, 1, 0);
+    controls->addWidget(processGroup, 0, 1, 2, 1);
+    controls->addWidget(progressBar, 2, 0, Qt::AlignLeft);
+
+    // The preview panel goes below the controls, which stay where they are
+    // with or without it: the window grows downwards when it is shown.
+    previewPanel = new PreviewPanel(this);
+    auto* layout = new QVBoxLayout(this);
     layout->setMenuBar(menuBar);
-    layout->addWidget(logBox, 0, 0);
-    layout->addWidget(frameGroup, 1, 0);
-    layout->addWidget(processGroup, 0, 1, 2, 1);
-    layout->addWidget(progressBar, 2, 0, Qt::AlignLeft);
+    layout->addLayout(controls);
+    layout->setAlignment(controls, Qt::AlignLeft | Qt::AlignTop);
+    layout->addWidget(previewPanel);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
     // the option dialogs live as long as the window and keep their values
@@ -272,6 +290,7 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     connect(stopButton, &QPushButton::clicked, this, &CVeltranaMFCDlg::OnStop);
     connect(soundtrackBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeSoundtrack);
     connect(filmBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeFilm);
+    connect(previewAction, &QAction::toggled, this, &CVeltranaMFCDlg::OnPreviewPanel);
 
     OnInitDialog();
 }
@@ -375,8 +394,12 @@ void CVeltranaMFCDlg::OnStart() {
     }
 
     if (soundtrackBox->isChecked()) {
+        ++previewRun;
+        previewPanel->clear(PreviewPanel::Run::Soundtrack);
         startSoundtrackWorker(startFrame, stopFrame);
     } else if (filmBox->isChecked()) {
+        ++previewRun;
+        previewPanel->clear(PreviewPanel::Run::Film);
         makeFilmWithInputBlocked(startFrame, stopFrame);
     }
 }
@@ -410,6 +433,12 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
     job.manualResolution = film.manualResolution != 0;
     job.cutByAnalysis = sound.cutByAnalysis;
     job.rotationUp = film.rotationUp;
+    // "Archival quality" is the archival levels and the precise joins; the
+    // lists give the WAV file's format whatever the box says
+    job.archivalLevels = sound.archival;
+    job.preciseJoins = sound.archival;
+    job.bitsPerSample = kBitDepths[sound.bitDepthIndex];
+    job.outputRate = kSampleRates[sound.sampleRateIndex];
     job.stopRequested = false;
 
     workerRunning = true;
@@ -495,6 +524,7 @@ void CVeltranaMFCDlg::endSoundtrackWorker() {
         closing = false;
         ++dispatchEpoch; // calls still queued from that worker stay without effect
     }
+    ++previewRun;
     startButton->setEnabled(true);
 }
 
@@ -547,6 +577,15 @@ void CVeltranaMFCDlg::OnMakeFilm() {
     if (filmBox->isChecked()) {
         soundtrackBox->setChecked(false);
     }
+}
+
+// The panel shows or hides and the window grows or shrinks with it. A run
+// under way keeps what it was asked for at its start: hiding the panel during
+// a run lets the panel go on filling, unseen, and showing it during a run
+// shows previews from the next run on.
+void CVeltranaMFCDlg::OnPreviewPanel(bool shown) {
+    previewPanel->setVisible(shown);
+    previewWanted = shown;
 }
 
 // Runs an update on the window's thread while the calling job thread waits.
@@ -633,6 +672,45 @@ void CVeltranaMFCDlg::enableStop(bool enabled) {
         stopButton->setEnabled(enabled);
         stopButton->repaint();
     });
+}
+
+PreviewRequest CVeltranaMFCDlg::previewRequest() const {
+    PreviewRequest request;
+    if (previewWanted) {
+        request.frames = true;
+        request.picturesPerSecond = kPreviewPicturesPerSecond;
+    }
+    return request;
+}
+
+// The job's thread hands over a copy and goes on; the panel, a child of this
+// window, takes it on the window's thread. A queued call to a panel that is
+// gone is dropped with it.
+void CVeltranaMFCDlg::framePreview(const FramePreview& preview) {
+    const std::uint64_t run = previewRun;
+    QMetaObject::invokeMethod(
+        previewPanel,
+        [this, preview, run] {
+            if (run == previewRun) {
+                previewPanel->showFrame(preview);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void CVeltranaMFCDlg::picturePreview(const FramePreview& preview, const cv::Mat& picture) {
+    const std::uint64_t run = previewRun;
+    FramePreview numbers = preview;
+    // the samples come with every frame's numbers; the picture needs none
+    numbers.samples.clear();
+    QMetaObject::invokeMethod(
+        previewPanel,
+        [this, numbers = std::move(numbers), image = previewImage(picture), run] {
+            if (run == previewRun) {
+                previewPanel->showPicture(numbers, image);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 } // namespace veltrana::ui

@@ -1,7 +1,8 @@
 #pragma once
 // The main window: the frame range, the choice of job, Start and Stop, the log
 // and the progress of a running job, and the menu that picks the input and the
-// output and opens the option dialogs and the Info box.
+// output and opens the option dialogs and the Info box. Below them, the
+// preview panel shows what a run measures; Options -> Preview Panel hides it.
 
 #include "film/film_job.h"
 #include "job/observer.h"
@@ -20,6 +21,7 @@
 #include <optional>
 #include <thread>
 
+class QAction;
 class QCheckBox;
 class QLineEdit;
 class QPlainTextEdit;
@@ -30,6 +32,7 @@ namespace veltrana::ui {
 
 class FilmParameters;
 class MovieParameters;
+class PreviewPanel;
 class SoundParameters;
 
 // What the input or output file dialog is asked for.
@@ -59,6 +62,10 @@ using FilmRunner = std::function<FilmResult(const FilmJob& job)>;
 // exactly the job's sequence of updates. The window's thread never waits for a
 // job while that job can be waiting for it: closing the window during a run
 // first turns those calls into no-ops, then requests stop and joins.
+//
+// Previews are the exception: the job's thread copies them and goes on
+// without waiting, and the panel draws them when the window's thread comes
+// to them. A preview of an earlier run that is still on its way is dropped.
 class CVeltranaMFCDlg : public QDialog, public JobObserver {
     Q_OBJECT
 
@@ -91,6 +98,11 @@ public:
     void setProgressPosition(int position) override;
     void enableStart(bool enabled) override;
     void enableStop(bool enabled) override;
+    // Every frame's numbers and a few pictures a second while the preview
+    // panel is shown, nothing while it is hidden.
+    PreviewRequest previewRequest() const override;
+    void framePreview(const FramePreview& preview) override;
+    void picturePreview(const FramePreview& preview, const cv::Mat& picture) override;
 
 private:
     void OnInitDialog();
@@ -105,6 +117,7 @@ private:
     void OnStop();
     void OnMakeSoundtrack();
     void OnMakeFilm();
+    void OnPreviewPanel(bool shown);
 
     void startSoundtrackWorker(int startFrame, int stopFrame);
     void makeFilmWithInputBlocked(int startFrame, int stopFrame);
@@ -130,6 +143,8 @@ private:
     MovieParameters* movieParameters;
     QCheckBox* soundtrackBox;
     QCheckBox* filmBox;
+    PreviewPanel* previewPanel;
+    QAction* previewAction;
 
     FileDialogFunction fileDialog;
     MessageBoxFunction messageBox;
@@ -143,6 +158,11 @@ private:
     std::thread worker;
     std::atomic<bool> workerRunning{false};
     bool filmRunning = false;
+
+    // Whether the next run is asked for previews (read by the job's thread).
+    std::atomic<bool> previewWanted{true};
+    // The run the panel shows; previews carry the number of their run.
+    std::atomic<std::uint64_t> previewRun{0};
 
     // Hand-over of the jobs' calls to the window's thread. closing and
     // dispatchEpoch are written by the window's thread only, under the mutex.

@@ -290,6 +290,9 @@ protected:
     QCheckBox* crossfadeBox = child<QCheckBox>(dialog, "crossfadeBox");
     QCheckBox* inverseBox = child<QCheckBox>(dialog, "inverseBox");
     QCheckBox* analysisBox = child<QCheckBox>(dialog, "cutByAnalysisBox");
+    QCheckBox* archivalBox = child<QCheckBox>(dialog, "archivalBox");
+    QComboBox* bitDepthList = child<QComboBox>(dialog, "bitDepthList");
+    QComboBox* sampleRateList = child<QComboBox>(dialog, "sampleRateList");
 };
 
 TEST_F(SoundParametersTest, OpensWithTheProgramDefaults) {
@@ -305,6 +308,48 @@ TEST_F(SoundParametersTest, OpensWithTheProgramDefaults) {
     EXPECT_EQ(dialog.focusWidget(), colorList);
 }
 
+TEST_F(SoundParametersTest, DeliveryOpensStandardWithItsChoicesInOrder) {
+    EXPECT_EQ(archivalBox->text(), "Archival quality");
+    EXPECT_EQ(entries(*bitDepthList), QStringList({"8", "16", "24"}));
+    EXPECT_EQ(entries(*sampleRateList), QStringList({"film", "44100", "48000", "96000"}));
+    dialog.show();
+    EXPECT_FALSE(archivalBox->isChecked());
+    EXPECT_EQ(bitDepthList->currentText(), "8");
+    EXPECT_EQ(sampleRateList->currentText(), "film");
+    const SoundParameterValues& v = dialog.values();
+    EXPECT_FALSE(v.archival);
+    EXPECT_EQ(v.bitDepthIndex, 0);
+    EXPECT_EQ(v.sampleRateIndex, 0);
+}
+
+TEST_F(SoundParametersTest, TickingArchivalQualitySetsTwentyFourBitsAt48000AndLeavesThemFree) {
+    dialog.show();
+    test::clickBox(archivalBox);
+    EXPECT_TRUE(archivalBox->isChecked());
+    EXPECT_EQ(bitDepthList->currentText(), "24");
+    EXPECT_EQ(sampleRateList->currentText(), "48000");
+    // the lists stay free to change, and clearing the box leaves them as set
+    sampleRateList->setCurrentIndex(3);
+    bitDepthList->setCurrentIndex(1);
+    test::clickBox(archivalBox);
+    EXPECT_FALSE(archivalBox->isChecked());
+    EXPECT_EQ(bitDepthList->currentText(), "16");
+    EXPECT_EQ(sampleRateList->currentText(), "96000");
+}
+
+TEST_F(SoundParametersTest, OpeningWithArchivalStoredKeepsTheStoredLists) {
+    // the opening ticks the box without the click's 24 bits at 48000
+    SoundParameterValues stored;
+    stored.archival = true;
+    stored.bitDepthIndex = 1;
+    stored.sampleRateIndex = 3;
+    dialog.setValues(stored);
+    dialog.show();
+    EXPECT_TRUE(archivalBox->isChecked());
+    EXPECT_EQ(bitDepthList->currentText(), "16");
+    EXPECT_EQ(sampleRateList->currentText(), "96000");
+}
+
 TEST_F(SoundParametersTest, OkStoresEveryControl) {
     dialog.show();
     colorList->setCurrentIndex(3);
@@ -312,6 +357,8 @@ TEST_F(SoundParametersTest, OkStoresEveryControl) {
     test::clickBox(crossfadeBox);
     test::clickBox(inverseBox);
     test::clickBox(analysisBox);
+    test::clickBox(archivalBox);
+    sampleRateList->setCurrentIndex(1);
     QTest::mouseClick(child<QPushButton>(dialog, "okButton"), Qt::LeftButton);
 
     EXPECT_FALSE(dialog.isVisible());
@@ -321,6 +368,9 @@ TEST_F(SoundParametersTest, OkStoresEveryControl) {
     EXPECT_EQ(v.crossfade, 0);
     EXPECT_EQ(v.inverse, 1);
     EXPECT_TRUE(v.cutByAnalysis);
+    EXPECT_TRUE(v.archival);
+    EXPECT_EQ(v.bitDepthIndex, 2);   // 24, from the box
+    EXPECT_EQ(v.sampleRateIndex, 1); // 44100, changed after it
 
     dialog.show();
     EXPECT_EQ(colorList->currentText(), "Y");
@@ -328,6 +378,9 @@ TEST_F(SoundParametersTest, OkStoresEveryControl) {
     EXPECT_FALSE(crossfadeBox->isChecked());
     EXPECT_TRUE(inverseBox->isChecked());
     EXPECT_TRUE(analysisBox->isChecked());
+    EXPECT_TRUE(archivalBox->isChecked());
+    EXPECT_EQ(bitDepthList->currentText(), "24");
+    EXPECT_EQ(sampleRateList->currentText(), "44100");
 }
 
 class SoundParametersDismissal : public SoundParametersTest,
@@ -339,6 +392,8 @@ TEST_P(SoundParametersDismissal, StoresNothing) {
     removeDcBox->setChecked(false);
     inverseBox->setChecked(true);
     analysisBox->setChecked(true);
+    test::clickBox(archivalBox);
+    sampleRateList->setCurrentIndex(3);
     // the Sound dialog has no edit: Enter in the list stands in for that case
     dismiss(dialog, GetParam(), colorList, inverseBox, colorList);
 
@@ -349,6 +404,15 @@ TEST_P(SoundParametersDismissal, StoresNothing) {
     EXPECT_EQ(v.crossfade, 1);
     EXPECT_EQ(v.inverse, 0);
     EXPECT_FALSE(v.cutByAnalysis);
+    EXPECT_FALSE(v.archival);
+    EXPECT_EQ(v.bitDepthIndex, 0);
+    EXPECT_EQ(v.sampleRateIndex, 0);
+
+    // and the next opening shows the stored values, not the dismissed ones
+    dialog.show();
+    EXPECT_FALSE(archivalBox->isChecked());
+    EXPECT_EQ(bitDepthList->currentText(), "8");
+    EXPECT_EQ(sampleRateList->currentText(), "film");
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWay, SoundParametersDismissal,

@@ -1,8 +1,13 @@
 // The main window driving the real jobs on rendered scans: a soundtrack run to
-// its end, Stop during a run, closing the window during a run, and a film run.
+// its end, an archival one, Stop during a run, closing the window during a
+// run, a film run, and the preview panel filled by both jobs.
 
+#include "ui/frame_picture_view.h"
+#include "ui/join_plot.h"
+#include "ui/preview_panel.h"
 #include "ui/ui_test_support.h"
 #include "ui/veltrana_mfc_dlg.h"
+#include "ui/waveform_view.h"
 
 #include "support/test_support.h"
 #include "synth/synth.h"
@@ -40,6 +45,30 @@ const QString kSuccess = "Pictures were tranlated succesfully!";
 std::uint32_t littleEndian32(const std::vector<unsigned char>& bytes, std::size_t at) {
     return bytes.at(at) | bytes.at(at + 1) << 8 | bytes.at(at + 2) << 16 |
            static_cast<std::uint32_t>(bytes.at(at + 3)) << 24;
+}
+
+std::uint16_t littleEndian16(const std::vector<unsigned char>& bytes, std::size_t at) {
+    return static_cast<std::uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
+}
+
+// The rate and the bits per sample of a WAV file's "fmt " chunk, wherever it
+// lies among the chunks (a Broadcast WAV puts its "bext" chunk first).
+struct WavFormat {
+    std::uint32_t rate = 0;
+    int bits = 0;
+};
+WavFormat wavFormat(const std::vector<unsigned char>& wav) {
+    std::size_t at = 12;
+    while (at + 8 <= wav.size()) {
+        const std::string id(wav.begin() + static_cast<std::ptrdiff_t>(at),
+                             wav.begin() + static_cast<std::ptrdiff_t>(at + 4));
+        const std::uint32_t size = littleEndian32(wav, at + 4);
+        if (id == "fmt ") {
+            return {littleEndian32(wav, at + 12), littleEndian16(wav, at + 22)};
+        }
+        at += 8 + size + (size % 2);
+    }
+    return {};
 }
 
 QString qpath(const fs::path& path) {
@@ -124,6 +153,69 @@ TEST_F(RealRunTest, SoundtrackRunEndsWithTheWavAndTheSuccessLine) {
     EXPECT_TRUE(fs::exists(scans / "leng.txt"));
 }
 
+TEST_F(RealRunTest, ArchivalQualityRunWritesTwentyFourBitsAt48000) {
+    // ticked in the dialog, which sets 24 bits at 48000 Hz
+    test::whenModalOpens([](QWidget& dialog) {
+        test::clickBox(child<QCheckBox>(dialog, "archivalBox"));
+        child<QPushButton>(dialog, "okButton")->click();
+    });
+    window->findChild<QAction*>("soundParametersAction")->trigger();
+
+    start("1", "3");
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }, kRunTimeoutMs));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    EXPECT_EQ(logLines().back(), kSuccess);
+    EXPECT_TRUE(window->soundtrackJob().archivalLevels);
+    EXPECT_TRUE(window->soundtrackJob().preciseJoins);
+
+    ASSERT_TRUE(fs::exists(output));
+    const std::vector<unsigned char> wav = veltrana::test::readFileBytes(output);
+    const WavFormat format = wavFormat(wav);
+    EXPECT_EQ(format.rate, 48000u);
+    EXPECT_EQ(format.bits, 24);
+    // more than two frames of sound at 48000 Hz and 3 bytes a sample
+    EXPECT_GT(wav.size(), 2u * 48000u / 25u * 3u);
+}
+
+TEST_F(RealRunTest, SoundtrackRunFillsThePreviewPanel) {
+    start("1", "4");
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }, kRunTimeoutMs));
+    QApplication::processEvents();
+    EXPECT_EQ(logLines().back(), kSuccess);
+
+    auto* panel = child<PreviewPanel>(*window, "previewPanel");
+    EXPECT_EQ(panel->framesShown(), 4);
+    // a join for every frame after the first
+    const std::vector<JoinPlot::Point>& joins = child<JoinPlot>(*window, "joinPlot")->points();
+    ASSERT_EQ(joins.size(), 3u);
+    for (std::size_t i = 0; i < joins.size(); ++i) {
+        EXPECT_EQ(joins[i].frame, static_cast<int>(i) + 2);
+        EXPECT_FALSE(joins[i].bad) << "frame " << joins[i].frame;
+    }
+    const auto* waveform = child<WaveformView>(*window, "waveformView");
+    EXPECT_EQ(waveform->frameCount(), 4);
+    EXPECT_EQ(waveform->joinMarks().size(), 3u);
+    // three frames' worth of sound at least, cut at their joins
+    EXPECT_GE(waveform->length(), 3u * static_cast<std::size_t>(truth.layout.framePitch));
+
+    // a picture of the run, with the band along an edge of the scan and
+    // inside the frame bounds
+    const auto* picture = child<FramePictureView>(*window, "framePictureView");
+    ASSERT_TRUE(picture->hasPicture());
+    EXPECT_LE(std::max(picture->picture().width(), picture->picture().height()),
+              kPreviewPictureSide);
+    ASSERT_TRUE(picture->boundsRect().has_value());
+    ASSERT_TRUE(picture->bandRect().has_value());
+    const QRectF shown = picture->pictureRect();
+    const QRectF band = *picture->bandRect();
+    EXPECT_TRUE(shown.adjusted(-0.5, -0.5, 0.5, 0.5).contains(band));
+    EXPECT_LT(band.height(), shown.height() / 2);
+    EXPECT_TRUE(band.top() - shown.top() < shown.height() / 4 ||
+                shown.bottom() - band.bottom() < shown.height() / 4);
+    EXPECT_GE(band.left(), picture->boundsRect()->left() - 0.5);
+    EXPECT_LE(band.right(), picture->boundsRect()->right() + 0.5);
+}
+
 TEST_F(RealRunTest, StopDuringARunWritesNothing) {
     // pressed while the worker waits for the window to show frame 2, so the
     // stop is certain to come before frame 2's test
@@ -188,6 +280,28 @@ TEST_F(RealRunTest, FilmRunWritesTheMovieBeforeStartReturns) {
         ++frames;
     }
     EXPECT_EQ(frames, 3);
+}
+
+TEST_F(RealRunTest, FilmRunShowsItsCutRegions) {
+    output = dir / "out" / "movie.avi";
+    window->findChild<QAction*>("outputDirectoryAction")->trigger();
+    test::clickBox(child<QCheckBox>(*window, "filmBox"));
+    start("1", "3");
+    QApplication::processEvents();
+    EXPECT_EQ(logLines().back(), "Pictures were cut succesfully!");
+
+    EXPECT_EQ(child<PreviewPanel>(*window, "previewPanel")->framesShown(), 3);
+    const auto* picture = child<FramePictureView>(*window, "framePictureView");
+    ASSERT_TRUE(picture->hasPicture());
+    const std::vector<QRectF> cuts = picture->cutRects();
+    ASSERT_FALSE(cuts.empty());
+    const QRectF shown = picture->pictureRect().adjusted(-0.5, -0.5, 0.5, 0.5);
+    for (const QRectF& cut : cuts) {
+        EXPECT_TRUE(shown.contains(cut));
+        EXPECT_GT(cut.width() * cut.height(), 0.1 * shown.width() * shown.height());
+    }
+    EXPECT_FALSE(picture->bandRect().has_value());
+    EXPECT_TRUE(child<JoinPlot>(*window, "joinPlot")->points().empty());
 }
 
 } // namespace

@@ -3,13 +3,16 @@
 //
 //   veltrana-gui-screenshots <output folder> [<frame folder>]
 //
-// With a frame folder (scans *.tif), the main window is shown after a real
-// soundtrack run over its first frames, so the log and the bar are in use.
+// With a frame folder (scans *.tif), the main window is shown in the middle of
+// a real soundtrack run over its first frames (at most 24) and after it, so
+// the log, the bar and the preview panel are in use, and once more after a
+// short film run, for the cut regions in the preview.
 
 #include "ui/artwork.h"
 #include "ui/film_parameters.h"
 #include "ui/info_close.h"
 #include "ui/movie_parameters.h"
+#include "ui/preview_panel.h"
 #include "ui/sound_parameters.h"
 #include "ui/veltrana_mfc_dlg.h"
 
@@ -81,28 +84,61 @@ QPixmap withMenuOpen(CVeltranaMFCDlg& window, const QString& title) {
     return combined;
 }
 
-// Runs frames 1..3 of the folder through the window and waits for the end.
-void runSoundtrack(CVeltranaMFCDlg& window, const QString& frameFolder, const QDir& outFolder) {
+// Points the window's input at the folder's first scan and its output at a
+// file of this name in outFolder; the number of scans, 0 when there are none.
+qsizetype chooseFiles(CVeltranaMFCDlg& window, const QString& frameFolder, const QString& output) {
     const QStringList scans = QDir(frameFolder).entryList({QStringLiteral("*.tif")}, QDir::Files);
     if (scans.isEmpty()) {
         std::fprintf(stderr, "no scans in %s\n", qPrintable(frameFolder));
-        return;
+        return 0;
     }
     const QString firstScan = QDir(frameFolder).filePath(scans.constFirst());
-    const QString output = outFolder.filePath(QStringLiteral("screenshot-run.wav"));
-    window.setFileDialog([&](QWidget*, const FileDialogRequest& request) {
+    window.setFileDialog([output, firstScan](QWidget*, const FileDialogRequest& request) {
         return std::optional<QString>(request.save ? output : firstScan);
     });
     window.findChild<QAction*>(QStringLiteral("inputDirectoryAction"))->trigger();
     window.findChild<QAction*>(QStringLiteral("outputDirectoryAction"))->trigger();
-    window.findChild<QLineEdit*>(QStringLiteral("stopEdit"))
-        ->setText(QString::number(std::min<qsizetype>(scans.size(), 3)));
+    return scans.size();
+}
+
+// Runs frames 1..24 of the folder (or as many as there are) through the
+// window; the picture of the window halfway through, once the panel has a
+// frame's picture, and the window is left as the run ends.
+QPixmap runSoundtrack(CVeltranaMFCDlg& window, const QString& frameFolder, const QDir& outFolder) {
+    const QString output = outFolder.filePath(QStringLiteral("screenshot-run.wav"));
+    const qsizetype scans = chooseFiles(window, frameFolder, output);
+    if (scans == 0) {
+        return {};
+    }
+    const int last = static_cast<int>(std::min<qsizetype>(scans, 24));
+    window.findChild<QLineEdit*>(QStringLiteral("stopEdit"))->setText(QString::number(last));
     window.findChild<QPushButton*>(QStringLiteral("startButton"))->click();
+    const auto* panel = window.findChild<PreviewPanel*>();
+    QPixmap middle;
     QElapsedTimer timer;
     timer.start();
-    while (window.soundtrackRunning() && timer.elapsed() < 120'000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 50);
+    while (window.soundtrackRunning() && timer.elapsed() < 300'000) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (middle.isNull() && panel->framesShown() >= last / 2) {
+            middle = window.grab();
+        }
     }
+    settle();
+    QFile::remove(output);
+    return middle;
+}
+
+// Cuts frames 1..6 into a movie; Start returns when it is done.
+void runFilm(CVeltranaMFCDlg& window, const QString& frameFolder, const QDir& outFolder) {
+    const QString output = outFolder.filePath(QStringLiteral("screenshot-run.avi"));
+    const qsizetype scans = chooseFiles(window, frameFolder, output);
+    if (scans == 0) {
+        return;
+    }
+    window.findChild<QCheckBox*>(QStringLiteral("filmBox"))->click();
+    window.findChild<QLineEdit*>(QStringLiteral("stopEdit"))
+        ->setText(QString::number(std::min<qsizetype>(scans, 6)));
+    window.findChild<QPushButton*>(QStringLiteral("startButton"))->click();
     settle();
     QFile::remove(output);
 }
@@ -132,8 +168,11 @@ int main(int argc, char** argv) {
     window.show();
     settle();
     if (args.size() > 2) {
-        runSoundtrack(window, args.at(2), folder);
+        const QPixmap middle = runSoundtrack(window, args.at(2), folder);
         QDir::setCurrent(cwd);
+        if (!middle.isNull()) {
+            ok &= save(middle, folder, QStringLiteral("ui-main-running.png"));
+        }
     }
     ok &= save(shoot(window), folder, QStringLiteral("ui-main.png"));
     ok &= save(withMenuOpen(window, QStringLiteral("File")), folder,
@@ -153,6 +192,9 @@ int main(int argc, char** argv) {
 
     auto* sound = window.findChild<SoundParameters*>();
     ok &= save(shoot(*sound), folder, QStringLiteral("ui-sound-parameters.png"));
+    sound->findChild<QCheckBox*>(QStringLiteral("archivalBox"))->click();
+    settle();
+    ok &= save(sound->grab(), folder, QStringLiteral("ui-sound-parameters-archival.png"));
     sound->reject();
 
     auto* movie = window.findChild<MovieParameters*>();
@@ -186,6 +228,13 @@ int main(int argc, char** argv) {
         painter.drawPixmap(120, 8, icon.pixmap(16, 16));
     }
     ok &= save(iconPicture, folder, QStringLiteral("ui-icon.png"));
+
+    // last, as it leaves "make film" ticked: the preview of a film run
+    if (args.size() > 2) {
+        runFilm(window, args.at(2), folder);
+        QDir::setCurrent(cwd);
+        ok &= save(shoot(window), folder, QStringLiteral("ui-main-film.png"));
+    }
 
     window.hide();
     return ok ? 0 : 1;

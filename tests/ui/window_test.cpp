@@ -192,6 +192,9 @@ TEST_F(MainWindowTest, StartsWithTheDefaults) {
     EXPECT_EQ(sound.crossfade, 1);
     EXPECT_EQ(sound.inverse, 0);
     EXPECT_FALSE(sound.cutByAnalysis);
+    EXPECT_FALSE(sound.archival);
+    EXPECT_EQ(sound.bitDepthIndex, 0);
+    EXPECT_EQ(sound.sampleRateIndex, 0);
     const MovieParameterValues movie = window->findChild<MovieParameters*>()->values();
     EXPECT_EQ(movie.newSizeText, "100");
     EXPECT_EQ(movie.compressionIndex, 0);
@@ -211,7 +214,8 @@ TEST_F(MainWindowTest, MenuHoldsTheCommandsInOrder) {
     }
     EXPECT_EQ(layout,
               QStringList({"File: Input Directory, Output Directory, -, Close",
-                           "Options: Film Parameters, -, Sound Parameters, Movie Parameters",
+                           "Options: Film Parameters, -, Sound Parameters, Movie Parameters, -, "
+                           "Preview Panel",
                            "Help: Info"}));
 }
 
@@ -459,13 +463,16 @@ TEST_F(MainWindowTest, OptionDialogsKeepTheirValuesAndStartCopiesThem) {
         child<QPushButton>(dialog, "okButton")->click();
     });
     window->findChild<QAction*>("filmParametersAction")->trigger();
-    // Sound Parameters: G, no -DC, no crossfade, inverse, cut by analysis
+    // Sound Parameters: G, no -DC, no crossfade, inverse, cut by analysis,
+    // archival quality at 24 bits and 96000 Hz
     test::whenModalOpens([](QWidget& dialog) {
         child<QComboBox>(dialog, "colorElementList")->setCurrentIndex(1);
         clickBox(child<QCheckBox>(dialog, "removeDcBox"));
         clickBox(child<QCheckBox>(dialog, "crossfadeBox"));
         clickBox(child<QCheckBox>(dialog, "inverseBox"));
         clickBox(child<QCheckBox>(dialog, "cutByAnalysisBox"));
+        clickBox(child<QCheckBox>(dialog, "archivalBox"));
+        child<QComboBox>(dialog, "sampleRateList")->setCurrentIndex(3);
         child<QPushButton>(dialog, "okButton")->click();
     });
     window->findChild<QAction*>("soundParametersAction")->trigger();
@@ -502,7 +509,44 @@ TEST_F(MainWindowTest, OptionDialogsKeepTheirValuesAndStartCopiesThem) {
     EXPECT_TRUE(job.manualResolution);
     EXPECT_TRUE(job.cutByAnalysis);
     EXPECT_FALSE(job.rotationUp);
+    EXPECT_TRUE(job.archivalLevels);
+    EXPECT_TRUE(job.preciseJoins);
+    EXPECT_EQ(job.bitsPerSample, 24);
+    EXPECT_EQ(job.outputRate, 96000);
+    EXPECT_EQ(job.threads, 0);
     EXPECT_FALSE(soundtrack->stopSeenAtStart);
+    finishRun();
+}
+
+TEST_F(MainWindowTest, DefaultSettingsStartTheStandardSound) {
+    chooseInput(scan());
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->runs == 1; }));
+    const SoundtrackJob& job = window->soundtrackJob();
+    EXPECT_FALSE(job.archivalLevels);
+    EXPECT_FALSE(job.preciseJoins);
+    EXPECT_EQ(job.bitsPerSample, 8);
+    EXPECT_EQ(job.outputRate, 0);
+    EXPECT_EQ(job.threads, 0);
+    EXPECT_TRUE(writesStandardSound(job));
+    finishRun();
+}
+
+TEST_F(MainWindowTest, BitDepthAndRateWithoutArchivalQualityKeepTheStandardJoins) {
+    test::whenModalOpens([](QWidget& dialog) {
+        child<QComboBox>(dialog, "bitDepthList")->setCurrentIndex(1);
+        child<QComboBox>(dialog, "sampleRateList")->setCurrentIndex(1);
+        child<QPushButton>(dialog, "okButton")->click();
+    });
+    window->findChild<QAction*>("soundParametersAction")->trigger();
+    chooseInput(scan());
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->runs == 1; }));
+    const SoundtrackJob& job = window->soundtrackJob();
+    EXPECT_FALSE(job.archivalLevels);
+    EXPECT_FALSE(job.preciseJoins);
+    EXPECT_EQ(job.bitsPerSample, 16);
+    EXPECT_EQ(job.outputRate, 44100);
     finishRun();
 }
 
