@@ -363,7 +363,7 @@ std::string pairPlot(const ShownFrame& s) {
         }
     }
     plot.note("solid: frame " + std::to_string(s.frame - 1) + " from its row " +
-              format("%.1f", join) + " on;  dashed: frame " + std::to_string(s.frame) +
+              format("%.2f", join) + " on;  dashed: frame " + std::to_string(s.frame) +
               " from its first row");
     if (overlap <= 1) {
         plot.note("the frames do not overlap at this join");
@@ -544,7 +544,7 @@ std::string trimPlot(const RunRecord& run) {
 }
 
 const char* kStyle =
-    R"(body { font-family: "DejaVu Sans", Arial, sans-serif; margin: 24px; color: #222; background: #fafafa; max-width: 1160px; }
+    R"(body { font-family: "DejaVu Sans", Arial, sans-serif; margin: 24px; color: #222; background: #fafafa; max-width: 1180px; }
 h1 { font-size: 24px; margin-bottom: 4px; }
 h2 { font-size: 18px; margin-top: 32px; border-bottom: 1px solid #ccc; padding-bottom: 4px; }
 h3 { font-size: 14px; margin: 4px 0; }
@@ -555,7 +555,7 @@ table.settings { border-collapse: collapse; }
 table.settings td { border-bottom: 1px solid #e2e2e2; padding: 3px 14px 3px 0; vertical-align: top; }
 table.settings td.label { color: #555; }
 div.frames { overflow: hidden; }
-div.frame { float: left; width: 360px; margin: 0 14px 14px 0; background: #fff; border: 1px solid #ddd; padding: 6px; }
+div.frame { float: left; width: 360px; margin: 0 12px 12px 0; background: #fff; border: 1px solid #ddd; padding: 6px; }
 div.frame img { display: block; }
 div.frame p { margin: 6px 0 0 0; font-size: 12px; }
 span.tag { display: inline-block; padding: 0 6px; margin-right: 4px; border-radius: 3px; color: #fff; font-size: 11px; }
@@ -612,35 +612,35 @@ struct PendingWrite {
     std::string bytes;
 };
 
-} // namespace
+const std::string kFilesRef = std::string(kReportFiles) + "/";
 
-Status writeRunReport(const RunRecord& run, const fs::path& dir) {
-    if (Status made = folderFor(dir, true); !made) {
-        return made;
-    }
-    const fs::path files = dir / kReportFiles;
-    if (Status made = folderFor(files, false); !made) {
-        return made;
-    }
-    std::vector<PendingWrite> writes;
-    const std::string filesRef = std::string(kReportFiles) + "/";
-    const bool soundtrack = run.kind == RunKind::Soundtrack;
+// What the page says of the whole run, counted once.
+struct RunSummary {
+    bool soundtrack = false;
     bool anySound = false;
     bool anyJoin = false;
-    int weakCount = 0;
-    int outlyingCount = 0;
-    for (const FrameNumbers& n : run.frames) {
-        anySound = anySound || n.rows > 0;
-        anyJoin = anyJoin || n.join.has_value();
-        weakCount += n.join && n.weak ? 1 : 0;
-        outlyingCount += n.join && n.outlying ? 1 : 0;
-    }
+    int weak = 0;
+    int outlying = 0;
+};
 
-    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-                       "<title>Veltrana run report: " +
-                       runTitle(run.kind) + "</title>\n<style type=\"text/css\">\n" + kStyle +
-                       "</style>\n</head>\n<body>\n";
-    html += "<h1>Veltrana run report: " + runTitle(run.kind) + "</h1>\n";
+RunSummary summarise(const RunRecord& run) {
+    RunSummary sum;
+    sum.soundtrack = run.kind == RunKind::Soundtrack;
+    for (const FrameNumbers& n : run.frames) {
+        sum.anySound = sum.anySound || n.rows > 0;
+        sum.anyJoin = sum.anyJoin || n.join.has_value();
+        sum.weak += n.join && n.weak ? 1 : 0;
+        sum.outlying += n.join && n.outlying ? 1 : 0;
+    }
+    return sum;
+}
+
+std::string anchor(int frame) {
+    return numbered("join", frame, "pair");
+}
+
+std::string headSection(const RunRecord& run, const RunSummary& sum) {
+    std::string html = "<h1>Veltrana run report: " + runTitle(run.kind) + "</h1>\n";
     if (run.succeeded) {
         html += "<p class=\"end ok\">The run finished. " + escapeMarkup(run.ending) + "</p>\n";
     } else {
@@ -658,39 +658,44 @@ Status writeRunReport(const RunRecord& run, const fs::path& dir) {
                                  std::to_string(run.resolution->dpiY) + " dpi along it"
                            : std::string("none");
     html += ".";
-    if (soundtrack && anyJoin) {
-        html += " Weak joins: " + std::to_string(weakCount) +
-                "; joins that stand out from the median: " + std::to_string(outlyingCount) + ".";
+    if (sum.soundtrack && sum.anyJoin) {
+        html += " Weak joins: " + std::to_string(sum.weak) +
+                "; joins that stand out from the median: " + std::to_string(sum.outlying) + ".";
     }
-    html += "</p>\n";
+    return html + "</p>\n";
+}
 
-    html += "<h2>Settings</h2>\n<table class=\"settings\">\n";
+std::string settingsSection(const RunRecord& run) {
+    std::string html = "<h2>Settings</h2>\n<table class=\"settings\">\n";
     for (const RunSetting& s : run.settings) {
         html += "<tr><td class=\"label\">" + escapeMarkup(s.label) + "</td><td>" +
                 escapeMarkup(s.value) + "</td></tr>\n";
     }
-    html += "</table>\n";
+    return html + "</table>\n";
+}
 
-    // thumbnails
-    html += "<h2>Frames worth a look</h2>\n<p class=\"note\">The first, middle and last frames";
-    html += soundtrack ? " and every frame whose join is weak or stands out, " : ", ";
-    html +=
-        "as scanned, with what was measured on them:<span class=\"swatch\" style=\"background: " +
-        std::string(kTrimCss) + "\"></span>the frame trim (outside it darkened)";
-    html += soundtrack ? "<span class=\"swatch\" style=\"background: " + std::string(kBandCss) +
-                             "\"></span>the soundtrack band read as sound"
-                       : "<span class=\"swatch\" style=\"background: " + std::string(kCutCss) +
-                             "\"></span>the regions cut into movie frames";
-    html += ".</p>\n<div class=\"frames\">\n";
+Result<std::string> framesSection(const RunRecord& run, const RunSummary& sum,
+                                  std::vector<PendingWrite>& writes) {
+    std::string html =
+        "<h2>Frames worth a look</h2>\n<p class=\"note\">The first, middle and last frames";
+    html += sum.soundtrack ? " and every frame whose join is weak or stands out, " : ", ";
+    html += "as scanned, with what was measured on them:<span class=\"swatch\" "
+            "style=\"background: " +
+            std::string(kTrimCss) + "\"></span>the frame trim (outside it darkened)";
+    html += sum.soundtrack ? "<span class=\"swatch\" style=\"background: " + std::string(kBandCss) +
+                                 "\"></span>the soundtrack band read as sound"
+                           : "<span class=\"swatch\" style=\"background: " + std::string(kCutCss) +
+                                 "\"></span>the regions cut into movie frames";
+    html += ". A picture opens at its full size when clicked.</p>\n<div class=\"frames\">\n";
     for (const ShownFrame& s : run.shown) {
         html += "<div class=\"frame\">";
         if (!s.picture.empty()) {
             const cv::Mat thumb = thumbnail(s);
             std::vector<unsigned char> png;
             if (!cv::imencode(".png", thumb, png)) {
-                return Status::failure("Cannot write " + std::string(kWhat) + " to " +
-                                       files.string() + ": the picture of frame " +
-                                       std::to_string(s.frame) + " cannot be encoded");
+                return Status::failure("Cannot write " + std::string(kWhat) +
+                                       ": the picture of frame " + std::to_string(s.frame) +
+                                       " cannot be encoded as PNG");
             }
             const std::string name = numbered("frame", s.frame, "png");
             writes.push_back({name, std::string(png.begin(), png.end())});
@@ -698,8 +703,8 @@ Status writeRunReport(const RunRecord& run, const fs::path& dir) {
             const int shownWidth = std::min(thumb.cols, kThumbnailWidth);
             const int shownHeight = static_cast<int>(
                 std::lround(thumb.rows * shownWidth / static_cast<double>(thumb.cols)));
-            html += "<a href=\"" + escapeMarkup(filesRef + name) + "\">" +
-                    image(filesRef + name, "Frame " + std::to_string(s.frame), shownWidth,
+            html += "<a href=\"" + escapeMarkup(kFilesRef + name) + "\">" +
+                    image(kFilesRef + name, "Frame " + std::to_string(s.frame), shownWidth,
                           shownHeight) +
                     "</a>";
         } else {
@@ -716,8 +721,8 @@ Status writeRunReport(const RunRecord& run, const fs::path& dir) {
             html += "; " + std::to_string(s.cuts.size()) + " cut region" +
                     (s.cuts.size() == 1 ? "" : "s");
         }
-        if (s.join) {
-            html += "<br>" + joinText(s);
+        if (s.join && sum.soundtrack) {
+            html += "<br><a href=\"#" + anchor(s.frame) + "\">" + joinText(s) + "</a>";
         }
         html += "</p></div>\n";
     }
@@ -730,92 +735,145 @@ Status writeRunReport(const RunRecord& run, const fs::path& dir) {
         }
         html += ".</p>\n";
     }
+    return html;
+}
 
-    if (soundtrack && anyJoin) {
-        html += "<h2>The joins of these frames</h2>\n<p class=\"note\">Each frame's reading of the "
-                "film from its first row (dashed) drawn over the previous frame's reading from the "
-                "join found on (solid), each less its mean over the overlap. At a right join the "
-                "two lie on top of each other, and their correlation, beside, peaks at shift 0 "
-                "(the red line).</p>\n";
-        for (const ShownFrame& s : run.shown) {
-            if (!s.join) {
-                continue;
+std::string pairsSection(const RunRecord& run, std::vector<PendingWrite>& writes) {
+    std::string html =
+        "<h2>The joins of these frames</h2>\n<p class=\"note\">Each frame's reading of the "
+        "film from its first row (dashed) drawn over the previous frame's reading from the "
+        "join found on (solid), each less its mean over the overlap. At a right join the "
+        "two lie on top of each other, and their correlation, beside, peaks at shift 0 "
+        "(the red line).</p>\n";
+    for (const ShownFrame& s : run.shown) {
+        if (!s.join) {
+            continue;
+        }
+        const std::string pairName = numbered("join", s.frame, "svg");
+        const std::string corrName = numbered("correlation", s.frame, "svg");
+        const std::vector<double> r =
+            joinCorrelation(s.previousSamples, s.samples, *s.join, kCorrelationReach);
+        writes.push_back({pairName, pairPlot(s)});
+        writes.push_back({corrName, correlationPlot(r)});
+        const double atJoin = r[static_cast<std::size_t>(kCorrelationReach)];
+        int best = -1;
+        for (std::size_t i = 0; i < r.size(); ++i) {
+            if (std::isfinite(r[i]) && (best < 0 || r[i] > r[static_cast<std::size_t>(best)])) {
+                best = static_cast<int>(i);
             }
-            const std::string pairName = numbered("join", s.frame, "svg");
-            const std::string corrName = numbered("correlation", s.frame, "svg");
-            const std::vector<double> r =
-                joinCorrelation(s.previousSamples, s.samples, *s.join, kCorrelationReach);
-            writes.push_back({pairName, pairPlot(s)});
-            writes.push_back({corrName, correlationPlot(r)});
-            const double atJoin = r[static_cast<std::size_t>(kCorrelationReach)];
-            int best = -1;
-            for (std::size_t i = 0; i < r.size(); ++i) {
-                if (std::isfinite(r[i]) && (best < 0 || r[i] > r[static_cast<std::size_t>(best)])) {
-                    best = static_cast<int>(i);
-                }
-            }
-            html += "<div class=\"pair\"><h3>Frame " + std::to_string(s.frame) + " " +
-                    escapeMarkup(joinText(s)) + " " + tags(s) + "</h3>";
-            html += image(filesRef + pairName,
-                          "Frame " + std::to_string(s.frame) + " over frame " +
-                              std::to_string(s.frame - 1),
-                          620, 230);
-            html += image(filesRef + corrName, "Correlation around the join", 300, 230);
-            html += "<p>Correlation at the join found: ";
-            html += std::isfinite(atJoin) ? format("%.3f", atJoin)
-                                          : std::string("none (too little overlap)");
-            if (best >= 0) {
-                html += "; highest " + format("%.3f", r[static_cast<std::size_t>(best)]) +
-                        " at shift " + format("%+.0f", best - kCorrelationReach) + " rows";
-            }
-            html += ".</p></div>\n";
+        }
+        html += "<div class=\"pair\" id=\"" + anchor(s.frame) + "\"><h3>Frame " +
+                std::to_string(s.frame) + " " + escapeMarkup(joinText(s)) + " " + tags(s) + "</h3>";
+        html +=
+            image(kFilesRef + pairName,
+                  "Frame " + std::to_string(s.frame) + " over frame " + std::to_string(s.frame - 1),
+                  620, 230);
+        html += image(kFilesRef + corrName, "Correlation around the join", 300, 230);
+        html += "<p>Correlation at the join found: ";
+        html += std::isfinite(atJoin) ? format("%.3f", atJoin)
+                                      : std::string("none (too little overlap)");
+        if (best >= 0) {
+            html += "; highest " + format("%.3f", r[static_cast<std::size_t>(best)]) +
+                    " at shift " + format("%+.0f", best - kCorrelationReach) + " rows";
+        }
+        html += ".</p></div>\n";
+    }
+    return html;
+}
+
+std::string joinsSection(const RunRecord& run, std::vector<PendingWrite>& writes) {
+    writes.push_back({"joins.svg", joinsPlot(run)});
+    return "<h2>Join positions</h2>\n" +
+           image(kFilesRef + "joins.svg", "Join positions over the frames", 1100, 280, "plot") +
+           "\n<p class=\"note\">Where each frame joins the previous one, in rows of the "
+           "previous frame; the dashed line is the median. <span style=\"color: " +
+           std::string(kOrange) + "\">&#9679;</span> weak, <span style=\"color: " + kRed +
+           "\">&#9679;</span> further than " + format("%.0f", kOutlyingJoinRows) +
+           " rows from the median of the joins before it. A bad join stands out as a "
+           "jump; but scans that start at different places along the film have joins that "
+           "differ as much, so the pair plots below tell whether the frames agree "
+           "there.</p>\n";
+}
+
+std::string waveformSection(const RunRecord& run, std::vector<PendingWrite>& writes) {
+    writes.push_back({"waveform.svg", waveformPlot(run)});
+    return "<h2>Waveform overview</h2>\n" +
+           image(kFilesRef + "waveform.svg", "Waveform overview", 1100, 260, "plot") +
+           "\n<p class=\"note\">The lowest and highest sample of each stretch, the frames "
+           "joined at their joins (before any level correction); weak and outlying joins are "
+           "marked.</p>\n";
+}
+
+std::string levelsSection(const RunRecord& run, std::vector<PendingWrite>& writes) {
+    writes.push_back({"levels.svg", levelsPlot(run)});
+    std::string html = "<h2>Mean level per frame</h2>\n" +
+                       image(kFilesRef + "levels.svg", "Mean level per frame", 1100, 240, "plot") +
+                       "\n";
+    double lowest = std::numeric_limits<double>::infinity();
+    double highest = -lowest;
+    for (const FrameNumbers& n : run.frames) {
+        if (n.rows > 0) {
+            lowest = std::min(lowest, n.meanLevel);
+            highest = std::max(highest, n.meanLevel);
         }
     }
-
-    if (soundtrack && anyJoin) {
-        writes.push_back({"joins.svg", joinsPlot(run)});
-        html += "<h2>Join positions</h2>\n" +
-                image(filesRef + "joins.svg", "Join positions over the frames", 1100, 280, "plot") +
-                "\n<p class=\"note\">Where each frame joins the previous one, in rows of the "
-                "previous frame; the dashed line is the median. <span style=\"color: " +
-                std::string(kOrange) + "\">&#9679;</span> weak, <span style=\"color: " + kRed +
-                "\">&#9679;</span> further than " + format("%.0f", kOutlyingJoinRows) +
-                " rows from the median of the joins before it. A bad join stands out as a "
-                "jump; but scans that start at different places along the film have joins that "
-                "differ as much, so the pair plots above tell whether the frames agree "
-                "there.</p>\n";
+    if (highest - lowest < 0.01) {
+        html += "<p class=\"note\">Every frame's samples have the same mean, " +
+                format("%.1f", (lowest + highest) / 2) +
+                ": they reached the report with each frame's mean level removed, as the "
+                "job does unless asked to keep it.</p>\n";
     }
-    if (soundtrack && anySound) {
-        writes.push_back({"levels.svg", levelsPlot(run)});
-        writes.push_back({"waveform.svg", waveformPlot(run)});
-        html += "<h2>Mean level per frame</h2>\n" +
-                image(filesRef + "levels.svg", "Mean level per frame", 1100, 240, "plot") + "\n";
-        double lowest = std::numeric_limits<double>::infinity();
-        double highest = -lowest;
-        for (const FrameNumbers& n : run.frames) {
-            if (n.rows > 0) {
-                lowest = std::min(lowest, n.meanLevel);
-                highest = std::max(highest, n.meanLevel);
-            }
-        }
-        if (highest - lowest < 0.01) {
-            html += "<p class=\"note\">Every frame's samples have the same mean, " +
-                    format("%.1f", (lowest + highest) / 2) +
-                    ": they reached the report with each frame's mean level removed, as the "
-                    "job does unless asked to keep it.</p>\n";
-        }
-        html += "<h2>Waveform overview</h2>\n" +
-                image(filesRef + "waveform.svg", "Waveform overview", 1100, 260, "plot") +
-                "\n<p class=\"note\">The lowest and highest sample of each stretch, the frames "
-                "joined at their joins (before any level correction); weak and outlying joins are "
-                "marked.</p>\n";
+    return html;
+}
+
+std::string trimSection(const RunRecord& run, std::vector<PendingWrite>& writes) {
+    writes.push_back({"trim.svg", trimPlot(run)});
+    return "<h2>Frame trim</h2>\n" +
+           image(kFilesRef + "trim.svg", "Frame trim over the frames", 1100, 220, "plot") +
+           "\n<p class=\"note\">The scan columns each frame was trimmed to: steady lines "
+           "mean the trim found the frame lines alike on every scan.</p>\n";
+}
+
+} // namespace
+
+Status writeRunReport(const RunRecord& run, const fs::path& dir) {
+    if (Status made = folderFor(dir, true); !made) {
+        return made;
+    }
+    const fs::path files = dir / kReportFiles;
+    if (Status made = folderFor(files, false); !made) {
+        return made;
+    }
+    const RunSummary sum = summarise(run);
+    std::vector<PendingWrite> writes;
+    Result<std::string> frames = framesSection(run, sum, writes);
+    if (!frames) {
+        return frames.status();
+    }
+    // the overview first, then the frames and joins worth a look
+    std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+                       "<title>Veltrana run report: " +
+                       runTitle(run.kind) + "</title>\n<style type=\"text/css\">\n" + kStyle +
+                       "</style>\n</head>\n<body>\n";
+    html += headSection(run, sum);
+    html += settingsSection(run);
+    const bool joins = sum.soundtrack && sum.anyJoin;
+    const bool sound = sum.soundtrack && sum.anySound;
+    if (joins) {
+        html += joinsSection(run, writes);
+    }
+    if (sound) {
+        html += waveformSection(run, writes);
+    }
+    html += *frames;
+    if (joins) {
+        html += pairsSection(run, writes);
+    }
+    if (sound) {
+        html += levelsSection(run, writes);
     }
     if (!run.frames.empty()) {
-        writes.push_back({"trim.svg", trimPlot(run)});
-        html += "<h2>Frame trim</h2>\n" +
-                image(filesRef + "trim.svg", "Frame trim over the frames", 1100, 220, "plot") +
-                "\n<p class=\"note\">The scan columns each frame was trimmed to: steady lines "
-                "mean the trim found the frame lines alike on every scan.</p>\n";
+        html += trimSection(run, writes);
     }
     html += "</body>\n</html>\n";
 
