@@ -1,10 +1,12 @@
 #include "cli/command.h"
 #include "cli/options.h"
+#include "cli/report_observer.h"
 #include "cli/terminal_observer.h"
 #include "film/film_job.h"
 
 #include <algorithm>
 #include <memory>
+#include <optional>
 #include <ostream>
 
 namespace veltrana::cli {
@@ -36,25 +38,39 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
     job.scanLimits = scanLimits(o.job);
     job.threads = o.job.threads;
 
-    TerminalObserver observer(io.err, o.job.quiet, io.errIsTerminal);
+    std::optional<RunCollector> collector;
+    if (!o.job.report.empty()) {
+        std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
+        settings.push_back({"Soundtrack band cut off", yesNo(o.cutSoundtrack)});
+        collector.emplace(RunKind::Film, std::move(settings), job.startFrame, job.stopFrame);
+    }
+    TerminalObserver terminal(io.err, o.job.quiet, io.errIsTerminal);
+    ReportingObserver observer(terminal, collector ? &*collector : nullptr);
     job.observer = &observer;
     FilmResult result;
     {
         const ScopedTrace trace(o.job.trace);
         result = makeFilm(job);
     }
-    observer.finish();
+    terminal.finish();
 
-    if (result.succeeded()) {
-        if (!o.job.quiet) {
-            io.out << "Movie: " << result.moviePath.string() << " (" << result.movieFrames
-                   << " frames, 640 x 480 DIVX at 24 fps)\n";
-        }
-        return kExitOk;
+    if (result.succeeded() && !o.job.quiet) {
+        io.out << "Movie: " << result.moviePath.string() << " (" << result.movieFrames
+               << " frames, 640 x 480 DIVX at 24 fps)\n";
     }
     // the log lines have said it already
-    if (o.job.quiet) {
+    if (!result.succeeded() && o.job.quiet) {
         io.err << "veltrana: " << result.message << "\n";
+    }
+    if (collector) {
+        const std::string ending = result.succeeded()
+                                       ? "The movie was written to " + result.moviePath.string() +
+                                             " (" + std::to_string(result.movieFrames) + " frames)."
+                                       : result.message;
+        writeReport(*collector, o.job.report, result.succeeded(), ending, o.job.quiet, io);
+    }
+    if (result.succeeded()) {
+        return kExitOk;
     }
     return kExitFailed;
 }

@@ -6,6 +6,8 @@
 #include <algorithm>
 
 #include <charconv>
+#include <cstdio>
+#include <system_error>
 
 namespace veltrana::cli {
 
@@ -61,6 +63,33 @@ ScanLimits scanLimits(const JobOptions& options) {
 
 SoundtrackType filmType(const std::string& name) {
     return soundtrackTypeFromName(name).value_or(SoundtrackType::VariableArea35);
+}
+
+std::string yesNo(bool value) {
+    return value ? "yes" : "no";
+}
+
+std::vector<RunSetting> jobSettings(const JobOptions& o, int last) {
+    std::vector<RunSetting> settings;
+    settings.push_back({"Program", std::string("veltrana ") + VELTRANA_VERSION});
+    // whole paths: the report may be read far from where the run was started
+    std::error_code ec;
+    settings.push_back({"Scans", std::filesystem::absolute(o.frames, ec).string()});
+    settings.push_back({"Output", std::filesystem::absolute(o.output, ec).string()});
+    settings.push_back({"Frames", std::to_string(o.first) + " to " + std::to_string(last)});
+    settings.push_back({"Film", o.film == "35va"   ? "35 mm variable area (35va)"
+                                : o.film == "35vd" ? "35 mm variable density (35vd)"
+                                                   : "16 mm variable area (16va)"});
+    settings.push_back({"Long strip", yesNo(o.longStrip)});
+    settings.push_back({"Resolution", o.dpi.empty() ? std::string("measured on the first frame")
+                                                    : o.dpi + " dpi, as given"});
+    settings.push_back({"Film runs the other way through the scans", yesNo(o.inverse)});
+    char megapixels[32];
+    std::snprintf(megapixels, sizeof megapixels, "%g", o.maxMegapixels);
+    settings.push_back({"Largest scan read", std::string(megapixels) + " megapixels"});
+    settings.push_back({"Scans read at once",
+                        o.threads == 0 ? std::string("one per core") : std::to_string(o.threads)});
+    return settings;
 }
 
 void addJobOptions(CLI::App& command, JobOptions& options, const std::string& outputHelp) {
@@ -127,6 +156,13 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
                     "the same for any number)")
         ->capture_default_str()
         ->check(CLI::Range(0, 256));
+    command
+        .add_option("--report", options.report,
+                    "Write a run report into DIR (created if missing): report.html and its "
+                    "pictures in report_files/, showing the settings, the frames worth a look "
+                    "with what was measured on them, and plots of the run; written whatever "
+                    "the run's end")
+        ->type_name("DIR");
     command.add_flag("--trace", options.trace,
                      "Print the measuring code's trace lines on standard output (default: off)");
     command.add_flag("-q,--quiet", options.quiet,

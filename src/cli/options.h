@@ -3,6 +3,7 @@
 
 #include "geometry/film_standard.h"
 #include "geometry/scan.h"
+#include "report/run_report.h"
 
 #include <CLI/CLI.hpp>
 
@@ -10,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace veltrana::cli {
 
@@ -27,10 +29,12 @@ struct JobOptions {
     bool quiet = false;
     double maxMegapixels = 100.0; // the largest scan read
     int threads = 0;              // 0: every core
+    std::filesystem::path report; // empty: no run report
 };
 
 // Adds <frames>, -o, --first, --last, --film, --long-strip, --dpi, --inverse,
-// --max-megapixels, --threads, --trace and --quiet. `outputHelp` describes -o for this command.
+// --max-megapixels, --threads, --report, --trace and --quiet. `outputHelp` describes -o for this
+// command.
 void addJobOptions(CLI::App& command, JobOptions& options, const std::string& outputHelp);
 
 // A manual resolution given as "X" (both axes) or "X:Y".
@@ -45,6 +49,13 @@ int lastFrame(const JobOptions& options);
 
 // What a scan may be, from --max-megapixels.
 ScanLimits scanLimits(const JobOptions& options);
+
+// The settings both jobs share, as a run report lists them; `last` is the
+// range's last frame as the job was given it.
+std::vector<RunSetting> jobSettings(const JobOptions& options, int last);
+
+// "yes" or "no".
+std::string yesNo(bool value);
 
 // The film type of a validated --film value.
 SoundtrackType filmType(const std::string& name);

@@ -1,10 +1,12 @@
 #include "cli/command.h"
 #include "cli/options.h"
+#include "cli/report_observer.h"
 #include "cli/terminal_observer.h"
 #include "job/soundtrack_job.h"
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <thread>
 
@@ -35,6 +37,26 @@ void setDelivery(const SoundtrackOptions& o, SoundtrackJob& job) {
     job.bitsPerSample = o.bits != 0 ? o.bits : (o.archival ? 24 : 8);
     const std::string rate = o.rate.empty() ? (o.archival ? "48000" : "film") : o.rate;
     job.outputRate = rate == "film" ? 0 : std::stoi(rate);
+}
+
+// What the run report lists of a soundtrack run's settings.
+std::vector<RunSetting> soundtrackSettings(const SoundtrackOptions& o, const SoundtrackJob& job) {
+    std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
+    settings.push_back({"Film speed", std::to_string(job.filmSpeed) + " frames per second"});
+    settings.push_back({"Rotation", job.rotationUp ? "up (band along the top edge of the scan)"
+                                                   : "down (band along the bottom edge)"});
+    settings.push_back({"Colour element read", o.channel});
+    settings.push_back({"Mean level of each frame removed", yesNo(job.removeDc)});
+    settings.push_back({"Crossfade at the joins", yesNo(job.crossfade)});
+    settings.push_back({"Band cut by analysis", yesNo(job.cutByAnalysis)});
+    settings.push_back({"Joins", job.preciseJoins ? "precise" : "standard"});
+    settings.push_back(
+        {"Levels", job.archivalLevels ? "archival (without steps at the joins)" : "standard"});
+    settings.push_back({"Bits per sample", std::to_string(job.bitsPerSample)});
+    settings.push_back({"Sample rate", job.outputRate == 0
+                                           ? std::string("the film's rate")
+                                           : std::to_string(job.outputRate) + " Hz"});
+    return settings;
 }
 
 // Copies Ctrl-C into the job's stop flag while the job runs.
@@ -91,7 +113,13 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.threads = o.job.threads;
     setDelivery(o, job);
 
-    TerminalObserver observer(io.err, o.job.quiet, io.errIsTerminal);
+    std::optional<RunCollector> collector;
+    if (!o.job.report.empty()) {
+        collector.emplace(RunKind::Soundtrack, soundtrackSettings(o, job), job.startFrame,
+                          job.stopFrame);
+    }
+    TerminalObserver terminal(io.err, o.job.quiet, io.errIsTerminal);
+    ReportingObserver observer(terminal, collector ? &*collector : nullptr);
     job.observer = &observer;
     SoundtrackResult result;
     {
@@ -99,18 +127,26 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
         const InterruptWatch watch(io.interrupt, job.stopRequested);
         result = runSoundtrackJob(job);
     }
-    observer.finish();
+    terminal.finish();
 
     if (!result.wavPath.empty() && !o.job.quiet) {
-        io.out << "Sound: " << result.wavPath.string() << " (" << result.sampleCount
-               << " samples, " << result.bitsPerSample << "-bit mono at " << result.sampleRate
-               << " Hz" << (result.broadcastWave ? ", Broadcast WAV" : "") << ")\n";
+        io.out << "Sound: " << result.wavPath.string() << " (" << result.sampleCount << " samples, "
+               << result.bitsPerSample << "-bit mono at " << result.sampleRate << " Hz"
+               << (result.broadcastWave ? ", Broadcast WAV" : "") << ")\n";
     }
     if (!result.joinsPath.empty() && !o.job.quiet) {
         io.out << "Join report: " << result.joinsPath.string() << "\n";
     }
     if (!result.lengthsPath.empty() && !o.job.quiet) {
         io.out << "Join positions: " << result.lengthsPath.string() << "\n";
+    }
+    if (collector) {
+        const std::string ending =
+            result.succeeded() ? "The sound was written to " + result.wavPath.string() + " (" +
+                                     std::to_string(result.sampleCount) + " samples at " +
+                                     std::to_string(result.sampleRate) + " Hz)."
+                               : result.message;
+        writeReport(*collector, o.job.report, result.succeeded(), ending, o.job.quiet, io);
     }
     if (result.succeeded()) {
         return kExitOk;

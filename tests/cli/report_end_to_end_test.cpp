@@ -1,0 +1,264 @@
+// --report DIR through the real program on rendered scans: what the report of
+// each job holds, that a failed run is still reported, that a report that
+// cannot be written leaves the job's exit status alone, and that the page
+// passes xmllint and opens in a browser.
+
+#include "cli/report_observer.h"
+#include "support/test_support.h"
+#include "synth/synth.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+namespace veltrana {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::string> entries(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        names.push_back(e.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Every "Correlation at the join found: X" of a page.
+std::vector<double> joinCorrelations(const std::string& html) {
+    std::vector<double> values;
+    const std::regex found("Correlation at the join found: ([-0-9.]+)");
+    for (auto it = std::sregex_iterator(html.begin(), html.end(), found);
+         it != std::sregex_iterator(); ++it) {
+        values.push_back(std::stod((*it)[1]));
+    }
+    return values;
+}
+
+class ReportEndToEnd : public testing::Test {
+protected:
+    void SetUp() override {
+        synth::SynthOptions options;
+        options.frames = 9;
+        options.noise = true;
+        ASSERT_TRUE(synth::renderSampleScans(options, scans).ok());
+    }
+
+    test::ProcessResult run(const char* job, const fs::path& output,
+                            std::vector<std::string> extra) {
+        std::vector<std::string> args{VELTRANA_EXE, job, scans.string(), "-o", output.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return test::runProgram(args);
+    }
+
+    test::TempDir dir;
+    fs::path scans = dir / "scans";
+    fs::path report = dir / "report";
+};
+
+TEST(ReportOption, BothJobsOfferIt) {
+    for (const char* job : {"soundtrack", "film"}) {
+        const auto r = test::runProgram({VELTRANA_EXE, job, "--help"});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_NE(r.out.find("--report DIR"), std::string::npos) << job << ": " << r.out;
+    }
+}
+
+TEST_F(ReportEndToEnd, SoundtrackReportShowsTheLandmarksAndTheirJoins) {
+    // what the job itself writes beside the scans (leng.txt, ...)
+    ASSERT_EQ(run("soundtrack", dir / "plain.wav", {"-q", "--fps", "24"}).status, 0);
+    const std::vector<std::string> scansBefore = entries(scans);
+    const auto r = run("soundtrack", dir / "out.wav", {"--fps", "24", "--report", report.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Run report: " + (report / "report.html").string()), std::string::npos)
+        << r.out;
+    const std::string html = test::readFileText(report / "report.html");
+    EXPECT_NE(html.find("The run finished. The sound was written to"), std::string::npos);
+    EXPECT_NE(html.find("Resolution found: 1200 dpi across the film, 1200 dpi along it"),
+              std::string::npos);
+    EXPECT_NE(html.find("24 frames per second"), std::string::npos);
+    for (const char* name :
+         {"frame_000001.png", "frame_000005.png", "frame_000009.png", "join_000005.svg",
+          "correlation_000009.svg", "joins.svg", "levels.svg", "waveform.svg", "trim.svg"}) {
+        EXPECT_TRUE(fs::is_regular_file(report / "report_files" / name)) << name;
+    }
+    // the pictures are the previews: at most 480 pixels on the long side
+    const cv::Mat first = cv::imread((report / "report_files/frame_000001.png").string());
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(std::max(first.cols, first.rows), 480);
+    // every join shown lies where the two scans read the same film
+    const std::vector<double> agreement = joinCorrelations(html);
+    ASSERT_GE(agreement.size(), 2u);
+    for (const double c : agreement) {
+        EXPECT_GT(c, 0.95);
+    }
+    // nothing of the report went into the scans folder
+    EXPECT_EQ(entries(scans), scansBefore);
+}
+
+TEST_F(ReportEndToEnd, FilmReportShowsTheCutRegionsAndNoJoins) {
+    const auto r = run("film", dir / "reel.avi", {"-q", "--report", report.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    const std::string html = test::readFileText(report / "report.html");
+    EXPECT_NE(html.find("Veltrana run report: film"), std::string::npos);
+    EXPECT_NE(html.find("The movie was written to"), std::string::npos);
+    EXPECT_NE(html.find("1 cut region"), std::string::npos);
+    EXPECT_EQ(html.find("Join positions"), std::string::npos);
+    EXPECT_EQ(html.find("band read as sound"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(report / "report_files/frame_000005.png"));
+    EXPECT_FALSE(fs::exists(report / "report_files/joins.svg"));
+}
+
+TEST_F(ReportEndToEnd, AFailedRunIsReportedUpToItsLastFrame) {
+    // frame 7 is no TIFF
+    { std::ofstream(scans / "frame_0007.tif", std::ios::trunc) << "not a scan"; }
+    const auto plain = run("soundtrack", dir / "a.wav", {"-q"});
+    const auto r = run("soundtrack", dir / "b.wav", {"-q", "--report", report.string()});
+    ASSERT_EQ(plain.status, 1) << plain.err;
+    EXPECT_EQ(r.status, plain.status);
+    const std::string html = test::readFileText(report / "report.html");
+    EXPECT_NE(html.find("The run did not finish:"), std::string::npos);
+    EXPECT_NE(html.find("frame_0007.tif"), std::string::npos) << "the cause, named";
+    EXPECT_NE(html.find("last frame read"), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(report / "report_files/frame_000005.png"));
+    EXPECT_TRUE(fs::is_regular_file(report / "report_files/frame_000006.png"));
+    EXPECT_FALSE(fs::exists(report / "report_files/frame_000009.png"));
+}
+
+TEST_F(ReportEndToEnd, AReportThatCannotBeWrittenIsAWarning) {
+    { std::ofstream(dir / "plain") << "a file, not a folder"; }
+    const fs::path blocked = dir / "plain" / "report";
+    for (const char* job : {"soundtrack", "film"}) {
+        const fs::path output = dir / (std::string(job) + ".out");
+        const auto r = run(job, output, {"-q", "--report", blocked.string()});
+        EXPECT_EQ(r.status, 0) << job << ": " << r.err;
+        EXPECT_TRUE(fs::is_regular_file(output)) << job;
+        EXPECT_NE(r.err.find("warning"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(blocked.string()), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("Not a directory"), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(ReportEndToEnd, ARunThatReadNoFrameWritesNoReport) {
+    const auto plain = run("soundtrack", dir / "a.wav", {"-q", "--first", "20", "--last", "30"});
+    const auto r = run("soundtrack", dir / "b.wav",
+                       {"-q", "--first", "20", "--last", "30", "--report", report.string()});
+    EXPECT_NE(plain.status, 0);
+    EXPECT_EQ(r.status, plain.status);
+    EXPECT_NE(r.err.find("no report written to " + report.string()), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(report));
+}
+
+TEST_F(ReportEndToEnd, ReportIntoTheScansFolderWhenAskedLeavesTheScans) {
+    const auto before = test::readFileBytes(scans / "frame_0001.tif");
+    const auto r = run("soundtrack", dir / "out.wav", {"-q", "--report", scans.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_regular_file(scans / "report.html"));
+    EXPECT_TRUE(fs::is_directory(scans / "report_files"));
+    EXPECT_EQ(test::readFileBytes(scans / "frame_0001.tif"), before);
+}
+
+// --- in browsers ---------------------------------------------------------------------
+
+TEST_F(ReportEndToEnd, PagePassesXmllint) {
+    if (!fs::exists("/usr/bin/xmllint")) {
+        GTEST_SKIP() << "xmllint is not installed (Debian libxml2-utils)";
+    }
+    ASSERT_EQ(run("soundtrack", dir / "out.wav", {"-q", "--report", report.string()}).status, 0);
+    const auto lint = test::runProgram(
+        {"/usr/bin/xmllint", "--html", "--noout", (report / "report.html").string()});
+    EXPECT_EQ(lint.status, 0);
+    EXPECT_EQ(lint.err, "");
+}
+
+TEST_F(ReportEndToEnd, PageOpensInHeadlessChromium) {
+    if (!fs::exists("/usr/bin/chromium")) {
+        GTEST_SKIP() << "Chromium is not installed (Debian chromium)";
+    }
+    ASSERT_EQ(run("soundtrack", dir / "out.wav", {"-q", "--report", report.string()}).status, 0);
+    const test::TempDir profile;
+    const fs::path shot = dir / "report.png";
+    // bounded so that a browser that hangs fails the test instead of holding it
+    const auto browser = test::runProgram(
+        {"/usr/bin/timeout", "120", "/usr/bin/chromium", "--headless", "--no-sandbox",
+         "--disable-gpu", "--disable-quic", "--no-first-run", "--disable-background-networking",
+         "--disable-component-update", "--disable-sync",
+         "--user-data-dir=" + profile.path().string(), "--screenshot=" + shot.string(),
+         "--window-size=1280,2000", "file://" + (report / "report.html").string()});
+    ASSERT_EQ(browser.status, 0) << browser.err;
+    const cv::Mat picture = cv::imread(shot.string());
+    ASSERT_FALSE(picture.empty()) << browser.err;
+    EXPECT_EQ(picture.size(), cv::Size(1280, 2000));
+    // not blank: the page's light background with text and thumbnails on it
+    cv::Mat grey;
+    cv::cvtColor(picture, grey, cv::COLOR_BGR2GRAY);
+    cv::Scalar mean, deviation;
+    cv::meanStdDev(grey, mean, deviation);
+    EXPECT_GT(deviation[0], 20.0);
+    EXPECT_GT(mean[0], 150.0);
+    // the pictures drew, not only the text: the plots' and overlays' colours
+    // fill a share of the screen that text (grey, a few blue links) cannot
+    cv::Mat hsv;
+    cv::cvtColor(picture, hsv, cv::COLOR_BGR2HSV);
+    cv::Mat channels[3];
+    cv::split(hsv, channels);
+    EXPECT_GT(cv::countNonZero(channels[1] > 100), 1280 * 2000 / 100);
+}
+
+// --- the observer ----------------------------------------------------------------------
+
+class CountingObserver : public NullObserver {
+public:
+    PreviewRequest previewRequest() const override { return {}; }
+    void framePreview(const FramePreview&) override { ++frames; }
+    void picturePreview(const FramePreview&, const cv::Mat&) override { ++pictures; }
+    int frames = 0;
+    int pictures = 0;
+};
+
+TEST(ReportingObserver, AsksForEveryFrameOnlyWhenReporting) {
+    CountingObserver shown;
+    const cli::ReportingObserver plain(shown, nullptr);
+    EXPECT_FALSE(plain.previewRequest().frames);
+    EXPECT_EQ(plain.previewRequest().picturesPerSecond, 0);
+
+    RunCollector collector(RunKind::Soundtrack, {}, 1, 3);
+    cli::ReportingObserver reporting(shown, &collector);
+    const PreviewRequest request = reporting.previewRequest();
+    EXPECT_TRUE(request.frames);
+    // a picture of every frame: no time between them
+    const PicturePacer pacer(request);
+    EXPECT_TRUE(pacer.due());
+    FramePreview p;
+    p.frame = 1;
+    reporting.framePreview(p);
+    reporting.picturePreview(p, cv::Mat(4, 4, CV_8UC3, cv::Scalar::all(9)));
+    EXPECT_EQ(shown.frames, 1);
+    EXPECT_EQ(shown.pictures, 1);
+    EXPECT_EQ(collector.framesSeen(), 1u);
+    EXPECT_EQ(collector.picturesHeld(), 1u);
+}
+
+TEST(ReportingObserver, EveryFrameGetsAPictureFromThePacer) {
+    CountingObserver shown;
+    RunCollector collector(RunKind::Soundtrack, {}, 1, 3);
+    const cli::ReportingObserver reporting(shown, &collector);
+    PreviewRequest request = reporting.previewRequest();
+    // a clock that stands still: only a pacer with no period lets every picture through
+    request.clock = [] { return std::chrono::steady_clock::time_point(); };
+    PicturePacer pacer(request);
+    for (int k = 0; k < 100; ++k) {
+        EXPECT_TRUE(pacer.take()) << k;
+    }
+}
+
+} // namespace
+} // namespace veltrana
