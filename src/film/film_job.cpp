@@ -130,8 +130,8 @@ FilmResult FilmRun::steps() {
         }
         if (n == job.startFrame) {
             firstScanSize = scan.image.size();
-        } else if (std::string odd = frameSizeWarning(n, scan.image.size(), job.startFrame,
-                                                      firstScanSize);
+        } else if (std::string odd =
+                       frameSizeWarning(n, scan.image.size(), job.startFrame, firstScanSize);
                    !odd.empty()) {
             log.addLine(odd + "; it is still cut into the movie");
         }

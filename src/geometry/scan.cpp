@@ -91,7 +91,8 @@ std::optional<ImageSize> peekOtherSize(std::span<const std::uint8_t> b) {
 } // namespace
 
 std::string checkScanSize(ImageSize size, const ScanLimits& limits) {
-    const double megapixels = static_cast<double>(size.width) * static_cast<double>(size.height) / 1e6;
+    const double megapixels =
+        static_cast<double>(size.width) * static_cast<double>(size.height) / 1e6;
     char line[256];
     if (megapixels > limits.maxMegapixels) {
         std::snprintf(line, sizeof line,
@@ -164,8 +165,8 @@ LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& na
                                       const_cast<std::uint8_t*>(bytes.data()));
                 image = cv::imdecode(wrapped, cv::IMREAD_UNCHANGED);
             } catch (const cv::Exception& e) {
-                return refused(name, std::string("the TIFF data cannot be decoded (") +
-                                         e.err + ")");
+                return refused(name,
+                               std::string("the TIFF data cannot be decoded (") + e.err + ")");
             }
             if (image.empty()) {
                 return refused(name, "the TIFF data cannot be decoded");
@@ -189,9 +190,7 @@ LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& na
         if (image.empty()) {
             return refused(name, "it is not a TIFF file, nor any other image the program reads");
         }
-        if (std::string wrong =
-                checkScanSize({image.cols, image.rows}, limits);
-            !wrong.empty()) {
+        if (std::string wrong = checkScanSize({image.cols, image.rows}, limits); !wrong.empty()) {
             return refused(name, wrong);
         }
     }

@@ -30,8 +30,7 @@ namespace {
 
 constexpr const char* kLengthsFileName = "leng.txt";
 constexpr std::array<std::string_view, 3> kDiagnosticFileNames = {"v.txt", "z.txt", "r.txt"};
-constexpr std::array<std::string_view, 4> kSideFileNames = {"leng.txt", "v.txt", "z.txt",
-                                                            "r.txt"};
+constexpr std::array<std::string_view, 4> kSideFileNames = {"leng.txt", "v.txt", "z.txt", "r.txt"};
 constexpr int kColourDepth = 8;
 
 std::string format(const char* pattern, int a) {
@@ -267,10 +266,9 @@ FrameReading SoundtrackRun::readFrame(int n) const {
         if (!job.manualResolution) {
             frame.estimate = estimateResolution(workingImage, job.soundtrackType);
         }
-        frameGeometry =
-            computeSoundtrackGeometry(job.soundtrackType,
-                                      frame.estimate ? frame.estimate->snapped : manual)
-                .value_or(SoundtrackGeometry{});
+        frameGeometry = computeSoundtrackGeometry(job.soundtrackType,
+                                                  frame.estimate ? frame.estimate->snapped : manual)
+                            .value_or(SoundtrackGeometry{});
     }
 
     // the soundtrack band in the chosen colour element, one sample per row
@@ -330,8 +328,7 @@ SoundtrackResult SoundtrackRun::acceptFrame(int n, FrameReading frame) {
     if (n == job.startFrame) {
         settleResolution(frame);
         firstScanSize = frame.scanSize;
-    } else if (std::string odd =
-                   frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize);
+    } else if (std::string odd = frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize);
                !odd.empty()) {
         log.addLine(odd);
     }
