@@ -68,8 +68,8 @@ int floor(const veltrana::FrameSequence& sequence, int threads) {
         return 1;
     }
     const double frames = static_cast<double>(sequence.frames.size());
-    std::printf("frames=%zu seconds=%.3f fps=%.1f peak_mb=%.1f\n", sequence.frames.size(),
-                seconds, frames / seconds, peakMegabytes());
+    std::printf("frames=%zu seconds=%.3f fps=%.1f peak_mb=%.1f\n", sequence.frames.size(), seconds,
+                frames / seconds, peakMegabytes());
     return 0;
 }
 
@@ -80,8 +80,8 @@ int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, i
     SoundtrackJob job;
     job.observer = &quiet;
     job.inputPath = scans;
-    job.outputPath = fs::temp_directory_path() / ("veltrana-bench-" + std::to_string(::getpid()) +
-                                                  ".wav");
+    job.outputPath =
+        fs::temp_directory_path() / ("veltrana-bench-" + std::to_string(::getpid()) + ".wav");
     job.startFrame = 1;
     job.stopFrame = static_cast<int>(sequence.frames.size());
     job.filmSpeed = 25;
@@ -113,8 +113,8 @@ int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int thr
     FilmJob job;
     job.observer = &quiet;
     job.inputPath = scans;
-    job.outputPath = fs::temp_directory_path() / ("veltrana-bench-" + std::to_string(::getpid()) +
-                                                  ".avi");
+    job.outputPath =
+        fs::temp_directory_path() / ("veltrana-bench-" + std::to_string(::getpid()) + ".avi");
     job.startFrame = 1;
     job.stopFrame = static_cast<int>(sequence.frames.size());
     job.threads = threads;

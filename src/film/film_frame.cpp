@@ -130,7 +130,8 @@ FilmFrames movieFramesOfTurned(const cv::Mat& scan, const FilmCutting& c,
     const cv::Mat working = filmWorkingImage(
         scan.colRange(result.bounds.left, result.bounds.right + 1), c.type, c.inverse);
     result.cut = findFrameCut(working, geometry, c.type, c.longStrip, c.cutSoundtrack);
-    const Orientation o = orientationOf(scan.colRange(result.bounds.left, result.bounds.right + 1), c);
+    const Orientation o =
+        orientationOf(scan.colRange(result.bounds.left, result.bounds.right + 1), c);
     for (const cv::Rect& region : result.cut.pieces) {
         result.regions.push_back(trimmedRegion(o, region) + cv::Point(result.bounds.left, 0));
         result.frames.push_back(movieFrame(working(region)));
@@ -138,8 +139,8 @@ FilmFrames movieFramesOfTurned(const cv::Mat& scan, const FilmCutting& c,
     return result;
 }
 
-FilmFrames movieFramesOf(const cv::Mat& scan, const FilmCutting& c,
-                         const FrameGeometry& geometry, const std::optional<FrameBounds>& bounds) {
+FilmFrames movieFramesOf(const cv::Mat& scan, const FilmCutting& c, const FrameGeometry& geometry,
+                         const std::optional<FrameBounds>& bounds) {
     if (scan.empty() || scan.depth() != CV_8U || scan.rows > kExactPixelCount ||
         scan.cols > kExactPixelCount || (scan.channels() != 1 && scan.channels() != 3)) {
         return movieFramesOfTurned(scan, c, geometry);
@@ -149,8 +150,8 @@ FilmFrames movieFramesOf(const cv::Mat& scan, const FilmCutting& c,
     const cv::Mat trimmed = scan.colRange(result.bounds.left, result.bounds.right + 1);
     const Orientation o = orientationOf(trimmed, c);
 
-    result.cut = frameCutFromProfiles(cutProfilesOf(trimmed, o, c.cutSoundtrack), geometry,
-                                      c.type, c.longStrip, c.cutSoundtrack);
+    result.cut = frameCutFromProfiles(cutProfilesOf(trimmed, o, c.cutSoundtrack), geometry, c.type,
+                                      c.longStrip, c.cutSoundtrack);
     for (const cv::Rect& region : result.cut.pieces) {
         result.regions.push_back(trimmedRegion(o, region) + cv::Point(result.bounds.left, 0));
         result.frames.push_back(movieFrame(workingRegion(trimmed, o, region)));

@@ -6,8 +6,8 @@
 #include "geometry/frame_correction.h"
 #include "geometry/resolution.h"
 #include "geometry/scan.h"
-#include "job/frame_sequence.h"
 #include "geometry/trace.h"
+#include "job/frame_sequence.h"
 #include "job/job_log.h"
 #include "job/parallel.h"
 #include "job/safe_file.h"
@@ -17,10 +17,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <memory>
-#include <optional>
 #include <cstdio>
 #include <exception>
+#include <memory>
+#include <optional>
 #include <utility>
 
 #include <tbb/parallel_pipeline.h>
@@ -205,14 +205,12 @@ FilmReading FilmRun::readFrame(int n) const {
     if (n == job.startFrame) {
         // measured on the working image as the measures define it
         bounds = findFrameBounds(scan.image, job.soundtrackType, job.longStrip);
-        const cv::Mat working =
-            filmWorkingImage(scan.image.colRange(bounds->left, bounds->right + 1),
-                             job.soundtrackType, job.inverse);
-        frame.resolution = job.manualResolution
-                               ? ScanResolution{job.resolutionX, job.resolutionY}
-                               : detectResolution(working, job.soundtrackType);
-        frame.geometry = measureFrameGeometry(job.soundtrackType, frame.resolution,
-                                              job.cutSoundtrack, working);
+        const cv::Mat working = filmWorkingImage(
+            scan.image.colRange(bounds->left, bounds->right + 1), job.soundtrackType, job.inverse);
+        frame.resolution = job.manualResolution ? ScanResolution{job.resolutionX, job.resolutionY}
+                                                : detectResolution(working, job.soundtrackType);
+        frame.geometry =
+            measureFrameGeometry(job.soundtrackType, frame.resolution, job.cutSoundtrack, working);
     }
     frame.cut = movieFramesOf(scan.image, cutting(), frame.geometry, bounds);
     frame.cutSeconds = secondsSince(began);
@@ -246,8 +244,7 @@ std::optional<FilmResult> FilmRun::acceptFrame(FilmReading& frame) {
                                    "%.3f cm (%d rows) is used",
                                    kNominalFramePitch16Cm, geometry.image_length / 4));
         }
-    } else if (std::string odd =
-                   frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize);
+    } else if (std::string odd = frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize);
                !odd.empty()) {
         log.addLine(odd + "; it is still cut into the movie");
     }

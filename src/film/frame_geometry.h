@@ -68,7 +68,7 @@ struct FrameCut {
 // mask at the cut's factor, the bright fraction of each row (right of the
 // first fifth of the columns) and, with cutSoundtrack, of each column.
 struct FrameCutProfiles {
-    int width = 0;  // of the working image
+    int width = 0; // of the working image
     int height = 0;
     float mean = 0;
     std::vector<float> rowBright;    // one per row

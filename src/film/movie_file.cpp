@@ -108,10 +108,10 @@ Status MovieFile::commit() {
     const int found = writeFailed ? -1 : countMovieFrames(pending->filePath());
     if (found != frames) {
         discard();
-        return cannotWrite(given, found < 0 ? "the video writer failed (is the disk full?)"
-                                            : "the movie holds " + std::to_string(found) +
-                                                  " of its " + std::to_string(frames) +
-                                                  " frames (is the disk full?)");
+        return cannotWrite(given, found < 0
+                                      ? "the video writer failed (is the disk full?)"
+                                      : "the movie holds " + std::to_string(found) + " of its " +
+                                            std::to_string(frames) + " frames (is the disk full?)");
     }
     Status committed = pending->commit();
     pending.reset();

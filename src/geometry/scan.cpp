@@ -44,7 +44,8 @@ std::uint32_t littleEndian32(const std::uint8_t* p) {
 }
 
 // Width and height from the header of the other formats the image library
-// reads (PNG, BMP, JPEG), so that their size is checked before decoding too.
+// reads (PNG, BMP, JPEG, WebP), so that their size is checked before decoding
+// too.
 std::optional<ImageSize> peekOtherSize(std::span<const std::uint8_t> b) {
     const std::size_t n = b.size();
     static constexpr std::uint8_t kPng[8] = {0x89, 'P', 'N', 'G', 0x0d, 0x0a, 0x1a, 0x0a};
@@ -61,6 +62,24 @@ std::optional<ImageSize> peekOtherSize(std::span<const std::uint8_t> b) {
         const auto height = static_cast<std::int32_t>(littleEndian32(&b[22]));
         return ImageSize{std::abs(static_cast<std::int64_t>(width)),
                          std::abs(static_cast<std::int64_t>(height))};
+    }
+    // WebP: a few bytes of lossless data can stand for 16383 x 16383 pixels
+    if (n >= 30 && std::memcmp(b.data(), "RIFF", 4) == 0 &&
+        std::memcmp(b.data() + 8, "WEBP", 4) == 0) {
+        if (std::memcmp(b.data() + 12, "VP8 ", 4) == 0) {
+            // lossy: after the frame tag and start code, 14 bits each
+            return ImageSize{(b[26] | (b[27] << 8)) & 0x3fff, (b[28] | (b[29] << 8)) & 0x3fff};
+        }
+        if (std::memcmp(b.data() + 12, "VP8L", 4) == 0) {
+            // lossless: after the signature byte, width - 1 and height - 1 in 14 bits each
+            const std::uint32_t bits = littleEndian32(&b[21]);
+            return ImageSize{(bits & 0x3fff) + 1, ((bits >> 14) & 0x3fff) + 1};
+        }
+        if (std::memcmp(b.data() + 12, "VP8X", 4) == 0) {
+            // extended: the canvas, width - 1 and height - 1 in 24 bits each
+            return ImageSize{(b[24] | (b[25] << 8) | (b[26] << 16)) + 1,
+                             (b[27] | (b[28] << 8) | (b[29] << 16)) + 1};
+        }
     }
     if (n >= 4 && b[0] == 0xff && b[1] == 0xd8) {
         // walk the markers to the frame header (SOF0..SOF15 but DHT, JPG and DAC)
@@ -91,7 +110,8 @@ std::optional<ImageSize> peekOtherSize(std::span<const std::uint8_t> b) {
 } // namespace
 
 std::string checkScanSize(ImageSize size, const ScanLimits& limits) {
-    const double megapixels = static_cast<double>(size.width) * static_cast<double>(size.height) / 1e6;
+    const double megapixels =
+        static_cast<double>(size.width) * static_cast<double>(size.height) / 1e6;
     char line[256];
     if (megapixels > limits.maxMegapixels) {
         std::snprintf(line, sizeof line,
@@ -164,8 +184,8 @@ LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& na
                                       const_cast<std::uint8_t*>(bytes.data()));
                 image = cv::imdecode(wrapped, cv::IMREAD_UNCHANGED);
             } catch (const cv::Exception& e) {
-                return refused(name, std::string("the TIFF data cannot be decoded (") +
-                                         e.err + ")");
+                return refused(name,
+                               std::string("the TIFF data cannot be decoded (") + e.err + ")");
             }
             if (image.empty()) {
                 return refused(name, "the TIFF data cannot be decoded");
@@ -189,9 +209,7 @@ LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& na
         if (image.empty()) {
             return refused(name, "it is not a TIFF file, nor any other image the program reads");
         }
-        if (std::string wrong =
-                checkScanSize({image.cols, image.rows}, limits);
-            !wrong.empty()) {
+        if (std::string wrong = checkScanSize({image.cols, image.rows}, limits); !wrong.empty()) {
             return refused(name, wrong);
         }
     }

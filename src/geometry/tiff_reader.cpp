@@ -30,8 +30,8 @@ tmsize_t readMemory(thandle_t handle, void* buffer, tmsize_t count) {
     if (count <= 0 || f.position >= f.size) {
         return 0;
     }
-    const std::uint64_t n = std::min<std::uint64_t>(static_cast<std::uint64_t>(count),
-                                                    f.size - f.position);
+    const std::uint64_t n =
+        std::min<std::uint64_t>(static_cast<std::uint64_t>(count), f.size - f.position);
     std::memcpy(buffer, f.data + f.position, n);
     f.position += n;
     return static_cast<tmsize_t>(n);
@@ -149,9 +149,9 @@ TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& lim
     // no single allocation larger than the largest image a scan may have
     TIFFOpenOptionsSetMaxSingleMemAlloc(
         options.get(), static_cast<tmsize_t>(limits.maxMegapixels * 1e6 * 8.0) + (1 << 20));
-    std::unique_ptr<TIFF, TiffCloser> tif(TIFFClientOpenExt(
-        "scan", "r", &file, readMemory, writeMemory, seekMemory, closeMemory, sizeOfMemory,
-        mapMemory, unmapMemory, options.get()));
+    std::unique_ptr<TIFF, TiffCloser> tif(
+        TIFFClientOpenExt("scan", "r", &file, readMemory, writeMemory, seekMemory, closeMemory,
+                          sizeOfMemory, mapMemory, unmapMemory, options.get()));
     if (!tif) {
         result.error = damaged(file, "cannot be read");
         return result;
@@ -224,8 +224,7 @@ TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& lim
             if (bits == 8) {
                 swapRedAndBlue<std::uint8_t>(image, static_cast<int>(row), static_cast<int>(rows));
             } else {
-                swapRedAndBlue<std::uint16_t>(image, static_cast<int>(row),
-                                              static_cast<int>(rows));
+                swapRedAndBlue<std::uint16_t>(image, static_cast<int>(row), static_cast<int>(rows));
             }
         }
         row += rows;

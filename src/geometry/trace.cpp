@@ -34,8 +34,8 @@ void trace(const char* format, ...) {
         if (length > 0) {
             const std::size_t at = capturedLines->size();
             capturedLines->resize(at + static_cast<std::size_t>(length) + 1);
-            std::vsnprintf(capturedLines->data() + at, static_cast<std::size_t>(length) + 1,
-                           format, args);
+            std::vsnprintf(capturedLines->data() + at, static_cast<std::size_t>(length) + 1, format,
+                           args);
             capturedLines->resize(at + static_cast<std::size_t>(length));
         }
     } else {

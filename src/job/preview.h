@@ -12,8 +12,8 @@
 
 #include <opencv2/core.hpp>
 
-#include <chrono>
 #include <atomic>
+#include <chrono>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -61,7 +61,7 @@ inline constexpr int kPreviewPictureSide = 480;
 
 // What an observer wants to see; it costs the job nothing unless asked for.
 struct PreviewRequest {
-    bool frames = false;         // framePreview for every frame
+    bool frames = false;          // framePreview for every frame
     double picturesPerSecond = 0; // picturePreview at most this often; 0 for none
     // the clock the rate is held to (steady_clock unless a test sets one)
     std::function<std::chrono::steady_clock::time_point()> clock;

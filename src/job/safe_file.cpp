@@ -203,8 +203,7 @@ Result<OutputTarget> resolveOutputTarget(const fs::path& given, std::string_view
                 cannotWrite(what, given, "the folder " + folder.string() + " does not exist"));
         }
         if (!S_ISDIR(fst.st_mode)) {
-            return Status::failure(
-                cannotWrite(what, given, folder.string() + " is not a folder"));
+            return Status::failure(cannotWrite(what, given, folder.string() + " is not a folder"));
         }
         return target;
     }
@@ -213,15 +212,14 @@ Result<OutputTarget> resolveOutputTarget(const fs::path& given, std::string_view
         const fs::path pointsTo = fs::read_symlink(given, ec);
         struct stat lst {};
         if (::stat(given.c_str(), &lst) != 0) {
-            return Status::failure(cannotWrite(what, given,
-                                               "it is a link to " + pointsTo.string() +
-                                                   ", which does not exist"));
+            return Status::failure(cannotWrite(
+                what, given, "it is a link to " + pointsTo.string() + ", which does not exist"));
         }
         if (!S_ISREG(lst.st_mode)) {
-            return Status::failure(
-                cannotWrite(what, given,
-                            "it is a link to " + kindOf(lst.st_mode) +
-                                " (" + pointsTo.string() + "); only regular files are written"));
+            return Status::failure(cannotWrite(what, given,
+                                               "it is a link to " + kindOf(lst.st_mode) + " (" +
+                                                   pointsTo.string() +
+                                                   "); only regular files are written"));
         }
         // written through, as cp does: the file the link leads to is replaced
         target.file = fs::canonical(given, ec);
@@ -293,8 +291,8 @@ Result<PendingFile> PendingFile::create(const OutputTarget& target, std::string_
     int error = EEXIST;
     for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
         const fs::path candidate = folder / temporaryName();
-        pending.fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                            0666);
+        pending.fd =
+            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (pending.fd >= 0) {
             pending.temporary = candidate;
             break;
@@ -302,8 +300,9 @@ Result<PendingFile> PendingFile::create(const OutputTarget& target, std::string_
         error = errno;
     }
     if (pending.fd < 0) {
-        return Status::failure(cannotWrite(
-            what, target.given, "cannot create a file in " + folder.string() + ": " + errnoText(error)));
+        return Status::failure(
+            cannotWrite(what, target.given,
+                        "cannot create a file in " + folder.string() + ": " + errnoText(error)));
     }
     if (target.exists) {
         // the new file keeps the permissions of the one it replaces
@@ -424,8 +423,9 @@ Result<PendingFolder> PendingFolder::create(const OutputTarget& target, std::str
         error = errno;
     }
     if (pending.folder.empty()) {
-        return Status::failure(cannotWrite(
-            what, target.given, "cannot create a file in " + parent.string() + ": " + errnoText(error)));
+        return Status::failure(
+            cannotWrite(what, target.given,
+                        "cannot create a file in " + parent.string() + ": " + errnoText(error)));
     }
     return pending;
 }

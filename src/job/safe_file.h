@@ -31,9 +31,9 @@ namespace veltrana {
 // Where an output will go, resolved and checked.
 struct OutputTarget {
     std::filesystem::path given; // as the user named it
-    std::filesystem::path file;  // the file to replace or create (a link's target when given is one)
-    bool exists = false;         // file exists (and is a regular file)
-    dev_t device = 0;            // identity and permissions of the existing file
+    std::filesystem::path file; // the file to replace or create (a link's target when given is one)
+    bool exists = false;        // file exists (and is a regular file)
+    dev_t device = 0;           // identity and permissions of the existing file
     ino_t inode = 0;
     mode_t mode = 0;
 };
@@ -42,8 +42,7 @@ struct OutputTarget {
 // messages ("the sound"). Refuses an empty name, a name ending in a slash, a
 // folder, a special file, a link that leads nowhere or to a special file, and
 // a file in a folder that does not exist.
-Result<OutputTarget> resolveOutputTarget(const std::filesystem::path& given,
-                                         std::string_view what);
+Result<OutputTarget> resolveOutputTarget(const std::filesystem::path& given, std::string_view what);
 
 // A file the job writes beside its input (leng.txt, ...): replaced as a name,
 // never followed. Refuses a folder or special file at that name.

@@ -38,8 +38,8 @@ int formatOf(int bits) {
 } // namespace
 
 std::string codingHistoryLine(int rate, int bits, const std::string& software) {
-    return "A=PCM,F=" + std::to_string(rate) + ",W=" + std::to_string(bits) + ",M=mono,T=" +
-           software + "\r\n";
+    return "A=PCM,F=" + std::to_string(rate) + ",W=" + std::to_string(bits) +
+           ",M=mono,T=" + software + "\r\n";
 }
 
 std::int32_t pcmValue(float sample, int bits, bool* clipped) {
@@ -125,7 +125,8 @@ Result<WaveWritten> writeBroadcastWave(int descriptor, const std::string& name,
     const int error = sf_error(file.get());
     SNDFILE* raw = file.release();
     if (error != SF_ERR_NO_ERROR || sf_close(raw) != 0) {
-        return failed(error != SF_ERR_NO_ERROR ? sf_error_number(error) : "the file could not be completed");
+        return failed(error != SF_ERR_NO_ERROR ? sf_error_number(error)
+                                               : "the file could not be completed");
     }
     return written;
 }

@@ -16,7 +16,7 @@
 namespace veltrana {
 
 struct BroadcastInfo {
-    std::string description;   // what the sound is (film, resolution, frames, speed)
+    std::string description; // what the sound is (film, resolution, frames, speed)
     std::string originator = "Veltrana";
     std::string codingHistory; // the "A=PCM,F=...,W=...,M=mono,T=..." lines
     std::string date;          // origination date, yyyy-mm-dd; today when empty

@@ -7,8 +7,8 @@
 #include "geometry/trace.h"
 #include "job/frame_sequence.h"
 #include "job/job_log.h"
-#include "job/plik.h"
 #include "job/parallel.h"
+#include "job/plik.h"
 #include "job/safe_file.h"
 #include "job/sound_file.h"
 #include "sound/archival_frame.h"
@@ -44,8 +44,7 @@ constexpr const char* kJoinReportFileName = "joins.csv";
 // content on short runs).
 constexpr double kDriftCutoffHz = 0.5;
 constexpr std::array<std::string_view, 3> kDiagnosticFileNames = {"v.txt", "z.txt", "r.txt"};
-constexpr std::array<std::string_view, 4> kSideFileNames = {"leng.txt", "v.txt", "z.txt",
-                                                            "r.txt"};
+constexpr std::array<std::string_view, 4> kSideFileNames = {"leng.txt", "v.txt", "z.txt", "r.txt"};
 constexpr int kColourDepth = 8;
 
 std::string format(const char* pattern, int a) {
@@ -102,7 +101,7 @@ struct FrameReading {
     bool skipped = false;   // not read: a stop was asked for before its turn
     std::string unreadable; // why the scan could not be loaded; empty when it was
     cv::Size scanSize;
-    FrameSamples measured;  // samples and profile reversed already for inverse
+    FrameSamples measured; // samples and profile reversed already for inverse
     // what archival sound reads of the frame (reversed already for inverse)
     std::optional<ArchivalFrame> archival;
     cv::Mat picture; // a preview of the scan, when one was due
@@ -117,7 +116,7 @@ struct FrameReading {
 // The join of a frame with the one before, searched as soon as both are read.
 struct PairSearch {
     int position = 0;
-    bool searched = false; // false for the first frame
+    bool searched = false;              // false for the first frame
     std::optional<PreciseJoin> precise; // with precise joins
     JoinDiagnostics diagnostics;
     std::string trace;
@@ -379,8 +378,8 @@ FrameReading SoundtrackRun::readFrame(int n) const {
                 job.soundtrackType);
             settled = frame.estimate->snapped;
         }
-        frameGeometry = computeSoundtrackGeometry(job.soundtrackType, settled)
-                            .value_or(SoundtrackGeometry{});
+        frameGeometry =
+            computeSoundtrackGeometry(job.soundtrackType, settled).value_or(SoundtrackGeometry{});
     }
     frame.measured = sampleFrame(scan.image, sampling(), frameGeometry);
     if (pacer.due()) {
@@ -431,8 +430,8 @@ PairSearch SoundtrackRun::searchPair(const FrameReading& previous,
                               .position;
     }
     if (job.preciseJoins && previous.archival && current.archival) {
-        search.precise = findPreciseJoin(*previous.archival, *current.archival,
-                                         job.soundtrackType, job.longStrip);
+        search.precise = findPreciseJoin(*previous.archival, *current.archival, job.soundtrackType,
+                                         job.longStrip);
     }
     search.seconds = secondsSince(began);
     search.trace = capture.take();
@@ -479,8 +478,8 @@ SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> fir
                     tbb::filter_mode::parallel,
                     [&](std::shared_ptr<FrameItem> item) {
                         if (!item->frame->skipped && !failed.load()) {
-                            item->frame =
-                                std::make_shared<const FrameReading>(readFrame(item->frame->number));
+                            item->frame = std::make_shared<const FrameReading>(
+                                readFrame(item->frame->number));
                         }
                         return item;
                     }) &
@@ -566,8 +565,7 @@ SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
     if (n == job.startFrame) {
         settleResolution(frame);
         firstScanSize = frame.scanSize;
-    } else if (std::string odd =
-                   frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize);
+    } else if (std::string odd = frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize);
                !odd.empty()) {
         log.addLine(odd);
     }
@@ -627,7 +625,8 @@ SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
                 std::snprintf(line, sizeof line,
                               "Frame %d: the precise join is %s (score %.2f); the standard "
                               "join %d is used",
-                              n, record->method == JoinMethod::StandardNotFound ? "not found" : "weak",
+                              n,
+                              record->method == JoinMethod::StandardNotFound ? "not found" : "weak",
                               record->precise.score, join);
                 log.addLine(line);
             }
@@ -752,9 +751,8 @@ Status SoundtrackRun::writeDeliverySound(std::vector<float> sound, SoundtrackRes
     info.description = description;
     info.codingHistory = codingHistoryLine(filmRate, 32, "Veltrana " VELTRANA_VERSION " film scan");
     info.codingHistory += codingHistoryLine(rate, job.bitsPerSample, "Veltrana " VELTRANA_VERSION);
-    const Result<WaveWritten> written =
-        writeBroadcastWave(pendingWav->descriptor(), job.outputPath.string(), sound, rate,
-                           job.bitsPerSample, info);
+    const Result<WaveWritten> written = writeBroadcastWave(
+        pendingWav->descriptor(), job.outputPath.string(), sound, rate, job.bitsPerSample, info);
     if (!written) {
         return written.status();
     }
@@ -801,10 +799,10 @@ SoundtrackResult SoundtrackRun::finish() {
                 trace("Data lost");
             }
             complete = plik.Close() && complete;
-            wav = complete ? pendingWav->commit()
-                           : Status::failure("Cannot write the sound to " +
-                                             job.outputPath.string() +
-                                             ": the disk took only part of it");
+            wav = complete
+                      ? pendingWav->commit()
+                      : Status::failure("Cannot write the sound to " + job.outputPath.string() +
+                                        ": the disk took only part of it");
         }
         result.sampleRate = plik.sampleRate;
         result.sampleCount = stream.size();

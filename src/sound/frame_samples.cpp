@@ -100,9 +100,9 @@ FrameSamples sampleTurnedFrame(const cv::Mat& scan, const FrameSampling& s,
     frame.bounds = findFrameBounds(scan, s.type, s.longStrip);
     cv::Mat working = workingImageFromFrame(
         scan.empty() ? scan : scan.colRange(frame.bounds.left, frame.bounds.right + 1));
-    const StripRange range =
-        s.cutByAnalysis ? stripRangeFromEdge(working, s.type, geometry, s.rotationUp)
-                        : stripRangeByProfile(working, s.type, geometry, s.rotationUp);
+    const StripRange range = s.cutByAnalysis
+                                 ? stripRangeFromEdge(working, s.type, geometry, s.rotationUp)
+                                 : stripRangeByProfile(working, s.type, geometry, s.rotationUp);
     frame.band = clipStripRange(range, working.cols);
     frame.samples = stripToSamples(cutStrip(working, range, s.element), s.removeDc);
     // the profile from the working image as the cutter left it
@@ -140,7 +140,8 @@ FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& s,
 
     // the band, searched on the first rows of its side
     const int entries = stripProfileEntries(s.type, geometry, height, s.cutByAnalysis);
-    const std::vector<float> oriented = bandProfile(trimmed, entries, s.rotationUp, s.cutByAnalysis);
+    const std::vector<float> oriented =
+        bandProfile(trimmed, entries, s.rotationUp, s.cutByAnalysis);
     const StripRange range =
         s.cutByAnalysis
             ? stripRangeFromBrightness(oriented, height, s.type, geometry, s.rotationUp)
@@ -171,8 +172,7 @@ FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& s,
         all = middle;
         addColumnSums(scan, 0, middleBegin, 0, all);
         addColumnSums(scan, std::max(middleEnd, middleBegin), height, 0, all);
-        frame.profile =
-            turnedMeans(all, frame.bounds.left, frame.rows, static_cast<float>(height));
+        frame.profile = turnedMeans(all, frame.bounds.left, frame.rows, static_cast<float>(height));
     }
     return frame;
 }

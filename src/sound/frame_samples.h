@@ -34,11 +34,11 @@ struct FrameSampling {
 };
 
 struct FrameSamples {
-    FrameBounds bounds;          // the trim, in scan columns
-    StripRange band;             // the band, in working-image columns (scan rows), clipped
-    int rows = 0;                // working-image rows: the trimmed width
-    std::vector<float> samples;  // one per working row
-    std::vector<float> profile;  // the frame profile, one per working row
+    FrameBounds bounds;         // the trim, in scan columns
+    StripRange band;            // the band, in working-image columns (scan rows), clipped
+    int rows = 0;               // working-image rows: the trimmed width
+    std::vector<float> samples; // one per working row
+    std::vector<float> profile; // the frame profile, one per working row
 };
 
 // The trim, the band and the samples of one loaded scan (8-bit, one or three

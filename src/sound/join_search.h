@@ -9,8 +9,8 @@
 
 #include "geometry/film_standard.h"
 
-#include <string>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace veltrana {

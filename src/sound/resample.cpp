@@ -12,8 +12,8 @@ Result<std::vector<float>> resampleSound(std::span<const float> samples, double 
     if (fromRate == toRate || samples.empty() || fromRate <= 0 || toRate <= 0) {
         return std::vector<float>(samples.begin(), samples.end());
     }
-    const auto outCount =
-        static_cast<std::size_t>(std::llround(static_cast<double>(samples.size()) * toRate / fromRate));
+    const auto outCount = static_cast<std::size_t>(
+        std::llround(static_cast<double>(samples.size()) * toRate / fromRate));
     std::vector<float> out(outCount);
     const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);

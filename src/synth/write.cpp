@@ -22,7 +22,6 @@
 
 namespace veltrana::synth {
 
-
 namespace {
 
 // The image library's own TIFF compression codes; LZW is what it writes
@@ -40,7 +39,6 @@ std::vector<int> tiffParameters(TiffCompression compression) {
     }
     return {};
 }
-
 
 namespace fs = std::filesystem;
 

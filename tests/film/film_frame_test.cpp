@@ -60,8 +60,8 @@ TEST_P(FilmFramesOnRenders, AreTheTurnedImagesFramesExactly) {
     const cv::Mat first = synth::renderScan(planned.plan, 0);
     const cv::Mat working =
         filmWorkingImage(frameCorrection(first, c.film, c.longStrip), c.film, c.inverse);
-    const FrameGeometry geometry = measureFrameGeometry(
-        c.film, detectResolution(working, c.film), c.cutSoundtrack, working);
+    const FrameGeometry geometry =
+        measureFrameGeometry(c.film, detectResolution(working, c.film), c.cutSoundtrack, working);
     for (int k = 0; k < 2; ++k) {
         const cv::Mat scan = synth::renderScan(planned.plan, k);
         expectSame(movieFramesOf(scan, cutting, geometry),
@@ -107,8 +107,8 @@ TEST(FilmFramesOnOddScans, AreTheTurnedImagesFramesExactly) {
                     FrameGeometry geometry;
                     geometry.image_length = 20 + static_cast<int>(random() % 300);
                     geometry.image_width = static_cast<int>(random() % 200);
-                    SCOPED_TRACE(testing::Message() << size << " x" << channels << " type "
-                                                    << type << " flags " << flags);
+                    SCOPED_TRACE(testing::Message() << size << " x" << channels << " type " << type
+                                                    << " flags " << flags);
                     expectSame(movieFramesOf(scan, cutting, geometry),
                                movieFramesOfTurned(scan, cutting, geometry));
                 }

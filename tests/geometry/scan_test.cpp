@@ -6,6 +6,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <fstream>
+#include <string_view>
+#include <vector>
 
 namespace veltrana {
 namespace {
@@ -45,6 +47,77 @@ TEST(LoadScan, RefusesWhatItCannotReadRight) {
     EXPECT_NE(corrupt.error.find("corrupt.tif"), std::string::npos);
     EXPECT_FALSE(loadScan(dir.path()).ok());
     EXPECT_FALSE(normaliseScan(cv::Mat(3, 3, CV_32FC1, cv::Scalar(0.5))).ok());
+}
+
+// Files of other formats named like scans: their header gives the size, and
+// a size past the limit is refused before the image library decodes a byte.
+struct HeaderRow {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::string says;
+};
+
+std::vector<std::uint8_t> bytesOf(std::initializer_list<std::string_view> parts) {
+    std::vector<std::uint8_t> bytes;
+    for (std::string_view part : parts) {
+        bytes.insert(bytes.end(), part.begin(), part.end());
+    }
+    // what follows the header is no image data at all
+    bytes.insert(bytes.end(), 64, 0x5a);
+    return bytes;
+}
+
+void PrintTo(const HeaderRow& row, std::ostream* out) {
+    *out << row.name;
+}
+
+class OtherFormatHeader : public testing::TestWithParam<HeaderRow> {};
+
+TEST_P(OtherFormatHeader, GivesTheSizeThatIsRefused) {
+    const LoadedScan scan = decodeScan(GetParam().bytes, "scan.tif");
+    EXPECT_FALSE(scan.ok());
+    EXPECT_EQ(scan.error, "Cannot read the scan scan.tif: " + GetParam().says);
+}
+
+using std::string_view_literals::operator""sv;
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, OtherFormatHeader,
+    testing::Values(
+        HeaderRow{"Png",
+                  bytesOf({"\x89PNG\r\n\x1a\n"sv, "\0\0\0\x0dIHDR"sv, "\0\0\x75\x30"sv,
+                           "\0\0\x75\x30"sv, "\x08\0\0\0\0"sv}),
+                  "it is 30000 x 30000 pixels (900 megapixels), more than the 100 megapixels a "
+                  "scan may have"},
+        HeaderRow{"WebpLossless",
+                  // width - 1 and height - 1 = 16382 in 14 bits each
+                  bytesOf({"RIFF\x40\0\0\0WEBPVP8L\x30\0\0\0\x2f"sv, "\xfe\xbf\xff\x0f"sv}),
+                  "it is 16383 x 16383 pixels (268 megapixels), more than the 100 megapixels a "
+                  "scan may have"},
+        HeaderRow{"WebpLossy",
+                  bytesOf({"RIFF\x40\0\0\0WEBPVP8 \x30\0\0\0"sv, "\x10\x02\0\x9d\x01\x2a"sv,
+                           "\x10\x27\x80\x3e"sv}),
+                  "it is 10000 x 16000 pixels (160 megapixels), more than the 100 megapixels a "
+                  "scan may have"},
+        HeaderRow{"WebpExtended",
+                  bytesOf({"RIFF\x40\0\0\0WEBPVP8X\x0a\0\0\0"sv, "\0\0\0\0"sv,
+                           "\x1f\x4e\0\x3f\x0d\x03"sv}),
+                  "it is 20000 x 200000 pixels (4000 megapixels), more than the 100 megapixels a "
+                  "scan may have"},
+        HeaderRow{"WebpTooSmall",
+                  bytesOf({"RIFF\x40\0\0\0WEBPVP8L\x30\0\0\0\x2f"sv, "\x09\0\0\0"sv}),
+                  "it is 10 x 1 pixels; a scan needs at least 64 pixels on each side"}),
+    [](const testing::TestParamInfo<HeaderRow>& info) { return info.param.name; });
+
+TEST(LoadScan, ReadsWebpScansOfAnAcceptedSize) {
+    const cv::Mat image(80, 100, CV_8UC3, cv::Scalar(10, 120, 230));
+    for (const int quality : {90, 101}) { // lossy, lossless
+        std::vector<std::uint8_t> bytes;
+        ASSERT_TRUE(cv::imencode(".webp", image, bytes, {cv::IMWRITE_WEBP_QUALITY, quality}));
+        const LoadedScan scan = decodeScan(bytes, "scan.tif");
+        ASSERT_TRUE(scan.ok()) << quality << ": " << scan.error;
+        EXPECT_EQ(scan.image.size(), cv::Size(100, 80));
+    }
 }
 
 TEST(WorkingImage, TurnsAnticlockwiseSoTheRightColumnBecomesTheTopRow) {

@@ -64,8 +64,7 @@ void writeTiff(const fs::path& path, const Layout& l, int width, int height) {
         constexpr int kTile = 16;
         TIFFSetField(tif, TIFFTAG_TILEWIDTH, kTile);
         TIFFSetField(tif, TIFFTAG_TILELENGTH, kTile);
-        std::vector<std::uint8_t> tile(
-            static_cast<std::size_t>(TIFFTileSize(tif)));
+        std::vector<std::uint8_t> tile(static_cast<std::size_t>(TIFFTileSize(tif)));
         for (int plane = 0; plane < planes; ++plane) {
             for (int y = 0; y < height; y += kTile) {
                 for (int x = 0; x < width; x += kTile) {

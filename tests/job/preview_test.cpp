@@ -171,9 +171,9 @@ TEST_F(JobPreviews, PicturesComeAtMostFiveTimesASecond) {
     }
 }
 
-class SoundtrackPreviewGeometry : public JobPreviews,
-                                  public testing::WithParamInterface<
-                                      std::tuple<SoundtrackType, bool>> {};
+class SoundtrackPreviewGeometry
+    : public JobPreviews,
+      public testing::WithParamInterface<std::tuple<SoundtrackType, bool>> {};
 
 TEST_P(SoundtrackPreviewGeometry, ShowsTheBandOverTheTrackAndTheJoinsInOrder) {
     const auto [film, up] = GetParam();
@@ -206,12 +206,11 @@ TEST_P(SoundtrackPreviewGeometry, ShowsTheBandOverTheTrackAndTheJoinsInOrder) {
     EXPECT_TRUE(ui.frames.front().resolution.has_value());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Films, SoundtrackPreviewGeometry,
-    testing::Combine(testing::Values(SoundtrackType::VariableArea35,
-                                     SoundtrackType::VariableDensity35,
-                                     SoundtrackType::VariableArea16),
-                     testing::Bool()));
+INSTANTIATE_TEST_SUITE_P(Films, SoundtrackPreviewGeometry,
+                         testing::Combine(testing::Values(SoundtrackType::VariableArea35,
+                                                          SoundtrackType::VariableDensity35,
+                                                          SoundtrackType::VariableArea16),
+                                          testing::Bool()));
 
 TEST_F(JobPreviews, TheFilmJobShowsItsCutsAtTheFrameLines) {
     const synth::SynthTruth truth = render(SoundtrackType::VariableArea35, true, 5);

@@ -144,9 +144,9 @@ TEST(JoinDiagnostics, KeepTheSamplesAndTheFineCorrelationAsTheFilesHoldThem) {
     FramePair f = framesFromSignal(1000, 1000, 700);
     f.previous[0] = 1.0f / 3.0f;
     JoinDiagnostics d;
-    const JoinSearchResult r = findJoinPosition(f.state, f.current, f.previous, f.current,
-                                                f.previous, SoundtrackType::VariableArea35, false,
-                                                &d);
+    const JoinSearchResult r =
+        findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
+                         SoundtrackType::VariableArea35, false, &d);
     EXPECT_EQ(r.position, 700);
     const std::string v = diagnosticText(d.previousSamples);
     EXPECT_EQ(v.rfind("0.333333 ", 0), 0u) << v.substr(0, 40);

@@ -2,13 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <grp.h>
 #include <iterator>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace veltrana::test {
@@ -52,9 +57,41 @@ std::string readFileText(const std::filesystem::path& path) {
     return s.str();
 }
 
-namespace {} // namespace
+namespace {
 
-ProcessResult runProgram(const std::vector<std::string>& argv) {
+int statusOf(int waitStatus) {
+    return WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : 128 + WTERMSIG(waitStatus);
+}
+
+// In the child, after fork: the limits and identity of RunOptions, then the
+// program. Never returns.
+[[noreturn]] void execWith(const std::vector<std::string>& argv, const RunOptions& options) {
+    if (options.fileSizeLimit) {
+        const rlimit limit{static_cast<rlim_t>(*options.fileSizeLimit),
+                           static_cast<rlim_t>(*options.fileSizeLimit)};
+        std::signal(SIGXFSZ, SIG_IGN);
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
+            ::_exit(127);
+        }
+    }
+    if (options.group && ::setgid(*options.group) != 0) {
+        ::_exit(127);
+    }
+    if (options.user && (::setgroups(0, nullptr) != 0 || ::setuid(*options.user) != 0)) {
+        ::_exit(127);
+    }
+    std::vector<char*> args;
+    for (const auto& a : argv) {
+        args.push_back(const_cast<char*>(a.c_str()));
+    }
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    ::_exit(127);
+}
+
+} // namespace
+
+ProcessResult runProgram(const std::vector<std::string>& argv, const RunOptions& options) {
     // Output goes to temporary files so a chatty program cannot fill a pipe.
     TempDir scratch;
     const auto outPath = scratch / "out";
@@ -69,21 +106,112 @@ ProcessResult runProgram(const std::vector<std::string>& argv) {
         if (o == nullptr || e == nullptr) {
             ::_exit(127);
         }
-        std::vector<char*> args;
-        for (const auto& a : argv) {
-            args.push_back(const_cast<char*>(a.c_str()));
-        }
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        ::_exit(127);
+        execWith(argv, options);
     }
     ProcessResult result;
     int status = 0;
     ::waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.status = statusOf(status);
     result.out = readFileText(outPath);
     result.err = readFileText(errPath);
     return result;
+}
+
+BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv,
+                                     std::filesystem::path errFile, bool outputToPipe)
+    : errPath(std::move(errFile)) {
+    int pipeFds[2] = {-1, -1};
+    if (outputToPipe && ::pipe(pipeFds) != 0) {
+        throw std::runtime_error("cannot make a pipe");
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pid = ::fork();
+    if (pid == 0) {
+        if (std::freopen(errPath.c_str(), "w", stderr) == nullptr) {
+            ::_exit(127);
+        }
+        if (outputToPipe) {
+            ::close(pipeFds[0]);
+            if (::dup2(pipeFds[1], STDOUT_FILENO) < 0) {
+                ::_exit(127);
+            }
+            ::close(pipeFds[1]);
+        } else if (std::freopen("/dev/null", "w", stdout) == nullptr) {
+            ::_exit(127);
+        }
+        execWith(argv, {});
+    }
+    if (outputToPipe) {
+        ::close(pipeFds[1]);
+        outputFd = pipeFds[0];
+    }
+}
+
+BackgroundProgram::~BackgroundProgram() {
+    closeOutput();
+    if (pid > 0) {
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+    }
+}
+
+bool BackgroundProgram::waitForError(const std::string& text) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (errorText().find(text) != std::string::npos) {
+            return true;
+        }
+        int status = 0;
+        if (pid > 0 && ::waitpid(pid, &status, WNOHANG) == pid) {
+            // ended: whatever it printed is all there is
+            pid = -1;
+            finalStatus = statusOf(status);
+            return errorText().find(text) != std::string::npos;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+std::string BackgroundProgram::readOutputLine() {
+    std::string line;
+    char c = 0;
+    while (outputFd >= 0 && ::read(outputFd, &c, 1) == 1) {
+        line += c;
+        if (c == '\n') {
+            break;
+        }
+    }
+    return line;
+}
+
+void BackgroundProgram::closeOutput() {
+    if (outputFd >= 0) {
+        ::close(outputFd);
+        outputFd = -1;
+    }
+}
+
+void BackgroundProgram::signal(int number) {
+    if (pid > 0) {
+        ::kill(pid, number);
+    }
+}
+
+int BackgroundProgram::wait() {
+    if (pid > 0) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        pid = -1;
+        finalStatus = statusOf(status);
+    }
+    return finalStatus;
+}
+
+std::string BackgroundProgram::errorText() const {
+    return readFileText(errPath);
 }
 
 cv::Mat imageWithColumns(const std::vector<int>& columnValues, int rows) {

@@ -3,7 +3,11 @@
 
 #include <opencv2/core.hpp>
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -33,8 +37,51 @@ struct ProcessResult {
     std::string err;
 };
 
+// How a program is started, besides its arguments.
+struct RunOptions {
+    // The largest file the program may write (RLIMIT_FSIZE). A longer write
+    // fails with EFBIG, as on a full disk: the limit's signal is ignored.
+    std::optional<std::uint64_t> fileSizeLimit;
+    // Run as this user and group (the tests must be root for it), so that
+    // permission checks apply to the program.
+    std::optional<uid_t> user;
+    std::optional<gid_t> group;
+};
+
 // Runs a program with arguments (no shell), capturing both streams.
-ProcessResult runProgram(const std::vector<std::string>& argv);
+ProcessResult runProgram(const std::vector<std::string>& argv, const RunOptions& options = {});
+
+// A program started in the background, its standard error going to a file
+// so that a test can tell how far it got, and its standard output to
+// /dev/null or to a pipe the test reads. Killed and reaped with the object
+// if it is still running.
+class BackgroundProgram {
+public:
+    BackgroundProgram(const std::vector<std::string>& argv, std::filesystem::path errFile,
+                      bool outputToPipe = false);
+    ~BackgroundProgram();
+    BackgroundProgram(const BackgroundProgram&) = delete;
+    BackgroundProgram& operator=(const BackgroundProgram&) = delete;
+
+    // Waits until standard error holds `text`. False when the program ended
+    // first, or after a minute as a guard against a hung program.
+    bool waitForError(const std::string& text);
+    // Reads standard output up to and including the first end of line.
+    std::string readOutputLine();
+    // Closes the test's end of the output pipe: the program's next write to
+    // its standard output finds no reader, as with `veltrana ... | head -1`.
+    void closeOutput();
+    void signal(int number);
+    // Waits for the end; the status as runProgram gives it.
+    int wait();
+    std::string errorText() const;
+
+private:
+    pid_t pid = -1;
+    int finalStatus = -1;
+    int outputFd = -1;
+    std::filesystem::path errPath;
+};
 
 // A one-channel 8-bit image whose columns hold the given values on every row.
 cv::Mat imageWithColumns(const std::vector<int>& columnValues, int rows);
