@@ -44,6 +44,9 @@ struct FramePreview {
     // the join stands out from the run's joins so far (isOutlyingJoin)
     bool outlying = false;
     std::vector<float> samples; // the frame's samples, one per row along the film
+    // the band's mean brightness in 8-bit steps, before the frame's mean is
+    // taken off (-DC): the samples alone cannot show it
+    std::optional<double> level;
 
     // the film job: the regions cut into movie frames
     std::vector<cv::Rect> cuts;

@@ -668,6 +668,7 @@ void SoundtrackRun::showFrame(const FrameReading& frame, std::optional<double> j
         joinsSoFar.push_back(*join);
     }
     preview.samples = frame.measured.samples;
+    preview.level = frame.measured.level;
     if (previews.frames) {
         ui.framePreview(preview);
     }

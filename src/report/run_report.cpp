@@ -134,7 +134,7 @@ void RunCollector::addFrame(const FramePreview& p) {
     n.outlying = p.outlying;
     n.cuts = static_cast<int>(p.cuts.size());
     n.rows = static_cast<int>(p.samples.size());
-    n.meanLevel = meanOf(p.samples);
+    n.meanLevel = p.level ? *p.level : meanOf(p.samples);
     if (!p.samples.empty()) {
         const int bins = std::min(binsPerFrame, n.rows);
         n.low.resize(static_cast<std::size_t>(bins));
@@ -430,7 +430,7 @@ std::string joinsPlot(const RunRecord& run) {
 }
 
 std::string levelsPlot(const RunRecord& run) {
-    SvgPlot plot(1100, 240, "frame", "mean level of the frame's samples");
+    SvgPlot plot(1100, 240, "frame", "mean brightness of the band (8-bit steps)");
     std::vector<PlotPoint> points;
     for (const FrameNumbers& n : run.frames) {
         if (n.rows > 0) {
@@ -818,10 +818,8 @@ std::string levelsSection(const RunRecord& run, std::vector<PendingWrite>& write
         }
     }
     if (highest - lowest < 0.01) {
-        html += "<p class=\"note\">Every frame's samples have the same mean, " +
-                format("%.1f", (lowest + highest) / 2) +
-                ": they reached the report with each frame's mean level removed, as the "
-                "job does unless asked to keep it.</p>\n";
+        html += "<p class=\"note\">Every frame has the same mean level, " +
+                format("%.1f", (lowest + highest) / 2) + ".</p>\n";
     }
     return html;
 }

@@ -104,7 +104,9 @@ FrameSamples sampleTurnedFrame(const cv::Mat& scan, const FrameSampling& s,
                                  ? stripRangeFromEdge(working, s.type, geometry, s.rotationUp)
                                  : stripRangeByProfile(working, s.type, geometry, s.rotationUp);
     frame.band = clipStripRange(range, working.cols);
-    frame.samples = stripToSamples(cutStrip(working, range, s.element), s.removeDc);
+    const cv::Mat strip = cutStrip(working, range, s.element);
+    frame.level = strip.empty() ? 0.0 : cv::mean(strip)[0];
+    frame.samples = stripToSamples(strip, s.removeDc);
     // the profile from the working image as the cutter left it
     frame.rows = working.rows;
     frame.profile = rowProfile(working, 1, working.rows);
@@ -157,6 +159,11 @@ FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& s,
         addColumnSums(bandRows, 0, bandRows.rows, scan.channels() == 1 ? 0 : channelOf(s.element),
                       bandSums);
     }
+    double total = 0;
+    for (const std::uint32_t sum : bandSums) {
+        total += sum;
+    }
+    frame.level = total / (static_cast<double>(bandSums.size()) * bandRows.rows);
     Sums turned(bandSums.rbegin(), bandSums.rend());
     frame.samples = samplesFromRowSums(turned, bandRows.rows, s.removeDc);
 

@@ -39,6 +39,7 @@ struct FrameSamples {
     int rows = 0;               // working-image rows: the trimmed width
     std::vector<float> samples; // one per working row
     std::vector<float> profile; // the frame profile, one per working row
+    double level = 0;           // the band's mean brightness, before any -DC
 };
 
 // The trim, the band and the samples of one loaded scan (8-bit, one or three
