@@ -17,6 +17,7 @@
 #include "job/parallel.h"
 #include "job/soundtrack_job.h"
 
+#include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
@@ -53,11 +54,13 @@ int usage() {
 // number of threads.
 int floor(const veltrana::FrameSequence& sequence, int threads) {
     std::atomic<bool> failed{false};
+    // as the jobs read them: into each thread's kept buffers
+    tbb::enumerable_thread_specific<veltrana::ScanBuffers> buffers;
     const auto began = Clock::now();
     tbb::task_arena arena(veltrana::jobThreads(threads));
     arena.execute([&] {
         tbb::parallel_for(std::size_t{0}, sequence.frames.size(), [&](std::size_t k) {
-            if (!veltrana::loadScan(sequence.frames[k]).ok()) {
+            if (!veltrana::loadScan(sequence.frames[k], {}, &buffers.local()).ok()) {
                 failed = true;
             }
         });

@@ -120,6 +120,28 @@ cv::Mat workingRegion(const cv::Mat& trimmed, const Orientation& o, const cv::Re
 
 } // namespace
 
+ScanResolution detectFilmResolution(const cv::Mat& trimmed, const FilmCutting& c) {
+    const int columns = resolutionProfileColumns(trimmed.rows);
+    if (trimmed.empty() || trimmed.depth() != CV_8U || columns > kExactPixelCount ||
+        (trimmed.channels() != 1 && trimmed.channels() != 3)) {
+        return detectResolution(filmWorkingImage(trimmed, c.type, c.inverse), c.type);
+    }
+    const Orientation o = orientationOf(trimmed, c);
+    // the working image's first columns are these scan rows
+    const int first = o.mirrorColumns ? o.height - std::max(columns, 0) : 0;
+    std::vector<std::uint32_t> sums(static_cast<std::size_t>(o.width), 0);
+    addColumnSums(trimmed, first, first + std::max(columns, 0), 0, sums);
+    std::vector<float> rowMeans(static_cast<std::size_t>(o.width), 0.0f);
+    if (columns > 0) {
+        for (int i = 0; i < o.width; ++i) {
+            rowMeans[static_cast<std::size_t>(i)] =
+                static_cast<float>(sums[static_cast<std::size_t>(o.scanColumn(i))]) /
+                static_cast<float>(columns);
+        }
+    }
+    return estimateResolutionFromProfile(std::move(rowMeans), o.height, c.type).snapped;
+}
+
 FilmFrames movieFramesOfTurned(const cv::Mat& scan, const FilmCutting& c,
                                const FrameGeometry& geometry) {
     FilmFrames result;

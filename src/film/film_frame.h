@@ -14,6 +14,7 @@
 #include "film/frame_geometry.h"
 #include "geometry/film_standard.h"
 #include "geometry/frame_correction.h"
+#include "geometry/resolution.h"
 
 #include <opencv2/core.hpp>
 
@@ -42,6 +43,10 @@ struct FilmFrames {
 FilmFrames movieFramesOf(const cv::Mat& scan, const FilmCutting& cutting,
                          const FrameGeometry& geometry,
                          const std::optional<FrameBounds>& bounds = std::nullopt);
+
+// The resolution detectResolution finds on the film job's working image of
+// a trimmed scan, read from the scan as it lies.
+ScanResolution detectFilmResolution(const cv::Mat& trimmedScan, const FilmCutting& cutting);
 
 // The same through the turned working image.
 FilmFrames movieFramesOfTurned(const cv::Mat& scan, const FilmCutting& cutting,

@@ -23,6 +23,8 @@
 #include <optional>
 #include <utility>
 
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/global_control.h>
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
 
@@ -115,6 +117,8 @@ private:
     const PreviewRequest previews;
     PicturePacer pacer;
     MovieFile movie;
+    // each thread's memory for its scans, kept from one scan to the next
+    mutable tbb::enumerable_thread_specific<ScanBuffers> scanBuffers;
     FrameSequence sequence;
     FrameGeometry geometry;
     cv::Size firstScanSize;
@@ -192,7 +196,9 @@ FilmReading FilmRun::readFrame(int n) const {
     frame.number = n;
     TraceCapture capture;
     Clock::time_point began = Clock::now();
-    LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits);
+    // the scan is read into this thread's buffers: valid until its next scan
+    LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                               &scanBuffers.local());
     frame.loadSeconds = secondsSince(began);
     if (!scan.ok()) {
         frame.unreadable = scan.error;
@@ -205,12 +211,15 @@ FilmReading FilmRun::readFrame(int n) const {
     if (n == job.startFrame) {
         // measured on the working image as the measures define it
         bounds = findFrameBounds(scan.image, job.soundtrackType, job.longStrip);
-        const cv::Mat working = filmWorkingImage(
-            scan.image.colRange(bounds->left, bounds->right + 1), job.soundtrackType, job.inverse);
-        frame.resolution = job.manualResolution ? ScanResolution{job.resolutionX, job.resolutionY}
-                                                : detectResolution(working, job.soundtrackType);
-        frame.geometry =
-            measureFrameGeometry(job.soundtrackType, frame.resolution, job.cutSoundtrack, working);
+        const cv::Mat trimmed = scan.image.colRange(bounds->left, bounds->right + 1);
+        frame.resolution = job.manualResolution
+                               ? ScanResolution{job.resolutionX, job.resolutionY}
+                               : detectFilmResolution(trimmed, cutting());
+        // only 16 mm measures its pitch on the working image itself
+        const bool sixteen = job.soundtrackType == SoundtrackType::VariableArea16;
+        frame.geometry = measureFrameGeometry(
+            job.soundtrackType, frame.resolution, job.cutSoundtrack,
+            sixteen ? filmWorkingImage(trimmed, job.soundtrackType, job.inverse) : cv::Mat());
     }
     frame.cut = movieFramesOf(scan.image, cutting(), frame.geometry, bounds);
     frame.cutSeconds = secondsSince(began);
@@ -294,6 +303,9 @@ std::optional<FilmResult> FilmRun::readRest() {
     bool interrupted = false;
     std::optional<FilmResult> ended;
     std::atomic<bool> failed{false};
+    // more threads than cores, when asked for, without the library's complaint
+    const tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism,
+                                          static_cast<std::size_t>(threads));
     tbb::task_arena arena(threads);
     arena.execute([&] {
         tbb::parallel_pipeline(

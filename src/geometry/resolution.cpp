@@ -65,30 +65,19 @@ int firstFrameEdge(const std::vector<float>& d, int begin, int end) {
 
 } // namespace
 
-ResolutionEstimate estimateResolution(const cv::Mat& image, SoundtrackType type) {
-    const int width = image.cols;
-    const int height = image.rows;
+int resolutionProfileColumns(int width) {
+    // the rightmost fifth less one column is left out
+    const int leftOut = roundHalfAway(0.2 * width);
+    return std::min(width - leftOut, width - 1) + 1;
+}
+
+ResolutionEstimate estimateResolutionFromProfile(std::vector<float> p, int width,
+                                                 SoundtrackType type) {
+    const int height = static_cast<int>(p.size());
     ResolutionEstimate estimate;
 
     // across: the image spans a fixed width of film
     estimate.measured.dpiX = truncateToInt(width * 2.54 / scannedWidthCm(type));
-
-    // brightness down the image, leaving out the rightmost fifth less one column
-    const int leftOut = roundHalfAway(0.2 * width);
-    const int lastColumn = std::min(width - leftOut, width - 1);
-    std::vector<float> p(static_cast<std::size_t>(height), 0.0f);
-    if (lastColumn >= 0) {
-        const int channels = image.channels();
-        const float count = static_cast<float>(lastColumn + 1);
-        for (int r = 0; r < height; ++r) {
-            const uchar* row = image.ptr<uchar>(r);
-            float sum = 0.0f;
-            for (int c = 0; c <= lastColumn; ++c) {
-                sum += static_cast<float>(row[c * channels]);
-            }
-            p[static_cast<std::size_t>(r)] = sum / count;
-        }
-    }
 
     // normalised by the highest rise; the last entry keeps its raw value
     int distance = 0;
@@ -110,6 +99,27 @@ ResolutionEstimate estimateResolution(const cv::Mat& image, SoundtrackType type)
     estimate.snapped = {snapResolution(estimate.measured.dpiX),
                         snapResolution(estimate.measured.dpiY)};
     return estimate;
+}
+
+ResolutionEstimate estimateResolution(const cv::Mat& image, SoundtrackType type) {
+    const int width = image.cols;
+    const int height = image.rows;
+    // brightness down the image over its first columns
+    const int columns = resolutionProfileColumns(width);
+    std::vector<float> p(static_cast<std::size_t>(height), 0.0f);
+    if (columns > 0) {
+        const int channels = image.channels();
+        const float count = static_cast<float>(columns);
+        for (int r = 0; r < height; ++r) {
+            const uchar* row = image.ptr<uchar>(r);
+            float sum = 0.0f;
+            for (int c = 0; c < columns; ++c) {
+                sum += static_cast<float>(row[c * channels]);
+            }
+            p[static_cast<std::size_t>(r)] = sum / count;
+        }
+    }
+    return estimateResolutionFromProfile(std::move(p), width, type);
 }
 
 ScanResolution detectResolution(const cv::Mat& image, SoundtrackType type) {

@@ -12,6 +12,7 @@
 #include <opencv2/core.hpp>
 
 #include <string>
+#include <vector>
 
 namespace veltrana {
 
@@ -31,6 +32,16 @@ struct ResolutionEstimate {
 };
 
 ResolutionEstimate estimateResolution(const cv::Mat& workingImage, SoundtrackType type);
+
+// The columns of a working image `width` columns wide that the brightness
+// down the image is taken over: 0..resolutionProfileColumns(width) - 1.
+int resolutionProfileColumns(int width);
+
+// The same estimate from that brightness (the mean of channel 0 over those
+// columns, one entry per row) and the image's width, for callers that have
+// the sums already.
+ResolutionEstimate estimateResolutionFromProfile(std::vector<float> rowMeans, int width,
+                                                 SoundtrackType type);
 
 // The snapped resolution; what the jobs use.
 ScanResolution detectResolution(const cv::Mat& workingImage, SoundtrackType type);

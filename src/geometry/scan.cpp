@@ -16,6 +16,8 @@
 #include <malloc.h>
 #include <memory>
 #include <optional>
+#include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -169,10 +171,10 @@ LoadedScan normaliseScan(cv::Mat image) {
 }
 
 LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& name,
-                      const ScanLimits& limits) {
+                      const ScanLimits& limits, ScanBuffers* buffers) {
     cv::Mat image;
     if (isTiff(bytes)) {
-        TiffDecode decoded = decodeTiff(bytes, limits);
+        TiffDecode decoded = decodeTiff(bytes, limits, buffers);
         if (!decoded.error.empty()) {
             return refused(name, decoded.error);
         }
@@ -220,7 +222,8 @@ LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& na
     return scan;
 }
 
-LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits) {
+LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits,
+                    ScanBuffers* buffers) {
     const std::string name = path.string();
     // non-blocking, so that a FIFO named like a scan cannot stall the run
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
@@ -249,10 +252,17 @@ LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits)
     }
     // the whole file in one read: far fewer system calls than strip by strip
     const auto size = static_cast<std::size_t>(st.st_size);
-    std::unique_ptr<std::uint8_t[]> bytes(new std::uint8_t[std::max<std::size_t>(size, 1)]);
+    std::unique_ptr<std::uint8_t[]> own;
+    std::uint8_t* bytes = nullptr;
+    if (buffers != nullptr) {
+        bytes = buffers->fileBytes(size).data();
+    } else {
+        own.reset(new std::uint8_t[std::max<std::size_t>(size, 1)]);
+        bytes = own.get();
+    }
     std::size_t got = 0;
     while (got < size) {
-        const ssize_t n = ::read(fd, bytes.get() + got, size - got);
+        const ssize_t n = ::read(fd, bytes + got, size - got);
         if (n < 0) {
             if (errno == EINTR) {
                 continue;
@@ -267,7 +277,42 @@ LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits)
         got += static_cast<std::size_t>(n);
     }
     closeFile();
-    return decodeScan(std::span<const std::uint8_t>(bytes.get(), got), name, limits);
+    return decodeScan(std::span<const std::uint8_t>(bytes, got), name, limits, buffers);
+}
+
+ScanBuffers::Region::~Region() {
+    std::free(data);
+}
+
+std::uint8_t* ScanBuffers::Region::reserve(std::size_t wanted) {
+    if (wanted <= size && data != nullptr) {
+        return data;
+    }
+    std::free(data);
+    data = nullptr;
+    size = 0;
+    // whole large pages, so that the system can back them with large pages
+    constexpr std::size_t kLargePage = std::size_t{2} << 20;
+    const std::size_t rounded = (std::max<std::size_t>(wanted, 1) + kLargePage - 1) / kLargePage *
+                                kLargePage;
+    void* memory = std::aligned_alloc(kLargePage, rounded);
+    if (memory == nullptr) {
+        throw std::bad_alloc();
+    }
+    ::madvise(memory, rounded, MADV_HUGEPAGE);
+    data = static_cast<std::uint8_t*>(memory);
+    size = rounded;
+    return data;
+}
+
+std::span<std::uint8_t> ScanBuffers::fileBytes(std::size_t wanted) {
+    return {file.reserve(wanted), std::max<std::size_t>(wanted, 1)};
+}
+
+cv::Mat ScanBuffers::image(int rows, int cols, int type) {
+    const std::size_t bytes = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) *
+                              CV_ELEM_SIZE(type);
+    return cv::Mat(rows, cols, type, pixels.reserve(bytes));
 }
 
 void reuseLargeImageBuffers() {

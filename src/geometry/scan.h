@@ -28,6 +28,36 @@ struct ScanLimits {
 
 inline constexpr double kDefaultMaxMegapixels = 100.0;
 
+// Memory kept from one scan to the next on one thread: the file's bytes and
+// the decoded image. A job reads thousands of scans of one size, and fresh
+// memory costs a page fault per page on first touch, more than the decoding;
+// these are allocated once, on large pages where the system gives them.
+// An image loaded into them stays valid until the next load into them.
+class ScanBuffers {
+public:
+    ScanBuffers() = default;
+    ScanBuffers(const ScanBuffers&) = delete;
+    ScanBuffers& operator=(const ScanBuffers&) = delete;
+
+    // At least `size` bytes for the file.
+    std::span<std::uint8_t> fileBytes(std::size_t size);
+    // An image of this size and type over the kept memory.
+    cv::Mat image(int rows, int cols, int type);
+
+private:
+    struct Region {
+        Region() = default;
+        Region(const Region&) = delete;
+        Region& operator=(const Region&) = delete;
+        ~Region();
+        std::uint8_t* reserve(std::size_t size);
+        std::uint8_t* data = nullptr;
+        std::size_t size = 0;
+    };
+    Region file;
+    Region pixels;
+};
+
 // Loads a frame scan as the measuring code expects it: 8 bits per channel,
 // one channel for grey scans and three for colour. Other layouts are
 // converted (16-bit samples scaled to 8 bits, an alpha channel dropped);
@@ -36,12 +66,15 @@ inline constexpr double kDefaultMaxMegapixels = 100.0;
 // TIFF scans of 8 or 16 bits in one or three channels are decoded by libtiff
 // straight into the image; every other format goes through OpenCV, with the
 // same pixels either way.
-LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits = {});
+//
+// With `buffers` the file and the image are kept in them (see ScanBuffers).
+LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits = {},
+                    ScanBuffers* buffers = nullptr);
 
 // The same from the bytes of a file already in memory; `name` is used in
 // messages only.
 LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& name,
-                      const ScanLimits& limits = {});
+                      const ScanLimits& limits = {}, ScanBuffers* buffers = nullptr);
 
 // Brings a decoded image into the expected layout, or explains why not.
 LoadedScan normaliseScan(cv::Mat image);

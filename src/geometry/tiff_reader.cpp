@@ -1,5 +1,6 @@
 #include "geometry/tiff_reader.h"
 
+#include <opencv2/imgproc.hpp>
 #include <tiffio.h>
 
 #include <algorithm>
@@ -117,16 +118,17 @@ bool isUsualCompression(std::uint16_t compression) {
     }
 }
 
-// Red and blue change places in `rows` rows of interleaved three-channel
-// pixels of type T.
-template <typename T> void swapRedAndBlue(cv::Mat& image, int firstRow, int rows) {
-    for (int r = firstRow; r < firstRow + rows; ++r) {
-        T* p = image.ptr<T>(r);
-        for (int c = 0; c < image.cols; ++c, p += 3) {
-            std::swap(p[0], p[2]);
-        }
+// Red and blue change places in rows [firstRow, endRow) of an interleaved
+// three-channel image, in place (the image library's vectorised swap).
+void swapRedAndBlue(cv::Mat& image, int firstRow, int endRow) {
+    if (endRow > firstRow) {
+        cv::Mat rows = image.rowRange(firstRow, endRow);
+        cv::cvtColor(rows, rows, cv::COLOR_RGB2BGR);
     }
 }
+
+// Rows swapped at a time, while they are still in the cache.
+constexpr std::uint32_t kSwapRows = 32;
 
 } // namespace
 
@@ -139,7 +141,8 @@ bool isTiff(std::span<const std::uint8_t> b) {
     return little || big;
 }
 
-TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& limits) {
+TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& limits,
+                      ScanBuffers* buffers) {
     TiffDecode result;
     MemoryFile file{bytes.data(), bytes.size(), 0, {}};
 
@@ -186,7 +189,11 @@ TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& lim
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLEFORMAT, &format);
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PREDICTOR, &predictor);
+    // only the codecs that take a predictor know the tag (asking the others is an error)
+    if (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE ||
+        compression == COMPRESSION_DEFLATE) {
+        TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PREDICTOR, &predictor);
+    }
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds);
     TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
     TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
@@ -205,11 +212,14 @@ TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& lim
         return result;
     }
 
-    cv::Mat image(static_cast<int>(height), static_cast<int>(width),
-                  CV_MAKETYPE(bits == 8 ? CV_8U : CV_16U, samples));
+    const int type = CV_MAKETYPE(bits == 8 ? CV_8U : CV_16U, samples);
+    cv::Mat image = buffers != nullptr && bits == 8
+                        ? buffers->image(static_cast<int>(height), static_cast<int>(width), type)
+                        : cv::Mat(static_cast<int>(height), static_cast<int>(width), type);
     rowsPerStrip = std::clamp<std::uint32_t>(rowsPerStrip, 1, height);
     const tstrip_t strips = TIFFNumberOfStrips(tif.get());
     std::uint32_t row = 0;
+    std::uint32_t swapped = 0;
     for (tstrip_t s = 0; s < strips && row < height; ++s) {
         const std::uint32_t rows = std::min(rowsPerStrip, height - row);
         const auto wanted = static_cast<tmsize_t>(rows * rowBytes);
@@ -219,15 +229,12 @@ TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& lim
             result.error = damaged(file, got < 0 ? "is damaged" : "is cut short");
             return result;
         }
-        // in the order the measures read: blue, green, red
-        if (samples == 3) {
-            if (bits == 8) {
-                swapRedAndBlue<std::uint8_t>(image, static_cast<int>(row), static_cast<int>(rows));
-            } else {
-                swapRedAndBlue<std::uint16_t>(image, static_cast<int>(row), static_cast<int>(rows));
-            }
-        }
         row += rows;
+        // in the order the measures read: blue, green, red
+        if (samples == 3 && (row - swapped >= kSwapRows || row == height)) {
+            swapRedAndBlue(image, static_cast<int>(swapped), static_cast<int>(row));
+            swapped = row;
+        }
     }
     if (row < height) {
         result.error = damaged(file, "holds fewer rows than it says");

@@ -35,6 +35,8 @@ struct TiffDecode {
 // Reads the header, checks the size against the limits, and decodes the
 // layouts scanners write (8 or 16 bits, grey or RGB, in strips, any of the
 // usual lossless compressions) straight into the image.
-TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& limits);
+// With `buffers` the image is made in them.
+TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& limits,
+                      ScanBuffers* buffers = nullptr);
 
 } // namespace veltrana

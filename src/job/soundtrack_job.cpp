@@ -31,6 +31,8 @@
 #include <memory>
 #include <optional>
 
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/global_control.h>
 #include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
 
@@ -170,6 +172,8 @@ private:
     const PreviewRequest previews;
     PicturePacer pacer;
     std::vector<double> joinsSoFar; // for the previews' outlying joins
+    // each thread's memory for its scans, kept from one scan to the next
+    mutable tbb::enumerable_thread_specific<ScanBuffers> scanBuffers;
 
     FrameSequence sequence;
     std::optional<PendingFile> pendingWav;   // the WAV, open from before the first frame
@@ -353,7 +357,9 @@ FrameReading SoundtrackRun::readFrame(int n) const {
     frame.number = n;
     TraceCapture capture;
     Clock::time_point began = Clock::now();
-    LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits);
+    // the scan is read into this thread's buffers: valid until its next scan
+    LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                               &scanBuffers.local());
     frame.loadSeconds = secondsSince(began);
     if (!scan.ok()) {
         frame.unreadable = scan.error;
@@ -366,16 +372,14 @@ FrameReading SoundtrackRun::readFrame(int n) const {
     if (n == job.startFrame) {
         ScanResolution settled{job.resolutionX, job.resolutionY};
         if (!job.manualResolution) {
-            // measured on the trimmed scan turned as the measures define it;
             // the trim's trace lines come once, from the sampling below
             FrameBounds bounds;
             {
                 const TraceCapture quiet;
                 bounds = findFrameBounds(scan.image, job.soundtrackType, job.longStrip);
             }
-            frame.estimate = estimateResolution(
-                workingImageFromFrame(scan.image.colRange(bounds.left, bounds.right + 1)),
-                job.soundtrackType);
+            frame.estimate = estimateScanResolution(
+                scan.image.colRange(bounds.left, bounds.right + 1), job.soundtrackType);
             settled = frame.estimate->snapped;
         }
         frameGeometry =
@@ -450,6 +454,9 @@ SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> fir
     std::shared_ptr<const FrameReading> last = std::move(first);
     // set when the run has ended: no more frames are read or searched
     std::atomic<bool> failed{false};
+    // more threads than cores, when asked for, without the library's complaint
+    const tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism,
+                                          static_cast<std::size_t>(threads));
     tbb::task_arena arena(threads);
     arena.execute([&] {
         tbb::parallel_pipeline(

@@ -94,6 +94,22 @@ std::vector<float> bandProfile(const cv::Mat& frame, int entries, bool rotationU
 
 } // namespace
 
+ResolutionEstimate estimateScanResolution(const cv::Mat& trimmed, SoundtrackType type) {
+    // working row r is trimmed column (width - 1 - r); its first columns are
+    // the scan's first rows
+    const int columns = resolutionProfileColumns(trimmed.rows);
+    if (trimmed.empty() || trimmed.depth() != CV_8U || columns > kExactPixelCount) {
+        return estimateResolution(workingImageFromFrame(trimmed), type);
+    }
+    Sums sums(static_cast<std::size_t>(trimmed.cols), 0);
+    addColumnSums(trimmed, 0, std::max(columns, 0), 0, sums);
+    std::vector<float> rowMeans(static_cast<std::size_t>(trimmed.cols), 0.0f);
+    if (columns > 0) {
+        rowMeans = turnedMeans(sums, 0, trimmed.cols, static_cast<float>(columns));
+    }
+    return estimateResolutionFromProfile(std::move(rowMeans), trimmed.rows, type);
+}
+
 FrameSamples sampleTurnedFrame(const cv::Mat& scan, const FrameSampling& s,
                                const SoundtrackGeometry& geometry) {
     FrameSamples frame;

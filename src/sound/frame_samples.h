@@ -14,6 +14,7 @@
 
 #include "geometry/film_standard.h"
 #include "geometry/frame_correction.h"
+#include "geometry/resolution.h"
 #include "sound/strip.h"
 #include "sound/track_geometry.h"
 
@@ -46,6 +47,10 @@ struct FrameSamples {
 // channels), with the run's soundtrack geometry.
 FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& sampling,
                          const SoundtrackGeometry& geometry);
+
+// The resolution measured on a trimmed scan as it lies: what
+// estimateResolution gives on its working image.
+ResolutionEstimate estimateScanResolution(const cv::Mat& trimmedScan, SoundtrackType type);
 
 // The same through the turned working image.
 FrameSamples sampleTurnedFrame(const cv::Mat& scan, const FrameSampling& sampling,

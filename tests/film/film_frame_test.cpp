@@ -66,6 +66,9 @@ TEST_P(FilmFramesOnRenders, AreTheTurnedImagesFramesExactly) {
         const cv::Mat scan = synth::renderScan(planned.plan, k);
         expectSame(movieFramesOf(scan, cutting, geometry),
                    movieFramesOfTurned(scan, cutting, geometry));
+        const cv::Mat trimmed = frameCorrection(scan, c.film, c.longStrip);
+        EXPECT_EQ(detectFilmResolution(trimmed, cutting),
+                  detectResolution(filmWorkingImage(trimmed, c.film, c.inverse), c.film));
     }
 }
 
@@ -111,6 +114,10 @@ TEST(FilmFramesOnOddScans, AreTheTurnedImagesFramesExactly) {
                                                     << " flags " << flags);
                     expectSame(movieFramesOf(scan, cutting, geometry),
                                movieFramesOfTurned(scan, cutting, geometry));
+                    EXPECT_EQ(detectFilmResolution(scan, cutting),
+                              detectResolution(
+                                  filmWorkingImage(scan, cutting.type, cutting.inverse),
+                                  cutting.type));
                 }
             }
         }

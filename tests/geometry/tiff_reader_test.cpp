@@ -3,6 +3,7 @@
 // before anything is decoded.
 
 #include "geometry/scan.h"
+#include "geometry/tiff_reader.h"
 
 #include "support/test_support.h"
 
@@ -30,6 +31,7 @@ struct Layout {
     int rowsPerStrip = 7;
     bool tiled = false;
     int extraSamples = 0; // alpha
+    bool ownReader = true; // libtiff decodes it itself; otherwise the image library does
 };
 
 void PrintTo(const Layout& l, std::ostream* out) {
@@ -107,6 +109,10 @@ TEST_P(TiffLayouts, LoadTheSamePixelsAsTheImageLibrary) {
     ASSERT_EQ(ours.image.type(), theirs.image.type());
     ASSERT_EQ(ours.image.size(), theirs.image.size());
     EXPECT_EQ(cv::norm(ours.image, theirs.image, cv::NORM_INF), 0.0);
+    // and the layouts scanners write are read without the image library
+    const TiffDecode own = decodeTiff(test::readFileBytes(file), ScanLimits{});
+    EXPECT_TRUE(own.error.empty()) << own.error;
+    EXPECT_EQ(!own.image.empty(), GetParam().ownReader);
 }
 
 // clang-format off
@@ -127,11 +133,11 @@ INSTANTIATE_TEST_SUITE_P(
         Layout{"Rgb16", 16, 3, PHOTOMETRIC_RGB},
         Layout{"Rgb16Deflate", 16, 3, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE},
         // left to the image library
-        Layout{"Rgba8", 8, 4, PHOTOMETRIC_RGB, COMPRESSION_NONE, PREDICTOR_NONE, PLANARCONFIG_CONTIG, 7, false, 1},
-        Layout{"GreyAlpha8", 8, 2, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, PREDICTOR_NONE, PLANARCONFIG_CONTIG, 7, false, 1},
-        Layout{"Rgb8Tiled", 8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW, PREDICTOR_NONE, PLANARCONFIG_CONTIG, 7, true},
-        Layout{"Grey8MinIsWhite", 8, 1, PHOTOMETRIC_MINISWHITE},
-        Layout{"Rgb8Planes", 8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE, PREDICTOR_NONE, PLANARCONFIG_SEPARATE}),
+        Layout{"Rgba8", 8, 4, PHOTOMETRIC_RGB, COMPRESSION_NONE, PREDICTOR_NONE, PLANARCONFIG_CONTIG, 7, false, 1, false},
+        Layout{"GreyAlpha8", 8, 2, PHOTOMETRIC_MINISBLACK, COMPRESSION_NONE, PREDICTOR_NONE, PLANARCONFIG_CONTIG, 7, false, 1, false},
+        Layout{"Rgb8Tiled", 8, 3, PHOTOMETRIC_RGB, COMPRESSION_LZW, PREDICTOR_NONE, PLANARCONFIG_CONTIG, 7, true, 0, false},
+        Layout{"Grey8MinIsWhite", 8, 1, PHOTOMETRIC_MINISWHITE, COMPRESSION_NONE, PREDICTOR_NONE, PLANARCONFIG_CONTIG, 7, false, 0, false},
+        Layout{"Rgb8Planes", 8, 3, PHOTOMETRIC_RGB, COMPRESSION_NONE, PREDICTOR_NONE, PLANARCONFIG_SEPARATE, 7, false, 0, false}),
     [](const testing::TestParamInfo<Layout>& info) { return info.param.name; });
 // clang-format on
 

@@ -70,6 +70,12 @@ TEST_P(FrameSamplesOnRenders, AreTheTurnedImagesValuesExactly) {
     for (int k = 0; k < 3; ++k) {
         const cv::Mat scan = synth::renderScan(planned.plan, k);
         expectSame(sampleFrame(scan, s, geometry), sampleTurnedFrame(scan, s, geometry), k);
+        const cv::Mat trimmed = frameCorrection(scan, c.film, c.longStrip);
+        const ResolutionEstimate lying = estimateScanResolution(trimmed, c.film);
+        const ResolutionEstimate turned =
+            estimateResolution(workingImageFromFrame(trimmed), c.film);
+        EXPECT_EQ(lying.measured, turned.measured) << "scan " << k;
+        EXPECT_EQ(lying.snapped, turned.snapped) << "scan " << k;
     }
 }
 
@@ -127,6 +133,9 @@ TEST(FrameSamplesOnOddScans, AreTheTurnedImagesValuesExactly) {
                                      << (up ? " up" : " down") << (byEdge ? " edge" : ""));
                         expectSame(sampleFrame(scan, s, geometry),
                                    sampleTurnedFrame(scan, s, geometry), 0);
+                        EXPECT_EQ(estimateScanResolution(scan, s.type).measured,
+                                  estimateResolution(workingImageFromFrame(scan), s.type)
+                                      .measured);
                     }
                 }
             }
