@@ -212,9 +212,8 @@ FilmReading FilmRun::readFrame(int n) const {
         // measured on the working image as the measures define it
         bounds = findFrameBounds(scan.image, job.soundtrackType, job.longStrip);
         const cv::Mat trimmed = scan.image.colRange(bounds->left, bounds->right + 1);
-        frame.resolution = job.manualResolution
-                               ? ScanResolution{job.resolutionX, job.resolutionY}
-                               : detectFilmResolution(trimmed, cutting());
+        frame.resolution = job.manualResolution ? ScanResolution{job.resolutionX, job.resolutionY}
+                                                : detectFilmResolution(trimmed, cutting());
         // only 16 mm measures its pitch on the working image itself
         const bool sixteen = job.soundtrackType == SoundtrackType::VariableArea16;
         frame.geometry = measureFrameGeometry(
@@ -306,6 +305,11 @@ std::optional<FilmResult> FilmRun::readRest() {
     // more threads than cores, when asked for, without the library's complaint
     const tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism,
                                           static_cast<std::size_t>(threads));
+    // the stages' keys for the thread sanitizer (parallel.h)
+    const char stages[3] = {};
+    for (const char& stage : stages) {
+        handOver(&stage);
+    }
     tbb::task_arena arena(threads);
     arena.execute([&] {
         tbb::parallel_pipeline(
@@ -313,6 +317,7 @@ std::optional<FilmResult> FilmRun::readRest() {
             tbb::make_filter<void, std::shared_ptr<FilmReading>>(
                 tbb::filter_mode::serial_in_order,
                 [&](tbb::flow_control& control) -> std::shared_ptr<FilmReading> {
+                    const StageTurn turn(&stages[0]);
                     if (next > job.stopFrame || interrupted || failed.load()) {
                         control.stop();
                         return nullptr;
@@ -324,11 +329,13 @@ std::optional<FilmResult> FilmRun::readRest() {
                         frame->skipped = true;
                         interrupted = true;
                     }
+                    handOver(frame.get());
                     return frame;
                 }) &
                 tbb::make_filter<std::shared_ptr<FilmReading>, std::shared_ptr<FilmReading>>(
                     tbb::filter_mode::parallel,
                     [&](std::shared_ptr<FilmReading> frame) {
+                        const StageTurn turn(&stages[1], frame.get());
                         if (!frame->skipped && !failed.load()) {
                             *frame = readFrame(frame->number);
                         }
@@ -336,6 +343,7 @@ std::optional<FilmResult> FilmRun::readRest() {
                     }) &
                 tbb::make_filter<std::shared_ptr<FilmReading>, void>(
                     tbb::filter_mode::serial_in_order, [&](std::shared_ptr<FilmReading> frame) {
+                        const StageTurn turn(&stages[2], frame.get());
                         if (ended) {
                             return;
                         }
@@ -345,6 +353,9 @@ std::optional<FilmResult> FilmRun::readRest() {
                         }
                     }));
     });
+    for (const char& stage : stages) {
+        takeOver(&stage);
+    }
     return ended;
 }
 

@@ -1,5 +1,7 @@
 #include "geometry/profile.h"
 
+#include "base/vectorise.h"
+
 #include <algorithm>
 
 namespace veltrana {
@@ -83,8 +85,8 @@ namespace {
 // One channel of `channels`, along contiguous rows. Compiled for AVX2 as
 // well, where the machine has it: whole-number sums are the same either way.
 template <int Channels>
-__attribute__((target_clones("avx2", "default"))) void
-addColumnSumsOf(const cv::Mat& image, int firstRow, int endRow, int channel, std::uint32_t* sums) {
+VELTRANA_ALSO_FOR_AVX2 void addColumnSumsOf(const cv::Mat& image, int firstRow, int endRow,
+                                            int channel, std::uint32_t* sums) {
     const int width = image.cols;
     for (int r = firstRow; r < endRow; ++r) {
         const uchar* row = image.ptr<uchar>(r) + channel;

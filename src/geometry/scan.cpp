@@ -15,8 +15,8 @@
 #include <fcntl.h>
 #include <malloc.h>
 #include <memory>
-#include <optional>
 #include <new>
+#include <optional>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -293,8 +293,8 @@ std::uint8_t* ScanBuffers::Region::reserve(std::size_t wanted) {
     size = 0;
     // whole large pages, so that the system can back them with large pages
     constexpr std::size_t kLargePage = std::size_t{2} << 20;
-    const std::size_t rounded = (std::max<std::size_t>(wanted, 1) + kLargePage - 1) / kLargePage *
-                                kLargePage;
+    const std::size_t rounded =
+        (std::max<std::size_t>(wanted, 1) + kLargePage - 1) / kLargePage * kLargePage;
     void* memory = std::aligned_alloc(kLargePage, rounded);
     if (memory == nullptr) {
         throw std::bad_alloc();
@@ -310,8 +310,8 @@ std::span<std::uint8_t> ScanBuffers::fileBytes(std::size_t wanted) {
 }
 
 cv::Mat ScanBuffers::image(int rows, int cols, int type) {
-    const std::size_t bytes = static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) *
-                              CV_ELEM_SIZE(type);
+    const std::size_t bytes =
+        static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) * CV_ELEM_SIZE(type);
     return cv::Mat(rows, cols, type, pixels.reserve(bytes));
 }
 

@@ -457,6 +457,11 @@ SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> fir
     // more threads than cores, when asked for, without the library's complaint
     const tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism,
                                           static_cast<std::size_t>(threads));
+    // the stages' keys for the thread sanitizer (parallel.h)
+    const char stages[5] = {};
+    for (const char& stage : stages) {
+        handOver(&stage);
+    }
     tbb::task_arena arena(threads);
     arena.execute([&] {
         tbb::parallel_pipeline(
@@ -465,6 +470,7 @@ SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> fir
             tbb::make_filter<void, std::shared_ptr<FrameItem>>(
                 tbb::filter_mode::serial_in_order,
                 [&](tbb::flow_control& control) -> std::shared_ptr<FrameItem> {
+                    const StageTurn turn(&stages[0]);
                     if (next > job.stopFrame || stopAsked || failed.load()) {
                         control.stop();
                         return nullptr;
@@ -478,12 +484,14 @@ SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> fir
                         stopAsked = true;
                     }
                     item->frame = std::move(frame);
+                    handOver(item.get());
                     return item;
                 }) &
                 // the scan read and measured
                 tbb::make_filter<std::shared_ptr<FrameItem>, std::shared_ptr<FrameItem>>(
                     tbb::filter_mode::parallel,
                     [&](std::shared_ptr<FrameItem> item) {
+                        const StageTurn turn(&stages[1], item.get());
                         if (!item->frame->skipped && !failed.load()) {
                             item->frame = std::make_shared<const FrameReading>(
                                 readFrame(item->frame->number));
@@ -494,6 +502,7 @@ SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> fir
                 tbb::make_filter<std::shared_ptr<FrameItem>, std::shared_ptr<FrameItem>>(
                     tbb::filter_mode::serial_in_order,
                     [&](std::shared_ptr<FrameItem> item) {
+                        const StageTurn turn(&stages[2], item.get());
                         item->previous = last;
                         last = item->frame;
                         return item;
@@ -502,6 +511,7 @@ SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> fir
                 tbb::make_filter<std::shared_ptr<FrameItem>, std::shared_ptr<FrameItem>>(
                     tbb::filter_mode::parallel,
                     [&](std::shared_ptr<FrameItem> item) {
+                        const StageTurn turn(&stages[3], item.get());
                         const FrameReading& frame = *item->frame;
                         if (item->previous && !failed.load() && !frame.skipped &&
                             frame.unreadable.empty() && !item->previous->skipped &&
@@ -513,6 +523,7 @@ SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> fir
                 // reported in order
                 tbb::make_filter<std::shared_ptr<FrameItem>, void>(
                     tbb::filter_mode::serial_in_order, [&](std::shared_ptr<FrameItem> item) {
+                        const StageTurn turn(&stages[4], item.get());
                         if (end) {
                             return;
                         }
@@ -525,6 +536,9 @@ SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> fir
                         ui.stepProgress();
                     }));
     });
+    for (const char& stage : stages) {
+        takeOver(&stage);
+    }
     if (end) {
         return *end;
     }

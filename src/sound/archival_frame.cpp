@@ -1,5 +1,6 @@
 #include "sound/archival_frame.h"
 
+#include "base/vectorise.h"
 #include "geometry/profile.h"
 #include "geometry/rounding.h"
 
@@ -70,10 +71,8 @@ int stepFor(int count, int most) {
 // so this runs along memory; 16-bit partial sums (257 rows of 255 fit) let
 // the compiler widen whole vectors at a time. Compiled for AVX2 as well,
 // where the machine has it: whole-number sums are the same either way.
-__attribute__((target_clones("avx2", "default"))) void addRowBytes(const cv::Mat& scan, int first,
-                                                                   int end, int step,
-                                                                   std::uint32_t* sums,
-                                                                   std::uint16_t* partial) {
+VELTRANA_ALSO_FOR_AVX2 void addRowBytes(const cv::Mat& scan, int first, int end, int step,
+                                        std::uint32_t* sums, std::uint16_t* partial) {
     const int bytes = scan.cols * scan.channels();
     constexpr int kRowsPerPartial = 257;
     int pending = 0;

@@ -114,10 +114,10 @@ TEST(FilmFramesOnOddScans, AreTheTurnedImagesFramesExactly) {
                                                     << " flags " << flags);
                     expectSame(movieFramesOf(scan, cutting, geometry),
                                movieFramesOfTurned(scan, cutting, geometry));
-                    EXPECT_EQ(detectFilmResolution(scan, cutting),
-                              detectResolution(
-                                  filmWorkingImage(scan, cutting.type, cutting.inverse),
-                                  cutting.type));
+                    EXPECT_EQ(
+                        detectFilmResolution(scan, cutting),
+                        detectResolution(filmWorkingImage(scan, cutting.type, cutting.inverse),
+                                         cutting.type));
                 }
             }
         }

@@ -30,7 +30,7 @@ struct Layout {
     std::uint16_t planar = PLANARCONFIG_CONTIG;
     int rowsPerStrip = 7;
     bool tiled = false;
-    int extraSamples = 0; // alpha
+    int extraSamples = 0;  // alpha
     bool ownReader = true; // libtiff decodes it itself; otherwise the image library does
 };
 

@@ -134,8 +134,7 @@ TEST(FrameSamplesOnOddScans, AreTheTurnedImagesValuesExactly) {
                         expectSame(sampleFrame(scan, s, geometry),
                                    sampleTurnedFrame(scan, s, geometry), 0);
                         EXPECT_EQ(estimateScanResolution(scan, s.type).measured,
-                                  estimateResolution(workingImageFromFrame(scan), s.type)
-                                      .measured);
+                                  estimateResolution(workingImageFromFrame(scan), s.type).measured);
                     }
                 }
             }
