@@ -82,11 +82,10 @@ std::vector<float> rowProfile(const cv::Mat& image, int firstRow, int lastRow) {
 
 namespace {
 
-// One channel of `channels`, along contiguous rows. Compiled for AVX2 as
-// well, where the machine has it: whole-number sums are the same either way.
+// One channel of `Channels`, along contiguous rows.
 template <int Channels>
-VELTRANA_ALSO_FOR_AVX2 void addColumnSumsOf(const cv::Mat& image, int firstRow, int endRow,
-                                            int channel, std::uint32_t* sums) {
+[[gnu::always_inline]] inline void addColumnSumsLoop(const cv::Mat& image, int firstRow, int endRow,
+                                                     int channel, std::uint32_t* sums) {
     const int width = image.cols;
     for (int r = firstRow; r < endRow; ++r) {
         const uchar* row = image.ptr<uchar>(r) + channel;
@@ -94,6 +93,18 @@ VELTRANA_ALSO_FOR_AVX2 void addColumnSumsOf(const cv::Mat& image, int firstRow, 
             sums[c] += row[c * Channels];
         }
     }
+}
+
+// Compiled for AVX2 as well, where the machine has it: whole-number sums are
+// the same either way. Clones must be plain functions, not templates.
+VELTRANA_ALSO_FOR_AVX2 void addGreyColumnSums(const cv::Mat& image, int firstRow, int endRow,
+                                              int channel, std::uint32_t* sums) {
+    addColumnSumsLoop<1>(image, firstRow, endRow, channel, sums);
+}
+
+VELTRANA_ALSO_FOR_AVX2 void addColourColumnSums(const cv::Mat& image, int firstRow, int endRow,
+                                                int channel, std::uint32_t* sums) {
+    addColumnSumsLoop<3>(image, firstRow, endRow, channel, sums);
 }
 
 } // namespace
@@ -108,10 +119,10 @@ void addColumnSums(const cv::Mat& image, int firstRow, int endRow, int channel,
     endRow = std::clamp(endRow, firstRow, image.rows);
     switch (image.channels()) {
     case 1:
-        addColumnSumsOf<1>(image, firstRow, endRow, channel, sums.data());
+        addGreyColumnSums(image, firstRow, endRow, channel, sums.data());
         break;
     case 3:
-        addColumnSumsOf<3>(image, firstRow, endRow, channel, sums.data());
+        addColourColumnSums(image, firstRow, endRow, channel, sums.data());
         break;
     default:
         for (int r = firstRow; r < endRow; ++r) {
