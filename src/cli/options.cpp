@@ -51,14 +51,33 @@ int lastFrame(const JobOptions& options) {
     if (options.last > 0) {
         return options.last;
     }
-    const FrameSequence sequence = listFrameSequence(options.frames);
-    return std::max(static_cast<int>(sequence.frames.size()), 1);
+    const Result<FrameSequence> sequence = listFrameSequence(options.frames);
+    return sequence ? std::max(static_cast<int>(sequence->frames.size()), 1) : 1;
 }
 
 ScanLimits scanLimits(const JobOptions& options) {
     ScanLimits limits;
     limits.maxMegapixels = options.maxMegapixels;
     return limits;
+}
+
+ScanRunSettings scanRunSettings(const JobOptions& options, const std::atomic<bool>* interrupt) {
+    ScanRunSettings settings;
+    settings.inputPath = options.frames;
+    settings.startFrame = options.first;
+    settings.stopFrame = lastFrame(options);
+    settings.soundtrackType = filmType(options.film);
+    settings.longStrip = options.longStrip;
+    settings.inverse = options.inverse;
+    if (const auto manual = manualResolution(options)) {
+        settings.manualResolution = true;
+        settings.resolutionX = manual->dpiX;
+        settings.resolutionY = manual->dpiY;
+    }
+    settings.scanLimits = scanLimits(options);
+    settings.threads = options.threads;
+    settings.cancel = interrupt;
+    return settings;
 }
 
 SoundtrackType filmType(const std::string& name) {

@@ -3,10 +3,12 @@
 
 #include "geometry/film_standard.h"
 #include "geometry/scan.h"
+#include "job/run_settings.h"
 #include "report/run_report.h"
 
 #include <CLI/CLI.hpp>
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -49,6 +51,10 @@ int lastFrame(const JobOptions& options);
 
 // What a scan may be, from --max-megapixels.
 ScanLimits scanLimits(const JobOptions& options);
+
+// The settings both jobs share, from the options; Ctrl-C (`interrupt`)
+// stops the run as Stop does.
+ScanRunSettings scanRunSettings(const JobOptions& options, const std::atomic<bool>* interrupt);
 
 // The settings both jobs share, as a run report lists them; `last` is the
 // range's last frame as the job was given it.

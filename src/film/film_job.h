@@ -5,6 +5,7 @@
 #include "geometry/film_standard.h"
 #include "geometry/scan.h"
 #include "job/observer.h"
+#include "job/run_settings.h"
 
 #include <opencv2/core.hpp>
 
@@ -22,25 +23,10 @@ struct FilmTimings {
     double encode = 0;      // writing the movie frames, and completing the movie
 };
 
-struct FilmJob {
-    SoundtrackType soundtrackType = SoundtrackType::VariableArea35;
-    bool longStrip = false;
-    bool inverse = false;
-    bool cutSoundtrack = false;
-    int startFrame = 1;
-    int stopFrame = 2;
-    int resolutionX = 0;
-    int resolutionY = 0;
-    bool manualResolution = false;
+struct FilmJob : ScanRunSettings {
+    bool cutSoundtrack = false;       // the picture only, without the soundtrack band
     JobObserver* observer = nullptr;  // log box and progress bar
-    std::filesystem::path inputPath;  // the frame directory, or any .tif in it
     std::filesystem::path outputPath; // the movie, written whatever its extension
-    // Not a Stop button: lets the command line end a run on Ctrl-C. May be null.
-    const std::atomic<bool>* cancel = nullptr;
-    // What a scan may be (checked before it is decoded).
-    ScanLimits scanLimits;
-    // Scans cut at once: 0 for every core. The movie is the same for any number.
-    int threads = 0;
     // When set, the run adds the time of each stage here.
     FilmTimings* timings = nullptr;
 };

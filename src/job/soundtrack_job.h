@@ -5,6 +5,7 @@
 #include "geometry/film_standard.h"
 #include "geometry/scan.h"
 #include "job/observer.h"
+#include "job/run_settings.h"
 #include "sound/strip.h"
 
 #include <atomic>
@@ -28,32 +29,19 @@ struct SoundtrackTimings {
 
 // Every setting of one run, filled by the front end before the worker starts
 // and read by the worker for the whole run. Only stopRequested changes while
-// the worker runs.
-struct SoundtrackJob {
+// the worker runs; the run stops at the next frame when it or the shared
+// cancel flag is set.
+struct SoundtrackJob : ScanRunSettings {
     JobObserver* observer = nullptr; // log box, progress bar, Start and Stop
 
-    std::filesystem::path inputPath;  // the frame directory, or any .tif in it
     std::filesystem::path outputPath; // the WAV file
 
-    int startFrame = 1;
-    int stopFrame = 2;
-    SoundtrackType soundtrackType = SoundtrackType::VariableArea35;
-    int resolutionX = 0; // manual dpi across the film
-    int resolutionY = 0; // manual dpi along the film
-    int filmSpeed = 25;  // frames per second, 24 or 25
+    int filmSpeed = 25; // frames per second, 24 or 25
     ColorElement colorElement = ColorElement::R;
-    bool longStrip = false;
     bool crossfade = true;
     bool removeDc = true;
-    bool inverse = false;
-    bool manualResolution = false;
     bool cutByAnalysis = false;
     bool rotationUp = true;
-    // What a scan may be (checked before it is decoded).
-    ScanLimits scanLimits;
-    // Frames read at once: 0 for every core. The result is the same for any
-    // number.
-    int threads = 0;
 
     // Archival sound; all off gives the standard 8-bit sound at the film's
     // rate, byte for byte.

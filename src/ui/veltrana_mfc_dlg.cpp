@@ -404,6 +404,23 @@ void CVeltranaMFCDlg::OnStart() {
     }
 }
 
+// What both jobs take from the dialogs; the "Inverse" box is on the Sound
+// Parameters but turns the movie's frames too.
+ScanRunSettings CVeltranaMFCDlg::scanRunSettings(int startFrame, int stopFrame) const {
+    const FilmParameterValues& film = filmParameters->values();
+    ScanRunSettings settings;
+    settings.inputPath = toPath(inputPath);
+    settings.startFrame = startFrame;
+    settings.stopFrame = stopFrame;
+    settings.soundtrackType = static_cast<SoundtrackType>(film.soundtrackTypeIndex + 1);
+    settings.longStrip = film.longStrip != 0;
+    settings.inverse = soundParameters->values().inverse != 0;
+    settings.manualResolution = film.manualResolution != 0;
+    settings.resolutionX = digitValue(film.resolutionXText);
+    settings.resolutionY = digitValue(film.resolutionYText);
+    return settings;
+}
+
 void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
     // a worker that has made its last call may not have been joined yet
     if (worker.joinable()) {
@@ -416,21 +433,13 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
 
     const FilmParameterValues& film = filmParameters->values();
     const SoundParameterValues& sound = soundParameters->values();
+    static_cast<ScanRunSettings&>(job) = scanRunSettings(startFrame, stopFrame);
     job.observer = this;
-    job.inputPath = toPath(inputPath);
     job.outputPath = toPath(outputPath);
-    job.startFrame = startFrame;
-    job.stopFrame = stopFrame;
-    job.soundtrackType = static_cast<SoundtrackType>(film.soundtrackTypeIndex + 1);
-    job.resolutionX = digitValue(film.resolutionXText);
-    job.resolutionY = digitValue(film.resolutionYText);
     job.filmSpeed = film.filmSpeedIndex + 24;
     job.colorElement = static_cast<ColorElement>(sound.colorElementIndex);
-    job.longStrip = film.longStrip != 0;
     job.crossfade = sound.crossfade != 0;
     job.removeDc = sound.removeDc != 0;
-    job.inverse = sound.inverse != 0;
-    job.manualResolution = film.manualResolution != 0;
     job.cutByAnalysis = sound.cutByAnalysis;
     job.rotationUp = film.rotationUp;
     // "Archival quality" is the archival levels and the precise joins; the
@@ -443,7 +452,8 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
 
     workerRunning = true;
     worker = std::thread([this] {
-        runGuarded([this] { soundtrackRunner(&job); });
+        // the job ends every run itself, an unexpected error included
+        soundtrackRunner(&job);
         workerRunning = false;
         QMetaObject::invokeMethod(
             this, [this] { reapSoundtrackWorker(); }, Qt::QueuedConnection);
@@ -453,50 +463,22 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
 // The film job runs on a helper thread while this thread keeps the windows
 // painted and refuses all input; Start returns when the movie is done.
 void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
-    const FilmParameterValues& film = filmParameters->values();
     FilmJob filmJob;
-    filmJob.soundtrackType = static_cast<SoundtrackType>(film.soundtrackTypeIndex + 1);
-    filmJob.longStrip = film.longStrip != 0;
-    filmJob.inverse = soundParameters->values().inverse != 0;
+    static_cast<ScanRunSettings&>(filmJob) = scanRunSettings(startFrame, stopFrame);
     filmJob.cutSoundtrack = movieParameters->values().cutSoundtrack != 0;
-    filmJob.startFrame = startFrame;
-    filmJob.stopFrame = stopFrame;
-    filmJob.resolutionX = digitValue(film.resolutionXText);
-    filmJob.resolutionY = digitValue(film.resolutionYText);
-    filmJob.manualResolution = film.manualResolution != 0;
     filmJob.observer = this;
-    filmJob.inputPath = toPath(inputPath);
     filmJob.outputPath = toPath(outputPath);
 
     const InputBlocker blocker;
     filmRunning = true;
     QEventLoop loop;
     std::thread helper([this, &filmJob, &loop] {
-        runGuarded([this, &filmJob] { filmRunner(filmJob); });
+        filmRunner(filmJob);
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
     helper.join();
     filmRunning = false;
-}
-
-// A job that throws (the image library does, on a scan too large for memory)
-// must not take the program down with it from its thread: the run ends with
-// the reason in the log and the window ready for the next Start.
-void CVeltranaMFCDlg::runGuarded(const std::function<void()>& run) {
-    std::string reason;
-    try {
-        run();
-        return;
-    } catch (const std::exception& e) {
-        reason = e.what();
-    } catch (...) {
-        reason = "unknown error";
-    }
-    setProgressPosition(0);
-    setLogText("The run ended on an error: " + reason + "\r\n");
-    enableStart(true);
-    enableStop(true);
 }
 
 void CVeltranaMFCDlg::reapSoundtrackWorker() {

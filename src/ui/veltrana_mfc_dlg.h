@@ -121,7 +121,7 @@ private:
 
     void startSoundtrackWorker(int startFrame, int stopFrame);
     void makeFilmWithInputBlocked(int startFrame, int stopFrame);
-    void runGuarded(const std::function<void()>& run);
+    ScanRunSettings scanRunSettings(int startFrame, int stopFrame) const;
     void reapSoundtrackWorker();
     void endSoundtrackWorker();
     void carryOut(std::function<void()> update);

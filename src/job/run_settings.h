@@ -1,0 +1,38 @@
+#pragma once
+// What both jobs are told about the scans of a run, and how a run is stopped.
+
+#include "geometry/film_standard.h"
+#include "geometry/scan.h"
+
+#include <atomic>
+#include <filesystem>
+
+namespace veltrana {
+
+// The settings the soundtrack and the film job share. Each front end fills
+// them in one place (the command line from its options, the desktop program
+// from its dialogs); each job's own settings add to them.
+struct ScanRunSettings {
+    std::filesystem::path inputPath; // the frame directory, or any .tif in it
+    int startFrame = 1;              // first frame number of the range, 1-based
+    int stopFrame = 2;               // last frame number, inclusive
+    SoundtrackType soundtrackType = SoundtrackType::VariableArea35;
+    bool longStrip = false; // 16 mm: four frames to a scan
+    bool inverse = false;   // "Inverse": each frame read the other way along the film
+    bool manualResolution = false;
+    int resolutionX = 0; // manual dpi across the film
+    int resolutionY = 0; // manual dpi along the film
+    // What a scan may be (checked before it is decoded).
+    ScanLimits scanLimits;
+    // Frames worked on at once: 0 for every core. The result is the same for
+    // any number.
+    int threads = 0;
+    // Set from another thread or a signal handler (the command line's Ctrl-C)
+    // to stop the run at its next frame, as Stop does; nothing is written
+    // then. May be null.
+    const std::atomic<bool>* cancel = nullptr;
+
+    bool cancelRequested() const { return cancel != nullptr && cancel->load(); }
+};
+
+} // namespace veltrana
