@@ -35,4 +35,9 @@ private:
     int lineCount = 0;
 };
 
+// Both jobs end a run that broke off on an unexpected error (out of memory,
+// an exception from the image library) with this, followed by the reason.
+inline constexpr const char* kRunBrokeOff = "The run ended on an error: ";
+inline constexpr const char* kUnknownError = "unknown error";
+
 } // namespace veltrana

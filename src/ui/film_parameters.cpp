@@ -1,5 +1,6 @@
 #include "ui/film_parameters.h"
 
+#include "base/kept_texts.h"
 #include "ui/artwork.h"
 #include "ui/dialog_keys.h"
 #include "ui/dialog_units.h"
@@ -82,7 +83,7 @@ FilmParameters::FilmParameters(QWidget* parent) : QDialog(parent) {
     auto* resolutionGroup = new QGroupBox(QStringLiteral("Resolution"), this);
     manualResolutionBox = new QCheckBox(QStringLiteral("Manual resolution"), resolutionGroup);
     manualResolutionBox->setObjectName(QStringLiteral("manualResolutionBox"));
-    resolutionXLabel = new QLabel(QStringLiteral("Resoluiton X:"), resolutionGroup);
+    resolutionXLabel = new QLabel(QString::fromLatin1(kept::kResolutionXLabel), resolutionGroup);
     resolutionXLabel->setObjectName(QStringLiteral("resolutionXLabel"));
     resolutionXEdit = new QLineEdit(resolutionGroup);
     resolutionXEdit->setObjectName(QStringLiteral("resolutionXEdit"));

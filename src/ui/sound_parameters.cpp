@@ -1,5 +1,6 @@
 #include "ui/sound_parameters.h"
 
+#include "base/kept_texts.h"
 #include "ui/dialog_keys.h"
 #include "ui/dialog_units.h"
 
@@ -31,7 +32,7 @@ SoundParameters::SoundParameters(QWidget* parent) : QDialog(parent) {
     setMinimumDialogUnits(*colorElementList, 48, 12);
     inverseBox = new QCheckBox(QStringLiteral("Inverse"), imageGroup);
     inverseBox->setObjectName(QStringLiteral("inverseBox"));
-    cutByAnalysisBox = new QCheckBox(QStringLiteral("Cut by soundtrack analize"), imageGroup);
+    cutByAnalysisBox = new QCheckBox(QString::fromLatin1(kept::kCutByAnalysisBox), imageGroup);
     cutByAnalysisBox->setObjectName(QStringLiteral("cutByAnalysisBox"));
     auto* imageLayout = new QGridLayout(imageGroup);
     auto* colorRow = new QHBoxLayout;
