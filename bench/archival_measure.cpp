@@ -284,11 +284,11 @@ int runCase(const Case& c, int frames, int dpi, bool verbose) {
         const auto t1 = Clock::now();
         loadTime += seconds(t0, t1);
         if (!scan.ok()) {
-            std::fprintf(stderr, "%s\n", scan.error.c_str());
+            std::fprintf(stderr, "%s\n", scan.message().c_str());
             return 1;
         }
-        bounds.push_back(findFrameBounds(scan.image, type, c.longStrip));
-        cv::Mat working = workingImageFromFrame(frameCorrection(scan.image, type, c.longStrip));
+        bounds.push_back(findFrameBounds(scan.value(), type, c.longStrip));
+        cv::Mat working = workingImageFromFrame(frameCorrection(scan.value(), type, c.longStrip));
         if (n == 1) {
             // as the job detects it; where the log would say detection failed,
             // as the user would then enter it by hand
@@ -304,7 +304,7 @@ int runCase(const Case& c, int frames, int dpi, bool verbose) {
         // the trimmed scan as it lies, as the job reads it; the best of a few
         // runs, since other work on the machine only ever adds time
         const FrameBounds& trim = bounds.back();
-        const cv::Mat trimmed = scan.image.colRange(trim.left, trim.right + 1);
+        const cv::Mat trimmed = scan.value().colRange(trim.left, trim.right + 1);
         ArchivalFrame frame;
         double fastest = 1e9;
         for (int repeat = 0; repeat < kTimingRepeats; ++repeat) {

@@ -152,11 +152,12 @@ int main(int argc, char** argv) {
     const std::string what = argv[1];
     const fs::path scans = argv[2];
     const int threads = std::atoi(argv[3]);
-    const veltrana::FrameSequence sequence = veltrana::listFrameSequence(scans);
-    if (!sequence.ok() || sequence.frames.size() < 2) {
+    const veltrana::Result<veltrana::FrameSequence> listed = veltrana::listFrameSequence(scans);
+    if (!listed.ok() || listed->frames.size() < 2) {
         std::fprintf(stderr, "no scans in %s\n", scans.c_str());
         return 1;
     }
+    const veltrana::FrameSequence& sequence = *listed;
     if (what == "floor") {
         return floor(sequence, threads);
     }

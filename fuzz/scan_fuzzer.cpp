@@ -71,8 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const SoundtrackType type :
          {SoundtrackType::VariableArea35, SoundtrackType::VariableDensity35,
           SoundtrackType::VariableArea16}) {
-        measureAsFirstFrame(scan.image, type, false, rotationUp);
+        measureAsFirstFrame(scan.value(), type, false, rotationUp);
     }
-    measureAsFirstFrame(scan.image, SoundtrackType::VariableArea16, true, rotationUp);
+    measureAsFirstFrame(scan.value(), SoundtrackType::VariableArea16, true, rotationUp);
     return 0;
 }

@@ -20,23 +20,9 @@ struct FilmOptions {
 
 int runFilm(const FilmOptions& o, CommandIo& io) {
     FilmJob job;
-    job.soundtrackType = filmType(o.job.film);
-    job.longStrip = o.job.longStrip;
-    job.inverse = o.job.inverse;
+    static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
     job.cutSoundtrack = o.cutSoundtrack;
-    job.startFrame = o.job.first;
-    job.stopFrame = lastFrame(o.job);
-    if (const auto manual = manualResolution(o.job)) {
-        job.manualResolution = true;
-        job.resolutionX = manual->dpiX;
-        job.resolutionY = manual->dpiY;
-    }
-    job.inputPath = o.job.frames;
     job.outputPath = o.job.output;
-    // Ctrl-C ends the run before the next scan; nothing is written then
-    job.cancel = io.interrupt;
-    job.scanLimits = scanLimits(o.job);
-    job.threads = o.job.threads;
 
     std::optional<RunCollector> collector;
     if (!o.job.report.empty()) {
@@ -58,21 +44,10 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
         io.out << "Movie: " << result.moviePath.string() << " (" << result.movieFrames
                << " frames, 640 x 480 DIVX at 24 fps)\n";
     }
-    // the log lines have said it already
-    if (!result.succeeded() && o.job.quiet) {
-        io.err << "veltrana: " << result.message << "\n";
-    }
-    if (collector) {
-        const std::string ending = result.succeeded()
-                                       ? "The movie was written to " + result.moviePath.string() +
-                                             " (" + std::to_string(result.movieFrames) + " frames)."
-                                       : result.message;
-        writeReport(*collector, o.job.report, result.succeeded(), ending, o.job.quiet, io);
-    }
-    if (result.succeeded()) {
-        return kExitOk;
-    }
-    return kExitFailed;
+    const std::string done = "The movie was written to " + result.moviePath.string() + " (" +
+                             std::to_string(result.movieFrames) + " frames).";
+    return endJobCommand(result.succeeded(), result.message, done,
+                         collector ? &*collector : nullptr, o.job.report, o.job.quiet, io);
 }
 
 } // namespace

@@ -51,4 +51,19 @@ void writeReport(RunCollector& collector, const std::filesystem::path& dir, bool
     }
 }
 
+int endJobCommand(bool succeeded, const std::string& message, const std::string& done,
+                  RunCollector* collector, const std::filesystem::path& reportDir, bool quiet,
+                  CommandIo& io) {
+    if (collector != nullptr) {
+        writeReport(*collector, reportDir, succeeded, succeeded ? done : message, quiet, io);
+    }
+    if (succeeded) {
+        return kExitOk;
+    }
+    if (quiet) {
+        io.err << "veltrana: " << message << "\n";
+    }
+    return kExitFailed;
+}
+
 } // namespace veltrana::cli

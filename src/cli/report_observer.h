@@ -41,4 +41,12 @@ private:
 void writeReport(RunCollector& collector, const std::filesystem::path& dir, bool succeeded,
                  const std::string& ending, bool quiet, CommandIo& io);
 
+// How a job command ends, once it has said what it wrote: the report (when
+// one was asked for) closes with `done` or the job's message; the message goes
+// to the error stream when the log lines that say it were not shown (quiet);
+// and the exit status follows the job.
+int endJobCommand(bool succeeded, const std::string& message, const std::string& done,
+                  RunCollector* collector, const std::filesystem::path& reportDir, bool quiet,
+                  CommandIo& io);
+
 } // namespace veltrana::cli

@@ -4,11 +4,9 @@
 #include "cli/terminal_observer.h"
 #include "job/soundtrack_job.h"
 
-#include <chrono>
 #include <memory>
 #include <optional>
 #include <ostream>
-#include <thread>
 
 namespace veltrana::cli {
 
@@ -59,58 +57,16 @@ std::vector<RunSetting> soundtrackSettings(const SoundtrackOptions& o, const Sou
     return settings;
 }
 
-// Copies Ctrl-C into the job's stop flag while the job runs.
-class InterruptWatch {
-public:
-    InterruptWatch(const std::atomic<bool>* interrupt, std::atomic<bool>& stop) {
-        if (interrupt == nullptr) {
-            return;
-        }
-        watcher = std::thread([this, interrupt, &stop] {
-            while (!done.load()) {
-                if (interrupt->load()) {
-                    stop.store(true);
-                }
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        });
-    }
-    ~InterruptWatch() {
-        done.store(true);
-        if (watcher.joinable()) {
-            watcher.join();
-        }
-    }
-    InterruptWatch(const InterruptWatch&) = delete;
-    InterruptWatch& operator=(const InterruptWatch&) = delete;
-
-private:
-    std::atomic<bool> done{false};
-    std::thread watcher;
-};
-
 int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     SoundtrackJob job;
-    job.inputPath = o.job.frames;
+    static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
     job.outputPath = o.job.output;
-    job.startFrame = o.job.first;
-    job.stopFrame = lastFrame(o.job);
-    job.soundtrackType = filmType(o.job.film);
-    if (const auto manual = manualResolution(o.job)) {
-        job.manualResolution = true;
-        job.resolutionX = manual->dpiX;
-        job.resolutionY = manual->dpiY;
-    }
     job.filmSpeed = o.fps;
     job.colorElement = colorElementFromName(o.channel.front()).value_or(ColorElement::R);
-    job.longStrip = o.job.longStrip;
     job.crossfade = !o.noCrossfade;
     job.removeDc = !o.noDc;
-    job.inverse = o.job.inverse;
     job.cutByAnalysis = o.cutByAnalysis;
     job.rotationUp = o.rotation == "up";
-    job.scanLimits = scanLimits(o.job);
-    job.threads = o.job.threads;
     setDelivery(o, job);
 
     std::optional<RunCollector> collector;
@@ -124,7 +80,6 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     SoundtrackResult result;
     {
         const ScopedTrace trace(o.job.trace);
-        const InterruptWatch watch(io.interrupt, job.stopRequested);
         result = runSoundtrackJob(job);
     }
     terminal.finish();
@@ -140,22 +95,11 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     if (!result.lengthsPath.empty() && !o.job.quiet) {
         io.out << "Join positions: " << result.lengthsPath.string() << "\n";
     }
-    if (collector) {
-        const std::string ending =
-            result.succeeded() ? "The sound was written to " + result.wavPath.string() + " (" +
-                                     std::to_string(result.sampleCount) + " samples at " +
-                                     std::to_string(result.sampleRate) + " Hz)."
-                               : result.message;
-        writeReport(*collector, o.job.report, result.succeeded(), ending, o.job.quiet, io);
-    }
-    if (result.succeeded()) {
-        return kExitOk;
-    }
-    // the log lines have said it already
-    if (o.job.quiet) {
-        io.err << "veltrana: " << result.message << "\n";
-    }
-    return kExitFailed;
+    const std::string done = "The sound was written to " + result.wavPath.string() + " (" +
+                             std::to_string(result.sampleCount) + " samples at " +
+                             std::to_string(result.sampleRate) + " Hz).";
+    return endJobCommand(result.succeeded(), result.message, done,
+                         collector ? &*collector : nullptr, o.job.report, o.job.quiet, io);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "film/film_job.h"
 
+#include "base/kept_texts.h"
 #include "film/film_frame.h"
 #include "film/frame_geometry.h"
 #include "film/movie_file.h"
@@ -49,8 +50,8 @@ constexpr int kColourDepth = 8;
 // One scan's movie frames, cut ahead on any thread with no observer call.
 struct FilmReading {
     int number = 0;
-    bool skipped = false;   // not read: the run was interrupted before its turn
-    std::string unreadable; // why the scan could not be loaded; empty when it was
+    bool skipped = false; // not read: the run was interrupted before its turn
+    Status loaded;        // whether the scan could be loaded, and why not
     cv::Size scanSize;
     FilmFrames cut;
     // the first frame settles the resolution and the geometry
@@ -81,7 +82,9 @@ public:
         try {
             return steps();
         } catch (const std::exception& e) {
-            return end(FilmEnd::MovieNotWritten, std::string("Cannot make the movie: ") + e.what());
+            return brokeOff(e.what());
+        } catch (...) {
+            return brokeOff(kUnknownError);
         }
     }
 
@@ -101,8 +104,11 @@ private:
         return {how, std::move(message), 0, {}};
     }
     FilmResult end(FilmEnd how, const std::string& message) { return end(how, message, message); }
+    FilmResult brokeOff(const char* what) {
+        return end(FilmEnd::MovieNotWritten, std::string(kRunBrokeOff) + what);
+    }
 
-    bool cancelled() const { return job.cancel != nullptr && job.cancel->load(); }
+    bool cancelled() const { return job.cancelRequested(); }
 
     FilmCutting cutting() const {
         return {job.soundtrackType, job.longStrip, job.inverse, job.cutSoundtrack};
@@ -131,18 +137,18 @@ FilmResult FilmRun::steps() {
     const bool sixteen = type == SoundtrackType::VariableArea16;
 
     // Everything that can be refused is refused before a scan is read.
-    sequence = listFrameSequence(job.inputPath);
-    if (!sequence.ok()) {
-        return end(FilmEnd::Refused, sequence.error);
+    Result<FrameSequence> listed = listFrameSequence(job.inputPath);
+    if (!listed) {
+        return end(FilmEnd::Refused, listed.message());
     }
-    if (const std::string wrong = checkFrameRange(sequence, job.startFrame, job.stopFrame);
-        !wrong.empty()) {
-        return end(FilmEnd::Refused, wrong);
+    sequence = std::move(listed).value();
+    if (const Status range = checkFrameRange(sequence, job.startFrame, job.stopFrame); !range) {
+        return end(FilmEnd::Refused, range.message());
     }
     if (job.manualResolution) {
-        if (std::string wrong = manualResolutionProblem({job.resolutionX, job.resolutionY});
-            !wrong.empty()) {
-            return end(FilmEnd::Refused, wrong);
+        if (const Status manual = checkManualResolution({job.resolutionX, job.resolutionY});
+            !manual) {
+            return end(FilmEnd::Refused, manual.message());
         }
     }
     const Result<OutputTarget> target = resolveOutputTarget(job.outputPath, "the movie");
@@ -165,7 +171,7 @@ FilmResult FilmRun::steps() {
 
     // the first frame settles what every other frame is cut with
     if (cancelled()) {
-        return end(FilmEnd::Cancelled, "Operation stopped !!!!",
+        return end(FilmEnd::Cancelled, kept::kOperationStopped,
                    "Stopped at frame " + std::to_string(job.startFrame) + ": no movie written");
     }
     FilmReading first = readFrame(job.startFrame);
@@ -186,7 +192,7 @@ FilmResult FilmRun::steps() {
         return end(FilmEnd::MovieNotWritten, committed.message());
     }
     observer.setProgressPosition(0);
-    log.addLine("Pictures were cut succesfully!");
+    log.addLine(kept::kCutSuccessfully);
     observer.enableStart(true);
     return {FilmEnd::Finished, {}, frames, job.outputPath};
 }
@@ -201,17 +207,17 @@ FilmReading FilmRun::readFrame(int n) const {
                                &scanBuffers.local());
     frame.loadSeconds = secondsSince(began);
     if (!scan.ok()) {
-        frame.unreadable = scan.error;
+        frame.loaded = scan.status();
         return frame;
     }
     began = Clock::now();
-    frame.scanSize = scan.image.size();
+    frame.scanSize = scan.value().size();
     frame.geometry = geometry;
     std::optional<FrameBounds> bounds;
     if (n == job.startFrame) {
         // measured on the working image as the measures define it
-        bounds = findFrameBounds(scan.image, job.soundtrackType, job.longStrip);
-        const cv::Mat trimmed = scan.image.colRange(bounds->left, bounds->right + 1);
+        bounds = findFrameBounds(scan.value(), job.soundtrackType, job.longStrip);
+        const cv::Mat trimmed = scan.value().colRange(bounds->left, bounds->right + 1);
         frame.resolution = job.manualResolution ? ScanResolution{job.resolutionX, job.resolutionY}
                                                 : detectFilmResolution(trimmed, cutting());
         // only 16 mm measures its pitch on the working image itself
@@ -220,10 +226,10 @@ FilmReading FilmRun::readFrame(int n) const {
             job.soundtrackType, frame.resolution, job.cutSoundtrack,
             sixteen ? filmWorkingImage(trimmed, job.soundtrackType, job.inverse) : cv::Mat());
     }
-    frame.cut = movieFramesOf(scan.image, cutting(), frame.geometry, bounds);
+    frame.cut = movieFramesOf(scan.value(), cutting(), frame.geometry, bounds);
     frame.cutSeconds = secondsSince(began);
     if (pacer.due()) {
-        frame.picture = previewPicture(scan.image);
+        frame.picture = previewPicture(scan.value());
     }
     frame.trace = capture.take();
     return frame;
@@ -233,14 +239,15 @@ std::optional<FilmResult> FilmRun::acceptFrame(FilmReading& frame) {
     const int n = frame.number;
     // an interruption shows at the next frame's turn, however far ahead it was read
     if (frame.skipped || cancelled()) {
-        return end(FilmEnd::Cancelled, "Operation stopped !!!!",
+        return end(FilmEnd::Cancelled, kept::kOperationStopped,
                    "Stopped at frame " + std::to_string(n) + ": no movie written");
     }
     log.addLine(formatLine("Cutting frame number : %d...", n));
-    if (!frame.unreadable.empty()) {
+    if (!frame.loaded) {
         // the words users know, and why beneath them
-        return end(FilmEnd::UnreadableFrame, "No tif file !!!\r\n" + frame.unreadable,
-                   "No tif file !!! " + frame.unreadable);
+        return end(FilmEnd::UnreadableFrame,
+                   std::string(kept::kNoTifFile) + "\r\n" + frame.loaded.message(),
+                   std::string(kept::kNoTifFile) + " " + frame.loaded.message());
     }
     if (n == job.startFrame) {
         firstScanSize = frame.scanSize;
@@ -252,9 +259,9 @@ std::optional<FilmResult> FilmRun::acceptFrame(FilmReading& frame) {
                                    "%.3f cm (%d rows) is used",
                                    kNominalFramePitch16Cm, geometry.image_length / 4));
         }
-    } else if (std::string odd = frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize);
-               !odd.empty()) {
-        log.addLine(odd + "; it is still cut into the movie");
+    } else if (const auto odd =
+                   frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize)) {
+        log.addLine(*odd + "; it is still cut into the movie");
     }
     printTrace(frame.trace);
     const Clock::time_point began = Clock::now();

@@ -126,14 +126,15 @@ ScanResolution detectResolution(const cv::Mat& image, SoundtrackType type) {
     return estimateResolution(image, type).snapped;
 }
 
-std::string manualResolutionProblem(ScanResolution r) {
+Status checkManualResolution(ScanResolution r) {
     const auto inRange = [](int dpi) { return dpi >= kMinManualDpi && dpi <= kMaxManualDpi; };
     if (inRange(r.dpiX) && inRange(r.dpiY)) {
         return {};
     }
-    return "The manual resolution x=" + std::to_string(r.dpiX) + ",y=" + std::to_string(r.dpiY) +
-           " dpi is out of range: each value must be " + std::to_string(kMinManualDpi) + " to " +
-           std::to_string(kMaxManualDpi) + " dpi";
+    return Status::failure(
+        "The manual resolution x=" + std::to_string(r.dpiX) + ",y=" + std::to_string(r.dpiY) +
+        " dpi is out of range: each value must be " + std::to_string(kMinManualDpi) + " to " +
+        std::to_string(kMaxManualDpi) + " dpi");
 }
 
 } // namespace veltrana

@@ -7,6 +7,7 @@
 // one frame pitch; both measures are then snapped by fixed bands to one of
 // the usual scanner resolutions.
 
+#include "base/status.h"
 #include "geometry/film_standard.h"
 
 #include <opencv2/core.hpp>
@@ -52,8 +53,7 @@ ScanResolution detectResolution(const cv::Mat& workingImage, SoundtrackType type
 inline constexpr int kMinManualDpi = 100;
 inline constexpr int kMaxManualDpi = 20000;
 
-// Empty when both values lie in the range above; otherwise a message saying
-// which do not.
-std::string manualResolutionProblem(ScanResolution resolution);
+// Whether both values lie in the range above; a failure says which do not.
+Status checkManualResolution(ScanResolution resolution);
 
 } // namespace veltrana

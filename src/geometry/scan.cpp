@@ -32,7 +32,7 @@ constexpr double kMostBytesPerPixel = 8.0;
 constexpr double kFileSlackBytes = 64.0 * 1024 * 1024;
 
 LoadedScan refused(const std::string& name, const std::string& cause) {
-    return {{}, "Cannot read the scan " + name + ": " + cause};
+    return Status::failure("Cannot read the scan " + name + ": " + cause);
 }
 
 std::uint32_t bigEndian32(const std::uint8_t* p) {
@@ -111,7 +111,7 @@ std::optional<ImageSize> peekOtherSize(std::span<const std::uint8_t> b) {
 
 } // namespace
 
-std::string checkScanSize(ImageSize size, const ScanLimits& limits) {
+Status checkScanSize(ImageSize size, const ScanLimits& limits) {
     const double megapixels =
         static_cast<double>(size.width) * static_cast<double>(size.height) / 1e6;
     char line[256];
@@ -121,21 +121,21 @@ std::string checkScanSize(ImageSize size, const ScanLimits& limits) {
                       "a scan may have",
                       static_cast<long long>(size.width), static_cast<long long>(size.height),
                       megapixels, limits.maxMegapixels);
-        return line;
+        return Status::failure(line);
     }
     if (size.width < limits.minSide || size.height < limits.minSide) {
         std::snprintf(line, sizeof line,
                       "it is %lld x %lld pixels; a scan needs at least %d pixels on each side",
                       static_cast<long long>(size.width), static_cast<long long>(size.height),
                       limits.minSide);
-        return line;
+        return Status::failure(line);
     }
     return {};
 }
 
 LoadedScan normaliseScan(cv::Mat image) {
     if (image.empty() || image.rows == 0 || image.cols == 0) {
-        return {{}, "no image data"};
+        return Status::failure("no image data");
     }
     switch (image.depth()) {
     case CV_8U:
@@ -145,7 +145,8 @@ LoadedScan normaliseScan(cv::Mat image) {
         image.convertTo(image, CV_8U, 1.0 / 257.0);
         break;
     default:
-        return {{}, "unsupported sample format (only 8- and 16-bit integer scans are read)"};
+        return Status::failure(
+            "unsupported sample format (only 8- and 16-bit integer scans are read)");
     }
     switch (image.channels()) {
     case 1:
@@ -165,20 +166,20 @@ LoadedScan normaliseScan(cv::Mat image) {
         break;
     }
     default:
-        return {{}, "unsupported channel count " + std::to_string(image.channels())};
+        return Status::failure("unsupported channel count " + std::to_string(image.channels()));
     }
-    return {image, {}};
+    return image;
 }
 
 LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& name,
                       const ScanLimits& limits, ScanBuffers* buffers) {
     cv::Mat image;
     if (isTiff(bytes)) {
-        TiffDecode decoded = decodeTiff(bytes, limits, buffers);
-        if (!decoded.error.empty()) {
-            return refused(name, decoded.error);
+        Result<cv::Mat> decoded = decodeTiff(bytes, limits, buffers);
+        if (!decoded) {
+            return refused(name, decoded.message());
         }
-        image = std::move(decoded.image);
+        image = std::move(decoded).value();
         if (image.empty()) {
             // a layout libtiff is not asked to decode itself: the image library does
             try {
@@ -194,9 +195,9 @@ LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& na
             }
         }
     } else {
-        if (const std::optional<ImageSize> size = peekOtherSize(bytes)) {
-            if (std::string wrong = checkScanSize(*size, limits); !wrong.empty()) {
-                return refused(name, wrong);
+        if (const std::optional<ImageSize> header = peekOtherSize(bytes)) {
+            if (const Status size = checkScanSize(*header, limits); !size) {
+                return refused(name, size.message());
             }
         }
         try {
@@ -211,13 +212,13 @@ LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& na
         if (image.empty()) {
             return refused(name, "it is not a TIFF file, nor any other image the program reads");
         }
-        if (std::string wrong = checkScanSize({image.cols, image.rows}, limits); !wrong.empty()) {
-            return refused(name, wrong);
+        if (const Status size = checkScanSize({image.cols, image.rows}, limits); !size) {
+            return refused(name, size.message());
         }
     }
     LoadedScan scan = normaliseScan(std::move(image));
     if (!scan.ok()) {
-        return refused(name, scan.error);
+        return refused(name, scan.message());
     }
     return scan;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Loading frame scans and turning them into working images.
 
+#include "base/status.h"
+
 #include <opencv2/core.hpp>
 
 #include <cstdint>
@@ -10,11 +12,9 @@
 
 namespace veltrana {
 
-struct LoadedScan {
-    cv::Mat image;     // 8-bit, one or three channels (blue, green, red); empty on failure
-    std::string error; // why the file could not be used; empty on success
-    bool ok() const { return error.empty(); }
-};
+// A loaded scan: 8-bit, one or three channels (blue, green, red), or the
+// reason the file could not be used.
+using LoadedScan = Result<cv::Mat>;
 
 // What a scan may be, checked on its header before anything is decoded, so
 // that a small crafted file cannot make the program decode gigabytes.

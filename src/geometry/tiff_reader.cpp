@@ -141,9 +141,8 @@ bool isTiff(std::span<const std::uint8_t> b) {
     return little || big;
 }
 
-TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& limits,
-                      ScanBuffers* buffers) {
-    TiffDecode result;
+Result<cv::Mat> decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& limits,
+                           ScanBuffers* buffers) {
     MemoryFile file{bytes.data(), bytes.size(), 0, {}};
 
     std::unique_ptr<TIFFOpenOptions, OptionsFreer> options(TIFFOpenOptionsAlloc());
@@ -156,20 +155,17 @@ TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& lim
         TIFFClientOpenExt("scan", "r", &file, readMemory, writeMemory, seekMemory, closeMemory,
                           sizeOfMemory, mapMemory, unmapMemory, options.get()));
     if (!tif) {
-        result.error = damaged(file, "cannot be read");
-        return result;
+        return Status::failure(damaged(file, "cannot be read"));
     }
 
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     if (TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
         TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &height) != 1) {
-        result.error = damaged(file, "gives no image size");
-        return result;
+        return Status::failure(damaged(file, "gives no image size"));
     }
-    if (std::string wrong = checkScanSize({width, height}, limits); !wrong.empty()) {
-        result.error = wrong;
-        return result;
+    if (Status size = checkScanSize({width, height}, limits); !size) {
+        return size;
     }
 
     std::uint16_t bits = 1;
@@ -209,7 +205,7 @@ TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& lim
                        (predictor == PREDICTOR_NONE || predictor == PREDICTOR_HORIZONTAL);
     const std::uint64_t rowBytes = std::uint64_t{width} * samples * (bits / 8);
     if (!usual || static_cast<std::uint64_t>(TIFFScanlineSize64(tif.get())) != rowBytes) {
-        return result;
+        return cv::Mat();
     }
 
     const int type = CV_MAKETYPE(bits == 8 ? CV_8U : CV_16U, samples);
@@ -226,8 +222,7 @@ TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& lim
         const tmsize_t got =
             TIFFReadEncodedStrip(tif.get(), s, image.ptr(static_cast<int>(row)), wanted);
         if (got != wanted) {
-            result.error = damaged(file, got < 0 ? "is damaged" : "is cut short");
-            return result;
+            return Status::failure(damaged(file, got < 0 ? "is damaged" : "is cut short"));
         }
         row += rows;
         // in the order the measures read: blue, green, red
@@ -237,11 +232,9 @@ TiffDecode decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& lim
         }
     }
     if (row < height) {
-        result.error = damaged(file, "holds fewer rows than it says");
-        return result;
+        return Status::failure(damaged(file, "holds fewer rows than it says"));
     }
-    result.image = std::move(image);
-    return result;
+    return image;
 }
 
 } // namespace veltrana

@@ -67,20 +67,18 @@ bool naturalLess(std::string_view a, std::string_view b) {
     return a < b; // equal by value ("01" and "1"): a stable, total order
 }
 
-FrameSequence listFrameSequence(const std::filesystem::path& input) {
+Result<FrameSequence> listFrameSequence(const std::filesystem::path& input) {
     namespace fs = std::filesystem;
     FrameSequence sequence;
     std::error_code ec;
     const fs::path absolute = fs::absolute(input, ec);
     if (ec || input.empty()) {
-        sequence.error = "No frames: the path \"" + input.string() + "\" cannot be used";
-        return sequence;
+        return Status::failure("No frames: the path \"" + input.string() + "\" cannot be used");
     }
     // a link is followed; one that leads nowhere is a path that does not exist
     const fs::file_status status = fs::status(absolute, ec);
     if (!fs::exists(status)) {
-        sequence.error = "No frames: " + input.string() + " does not exist";
-        return sequence;
+        return Status::failure("No frames: " + input.string() + " does not exist");
     }
     if (fs::is_directory(status)) {
         sequence.directory = absolute;
@@ -88,14 +86,12 @@ FrameSequence listFrameSequence(const std::filesystem::path& input) {
         // a scan stands for its folder
         sequence.directory = absolute.parent_path();
     } else {
-        sequence.error = "No frames: " + input.string() +
-                         " is neither a folder of scans nor a .tif or .tiff scan";
-        return sequence;
+        return Status::failure("No frames: " + input.string() +
+                               " is neither a folder of scans nor a .tif or .tiff scan");
     }
     fs::directory_iterator it(sequence.directory, ec);
     if (ec) {
-        sequence.error = "Cannot list " + sequence.directory.string() + ": " + ec.message();
-        return sequence;
+        return Status::failure("Cannot list " + sequence.directory.string() + ": " + ec.message());
     }
     for (const fs::directory_entry& entry : it) {
         std::error_code typeError;
@@ -132,37 +128,38 @@ Status checkOutputIsNoInput(const OutputTarget& target, const FrameSequence& seq
     return {};
 }
 
-std::string checkFrameRange(const FrameSequence& sequence, int firstFrame, int lastFrame) {
+Status checkFrameRange(const FrameSequence& sequence, int firstFrame, int lastFrame) {
     const std::string found = "found " + std::to_string(sequence.frames.size()) + " scan" +
                               (sequence.frames.size() == 1 ? "" : "s") + " (.tif) in " +
                               sequence.directory.string();
     if (sequence.frames.empty()) {
-        return "No scans: " + found;
+        return Status::failure("No scans: " + found);
     }
     if (firstFrame < 1) {
-        return "The first frame must be 1 or more";
+        return Status::failure("The first frame must be 1 or more");
     }
     if (static_cast<std::size_t>(firstFrame) > sequence.frames.size()) {
-        return "The first frame " + std::to_string(firstFrame) +
-               " lies past the last scan: " + found;
+        return Status::failure("The first frame " + std::to_string(firstFrame) +
+                               " lies past the last scan: " + found);
     }
     if (lastFrame < firstFrame) {
-        return "The last frame (" + std::to_string(lastFrame) + ") is below the first frame (" +
-               std::to_string(firstFrame) + ")";
+        return Status::failure("The last frame (" + std::to_string(lastFrame) +
+                               ") is below the first frame (" + std::to_string(firstFrame) + ")");
     }
     if (static_cast<std::size_t>(lastFrame) > sequence.frames.size()) {
-        return "The range " + std::to_string(firstFrame) + " to " + std::to_string(lastFrame) +
-               " runs past the last scan: " + found;
+        return Status::failure("The range " + std::to_string(firstFrame) + " to " +
+                               std::to_string(lastFrame) + " runs past the last scan: " + found);
     }
     return {};
 }
 
-std::string frameSizeWarning(int n, cv::Size size, int firstFrame, cv::Size firstSize) {
+std::optional<std::string> frameSizeWarning(int n, cv::Size size, int firstFrame,
+                                            cv::Size firstSize) {
     const auto apart = [](int a, int b) {
         return std::abs(a - b) > kFrameSizeTolerance * std::max(b, 1);
     };
     if (!apart(size.width, firstSize.width) && !apart(size.height, firstSize.height)) {
-        return {};
+        return std::nullopt;
     }
     return "Frame " + std::to_string(n) + " is " + std::to_string(size.width) + " x " +
            std::to_string(size.height) + " pixels, frame " + std::to_string(firstFrame) + " " +

@@ -10,6 +10,7 @@
 #include <opencv2/core.hpp>
 
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -20,15 +21,14 @@ namespace veltrana {
 struct FrameSequence {
     std::filesystem::path directory;           // the frame directory
     std::vector<std::filesystem::path> frames; // full paths, frame 1 first
-    std::string error;                         // why no sequence could be listed
-    bool ok() const { return error.empty(); }
 };
 
 // Lists the frame directory named by `input`: the directory itself, or any
 // .tif/.tiff scan in it (the desktop program's input dialog picks one).
 // Anything else, and a path that does not exist, is an error. Hidden files
-// (names starting with a dot) are no frames.
-FrameSequence listFrameSequence(const std::filesystem::path& input);
+// (names starting with a dot) are no frames. A folder without scans is a
+// sequence of none; checkFrameRange says so.
+Result<FrameSequence> listFrameSequence(const std::filesystem::path& input);
 
 // Refuses an output that is one of the scans of the sequence, or one of the
 // files a job writes beside them (`sideFiles`, names in the frame directory).
@@ -39,16 +39,17 @@ Status checkOutputIsNoInput(const OutputTarget& target, const FrameSequence& seq
 // Natural order: runs of digits compare by value, everything else by byte.
 bool naturalLess(std::string_view a, std::string_view b);
 
-// Checks a 1-based range against the sequence; an empty string when it fits,
-// otherwise a message naming how many scans were found.
-std::string checkFrameRange(const FrameSequence& sequence, int firstFrame, int lastFrame);
+// Checks a 1-based range against the sequence: a failure names how many scans
+// were found.
+Status checkFrameRange(const FrameSequence& sequence, int firstFrame, int lastFrame);
 
 // A frame whose size differs from the first frame's by more than this share
 // on either side is pointed out: it may be turned or of another film.
 inline constexpr double kFrameSizeTolerance = 0.05;
 
-// Empty when frame n (width x height) is about as large as the first frame
+// Nothing when frame n (width x height) is about as large as the first frame
 // of the run; otherwise the log line that says it is not.
-std::string frameSizeWarning(int n, cv::Size size, int firstFrame, cv::Size firstSize);
+std::optional<std::string> frameSizeWarning(int n, cv::Size size, int firstFrame,
+                                            cv::Size firstSize);
 
 } // namespace veltrana

@@ -1,6 +1,9 @@
 #include "job/plik.h"
 
 #include <array>
+#include <cerrno>
+#include <cstring>
+#include <string>
 #include <unistd.h>
 
 namespace veltrana {
@@ -28,36 +31,50 @@ bool writeLe32At(std::FILE* f, long offset, std::uint32_t v) {
     return std::fseek(f, offset, SEEK_SET) == 0 && std::fwrite(b.data(), 1, 4, f) == 4;
 }
 
+// A write that failed, with the system's reason where it gave one.
+std::string shortWrite(int error) {
+    std::string cause = "the disk took only part of it";
+    if (error != 0) {
+        cause += std::string(" (") + std::strerror(error) + ")";
+    }
+    return cause;
+}
+
 } // namespace
 
 Plik::~Plik() {
-    Close();
+    static_cast<void>(close());
 }
 
-int Plik::Open(const std::filesystem::path& fileName) {
-    Close();
+Status Plik::open(const std::filesystem::path& fileName) {
+    static_cast<void>(close());
+    errno = 0;
     std::FILE* f = std::fopen(fileName.c_str(), "wb");
     if (f == nullptr) {
-        return 1;
+        return Status::failure(std::string("the file cannot be created (") + std::strerror(errno) +
+                               ")");
     }
     return begin(f);
 }
 
-int Plik::Open(int descriptor) {
-    Close();
+Status Plik::open(int descriptor) {
+    static_cast<void>(close());
+    errno = 0;
     const int own = ::dup(descriptor);
     std::FILE* f = own < 0 ? nullptr : ::fdopen(own, "wb");
     if (f == nullptr) {
+        const int error = errno;
         if (own >= 0) {
             ::close(own);
         }
-        return 1;
+        return Status::failure(std::string("the file cannot be opened for writing (") +
+                               std::strerror(error) + ")");
     }
     return begin(f);
 }
 
-int Plik::begin(std::FILE* f) {
-    // header with the sizes still zero; Close fills them in
+Status Plik::begin(std::FILE* f) {
+    // header with the sizes still zero; close() fills them in
     std::array<std::uint8_t, 46> header{};
     auto put = [&header](std::size_t at, const char* tag) {
         for (std::size_t i = 0; i < 4; ++i) {
@@ -79,38 +96,67 @@ int Plik::begin(std::FILE* f) {
     put(38, "data");
     fileHandle = f;
     dataBytes = 0;
-    failed = std::fwrite(header.data(), 1, header.size(), f) != header.size();
-    return 0;
+    firstError = 0;
+    // the header is buffered: a failure to store it shows at the first flush,
+    // which close() reports
+    errno = 0;
+    if (std::fwrite(header.data(), 1, header.size(), f) != header.size()) {
+        firstError = errno != 0 ? errno : EIO;
+    }
+    return {};
+}
+
+Status Plik::write(std::span<const std::uint8_t> bytes) {
+    if (fileHandle == nullptr) {
+        return Status::failure("no file is open");
+    }
+    errno = 0;
+    const std::size_t written =
+        bytes.empty() ? 0 : std::fwrite(bytes.data(), 1, bytes.size(), fileHandle);
+    dataBytes += written;
+    if (written != bytes.size()) {
+        if (firstError == 0) {
+            firstError = errno != 0 ? errno : EIO;
+        }
+        return Status::failure(shortWrite(firstError));
+    }
+    return {};
 }
 
 long long Plik::Write(const std::uint8_t* bytes, std::size_t count) {
     if (fileHandle == nullptr) {
         return -1;
     }
-    const std::size_t written = count == 0 ? 0 : std::fwrite(bytes, 1, count, fileHandle);
-    dataBytes += written;
-    if (written != count) {
-        failed = true;
-    }
-    return static_cast<long long>(written);
+    const std::uint64_t before = dataBytes;
+    static_cast<void>(write(std::span<const std::uint8_t>(bytes, count)));
+    return static_cast<long long>(dataBytes - before);
 }
 
-bool Plik::Close() {
+Status Plik::close() {
     if (fileHandle == nullptr) {
-        return true;
+        return {};
     }
     std::FILE* f = fileHandle;
     fileHandle = nullptr;
-    bool ok = !failed;
+    int error = firstError;
+    const auto note = [&error](bool ok) {
+        if (!ok && error == 0) {
+            error = errno != 0 ? errno : EIO;
+        }
+    };
+    errno = 0;
     const auto dataSize = static_cast<std::uint32_t>(dataBytes);
     if (dataBytes % 2 == 1) {
-        ok = std::fputc(0, f) != EOF && ok;
+        note(std::fputc(0, f) != EOF);
     }
     const std::uint32_t riffSize = kHeaderAfterRiffSize + dataSize + (dataSize % 2);
-    ok = writeLe32At(f, kDataSizeOffset, dataSize) && ok;
-    ok = writeLe32At(f, kRiffSizeOffset, riffSize) && ok;
-    ok = std::fclose(f) == 0 && ok;
-    return ok;
+    note(writeLe32At(f, kDataSizeOffset, dataSize));
+    note(writeLe32At(f, kRiffSizeOffset, riffSize));
+    note(std::fclose(f) == 0);
+    if (error != 0) {
+        return Status::failure(shortWrite(error));
+    }
+    return {};
 }
 
 } // namespace veltrana

@@ -9,9 +9,12 @@
 // length is followed by one zero byte, counted in the RIFF size but not in
 // the data size. All numbers little-endian.
 
+#include "base/status.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <span>
 
 namespace veltrana {
 
@@ -23,20 +26,27 @@ public:
     virtual ~Plik();
 
     // Creates (or truncates) the file and writes the header up to the start of
-    // the data. Returns 0 on success, 1 when the file cannot be created.
-    int Open(const std::filesystem::path& fileName);
+    // the data.
+    Status open(const std::filesystem::path& fileName);
     // The same on a file already open for writing (the job's temporary
     // output file); the descriptor stays the caller's.
-    int Open(int descriptor);
+    Status open(int descriptor);
+    // Appends the bytes to the data chunk; fails when no file is open or the
+    // disk takes only part of them.
+    Status write(std::span<const std::uint8_t> bytes);
+    // Completes the chunk sizes and closes the file; fails when the file could
+    // not be completed (an earlier write, or this one, or the close failed).
+    // Does nothing when no file is open.
+    Status close();
 
-    // Appends count bytes to the data chunk; returns the number written, or a
-    // negative value when no file is open.
+    // The writer's long-standing interface, over the operations above:
+    // Open returns 0 on success and 1 when the file cannot be created; Write
+    // the number of bytes written, or a negative value when no file is open;
+    // Close false when the file could not be completed.
+    int Open(const std::filesystem::path& fileName) { return open(fileName) ? 0 : 1; }
+    int Open(int descriptor) { return open(descriptor) ? 0 : 1; }
     long long Write(const std::uint8_t* bytes, std::size_t count);
-
-    // Completes the chunk sizes and closes the file. Returns false when the
-    // file could not be completed (a write or the close failed). Does nothing
-    // (and returns true) when no file is open.
-    bool Close();
+    bool Close() { return close().ok(); }
 
     bool isOpen() const { return fileHandle != nullptr; }
 
@@ -44,11 +54,11 @@ public:
     std::int32_t bitsPerSample = 16;
 
 private:
-    int begin(std::FILE* file);
+    Status begin(std::FILE* file);
 
     std::FILE* fileHandle = nullptr;
     std::uint64_t dataBytes = 0;
-    bool failed = false;
+    int firstError = 0; // errno of the first failed write; 0 while all went well
 };
 
 } // namespace veltrana

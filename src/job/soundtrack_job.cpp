@@ -1,5 +1,6 @@
 #include "job/soundtrack_job.h"
 
+#include "base/kept_texts.h"
 #include "geometry/frame_correction.h"
 #include "geometry/profile.h"
 #include "geometry/resolution.h"
@@ -100,8 +101,8 @@ bool differsByMoreThanATenth(int measured, int snapped) {
 // observer call; the frame's turn to be reported comes later, in order.
 struct FrameReading {
     int number = 0;
-    bool skipped = false;   // not read: a stop was asked for before its turn
-    std::string unreadable; // why the scan could not be loaded; empty when it was
+    bool skipped = false; // not read: a stop was asked for before its turn
+    Status loaded;        // whether the scan could be loaded, and why not
     cv::Size scanSize;
     FrameSamples measured; // samples and profile reversed already for inverse
     // what archival sound reads of the frame (reversed already for inverse)
@@ -217,10 +218,10 @@ SoundtrackResult SoundtrackRun::stopped() {
     pendingWav.reset();
     pendingJoins.reset();
     ui.setProgressPosition(0);
-    log.replaceWith("Operation stopped !!!!");
+    log.replaceWith(kept::kOperationStopped);
     ui.enableStart(true);
     ui.enableStop(true);
-    return ended(SoundtrackEnd::Stopped, "Operation stopped !!!!");
+    return ended(SoundtrackEnd::Stopped, kept::kOperationStopped);
 }
 
 SoundtrackResult SoundtrackRun::unreadable(const std::string& detail) {
@@ -228,16 +229,17 @@ SoundtrackResult SoundtrackRun::unreadable(const std::string& detail) {
     pendingJoins.reset();
     ui.setProgressPosition(0);
     // the box keeps the words users know, and says why beneath them
-    log.replaceWith("Wrong file format !!!\r\n" + detail);
+    log.replaceWith(std::string(kept::kWrongFileFormat) + "\r\n" + detail);
     ui.enableStart(true);
     ui.enableStop(true);
-    return ended(SoundtrackEnd::UnreadableFrame, "Wrong file format !!! " + detail);
+    return ended(SoundtrackEnd::UnreadableFrame,
+                 std::string(kept::kWrongFileFormat) + " " + detail);
 }
 
 SoundtrackResult SoundtrackRun::brokeOff(const char* what) {
     pendingWav.reset();
     pendingJoins.reset();
-    const std::string message = std::string("The run ended on an error: ") + what;
+    const std::string message = std::string(kRunBrokeOff) + what;
     ui.setProgressPosition(0);
     log.replaceWith(message);
     ui.enableStart(true);
@@ -248,18 +250,18 @@ SoundtrackResult SoundtrackRun::brokeOff(const char* what) {
 // Everything that can be refused is refused before a scan is read: the
 // frames, the range, the resolution and the output.
 SoundtrackResult SoundtrackRun::prepare() {
-    sequence = listFrameSequence(job.inputPath);
-    if (!sequence.ok()) {
-        return refuse(sequence.error);
+    Result<FrameSequence> listed = listFrameSequence(job.inputPath);
+    if (!listed) {
+        return refuse(listed.message());
     }
-    if (std::string problem = checkFrameRange(sequence, job.startFrame, job.stopFrame);
-        !problem.empty()) {
-        return refuse(problem);
+    sequence = std::move(listed).value();
+    if (const Status range = checkFrameRange(sequence, job.startFrame, job.stopFrame); !range) {
+        return refuse(range.message());
     }
     if (job.manualResolution) {
-        if (std::string problem = manualResolutionProblem({job.resolutionX, job.resolutionY});
-            !problem.empty()) {
-            return refuse(problem);
+        if (const Status manual = checkManualResolution({job.resolutionX, job.resolutionY});
+            !manual) {
+            return refuse(manual.message());
         }
         const auto manual =
             computeSoundtrackGeometry(job.soundtrackType, {job.resolutionX, job.resolutionY});
@@ -362,10 +364,10 @@ FrameReading SoundtrackRun::readFrame(int n) const {
                                &scanBuffers.local());
     frame.loadSeconds = secondsSince(began);
     if (!scan.ok()) {
-        frame.unreadable = scan.error;
+        frame.loaded = scan.status();
         return frame;
     }
-    frame.scanSize = scan.image.size();
+    frame.scanSize = scan.value().size();
     began = Clock::now();
 
     SoundtrackGeometry frameGeometry = geometry;
@@ -376,22 +378,22 @@ FrameReading SoundtrackRun::readFrame(int n) const {
             FrameBounds bounds;
             {
                 const TraceCapture quiet;
-                bounds = findFrameBounds(scan.image, job.soundtrackType, job.longStrip);
+                bounds = findFrameBounds(scan.value(), job.soundtrackType, job.longStrip);
             }
             frame.estimate = estimateScanResolution(
-                scan.image.colRange(bounds.left, bounds.right + 1), job.soundtrackType);
+                scan.value().colRange(bounds.left, bounds.right + 1), job.soundtrackType);
             settled = frame.estimate->snapped;
         }
         frameGeometry =
             computeSoundtrackGeometry(job.soundtrackType, settled).value_or(SoundtrackGeometry{});
     }
-    frame.measured = sampleFrame(scan.image, sampling(), frameGeometry);
+    frame.measured = sampleFrame(scan.value(), sampling(), frameGeometry);
     if (pacer.due()) {
-        frame.picture = previewPicture(scan.image);
+        frame.picture = previewPicture(scan.value());
     }
     if (usesArchivalStream()) {
         const FrameBounds& b = frame.measured.bounds;
-        frame.archival = archivalFrameOfScan(scan.image.colRange(b.left, b.right + 1),
+        frame.archival = archivalFrameOfScan(scan.value().colRange(b.left, b.right + 1),
                                              frame.measured.band, job.colorElement,
                                              job.soundtrackType, job.rotationUp, job.longStrip);
         if (!job.archivalLevels) {
@@ -404,7 +406,7 @@ FrameReading SoundtrackRun::readFrame(int n) const {
             reverseRows(*frame.archival);
         }
     }
-    scan.image.release();
+    scan.value().release();
     if (job.inverse) {
         ReverseSamples(frame.measured.samples);
         ReverseSamples(frame.measured.profile);
@@ -479,7 +481,7 @@ SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> fir
                     auto frame = std::make_shared<FrameReading>();
                     frame->number = next++;
                     // a stop shows at the next frame's turn; nothing more is read
-                    if (job.stopRequested.load()) {
+                    if (job.stopRequested.load() || job.cancelRequested()) {
                         frame->skipped = true;
                         stopAsked = true;
                     }
@@ -514,8 +516,8 @@ SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> fir
                         const StageTurn turn(&stages[3], item.get());
                         const FrameReading& frame = *item->frame;
                         if (item->previous && !failed.load() && !frame.skipped &&
-                            frame.unreadable.empty() && !item->previous->skipped &&
-                            item->previous->unreadable.empty()) {
+                            frame.loaded.ok() && !item->previous->skipped &&
+                            item->previous->loaded.ok()) {
                             item->search = searchPair(*item->previous, frame);
                         }
                         return item;
@@ -580,17 +582,17 @@ SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
     if (frame.skipped) {
         return stopped();
     }
-    if (!frame.unreadable.empty()) {
-        return unreadable(frame.unreadable);
+    if (!frame.loaded) {
+        return unreadable(frame.loaded.message());
     }
     if (n == job.startFrame) {
         settleResolution(frame);
         firstScanSize = frame.scanSize;
-    } else if (std::string odd = frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize);
-               !odd.empty()) {
-        log.addLine(odd);
+    } else if (const auto odd =
+                   frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize)) {
+        log.addLine(*odd);
     }
-    if (job.stopRequested.load()) {
+    if (job.stopRequested.load() || job.cancelRequested()) {
         return stopped();
     }
 
@@ -810,22 +812,22 @@ SoundtrackResult SoundtrackRun::finish() {
         Plik plik;
         plik.sampleRate = static_cast<std::uint32_t>(job.filmSpeed * geometry.framePitch);
         plik.bitsPerSample = kColourDepth;
-        if (plik.Open(pendingWav->descriptor()) != 0) {
-            wav = Status::failure("Cannot write the sound to " + job.outputPath.string() +
-                                  ": the file cannot be opened for writing");
-        } else {
-            const std::vector<std::uint8_t> bytes = soundtrackBytes(stream, job.removeDc);
-            bool complete =
-                plik.Write(bytes.data(), bytes.size()) == static_cast<long long>(bytes.size());
-            if (!complete) {
+        const std::vector<std::uint8_t> bytes = soundtrackBytes(stream, job.removeDc);
+        Status written = plik.open(pendingWav->descriptor());
+        if (written) {
+            written = plik.write(bytes);
+            if (!written) {
                 trace("Data lost");
             }
-            complete = plik.Close() && complete;
-            wav = complete
-                      ? pendingWav->commit()
-                      : Status::failure("Cannot write the sound to " + job.outputPath.string() +
-                                        ": the disk took only part of it");
+            // the sizes are completed even after a short write, as always
+            const Status closed = plik.close();
+            if (written) {
+                written = closed;
+            }
         }
+        wav = written ? pendingWav->commit()
+                      : Status::failure("Cannot write the sound to " + job.outputPath.string() +
+                                        ": " + written.message());
         result.sampleRate = plik.sampleRate;
         result.sampleCount = stream.size();
     } else {
@@ -886,7 +888,7 @@ SoundtrackResult SoundtrackRun::finish() {
         log.addLine(result.message);
     } else {
         result.lengthsPath = lengthsPath;
-        log.addUncountedLine("Pictures were tranlated succesfully!");
+        log.addUncountedLine(kept::kTranslated);
     }
     ui.enableStart(true);
     return result;
@@ -932,6 +934,8 @@ SoundtrackResult runSoundtrackJob(SoundtrackJob& job) {
     } catch (const std::exception& e) {
         // the image library and allocations can throw; the run ends, the program does not
         return run.brokeOff(e.what());
+    } catch (...) {
+        return run.brokeOff(kUnknownError);
     }
 }
 

@@ -159,7 +159,7 @@ protected:
         std::vector<FrameBounds> b;
         for (const synth::SynthScan& s : truth->scans) {
             const LoadedScan scan = loadScan(scans() / s.file);
-            b.push_back(findFrameBounds(scan.image, truth->options.film, false));
+            b.push_back(findFrameBounds(scan.value(), truth->options.film, false));
         }
         return b;
     }

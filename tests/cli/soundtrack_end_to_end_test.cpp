@@ -175,7 +175,7 @@ TEST_P(SoundtrackEndToEnd, RecoversTheJoinsAndTheSound) {
     for (const synth::SynthScan& s : truth.scans) {
         const LoadedScan scan = loadScan(scans / ((c.reversedFiles ? "r" : "") + s.file));
         ASSERT_TRUE(scan.ok());
-        bounds.push_back(findFrameBounds(scan.image, c.film, c.longStrip));
+        bounds.push_back(findFrameBounds(scan.value(), c.film, c.longStrip));
     }
     const std::vector<int> joins = readJoins(scans / "leng.txt");
     ASSERT_EQ(static_cast<int>(joins.size()), frames);

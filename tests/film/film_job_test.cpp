@@ -8,6 +8,8 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <fstream>
+#include <stdexcept>
+#include <string>
 
 namespace veltrana {
 namespace {
@@ -322,6 +324,52 @@ TEST(FilmJobFails, CancelledWritesNothing) {
     run(job, r);
     EXPECT_EQ(r.result.end, FilmEnd::Cancelled);
     expectNothingWritten(r, out, scans, 2);
+}
+
+// The image library and allocations may throw anywhere in a run; both jobs
+// end it with the same words.
+struct ThrowingOnProgress : JobObserver {
+    explicit ThrowingOnProgress(bool standard) : standard(standard) {}
+    void setLogText(const std::string& text) override { logText = text; }
+    void setProgressRange(int) override {}
+    void setProgressStep(int) override {}
+    void stepProgress() override {}
+    // the film job moves its bar after each frame, and empties it at the end
+    void setProgressPosition(int position) override {
+        lastPosition = position;
+        if (position == 0) {
+            return;
+        }
+        if (standard) {
+            throw std::runtime_error("out of memory");
+        }
+        throw 42; // not even an exception class
+    }
+    void enableStart(bool enabled) override { startEnabled = enabled; }
+    void enableStop(bool) override {}
+    bool standard;
+    std::string logText;
+    int lastPosition = -1;
+    bool startEnabled = false;
+};
+
+TEST(FilmJobFails, AnErrorInsideTheRunEndsItWithNoMovie) {
+    for (const bool standard : {true, false}) {
+        TempDir scans;
+        TempDir out;
+        writeScans(scans.path(), 3);
+        ThrowingOnProgress throwing(standard);
+        FilmJob job = jobFor(scans, out / "m.avi", kArea35, 1, 3);
+        job.observer = &throwing;
+        const FilmResult result = makeFilm(job);
+        EXPECT_EQ(result.end, FilmEnd::MovieNotWritten);
+        EXPECT_EQ(throwing.logText, standard ? "The run ended on an error: out of memory"
+                                             : "The run ended on an error: unknown error");
+        EXPECT_EQ(result.message, throwing.logText);
+        EXPECT_EQ(throwing.lastPosition, 0);
+        EXPECT_TRUE(throwing.startEnabled);
+        EXPECT_TRUE(folderEntries(out.path()).empty());
+    }
 }
 
 TEST(FilmJob, RunsWithoutAnObserver) {

@@ -54,10 +54,10 @@ std::unique_ptr<Rendered> render(SoundtrackType film, int frames, bool colour,
 // Scan k (1-based) as the film job sees it.
 cv::Mat workingImageOf(const Rendered& r, int k, SoundtrackType type, bool longStrip,
                        bool inverse) {
-    const FrameSequence sequence = listFrameSequence(r.scans);
-    const LoadedScan scan = loadScan(sequence.frames.at(static_cast<std::size_t>(k - 1)));
-    EXPECT_TRUE(scan.ok()) << scan.error;
-    return filmWorkingImage(frameCorrection(scan.image, type, longStrip), type, inverse);
+    const Result<FrameSequence> sequence = listFrameSequence(r.scans);
+    const LoadedScan scan = loadScan(sequence->frames.at(static_cast<std::size_t>(k - 1)));
+    EXPECT_TRUE(scan.ok()) << scan.message();
+    return filmWorkingImage(frameCorrection(scan.value(), type, longStrip), type, inverse);
 }
 
 // The movie frame the job should write for scan k, computed in-process.
@@ -76,9 +76,9 @@ cv::Mat expectedMovieFrame(const Rendered& r, int k, SoundtrackType type, bool c
 // Working rows lost at the top of the working image by the trim: its row 0 is
 // the right-most kept column of the scan file.
 int trimmedRows(const Rendered& r, int k, SoundtrackType type, bool longStrip) {
-    const FrameSequence sequence = listFrameSequence(r.scans);
-    const LoadedScan scan = loadScan(sequence.frames.at(static_cast<std::size_t>(k - 1)));
-    return scan.image.cols - 1 - findFrameBounds(scan.image, type, longStrip).right;
+    const Result<FrameSequence> sequence = listFrameSequence(r.scans);
+    const LoadedScan scan = loadScan(sequence->frames.at(static_cast<std::size_t>(k - 1)));
+    return scan.value().cols - 1 - findFrameBounds(scan.value(), type, longStrip).right;
 }
 
 struct LayoutRow {

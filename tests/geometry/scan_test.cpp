@@ -17,22 +17,22 @@ TEST(LoadScan, ConvertsOtherLayoutsToWhatTheMeasuresRead) {
     cv::Mat deep(64, 65, CV_16UC1, cv::Scalar(65535));
     ASSERT_TRUE(cv::imwrite((dir / "deep.tif").string(), deep));
     LoadedScan s = loadScan(dir / "deep.tif");
-    ASSERT_TRUE(s.ok()) << s.error;
-    EXPECT_EQ(s.image.type(), CV_8UC1);
-    EXPECT_EQ(s.image.at<uchar>(0, 0), 255);
+    ASSERT_TRUE(s.ok()) << s.message();
+    EXPECT_EQ(s.value().type(), CV_8UC1);
+    EXPECT_EQ(s.value().at<uchar>(0, 0), 255);
 
     cv::Mat bgra(64, 65, CV_8UC4, cv::Scalar(10, 20, 30, 40));
     ASSERT_TRUE(cv::imwrite((dir / "bgra.tif").string(), bgra));
     s = loadScan(dir / "bgra.tif");
-    ASSERT_TRUE(s.ok()) << s.error;
-    EXPECT_EQ(s.image.type(), CV_8UC3);
-    EXPECT_EQ(s.image.at<cv::Vec3b>(1, 1), cv::Vec3b(10, 20, 30));
+    ASSERT_TRUE(s.ok()) << s.message();
+    EXPECT_EQ(s.value().type(), CV_8UC3);
+    EXPECT_EQ(s.value().at<cv::Vec3b>(1, 1), cv::Vec3b(10, 20, 30));
 
     cv::Mat greyAlpha(4, 5, CV_8UC2, cv::Scalar(77, 255));
     s = normaliseScan(greyAlpha);
-    ASSERT_TRUE(s.ok()) << s.error;
-    EXPECT_EQ(s.image.type(), CV_8UC1);
-    EXPECT_EQ(s.image.at<uchar>(2, 2), 77);
+    ASSERT_TRUE(s.ok()) << s.message();
+    EXPECT_EQ(s.value().type(), CV_8UC1);
+    EXPECT_EQ(s.value().at<uchar>(2, 2), 77);
 }
 
 TEST(LoadScan, RefusesWhatItCannotReadRight) {
@@ -44,7 +44,7 @@ TEST(LoadScan, RefusesWhatItCannotReadRight) {
     }
     const LoadedScan corrupt = loadScan(dir / "corrupt.tif");
     EXPECT_FALSE(corrupt.ok());
-    EXPECT_NE(corrupt.error.find("corrupt.tif"), std::string::npos);
+    EXPECT_NE(corrupt.message().find("corrupt.tif"), std::string::npos);
     EXPECT_FALSE(loadScan(dir.path()).ok());
     EXPECT_FALSE(normaliseScan(cv::Mat(3, 3, CV_32FC1, cv::Scalar(0.5))).ok());
 }
@@ -76,7 +76,7 @@ class OtherFormatHeader : public testing::TestWithParam<HeaderRow> {};
 TEST_P(OtherFormatHeader, GivesTheSizeThatIsRefused) {
     const LoadedScan scan = decodeScan(GetParam().bytes, "scan.tif");
     EXPECT_FALSE(scan.ok());
-    EXPECT_EQ(scan.error, "Cannot read the scan scan.tif: " + GetParam().says);
+    EXPECT_EQ(scan.message(), "Cannot read the scan scan.tif: " + GetParam().says);
 }
 
 using std::string_view_literals::operator""sv;
@@ -115,8 +115,8 @@ TEST(LoadScan, ReadsWebpScansOfAnAcceptedSize) {
         std::vector<std::uint8_t> bytes;
         ASSERT_TRUE(cv::imencode(".webp", image, bytes, {cv::IMWRITE_WEBP_QUALITY, quality}));
         const LoadedScan scan = decodeScan(bytes, "scan.tif");
-        ASSERT_TRUE(scan.ok()) << quality << ": " << scan.error;
-        EXPECT_EQ(scan.image.size(), cv::Size(100, 80));
+        ASSERT_TRUE(scan.ok()) << quality << ": " << scan.message();
+        EXPECT_EQ(scan.value().size(), cv::Size(100, 80));
     }
 }
 

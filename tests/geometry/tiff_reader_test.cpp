@@ -103,16 +103,16 @@ TEST_P(TiffLayouts, LoadTheSamePixelsAsTheImageLibrary) {
     // an odd size, so that strips and tiles end part way
     writeTiff(file, GetParam(), 101, 77);
     const LoadedScan ours = loadScan(file);
-    ASSERT_TRUE(ours.ok()) << ours.error;
+    ASSERT_TRUE(ours.ok()) << ours.message();
     const LoadedScan theirs = normaliseScan(cv::imread(file.string(), cv::IMREAD_UNCHANGED));
-    ASSERT_TRUE(theirs.ok()) << theirs.error;
-    ASSERT_EQ(ours.image.type(), theirs.image.type());
-    ASSERT_EQ(ours.image.size(), theirs.image.size());
-    EXPECT_EQ(cv::norm(ours.image, theirs.image, cv::NORM_INF), 0.0);
+    ASSERT_TRUE(theirs.ok()) << theirs.message();
+    ASSERT_EQ(ours.value().type(), theirs.value().type());
+    ASSERT_EQ(ours.value().size(), theirs.value().size());
+    EXPECT_EQ(cv::norm(ours.value(), theirs.value(), cv::NORM_INF), 0.0);
     // and the layouts scanners write are read without the image library
-    const TiffDecode own = decodeTiff(test::readFileBytes(file), ScanLimits{});
-    EXPECT_TRUE(own.error.empty()) << own.error;
-    EXPECT_EQ(!own.image.empty(), GetParam().ownReader);
+    const Result<cv::Mat> own = decodeTiff(test::readFileBytes(file), ScanLimits{});
+    ASSERT_TRUE(own.ok()) << own.message();
+    EXPECT_EQ(!own.value().empty(), GetParam().ownReader);
 }
 
 // clang-format off
@@ -164,8 +164,8 @@ TEST(ScanLimits, AHugeClaimIsRefusedFromItsHeader) {
     ASSERT_LT(bytes.size(), 100'000u);
     const LoadedScan scan = decodeScan(bytes, "claim.tif");
     EXPECT_FALSE(scan.ok());
-    EXPECT_EQ(scan.error, "Cannot read the scan claim.tif: it is 30000 x 30000 pixels (900 "
-                          "megapixels), more than the 100 megapixels a scan may have");
+    EXPECT_EQ(scan.message(), "Cannot read the scan claim.tif: it is 30000 x 30000 pixels (900 "
+                              "megapixels), more than the 100 megapixels a scan may have");
 }
 
 TEST(ScanLimits, TheLimitCanBeRaisedAndLowered) {
@@ -174,8 +174,9 @@ TEST(ScanLimits, TheLimitCanBeRaisedAndLowered) {
     const cv::Mat scan(800, 700, CV_8UC1, cv::Scalar(90));
     std::vector<std::uint8_t> bytes;
     ASSERT_TRUE(cv::imencode(".tif", scan, bytes));
-    EXPECT_NE(decodeScan(bytes, "s.tif", limits).error.find("(1 megapixels), more than the 0.5"),
-              std::string::npos);
+    EXPECT_NE(
+        decodeScan(bytes, "s.tif", limits).message().find("(1 megapixels), more than the 0.5"),
+        std::string::npos);
     limits.maxMegapixels = 0.6;
     EXPECT_TRUE(decodeScan(bytes, "s.tif", limits).ok());
 }
@@ -194,9 +195,9 @@ TEST_P(TooSmallScans, AreRefusedWithTheirSize) {
         ASSERT_TRUE(cv::imencode(format, scan, bytes));
         const LoadedScan loaded = decodeScan(bytes, "small");
         EXPECT_FALSE(loaded.ok()) << format;
-        EXPECT_NE(loaded.error.find("a scan needs at least 64 pixels on each side"),
+        EXPECT_NE(loaded.message().find("a scan needs at least 64 pixels on each side"),
                   std::string::npos)
-            << loaded.error;
+            << loaded.message();
     }
 }
 
@@ -223,7 +224,7 @@ TEST(ScanLimits, OtherFormatsAreCheckedFromTheirHeadersToo) {
         bytes[static_cast<std::size_t>(at) + 3] = 0x40;
     }
     const LoadedScan loaded = decodeScan(bytes, "big.png");
-    EXPECT_NE(loaded.error.find("40000 x 40000 pixels"), std::string::npos) << loaded.error;
+    EXPECT_NE(loaded.message().find("40000 x 40000 pixels"), std::string::npos) << loaded.message();
 }
 
 TEST(DamagedTiff, SaysWhatIsWrong) {
@@ -235,18 +236,19 @@ TEST(DamagedTiff, SaysWhatIsWrong) {
     bytes.resize(bytes.size() / 2);
     const LoadedScan cut = decodeScan(bytes, "cut.tif");
     EXPECT_FALSE(cut.ok());
-    EXPECT_EQ(cut.error.rfind("Cannot read the scan cut.tif: ", 0), 0u) << cut.error;
+    EXPECT_EQ(cut.message().rfind("Cannot read the scan cut.tif: ", 0), 0u) << cut.message();
 
     const std::vector<std::uint8_t> notTiff{'I', 'I', '*', 0, 'x', 'y'};
     const LoadedScan bad = decodeScan(notTiff, "bad.tif");
-    EXPECT_NE(bad.error.find("the TIFF data cannot be read"), std::string::npos) << bad.error;
+    EXPECT_NE(bad.message().find("the TIFF data cannot be read"), std::string::npos)
+        << bad.message();
 }
 
 TEST(LoadScan, AFileThatIsNoRegularFileIsNotOpenedAsOne) {
     test::TempDir dir;
-    EXPECT_NE(loadScan(dir.path()).error.find("it is a folder"), std::string::npos);
+    EXPECT_NE(loadScan(dir.path()).message().find("it is a folder"), std::string::npos);
     const fs::path missing = dir / "missing.tif";
-    EXPECT_EQ(loadScan(missing).error,
+    EXPECT_EQ(loadScan(missing).message(),
               "Cannot read the scan " + missing.string() + ": No such file or directory");
 }
 

@@ -32,13 +32,13 @@ TEST(FrameSequence, ListsTifAndTiffInNaturalOrderFromTheDirectoryOrAFileInIt) {
     }
     std::filesystem::create_directory(dir / "sub.tif");
     for (const auto& input : {dir.path(), dir / "frame10.tif"}) {
-        const FrameSequence s = listFrameSequence(input);
-        ASSERT_TRUE(s.ok()) << s.error;
-        ASSERT_EQ(s.frames.size(), 3u);
-        EXPECT_EQ(s.frames[0].filename(), "frame1.Tif");
-        EXPECT_EQ(s.frames[1].filename(), "frame2.TIFF");
-        EXPECT_EQ(s.frames[2].filename(), "frame10.tif");
-        EXPECT_EQ(s.directory, dir.path());
+        const Result<FrameSequence> s = listFrameSequence(input);
+        ASSERT_TRUE(s.ok()) << s.message();
+        ASSERT_EQ(s->frames.size(), 3u);
+        EXPECT_EQ(s->frames[0].filename(), "frame1.Tif");
+        EXPECT_EQ(s->frames[1].filename(), "frame2.TIFF");
+        EXPECT_EQ(s->frames[2].filename(), "frame10.tif");
+        EXPECT_EQ(s->directory, dir.path());
     }
 }
 
@@ -52,13 +52,15 @@ TEST(FrameSequence, RangeChecksNameTheCount) {
         name += ".tif";
         touch(dir / name);
     }
-    const FrameSequence s = listFrameSequence(dir.path());
-    EXPECT_EQ(checkFrameRange(s, 1, 3), "");
-    EXPECT_EQ(checkFrameRange(s, 3, 3), "");
-    const std::string past = checkFrameRange(s, 2, 4);
-    EXPECT_NE(past.find("found 3 scans"), std::string::npos) << past;
-    EXPECT_NE(checkFrameRange(s, 0, 2), "");
-    EXPECT_NE(checkFrameRange(s, 3, 2), "");
+    const Result<FrameSequence> s = listFrameSequence(dir.path());
+    ASSERT_TRUE(s.ok()) << s.message();
+    EXPECT_TRUE(checkFrameRange(*s, 1, 3).ok());
+    EXPECT_TRUE(checkFrameRange(*s, 3, 3).ok());
+    const Status past = checkFrameRange(*s, 2, 4);
+    EXPECT_FALSE(past.ok());
+    EXPECT_NE(past.message().find("found 3 scans"), std::string::npos) << past.message();
+    EXPECT_FALSE(checkFrameRange(*s, 0, 2).ok());
+    EXPECT_FALSE(checkFrameRange(*s, 3, 2).ok());
     EXPECT_FALSE(listFrameSequence(dir / "missing" / "f.tif").ok());
 }
 

@@ -121,5 +121,36 @@ TEST(Plik, ReportsAFileThatCannotBeCreated) {
     EXPECT_TRUE(plik.Close());
 }
 
+TEST(Plik, SaysWhyAFileCannotBeCreated) {
+    test::TempDir dir;
+    Plik plik;
+    const Status opened = plik.open(dir / "no" / "such" / "dir.wav");
+    ASSERT_FALSE(opened.ok());
+    EXPECT_EQ(opened.message(), "the file cannot be created (No such file or directory)");
+    const std::uint8_t byte = 1;
+    EXPECT_EQ(plik.write({&byte, 1}).message(), "no file is open");
+    EXPECT_TRUE(plik.close().ok());
+}
+
+TEST(Plik, AFullDiskIsReportedWithTheSystemsReason) {
+    // /dev/full takes the open and refuses every byte written to it
+    if (!std::filesystem::exists("/dev/full")) {
+        GTEST_SKIP() << "no /dev/full here";
+    }
+    Plik plik;
+    plik.sampleRate = 22675;
+    plik.bitsPerSample = 8;
+    ASSERT_TRUE(plik.open("/dev/full").ok());
+    const std::vector<std::uint8_t> bytes(100000, 128);
+    const Status written = plik.write(bytes);
+    const Status closed = plik.close();
+    const std::string expected = "the disk took only part of it (No space left on device)";
+    // the stream's buffer may hold the first bytes until the close
+    EXPECT_EQ(written.ok() ? closed.message() : written.message(), expected);
+    EXPECT_FALSE(closed.ok());
+    EXPECT_EQ(closed.message(), expected);
+    EXPECT_FALSE(plik.isOpen());
+}
+
 } // namespace
 } // namespace veltrana

@@ -728,15 +728,25 @@ TEST_F(MainWindowTest, DestroyingTheWindowDuringARunWaitsForTheWorker) {
     EXPECT_TRUE(soundtrack->stopped);
 }
 
-TEST_F(MainWindowTest, AJobThatThrowsEndsItsRunAndNotTheProgram) {
+TEST_F(MainWindowTest, AJobThatBrokeOffLeavesTheWindowReadyForTheNextStart) {
+    // the jobs end every run themselves, an exception included (the job
+    // tests show that); the window only shows what they said
     window->setJobRunners(
         [](SoundtrackJob* job) -> int {
             job->observer->enableStart(false);
             job->observer->setProgressRange(5);
             job->observer->stepProgress();
-            throw std::runtime_error("insufficient memory");
+            job->observer->setProgressPosition(0);
+            job->observer->setLogText("The run ended on an error: insufficient memory");
+            job->observer->enableStart(true);
+            job->observer->enableStop(true);
+            return 0;
         },
-        [](const FilmJob&) -> FilmResult { throw std::bad_alloc(); });
+        [](const FilmJob& job) -> FilmResult {
+            job.observer->setLogText("The run ended on an error: std::bad_alloc");
+            job.observer->enableStart(true);
+            return {FilmEnd::MovieNotWritten, "The run ended on an error: std::bad_alloc", 0, {}};
+        });
     chooseInput(scan());
     QTest::mouseClick(stopButton(), Qt::LeftButton);
     pressStart();
