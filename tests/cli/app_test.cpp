@@ -1,40 +1,26 @@
 #include "cli/command.h"
 
+#include "support/command_line.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
-#include <sstream>
-
 namespace veltrana::cli {
 namespace {
 
-struct CliRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-CliRun runInProcess(std::vector<std::string> args) {
-    std::ostringstream out;
-    std::ostringstream err;
-    CommandIo io{out, err};
-    args.insert(args.begin(), "veltrana");
-    const int status = runVeltrana(args, io);
-    return {status, out.str(), err.str()};
-}
+using test::runCommandLine;
 
 TEST(CommandLine, VersionAndHelp) {
-    CliRun r = runInProcess({"--version"});
+    test::ProcessResult r = runCommandLine({"--version"});
     EXPECT_EQ(r.status, kExitOk);
     EXPECT_EQ(r.out, std::string("veltrana ") + VELTRANA_VERSION + "\n");
-    r = runInProcess({"--help"});
+    r = runCommandLine({"--help"});
     EXPECT_EQ(r.status, kExitOk);
     EXPECT_NE(r.out.find("soundtrack"), std::string::npos);
 }
 
 TEST(CommandLine, UnknownOptionIsBadUsage) {
-    const CliRun r = runInProcess({"--no-such-flag"});
+    const test::ProcessResult r = runCommandLine({"--no-such-flag"});
     EXPECT_EQ(r.status, kExitUsage);
     EXPECT_NE(r.err.find("--no-such-flag"), std::string::npos);
 }

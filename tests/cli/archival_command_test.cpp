@@ -1,9 +1,10 @@
-// veltrana soundtrack --archival and its parts, through the real program on
-// renders with what real scans have (fall-off, weave, fractional starts),
-// measured against the truth they were rendered from.
+// veltrana soundtrack --archival and its parts, the command line run
+// in-process on renders with what real scans have (fall-off, weave,
+// fractional starts), measured against the truth they were rendered from.
 
 #include "geometry/frame_correction.h"
 #include "geometry/scan.h"
+#include "support/command_line.h"
 #include "support/test_support.h"
 #include "synth/synth.h"
 
@@ -149,10 +150,10 @@ protected:
     static fs::path scans() { return *dir / "scans"; }
 
     test::ProcessResult run(const fs::path& wav, std::vector<std::string> extra) {
-        std::vector<std::string> args{
-            VELTRANA_EXE, "soundtrack", scans().string(), "-o", wav.string(), "--fps", "25"};
+        std::vector<std::string> args{"soundtrack", scans().string(), "-o",
+                                      wav.string(), "--fps",          "25"};
         args.insert(args.end(), extra.begin(), extra.end());
-        return test::runProgram(args);
+        return test::runCommandLine(args);
     }
 
     std::vector<FrameBounds> bounds() const {

@@ -1,9 +1,10 @@
-// --report DIR through the real program on rendered scans: what the report of
-// each job holds, that a failed run is still reported, that a report that
-// cannot be written leaves the job's exit status alone, and that the page
-// passes xmllint and opens in a browser.
+// --report DIR through the command line, run in-process on rendered scans:
+// what the report of each job holds, that a failed run is still reported,
+// that a report that cannot be written leaves the job's exit status alone,
+// and that the page passes xmllint and opens in a browser.
 
 #include "cli/report_observer.h"
+#include "support/command_line.h"
 #include "support/test_support.h"
 #include "synth/synth.h"
 
@@ -53,9 +54,9 @@ protected:
 
     test::ProcessResult run(const char* job, const fs::path& output,
                             std::vector<std::string> extra) {
-        std::vector<std::string> args{VELTRANA_EXE, job, scans.string(), "-o", output.string()};
+        std::vector<std::string> args{job, scans.string(), "-o", output.string()};
         args.insert(args.end(), extra.begin(), extra.end());
-        return test::runProgram(args);
+        return test::runCommandLine(args);
     }
 
     test::TempDir dir;
@@ -65,7 +66,7 @@ protected:
 
 TEST(ReportOption, BothJobsOfferIt) {
     for (const char* job : {"soundtrack", "film"}) {
-        const auto r = test::runProgram({VELTRANA_EXE, job, "--help"});
+        const auto r = test::runCommandLine({job, "--help"});
         EXPECT_EQ(r.status, 0);
         EXPECT_NE(r.out.find("--report DIR"), std::string::npos) << job << ": " << r.out;
     }

@@ -1,5 +1,7 @@
-// veltrana soundtrack's failure ends, through the real program.
+// veltrana soundtrack's ends, run in-process; the trace lines and Ctrl-C
+// through the real program.
 
+#include "support/command_line.h"
 #include "support/test_support.h"
 #include "synth/synth.h"
 
@@ -11,6 +13,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace veltrana {
 namespace {
@@ -25,11 +28,22 @@ protected:
         ASSERT_TRUE(synth::renderSampleScans(options, scans).ok());
     }
 
+    std::vector<std::string> args(std::vector<std::string> extra) const {
+        std::vector<std::string> all{"soundtrack", scans.string(), "-o", wav.string()};
+        all.insert(all.end(), extra.begin(), extra.end());
+        return all;
+    }
+
     test::ProcessResult run(std::vector<std::string> extra) {
-        std::vector<std::string> args{VELTRANA_EXE, "soundtrack", scans.string(), "-o",
-                                      wav.string()};
-        args.insert(args.end(), extra.begin(), extra.end());
-        return test::runProgram(args);
+        return test::runCommandLine(args(std::move(extra)));
+    }
+
+    // The real program: the trace lines go to the process's standard output,
+    // which runCommandLine does not capture.
+    test::ProcessResult runRealProgram(std::vector<std::string> extra) {
+        std::vector<std::string> all = args(std::move(extra));
+        all.insert(all.begin(), VELTRANA_EXE);
+        return test::runProgram(all);
     }
 
     // Files in the output folder other than the sound itself: temporaries left behind.
@@ -59,11 +73,11 @@ TEST_F(SoundtrackCommand, WritesTheSoundAndSaysWhere) {
 }
 
 TEST_F(SoundtrackCommand, QuietPrintsNothingAndTraceGoesToStandardOutput) {
-    test::ProcessResult r = run({"--quiet"});
+    test::ProcessResult r = runRealProgram({"--quiet"});
     ASSERT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
-    r = run({"--quiet", "--trace"});
+    r = runRealProgram({"--quiet", "--trace"});
     EXPECT_NE(r.out.find("frameCorrection"), std::string::npos);
     EXPECT_NE(r.out.find("x="), std::string::npos);
 }
@@ -78,12 +92,12 @@ TEST_F(SoundtrackCommand, BadUsageExitsWithTwo) {
         const test::ProcessResult r = run(extra);
         EXPECT_EQ(r.status, 2) << extra.front();
     }
-    EXPECT_EQ(test::runProgram({VELTRANA_EXE, "soundtrack", scans.string()}).status, 2);
+    EXPECT_EQ(test::runCommandLine({"soundtrack", scans.string()}).status, 2);
     EXPECT_FALSE(fs::exists(wav));
 }
 
 TEST_F(SoundtrackCommand, HelpNamesEveryFlagWithItsDefault) {
-    const test::ProcessResult r = test::runProgram({VELTRANA_EXE, "soundtrack", "--help"});
+    const test::ProcessResult r = test::runCommandLine({"soundtrack", "--help"});
     ASSERT_EQ(r.status, 0);
     for (const char* flag :
          {"--first", "--last", "--film", "--fps", "--long-strip", "--dpi", "--rotation",
@@ -133,6 +147,7 @@ TEST_F(SoundtrackCommand, LengthsThatCannotBeWrittenFailTheRunButKeepTheSound) {
     EXPECT_TRUE(fs::is_regular_file(wav));
 }
 
+// A real process: what is tested is the program's answer to SIGINT.
 TEST(SoundtrackInterrupt, CtrlCStopsTheRunAndKeepsTheOldSound) {
     test::TempDir dir;
     synth::SynthOptions options;

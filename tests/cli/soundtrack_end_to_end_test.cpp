@@ -1,10 +1,11 @@
-// The real program on rendered scans, measured against the truth they were
-// rendered from: join positions against the true ones, and the recovered
-// sound against the signal that went in.
+// veltrana soundtrack on rendered scans (the command line run in-process),
+// measured against the truth they were rendered from: join positions against
+// the true ones, and the recovered sound against the signal that went in.
 
 #include "geometry/frame_correction.h"
 #include "geometry/scan.h"
 #include "job/plik.h"
+#include "support/command_line.h"
 #include "support/test_support.h"
 #include "synth/synth.h"
 
@@ -118,6 +119,25 @@ void writeNoise(const fs::path& path) {
     ASSERT_TRUE(wav.Close());
 }
 
+// The join the run should find between frames k and k + 1 of its listing;
+// bounds[m] is the trim of scan m.
+int expectedJoin(const synth::SynthTruth& truth, const std::vector<FrameBounds>& bounds, int k,
+                 bool reversedFiles) {
+    if (!reversedFiles) {
+        return synth::trimmedJoin(truth, k, bounds[static_cast<std::size_t>(k)],
+                                  bounds[static_cast<std::size_t>(k + 1)]);
+    }
+    // With the listing reversed (and --inverse) frames k and k + 1 of the run
+    // are scans m and m - 1, each read from its last trimmed row to its first.
+    // Row 0 of reversed scan m - 1 is its last trimmed row, which reversed
+    // scan m shows (end of m) - (end of m - 1) rows in: the forward join of
+    // the two scans plus the difference of their trimmed lengths.
+    const auto m = static_cast<std::size_t>(static_cast<int>(bounds.size()) - 1 - k);
+    const auto length = [](const FrameBounds& b) { return b.right - b.left + 1; };
+    return synth::trimmedJoin(truth, static_cast<int>(m) - 1, bounds[m - 1], bounds[m]) +
+           length(bounds[m]) - length(bounds[m - 1]);
+}
+
 class SoundtrackEndToEnd : public testing::TestWithParam<Case> {};
 
 TEST_P(SoundtrackEndToEnd, RecoversTheJoinsAndTheSound) {
@@ -151,29 +171,27 @@ TEST_P(SoundtrackEndToEnd, RecoversTheJoinsAndTheSound) {
         }
     }
 
-    std::vector<std::string> args{VELTRANA_EXE,
-                                  "soundtrack",
-                                  scans.string(),
-                                  "-o",
-                                  (dir / "out.wav").string(),
-                                  "--fps",
-                                  "25",
-                                  "--film",
-                                  std::string(soundtrackTypeName(c.film)),
-                                  "--rotation",
-                                  c.up ? "up" : "down"};
+    std::vector<std::string> args{"soundtrack", scans.string(),
+                                  "-o",         (dir / "out.wav").string(),
+                                  "--fps",      "25",
+                                  "--film",     std::string(soundtrackTypeName(c.film)),
+                                  "--rotation", c.up ? "up" : "down"};
     if (c.longStrip) {
         args.push_back("--long-strip");
     }
     args.insert(args.end(), c.flags.begin(), c.flags.end());
-    const test::ProcessResult run = test::runProgram(args);
+    const test::ProcessResult run = test::runCommandLine(args);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("Pictures were tranlated succesfully!"), std::string::npos);
 
-    // the true joins once each scan is trimmed as the job trims it
+    // the true joins once each scan is trimmed as the job trims it;
+    // bounds[m] is the trim of scan m, wherever the listing put it
     std::vector<FrameBounds> bounds;
-    for (const synth::SynthScan& s : truth.scans) {
-        const LoadedScan scan = loadScan(scans / ((c.reversedFiles ? "r" : "") + s.file));
+    for (int m = 0; m < frames; ++m) {
+        const std::string file =
+            c.reversedFiles ? "r" + truth.scans[static_cast<std::size_t>(frames - 1 - m)].file
+                            : truth.scans[static_cast<std::size_t>(m)].file;
+        const LoadedScan scan = loadScan(scans / file);
         ASSERT_TRUE(scan.ok());
         bounds.push_back(findFrameBounds(scan.value(), c.film, c.longStrip));
     }
@@ -181,14 +199,8 @@ TEST_P(SoundtrackEndToEnd, RecoversTheJoinsAndTheSound) {
     ASSERT_EQ(static_cast<int>(joins.size()), frames);
     int worst = 0;
     for (int k = 0; k + 1 < frames; ++k) {
-        // with the listing reversed, pair (k, k + 1) of the run is scans (m, m - 1)
-        const int expected = c.reversedFiles
-                                 ? -1
-                                 : synth::trimmedJoin(truth, k, bounds[static_cast<std::size_t>(k)],
-                                                      bounds[static_cast<std::size_t>(k + 1)]);
-        if (expected >= 0) {
-            worst = std::max(worst, std::abs(joins[static_cast<std::size_t>(k + 1)] - expected));
-        }
+        const int expected = expectedJoin(truth, bounds, k, c.reversedFiles);
+        worst = std::max(worst, std::abs(joins[static_cast<std::size_t>(k + 1)] - expected));
     }
     EXPECT_LE(worst, c.joinTolerance);
 

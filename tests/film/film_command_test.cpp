@@ -1,6 +1,8 @@
-// veltrana film, run as a separate program on scans written here.
+// veltrana film on scans written here: the command line run in-process, and
+// the trace lines through the real program.
 
 #include "film/movie_probe.h"
+#include "support/command_line.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +16,6 @@ namespace {
 
 using test::folderEntries;
 using test::probeMovie;
-using test::runProgram;
 using test::TempDir;
 
 // Plain scans with a frame line at each end: enough for the command's own
@@ -30,8 +31,15 @@ void writePlainScans(const std::filesystem::path& dir, int count) {
 }
 
 test::ProcessResult film(std::vector<std::string> args) {
+    args.insert(args.begin(), "film");
+    return test::runCommandLine(args);
+}
+
+// The real program: the trace lines go to the process's standard output,
+// which runCommandLine does not capture.
+test::ProcessResult filmProgram(std::vector<std::string> args) {
     args.insert(args.begin(), {VELTRANA_EXE, "film"});
-    return runProgram(args);
+    return test::runProgram(args);
 }
 
 TEST(FilmCommand, HelpNamesEveryFlagWithItsDefault) {
@@ -63,11 +71,11 @@ TEST(FilmCommand, QuietPrintsNothingAndTraceOnlyTraceLines) {
     TempDir scans;
     TempDir out;
     writePlainScans(scans.path(), 2);
-    auto r = film({scans.path().string(), "-o", (out / "a.avi").string(), "-q"});
+    auto r = filmProgram({scans.path().string(), "-o", (out / "a.avi").string(), "-q"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "");
-    r = film(
+    r = filmProgram(
         {scans.path().string(), "-o", (out / "b.avi").string(), "-q", "--trace", "--dpi", "1200"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("sound_width = 94 image_length = 898 image_width = 0\n"),

@@ -1,6 +1,7 @@
 #include "film/film_job.h"
 
 #include "film/movie_probe.h"
+#include "support/recording_observer.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -21,35 +22,6 @@ using test::TempDir;
 constexpr SoundtrackType kArea35 = SoundtrackType::VariableArea35;
 constexpr SoundtrackType kDensity35 = SoundtrackType::VariableDensity35;
 constexpr SoundtrackType kArea16 = SoundtrackType::VariableArea16;
-
-// Keeps everything the job shows.
-class RecordingObserver : public JobObserver {
-public:
-    void setLogText(const std::string& text) override { logTexts.push_back(text); }
-    void setProgressRange(int maximum) override { ranges.push_back(maximum); }
-    void setProgressStep(int step) override { steps.push_back(step); }
-    void stepProgress() override { ++stepCalls; }
-    void setProgressPosition(int position) override { positions.push_back(position); }
-    void enableStart(bool enabled) override { startEnabled.push_back(enabled); }
-    void enableStop(bool) override {}
-
-    std::string lastLog() const { return logTexts.empty() ? std::string() : logTexts.back(); }
-    bool logged(const std::string& line) const {
-        for (const std::string& text : logTexts) {
-            if (text.find(line) != std::string::npos) {
-                return true;
-            }
-        }
-        return false;
-    }
-
-    std::vector<std::string> logTexts;
-    std::vector<int> ranges;
-    std::vector<int> steps;
-    int stepCalls = 0;
-    std::vector<int> positions;
-    std::vector<bool> startEnabled;
-};
 
 // A loaded scan: the film runs across (columns along the film). Dark frame
 // lines at both ends, a brightening picture between them.
@@ -80,7 +52,7 @@ void writeScans(const std::filesystem::path& dir, int count, int channels = 3) {
 
 struct JobRun {
     FilmResult result;
-    RecordingObserver observer;
+    test::RecordingObserver observer;
 };
 
 FilmJob jobFor(const TempDir& scans, const std::filesystem::path& movie, SoundtrackType type,
@@ -162,7 +134,7 @@ TEST(FilmJobLog, ShowsAtMostSixLines) {
     JobRun r;
     run(jobFor(scans, out / "m.avi", kArea35, 1, 6), r);
     ASSERT_TRUE(r.result.succeeded()) << r.result.message;
-    EXPECT_EQ(r.observer.lastLog(),
+    EXPECT_EQ(r.observer.logText,
               "Cutting frame number : 6...\r\nPictures were cut succesfully!\r\n");
     EXPECT_EQ(r.observer.logTexts.at(1),
               "Cutting frame number : 1...\r\nPicture resolution (dpi) x=600,y=600 and color "
@@ -190,7 +162,7 @@ TEST(FilmJobLog, MeasuredResolutionIsReported) {
     run(job, r);
     ASSERT_TRUE(r.result.succeeded()) << r.result.message;
     EXPECT_TRUE(r.observer.logged("Picture resolution (dpi) x=450,y=450 and color depth=8"))
-        << r.observer.lastLog();
+        << r.observer.logText;
 }
 
 TEST(FilmJobLog, NominalPitchIsSaid) {
@@ -209,7 +181,7 @@ TEST(FilmJobLog, NominalPitchIsSaid) {
     run(jobFor(scans, out / "m.avi", kArea16, 1, 2), r);
     ASSERT_TRUE(r.result.succeeded()) << r.result.message;
     // 0.762 cm at 600 dpi: 180 rows
-    EXPECT_TRUE(r.observer.logged("nominal 0.762 cm (180 rows)")) << r.observer.lastLog();
+    EXPECT_TRUE(r.observer.logged("nominal 0.762 cm (180 rows)")) << r.observer.logText;
     EXPECT_EQ(probeMovie(out / "m.avi").frames, 2);
 }
 
@@ -219,7 +191,7 @@ TEST(FilmJobLog, StartIsDisabledWhileRunning) {
     writeScans(scans.path(), 1);
     JobRun r;
     run(jobFor(scans, out / "m.avi", kArea35, 1, 1), r);
-    EXPECT_EQ(r.observer.startEnabled, (std::vector<bool>{false, true}));
+    EXPECT_EQ(r.observer.startSwitches, (std::vector<bool>{false, true}));
 }
 
 // --- refusals and failures: clear message, nothing written ---------------------------
@@ -232,7 +204,7 @@ void expectNothingWritten(const JobRun& r, const TempDir& out, const TempDir& sc
     EXPECT_EQ(folderEntries(scans.path()).size(), static_cast<std::size_t>(scanCount));
     ASSERT_FALSE(r.observer.positions.empty());
     EXPECT_EQ(r.observer.positions.back(), 0);
-    EXPECT_EQ(r.observer.startEnabled.back(), true);
+    EXPECT_EQ(r.observer.startSwitches.back(), true);
 }
 
 TEST(FilmJobRefuses, RangePastTheLastScanBeforeReadingAny) {
@@ -244,7 +216,7 @@ TEST(FilmJobRefuses, RangePastTheLastScanBeforeReadingAny) {
     EXPECT_EQ(r.result.end, FilmEnd::Refused);
     EXPECT_NE(r.result.message.find("found 3 scans"), std::string::npos) << r.result.message;
     EXPECT_FALSE(r.observer.logged("Cutting frame number"));
-    EXPECT_EQ(r.observer.lastLog(), r.result.message);
+    EXPECT_EQ(r.observer.logText, r.result.message);
     expectNothingWritten(r, out, scans, 3);
 }
 
@@ -293,8 +265,8 @@ TEST(FilmJobFails, UnreadableScanLeavesNoMovieAndTheOldOneAlone) {
     JobRun r;
     run(jobFor(scans, out / "m.avi", kArea35, 1, 3), r);
     EXPECT_EQ(r.result.end, FilmEnd::UnreadableFrame);
-    EXPECT_EQ(r.observer.lastLog().rfind("No tif file !!!\r\nCannot read the scan ", 0), 0u)
-        << r.observer.lastLog();
+    EXPECT_EQ(r.observer.logText.rfind("No tif file !!!\r\nCannot read the scan ", 0), 0u)
+        << r.observer.logText;
     EXPECT_NE(r.result.message.find("frame2.tif"), std::string::npos) << r.result.message;
     EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{"m.avi"});
     EXPECT_EQ(test::readFileText(out / "m.avi"), "old movie");

@@ -45,12 +45,10 @@ class InterruptingObserver : public test::RecordingObserver {
 public:
     void setLogText(const std::string& text) override {
         RecordingObserver::setLogText(text);
-        texts.push_back(text);
         if (interruptAt != nullptr && text.find(interruptAt) != std::string::npos) {
             interrupt.store(true);
         }
     }
-    std::vector<std::string> texts;
     const char* interruptAt = nullptr;
     std::atomic<bool> interrupt{false};
 };
@@ -94,7 +92,7 @@ protected:
             o.frames = test::probeMovie(movie, true).images;
         }
         o.calls = ui.calls;
-        o.logTexts = ui.texts;
+        o.logTexts = ui.logTexts;
         return o;
     }
 

@@ -66,16 +66,16 @@ TEST(DetectResolution, FrameEdgesGiveTheVerticalResolution) {
 TEST(DetectResolution, SecondEdgeIsSearchedAFifthOfTheHeightLater) {
     // 500 rows: the second edge must lie at least 100 rows after the first
     const cv::Mat image = framedImage(400, 500, {40, 120, 400});
-    EXPECT_EQ(estimateResolution(image, SoundtrackType::VariableArea16).measured.dpiY,
-              static_cast<int>(360 * 2.54 / 0.762));
+    // rises 40 and 400: 360 x 2.54 / 0.762 = 1200
+    EXPECT_EQ(estimateResolution(image, SoundtrackType::VariableArea16).measured.dpiY, 1200);
 }
 
 TEST(DetectResolution, AnEdgeAtTheStartIsFound) {
     // rows 0..2 dark: the rise is difference 2, whose neighbour three places
     // back does not exist and is skipped
     const cv::Mat image = framedImage(400, 500, {2, 322}, 3);
-    EXPECT_EQ(estimateResolution(image, SoundtrackType::VariableArea16).measured.dpiY,
-              static_cast<int>(320 * 2.54 / 0.762));
+    // 320 x 2.54 / 0.762 = 1066.7 -> 1066
+    EXPECT_EQ(estimateResolution(image, SoundtrackType::VariableArea16).measured.dpiY, 1066);
 }
 
 TEST(DetectResolution, OneEdgeOrNoneGives450) {

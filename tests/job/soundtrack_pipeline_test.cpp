@@ -44,17 +44,15 @@ struct Outcome {
     std::vector<std::string> logTexts;
 };
 
-// Keeps every log text, not only the last.
+// Records the calls; asks for a stop when a line appears.
 class LoggingObserver : public test::RecordingObserver {
 public:
     void setLogText(const std::string& text) override {
         RecordingObserver::setLogText(text);
-        texts.push_back(text);
         if (stopAt != nullptr && text.find(stopAt) != std::string::npos && job != nullptr) {
             job->stopRequested = true;
         }
     }
-    std::vector<std::string> texts;
     const char* stopAt = nullptr; // asks for a stop when this line appears
     SoundtrackJob* job = nullptr;
 };
@@ -134,7 +132,7 @@ protected:
             blankOriginationTime(o.files["sound.wav"]);
         }
         o.calls = ui.calls;
-        o.logTexts = ui.texts;
+        o.logTexts = ui.logTexts;
         return o;
     }
 

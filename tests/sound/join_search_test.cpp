@@ -87,19 +87,20 @@ INSTANTIATE_TEST_SUITE_P(Shifts, KnownShift,
 TEST(JoinSearch, NoJoinBelowTheGuardLessTheFineWindow) {
     // the true join lies at 30 % of the frame, below both guards
     const FramePair f = framesFromSignal(1000, 1000, 300);
-    const int w = 24;
     const JoinSearchResult r =
         findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
                          SoundtrackType::VariableArea35, false, {});
-    EXPECT_GE(r.position, 520 - (w - 1));
+    // the guard (52 % of 1000 rows) less the fine window's 23 (w = 24, 2.4 %)
+    EXPECT_GE(r.position, 497);
+    // on the samples, the guard of 48 %: 480 less 23
     EXPECT_GE(findJoinPositionFromSamples(f.state, f.current, f.previous,
                                           SoundtrackType::VariableArea35, false),
-              480 - (w - 1));
-    // a 16 mm long strip guards 82 %
+              457);
+    // a 16 mm long strip guards 82 %, its fine window 1.2 %: 820 less 11
     EXPECT_GE(findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
                                SoundtrackType::VariableArea16, true, {})
                   .position,
-              820 - 11);
+              809);
 }
 
 class OddLengths : public testing::TestWithParam<std::tuple<int, int>> {};

@@ -1,9 +1,11 @@
-// `veltrana synth` through the real program: bad options and failed runs end
-// with a clear message and exit 2 (usage) or 1 (run failed), and never leave
-// a directory that looks like a render.
+// `veltrana synth` through the command line, run in-process (one render
+// through the real program): bad options and failed runs end with a clear
+// message and exit 2 (usage) or 1 (run failed), and never leave a directory
+// that looks like a render.
 
 #include "synth/synth.h"
 
+#include "support/command_line.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +18,13 @@ namespace {
 namespace fs = std::filesystem;
 
 test::ProcessResult synth(const std::vector<std::string>& extra) {
+    std::vector<std::string> args{"synth"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return test::runCommandLine(args);
+}
+
+// The same through the real program.
+test::ProcessResult synthProgram(const std::vector<std::string>& extra) {
     std::vector<std::string> args{VELTRANA_EXE, "synth"};
     args.insert(args.end(), extra.begin(), extra.end());
     return test::runProgram(args);
@@ -32,10 +41,11 @@ void expectOnly(const fs::path& dir, std::vector<std::string> expected) {
     EXPECT_EQ(names, expected);
 }
 
+// The synth command's end-to-end run of the real program.
 TEST(SynthCommand, WritesScansAndTruth) {
     test::TempDir dir;
-    const test::ProcessResult r =
-        synth({(dir / "s").string(), "--frames", "3", "--dpi", "1200x2400", "--variant", "4"});
+    const test::ProcessResult r = synthProgram(
+        {(dir / "s").string(), "--frames", "3", "--dpi", "1200x2400", "--variant", "4"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("Wrote 3 scans"), std::string::npos) << r.out;
     const SynthTruthRead truth = readSynthTruth(dir / "s" / "truth.json");

@@ -4,6 +4,7 @@
 
 #include "synth/synth.h"
 
+#include "support/command_line.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -166,12 +167,9 @@ TEST(RealScanEffects, OutOfRangeOptionsAreUsageErrors) {
 
 TEST(RealScanEffects, TruthRecordsThemAndReadsBack) {
     test::TempDir dir;
-    const std::vector<std::string> args{VELTRANA_EXE, "synth",     (dir / "s").string(),
-                                        "--frames",   "3",         "--dpi",
-                                        "600",        "--falloff", "30",
-                                        "--weave",    "2",         "--fractional-starts",
-                                        "--silence",  "--nr-bias"};
-    const test::ProcessResult r = test::runProgram(args);
+    const test::ProcessResult r = test::runCommandLine(
+        {"synth", (dir / "s").string(), "--frames", "3", "--dpi", "600", "--falloff", "30",
+         "--weave", "2", "--fractional-starts", "--silence", "--nr-bias"});
     ASSERT_EQ(r.status, 0) << r.err;
     const SynthTruthRead read = readSynthTruth(dir / "s" / "truth.json");
     ASSERT_TRUE(read.ok()) << read.error;
@@ -195,7 +193,7 @@ TEST(RealScanEffects, TruthRecordsThemAndReadsBack) {
                      t.joinsExact[1] + 2);
     // bad values are usage errors of the command
     const test::ProcessResult bad =
-        test::runProgram({VELTRANA_EXE, "synth", (dir / "b").string(), "--falloff", "90"});
+        test::runCommandLine({"synth", (dir / "b").string(), "--falloff", "90"});
     EXPECT_EQ(bad.status, 2);
 }
 
