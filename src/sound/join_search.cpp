@@ -145,14 +145,14 @@ std::vector<float> crossCorrelateFrom(std::span<const float> p, std::span<const 
     return correlate(p, q, firstIndex, true);
 }
 
-JoinSearchResult findJoinPosition(const JoinState& state, std::span<const float> samples,
+JoinSearchResult findJoinPosition(const FrameLengths& lengths, std::span<const float> samples,
                                   std::span<const float> previousSamples,
                                   std::span<const float> profile,
                                   std::span<const float> previousProfile, SoundtrackType type,
                                   bool longStrip, JoinDiagnostics* diagnostics) {
     JoinSearchResult result;
-    const int lp = std::max(state.previousLength, 0);
-    const int lc = std::max(state.currentLength, 0);
+    const int lp = std::max(lengths.previousLength, 0);
+    const int lc = std::max(lengths.currentLength, 0);
     // copies of the two frames' profiles and samples
     Samples mp = copyOf(previousProfile, lp);
     Samples mc = copyOf(profile, lc);
@@ -212,11 +212,11 @@ JoinSearchResult findJoinPosition(const JoinState& state, std::span<const float>
     return result;
 }
 
-int findJoinPositionFromSamples(const JoinState& state, std::span<const float> samples,
+int findJoinPositionFromSamples(const FrameLengths& lengths, std::span<const float> samples,
                                 std::span<const float> previousSamples, SoundtrackType type,
                                 bool longStrip) {
-    const int lp = std::max(state.previousLength, 0);
-    const int lc = std::max(state.currentLength, 0);
+    const int lp = std::max(lengths.previousLength, 0);
+    const int lc = std::max(lengths.currentLength, 0);
     // mean-free copies of the two frames' samples
     Samples sp = copyOf(previousSamples, lp);
     Samples sc = copyOf(samples, lc);

@@ -15,19 +15,10 @@
 
 namespace veltrana {
 
-// The integers the soundtrack job keeps for a run and hands to the join
-// search and the joining.
-struct JoinState {
-    int startFrame = 0;
-    int stopFrame = 0;
-    int crossfade = 0;
-    int joinPosition = 0;
-    int previousJoinPosition = 0;
-    int frameNumber = 0;
-    int currentLength = 0;      // Lc: rows of the current frame
-    int previousLength = 0;     // Lp: rows of the previous frame
-    int overlapLength = 0;      // K, kept by joinFrameSamples
-    int savedOverlapLength = 0; // Kb, kept by joinFrameSamples
+// The lengths of the pair's arrays, in rows of their working images.
+struct FrameLengths {
+    int currentLength = 0;  // Lc: rows of the current frame
+    int previousLength = 0; // Lp: rows of the previous frame
 };
 
 // R[0] = 2L - 1 (the count of correlation values, stored as a value) and, for
@@ -63,14 +54,14 @@ std::string diagnosticText(std::span<const float> values);
 
 // Coarse search on the frame profiles, refined on the frame samples. Fills
 // `diagnostics` when it is given.
-JoinSearchResult findJoinPosition(const JoinState& state, std::span<const float> samples,
+JoinSearchResult findJoinPosition(const FrameLengths& lengths, std::span<const float> samples,
                                   std::span<const float> previousSamples,
                                   std::span<const float> profile,
                                   std::span<const float> previousProfile, SoundtrackType type,
                                   bool longStrip, JoinDiagnostics* diagnostics = nullptr);
 
 // Both searches on the frame samples; no files.
-int findJoinPositionFromSamples(const JoinState& state, std::span<const float> samples,
+int findJoinPositionFromSamples(const FrameLengths& lengths, std::span<const float> samples,
                                 std::span<const float> previousSamples, SoundtrackType type,
                                 bool longStrip);
 

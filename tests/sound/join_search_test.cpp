@@ -45,7 +45,7 @@ TEST(CrossCorrelate, PrintsWhichInputIsLonger) {
 struct FramePair {
     std::vector<float> previous;
     std::vector<float> current;
-    JoinState state;
+    FrameLengths state;
 };
 
 FramePair framesFromSignal(int previousLength, int currentLength, int join, unsigned variant = 1) {
@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, OddLengths,
 
 TEST(JoinSearch, FlatFramesStillGiveAPositionInRange) {
     std::vector<float> flat(600, 42.0f);
-    JoinState state;
+    FrameLengths state;
     state.previousLength = 600;
     state.currentLength = 600;
     const int a =
