@@ -254,9 +254,10 @@ int runCase(const Case& c, int frames, int dpi, bool verbose) {
     const SoundtrackType type = c.film;
 
     // the standard path, in the soundtrack job's order
-    JoinState state;
-    state.startFrame = 1;
-    state.stopFrame = frames;
+    FrameRangeProgress progress;
+    progress.startFrame = 1;
+    progress.stopFrame = frames;
+    FrameJoinState state;
     state.crossfade = 1;
     SoundtrackGeometry geometry;
     std::vector<float> samples, previousSamples, profile, previousProfile, stream;
@@ -334,13 +335,14 @@ int runCase(const Case& c, int frames, int dpi, bool verbose) {
         profile = rowProfile(working, 1, working.rows);
         int join = 0;
         if (n > 1) {
-            join = findJoinPosition(state, samples, previousSamples, profile, previousProfile, type,
-                                    c.longStrip, {})
+            const FrameLengths lengths{.currentLength = state.currentLength,
+                                       .previousLength = state.previousLength};
+            join = findJoinPosition(lengths, samples, previousSamples, profile, previousProfile,
+                                    type, c.longStrip, {})
                        .position;
-            state.previousJoinPosition = n == 2 ? 0 : state.joinPosition;
             state.joinPosition = join;
-            state.frameNumber = n;
-            joinFrameSamples(stream, samples, previousSamples, state);
+            progress.frameNumber = n;
+            joinFrameSamples(stream, samples, previousSamples, progress, state);
             standardJoins.push_back(join);
         }
 

@@ -185,7 +185,8 @@ private:
     ScanResolution resolution;
     SoundtrackGeometry geometry;
     cv::Size firstScanSize;
-    JoinState state;
+    FrameRangeProgress progress;
+    FrameJoinState state;
     std::vector<int> joinPositions;
     std::vector<float> stream;
     // the last pair's diagnostics, written when the run succeeds
@@ -317,8 +318,8 @@ SoundtrackResult SoundtrackRun::run() {
     const int frameCount = job.stopFrame - job.startFrame + 1;
     ui.setProgressRange(std::clamp(frameCount, 0, 65535));
     ui.setProgressStep(1);
-    state.startFrame = job.startFrame;
-    state.stopFrame = job.stopFrame;
+    progress.startFrame = job.startFrame;
+    progress.stopFrame = job.stopFrame;
     state.crossfade = job.crossfade ? 1 : 0;
 
     if (SoundtrackResult refused = prepare(); !refused.succeeded()) {
@@ -422,7 +423,7 @@ PairSearch SoundtrackRun::searchPair(const FrameReading& previous,
     search.searched = true;
     TraceCapture capture;
     const Clock::time_point began = Clock::now();
-    JoinState pair;
+    FrameLengths pair;
     pair.previousLength = previous.measured.rows;
     pair.currentLength = current.measured.rows;
     const FrameSamples& p = previous.measured;
@@ -628,9 +629,8 @@ SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
         std::optional<double> score;
         bool weak = false;
         joinPositions[static_cast<std::size_t>(n - job.startFrame)] = join;
-        state.previousJoinPosition = n == job.startFrame + 1 ? 0 : state.joinPosition;
         state.joinPosition = join;
-        state.frameNumber = n;
+        progress.frameNumber = n;
         const Clock::time_point began = Clock::now();
         if (archivalStream) {
             // without precise joins the search found nothing: the standard join is used
@@ -655,7 +655,7 @@ SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
             }
         } else {
             joinFrameSamples(stream, frame.measured.samples, item.previous->measured.samples,
-                             state);
+                             progress, state);
         }
         if (timings != nullptr) {
             timings->joinSearch += search.seconds;

@@ -49,13 +49,14 @@ std::vector<float> crossfadeWeights(int count) {
 }
 
 void joinFrameSamples(std::vector<float>& output, std::span<const float> samples,
-                      std::span<const float> previousSamples, JoinState& state) {
+                      std::span<const float> previousSamples, const FrameRangeProgress& progress,
+                      FrameJoinState& state) {
     const int lp = std::max(state.previousLength, 0);
     const int lc = std::max(state.currentLength, 0);
     const int join = std::clamp(state.joinPosition, 0, lp);
     const bool crossfade = state.crossfade != 0;
 
-    if (state.frameNumber == state.startFrame + 1) {
+    if (progress.frameNumber == progress.startFrame + 1) {
         // first pair: the previous frame up to the join, then the blend
         state.overlapLength = lp - join;
         appendRange(output, previousSamples, 0, join);
@@ -72,7 +73,7 @@ void joinFrameSamples(std::vector<float>& output, std::span<const float> samples
         appendRange(output, previousSamples, 0, join);
     }
 
-    if (state.frameNumber == state.stopFrame) {
+    if (progress.frameNumber == progress.stopFrame) {
         // the rest of the last frame, after its blended head
         appendRange(output, samples, crossfade ? state.overlapLength : 0, lc);
     }

@@ -11,13 +11,14 @@
 namespace veltrana {
 namespace {
 
-TEST(CrossCorrelate, ValuesAndCountSlot) {
+TEST(CrossCorrelate, OneValuePerShiftAndNothingElse) {
     const std::vector<float> p{1, 2, 3};
     const std::vector<float> q{4, 5, 6};
-    EXPECT_EQ(crossCorrelate(p, q), (std::vector<float>{5, 12, 23, 32, 17, 6}));
+    // 2L - 1 = 5 shifts, from -2 to 2; the unshifted match 32 at index L - 1
+    EXPECT_EQ(crossCorrelate(p, q), (std::vector<float>{12, 23, 32, 17, 6}));
     // the shorter input is padded with zeros
     EXPECT_EQ(crossCorrelate(std::vector<float>{1, 2}, std::vector<float>{1}),
-              (std::vector<float>{3, 2, 1, 0}));
+              (std::vector<float>{2, 1, 0}));
     EXPECT_TRUE(crossCorrelate(std::vector<float>{}, std::vector<float>{}).empty());
 }
 
@@ -25,7 +26,7 @@ TEST(CrossCorrelate, SumsEachShiftInOrderOfK) {
     // 1e8 + 1 is 1e8 in single precision: added in k order the 1 is lost
     const std::vector<float> p{1e8f, 1.0f, -1e8f};
     const std::vector<float> q{1.0f, 1.0f, 1.0f};
-    EXPECT_EQ(crossCorrelate(p, q)[3], 0.0f);
+    EXPECT_EQ(crossCorrelate(p, q)[2], 0.0f);
 }
 
 TEST(CrossCorrelate, PrintsWhichInputIsLonger) {
@@ -45,7 +46,7 @@ TEST(CrossCorrelate, PrintsWhichInputIsLonger) {
 struct FramePair {
     std::vector<float> previous;
     std::vector<float> current;
-    JoinState state;
+    FrameLengths state;
 };
 
 FramePair framesFromSignal(int previousLength, int currentLength, int join, unsigned variant = 1) {
@@ -86,6 +87,8 @@ INSTANTIATE_TEST_SUITE_P(Shifts, KnownShift,
 
 TEST(JoinSearch, NoJoinBelowTheGuardLessTheFineWindow) {
     // the true join lies at 30 % of the frame, below both guards
+    // Lp = 1000: guards of 520 and 480 rows, a fine window of 24 rows that
+    // can move the join back by 23 at most
     const FramePair f = framesFromSignal(1000, 1000, 300);
     const JoinSearchResult r =
         findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
@@ -131,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(Lengths, OddLengths,
 
 TEST(JoinSearch, FlatFramesStillGiveAPositionInRange) {
     std::vector<float> flat(600, 42.0f);
-    JoinState state;
+    FrameLengths state;
     state.previousLength = 600;
     state.currentLength = 600;
     const int a =
@@ -139,6 +142,92 @@ TEST(JoinSearch, FlatFramesStillGiveAPositionInRange) {
             .position;
     EXPECT_GE(a, 0);
     EXPECT_LE(a, 600);
+}
+
+// Equal peaks. Every value below is a whole number, so each correlation sum
+// is exact and the peaks are equal to the last bit: which one a search takes
+// is its tie rule alone. std::max_element and cv::minMaxLoc return the first
+// of equal maxima and ignore whether a value rises.
+
+TEST(StrongestPeak, OfEqualPeaksTheLastOrTheFirstAsAsked) {
+    const std::vector<float> r{1, 5, 2, 5, 1};
+    EXPECT_EQ(strongestPeak(r, 0, 5, TiedPeak::Last), 3);
+    EXPECT_EQ(strongestPeak(r, 0, 5, TiedPeak::First), 1);
+}
+
+TEST(StrongestPeak, TheLastOfAFlatTopWinsThoughOnlyItsFirstValueRose) {
+    // 4 at index 2 does not rise above the 4 before it, but equals the peak
+    const std::vector<float> r{0, 4, 4, 1, 0};
+    EXPECT_EQ(strongestPeak(r, 0, 5, TiedPeak::Last), 2);
+    EXPECT_EQ(strongestPeak(r, 0, 5, TiedPeak::First), 1);
+}
+
+TEST(StrongestPeak, AHigherValueThatDoesNotRiseIsNoPeak) {
+    // 8 falls from the 9 before the range: the strongest peak is 6
+    const std::vector<float> r{9, 8, 3, 6, 2};
+    EXPECT_EQ(strongestPeak(r, 1, 5, TiedPeak::First), 3);
+    EXPECT_EQ(strongestPeak(r, 1, 5, TiedPeak::Last), 3);
+}
+
+TEST(StrongestPeak, TheFirstValueRisesOnlyAboveTheNumberOfValues) {
+    // five values: the first one is a peak when above 5
+    EXPECT_EQ(strongestPeak(std::vector<float>{4, 1, 3, 0, 0}, 0, 5, TiedPeak::Last), 2);
+    EXPECT_EQ(strongestPeak(std::vector<float>{5, 1, 3, 0, 0}, 0, 5, TiedPeak::Last), 2);
+    EXPECT_EQ(strongestPeak(std::vector<float>{6, 1, 3, 0, 0}, 0, 5, TiedPeak::Last), 0);
+}
+
+TEST(StrongestPeak, WithoutAPeakAboveZeroAZeroOfTheRangeIsTaken) {
+    const std::vector<float> r{-1, 0, -2, 0, -3};
+    EXPECT_EQ(strongestPeak(r, 0, 5, TiedPeak::Last), 3);
+    EXPECT_EQ(strongestPeak(r, 0, 5, TiedPeak::First), 1);
+    EXPECT_EQ(strongestPeak(std::vector<float>{-1, -2, -3}, 0, 3, TiedPeak::Last), -1);
+    EXPECT_EQ(strongestPeak(std::vector<float>{}, 0, 0, TiedPeak::Last), -1);
+}
+
+// Two frames of 1000 rows whose only structure is a pulse: at row 0 of the
+// current frame, at rows 600 and 800 of the previous one. The rows that
+// bring each mean to exactly zero (row 0 of the previous frame, row 999 of
+// the current one) fall where the searches blank. Both shifts match equally
+// well, and the fine step, on the same pulses, corrects neither.
+FramePair twoEqualMatches() {
+    FramePair f;
+    f.previous.assign(1000, 0.0f);
+    f.previous[0] = -20.0f;
+    f.previous[600] = 10.0f;
+    f.previous[800] = 10.0f;
+    f.current.assign(1000, 0.0f);
+    f.current[0] = 10.0f;
+    f.current[999] = -10.0f;
+    f.state.previousLength = 1000;
+    f.state.currentLength = 1000;
+    return f;
+}
+
+TEST(JoinSearch, ProfileSearchTakesTheLastOfEqualCoarsePeaks) {
+    const FramePair f = twoEqualMatches();
+    EXPECT_EQ(findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
+                               SoundtrackType::VariableArea35, false)
+                  .position,
+              800);
+}
+
+TEST(JoinSearch, SampleSearchTakesTheFirstOfEqualCoarsePeaks) {
+    const FramePair f = twoEqualMatches();
+    EXPECT_EQ(findJoinPositionFromSamples(f.state, f.current, f.previous,
+                                          SoundtrackType::VariableArea35, false),
+              600);
+}
+
+TEST(JoinSearch, FineStepTakesTheLastOfEqualValues) {
+    // Flat samples: the fine correlation (w = 24, 47 values) is 0 throughout
+    // and every value it reads ties. The last one read, index 45 of the 46,
+    // is a shift of 22 rows from the coarse 800; the first would be -23.
+    const FramePair f = twoEqualMatches();
+    const std::vector<float> flat(1000, 42.0f);
+    EXPECT_EQ(findJoinPosition(f.state, flat, flat, f.current, f.previous,
+                               SoundtrackType::VariableArea35, false)
+                  .position,
+              822);
 }
 
 TEST(JoinDiagnostics, KeepTheSamplesAndTheFineCorrelationAsTheFilesHoldThem) {

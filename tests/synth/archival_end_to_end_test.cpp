@@ -116,9 +116,10 @@ TEST_P(ArchivalEndToEnd, JoinsPreciselyAndRecoversTheSoundBetter) {
     // the resolution as a user enters it: detection is not what is tested here
     const SoundtrackGeometry geometry = *computeSoundtrackGeometry(type, options.dpi);
 
-    JoinState state;
-    state.startFrame = 1;
-    state.stopFrame = options.frames;
+    FrameRangeProgress progress;
+    progress.startFrame = 1;
+    progress.stopFrame = options.frames;
+    FrameJoinState state;
     state.crossfade = 1;
     std::vector<float> samples, previousSamples, profile, previousProfile, standard;
     ArchivalSettings settings;
@@ -147,13 +148,14 @@ TEST_P(ArchivalEndToEnd, JoinsPreciselyAndRecoversTheSoundBetter) {
         profile = rowProfile(working, 1, working.rows);
         int join = 0;
         if (n > 1) {
-            join = findJoinPosition(state, samples, previousSamples, profile, previousProfile, type,
-                                    c.longStrip, {})
+            const FrameLengths lengths{.currentLength = state.currentLength,
+                                       .previousLength = state.previousLength};
+            join = findJoinPosition(lengths, samples, previousSamples, profile, previousProfile,
+                                    type, c.longStrip, {})
                        .position;
-            state.previousJoinPosition = n == 2 ? 0 : state.joinPosition;
             state.joinPosition = join;
-            state.frameNumber = n;
-            joinFrameSamples(standard, samples, previousSamples, state);
+            progress.frameNumber = n;
+            joinFrameSamples(standard, samples, previousSamples, progress, state);
             standardJoins.push_back(join);
         }
         archival.addFrame(std::move(frame), n, join);
