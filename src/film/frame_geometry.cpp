@@ -13,16 +13,6 @@ namespace veltrana {
 
 namespace {
 
-// Physical sizes on film, in centimetres.
-constexpr double kSoundWidth35Cm = 0.2;
-constexpr double kSoundWidth16Cm = 0.254;
-constexpr double kFrameLength35Cm = 1.9;        // the whole frame, soundtrack left in
-constexpr double kPictureLength35Cm = 1.52;     // the picture alone
-constexpr double kPictureWidthAreaCm = 2.1;     // 35 mm variable area, after the picture edge
-constexpr double kPictureWidthDensityCm = 2.05; // 35 mm variable density
-constexpr double kPictureWidth16Cm = 0.7;
-constexpr double kFramePitch16Cm = 0.762;
-
 // An inclusive span of rows or columns.
 struct Span {
     int first;
@@ -137,25 +127,24 @@ cv::Mat brightMask(const cv::Mat& image, double factor) {
 
 FrameGeometry measureFrameGeometry(SoundtrackType type, ScanResolution resolution,
                                    bool cutSoundtrack, const cv::Mat& workingImage) {
+    const FilmStandard& sizes = filmStandard(type);
     FrameGeometry geometry;
+    geometry.sound_width = centimetresToPixels(resolution.dpiX, sizes.bandLeftOutOfMovieCm);
     if (is35mm(type)) {
-        geometry.sound_width = centimetresToPixels(resolution.dpiX, kSoundWidth35Cm);
         if (cutSoundtrack) {
-            const double widthCm = type == SoundtrackType::VariableArea35 ? kPictureWidthAreaCm
-                                                                          : kPictureWidthDensityCm;
-            geometry.image_width = centimetresToPixels(resolution.dpiX, widthCm);
-            geometry.image_length = centimetresToPixels(resolution.dpiY, kPictureLength35Cm);
+            geometry.image_width = centimetresToPixels(resolution.dpiX, sizes.movieFrameWidthCm);
+            geometry.image_length =
+                centimetresToPixels(resolution.dpiY, sizes.movieFramePictureLengthCm);
         } else {
             geometry.image_width = 0;
-            geometry.image_length = centimetresToPixels(resolution.dpiY, kFrameLength35Cm);
+            geometry.image_length = centimetresToPixels(resolution.dpiY, sizes.movieFrameLengthCm);
         }
     } else {
-        geometry.sound_width = centimetresToPixels(resolution.dpiX, kSoundWidth16Cm);
-        geometry.image_width = centimetresToPixels(resolution.dpiX, kPictureWidth16Cm);
+        geometry.image_width = centimetresToPixels(resolution.dpiX, sizes.movieFrameWidthCm);
         geometry.image_length = workingImage.empty() ? 0 : measuredFourPitches(workingImage);
         if (geometry.image_length <= 0) {
             // no frame edge to measure from: four frames of the nominal pitch
-            geometry.image_length = 4 * centimetresToPixels(resolution.dpiY, kFramePitch16Cm);
+            geometry.image_length = 4 * centimetresToPixels(resolution.dpiY, sizes.framePitchCm);
             geometry.nominalPitch = true;
         }
     }

@@ -7,14 +7,6 @@
 
 namespace veltrana {
 
-double scannedWidthCm(SoundtrackType type) {
-    return is35mm(type) ? 2.09 : 0.96;
-}
-
-double detectionFramePitchCm(SoundtrackType type) {
-    return is35mm(type) ? 1.919 : 0.762;
-}
-
 int snapResolution(int v) {
     if (v < 700) {
         return 450;
@@ -77,7 +69,7 @@ ResolutionEstimate estimateResolutionFromProfile(std::vector<float> p, int width
     ResolutionEstimate estimate;
 
     // across: the image spans a fixed width of film
-    estimate.measured.dpiX = truncateToInt(width * 2.54 / scannedWidthCm(type));
+    estimate.measured.dpiX = truncateToInt(width * 2.54 / filmStandard(type).scanWidthCm);
 
     // normalised by the highest rise; the last entry keeps its raw value
     int distance = 0;
@@ -94,7 +86,7 @@ ResolutionEstimate estimateResolutionFromProfile(std::vector<float> p, int width
             distance = second >= 0 ? second - first : 0;
         }
     }
-    estimate.measured.dpiY = truncateToInt(distance * 2.54 / detectionFramePitchCm(type));
+    estimate.measured.dpiY = truncateToInt(distance * 2.54 / filmStandard(type).framePitchCm);
 
     estimate.snapped = {snapResolution(estimate.measured.dpiX),
                         snapResolution(estimate.measured.dpiY)};

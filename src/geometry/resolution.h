@@ -16,11 +16,6 @@
 
 namespace veltrana {
 
-// Width of film, in centimetres, that a scan spans across the film.
-double scannedWidthCm(SoundtrackType type);
-// Frame pitch, in centimetres, that the vertical search expects.
-double detectionFramePitchCm(SoundtrackType type);
-
 // The snapping bands: below 700 gives 450; 702..1199 -> 900; 1202..2399 ->
 // 1800; 2402..4499 -> 3600; 4502..7499 -> 7200. The two-value gaps between the
 // bands (700, 701, 1200, 1201, ...) and values from 7500 up pass unchanged.
