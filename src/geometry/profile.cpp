@@ -24,7 +24,9 @@ IndexRange clipRange(int begin, int end, std::size_t size) {
 } // namespace
 
 std::vector<float> columnProfile(const cv::Mat& image, int firstRow, int lastRow) {
-    CV_Assert(image.depth() == CV_8U);
+    if (image.depth() != CV_8U) {
+        return {};
+    }
     const int width = image.cols;
     const int channels = image.channels();
     std::vector<float> sums(static_cast<std::size_t>(width), 0.0f);
@@ -58,7 +60,9 @@ std::vector<float> columnProfile(const cv::Mat& image, int firstRow, int lastRow
 }
 
 std::vector<float> rowProfile(const cv::Mat& image, int firstRow, int lastRow) {
-    CV_Assert(image.depth() == CV_8U);
+    if (image.depth() != CV_8U) {
+        return {};
+    }
     firstRow = std::max(firstRow, 1);
     lastRow = std::min(lastRow, image.rows);
     if (firstRow > lastRow || image.cols == 0) {

@@ -23,10 +23,12 @@ namespace veltrana {
 
 // Per column, the mean of channel 0 over rows firstRow..lastRow (1-based,
 // inclusive). The range is clipped to the image; an empty range gives zeros.
+// An image that is not 8-bit gives an empty profile.
 std::vector<float> columnProfile(const cv::Mat& image, int firstRow, int lastRow);
 
 // Per row of firstRow..lastRow (1-based, inclusive; entry 0 is firstRow), the
-// mean of channel 0 over all columns.
+// mean of channel 0 over all columns. An image that is not 8-bit gives an
+// empty profile.
 std::vector<float> rowProfile(const cv::Mat& image, int firstRow, int lastRow);
 
 // Whole-number sums for the measures that read a scan as it lies, without

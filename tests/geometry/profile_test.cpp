@@ -77,6 +77,19 @@ TEST(ImageProfiles, RowRangesAreClippedToTheImage) {
     EXPECT_EQ(rowProfile(grey, 0, 9), (std::vector<float>{8, 8}));
 }
 
+TEST(ImageProfiles, ImagesNotOf8BitsGiveEmptyProfilesWithoutThrowing) {
+    const cv::Mat deep(4, 3, CV_16UC1, cv::Scalar(1000));
+    const cv::Mat real(4, 3, CV_32FC3, cv::Scalar(0.5, 0.5, 0.5));
+    for (const cv::Mat& image : {deep, real}) {
+        std::vector<float> columns{1};
+        std::vector<float> rows{1};
+        EXPECT_NO_THROW(columns = columnProfile(image, 0, 4));
+        EXPECT_NO_THROW(rows = rowProfile(image, 0, 4));
+        EXPECT_TRUE(columns.empty());
+        EXPECT_TRUE(rows.empty());
+    }
+}
+
 TEST(ImageProfiles, RowProfileIsTheMeanOfEachRow) {
     const cv::Mat image = test::imageWithColumns({0, 10, 20, 30}, 3);
     EXPECT_EQ(rowProfile(image, 1, 3), (std::vector<float>{15, 15, 15}));
