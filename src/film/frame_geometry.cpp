@@ -112,7 +112,7 @@ int measuredFourPitches(const cv::Mat& image) {
     // bright fraction of each row from the top on, and its change row to row
     const int rows = height - top;
     const cv::Mat mask = brightMask(image.rowRange(top, height), factor);
-    const std::vector<float> bright = rowProfile(mask, 1, rows);
+    const std::vector<float> bright = rowProfile(mask, 0, rows);
     const std::vector<float> rise = profileDifference(bright);
 
     // the strongest rise of each window
@@ -138,7 +138,7 @@ int measuredFourPitches(const cv::Mat& image) {
 } // namespace
 
 float imageMean(const cv::Mat& image) {
-    return profileMean(columnProfile(image, 1, image.rows));
+    return profileMean(columnProfile(image, 0, image.rows));
 }
 
 double brightnessFactor(float mean, BrightnessUse use) {
@@ -211,10 +211,10 @@ FrameCutProfiles frameCutProfiles(const cv::Mat& workingImage, bool cutSoundtrac
 
     // bright fraction of each row right of the soundtrack
     const int firstColumn = cutProfileFirstColumn(p.width);
-    p.rowBright = rowProfile(mask.colRange(firstColumn, p.width), 1, p.height);
+    p.rowBright = rowProfile(mask.colRange(firstColumn, p.width), 0, p.height);
     if (cutSoundtrack) {
         // bright fraction of each column
-        p.columnBright = columnProfile(mask, 1, p.height);
+        p.columnBright = columnProfile(mask, 0, p.height);
     }
     return p;
 }

@@ -36,8 +36,9 @@ constexpr double kStripRightBoundaryShare = 0.98;
 } // namespace
 
 TrimRows trimProfileRows(int height) {
+    // rows leftOut..height - leftOut counted from 1, both included
     const int leftOut = roundHalfAway(kTrimEdgeRowsShare * height);
-    return {leftOut, height - leftOut};
+    return {leftOut - 1, height - leftOut};
 }
 
 FrameBounds findFrameBounds(const cv::Mat& scan, SoundtrackType type, bool longStrip) {
@@ -46,7 +47,7 @@ FrameBounds findFrameBounds(const cv::Mat& scan, SoundtrackType type, bool longS
     }
     // column means of the middle 70 % of the rows
     const TrimRows rows = trimProfileRows(scan.rows);
-    return frameBoundsFromProfile(columnProfile(scan, rows.first, rows.last), type, longStrip);
+    return frameBoundsFromProfile(columnProfile(scan, rows.first, rows.end), type, longStrip);
 }
 
 FrameBounds frameBoundsFromProfile(std::span<const float> q, SoundtrackType type, bool longStrip) {

@@ -1,8 +1,8 @@
 #pragma once
 // Scan resolution measured on the first frame of a run.
 //
-// The image is a working image: the film runs down it (rows along the film,
-// columns across). The width is taken to span a fixed width of film, and the
+// The image is a working image (orientation: geometry/scan.h). The width is
+// taken to span a fixed width of film, and the
 // distance between two rises of brightness from frame line to picture to be
 // one frame pitch; both measures are then snapped by fixed bands to one of
 // the usual scanner resolutions.
@@ -29,7 +29,7 @@ struct ResolutionEstimate {
 ResolutionEstimate estimateResolution(const cv::Mat& workingImage, SoundtrackType type);
 
 // The columns of a working image `width` columns wide that the brightness
-// down the image is taken over: 0..resolutionProfileColumns(width) - 1.
+// down the image is taken over: [0, resolutionProfileColumns(width)).
 int resolutionProfileColumns(int width);
 
 // The same estimate from that brightness (the mean of channel 0 over those

@@ -58,7 +58,7 @@ std::vector<float> brightFractionProfile(const cv::Mat& workingImage) {
     }
     cv::Mat mask;
     cv::threshold(grey, mask, 127.5, 1, cv::THRESH_BINARY);
-    return columnProfile(mask, 1, mask.rows);
+    return columnProfile(mask, 0, mask.rows);
 }
 
 // A DOWN frame carries its band on the other side: the searches run on the
@@ -258,7 +258,7 @@ StripRange stripRangeFromEdge(const cv::Mat& workingImage, SoundtrackType type,
                               const SoundtrackGeometry& geometry, bool rotationUp) {
     // brightness per column (channel 0)
     return stripRangeFromBrightness(
-        orientedProfile(columnProfile(workingImage, 1, workingImage.rows), rotationUp),
+        orientedProfile(columnProfile(workingImage, 0, workingImage.rows), rotationUp),
         workingImage.cols, type, geometry, rotationUp);
 }
 

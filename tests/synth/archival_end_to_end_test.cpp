@@ -144,7 +144,7 @@ TEST_P(ArchivalEndToEnd, JoinsPreciselyAndRecoversTheSoundBetter) {
         }
         samples = stripToSamples(strip, true);
         state.currentLength = working.rows;
-        profile = rowProfile(working, 1, working.rows);
+        profile = rowProfile(working, 0, working.rows);
         int join = 0;
         if (n > 1) {
             join = findJoinPosition(state, samples, previousSamples, profile, previousProfile, type,
