@@ -17,6 +17,24 @@
 //   the image, index ranges to the profile.
 // - Sums are accumulated in single precision in index order and divided by
 //   the count afterwards.
+//
+// Which extremum wins. Every search that picks a row or a column at an
+// extremum does it in two steps, and both must stay as they are:
+// 1. riseMaximum / fallMinimum give the extremum's value, counting only
+//    entries that rise above (fall below) their predecessor. An entry
+//    replaces the one found so far only when strictly beyond it.
+// 2. firstIndexOf / lastIndexOf give its position: the first or the last
+//    entry of a range the caller chooses that is exactly equal to that value,
+//    compared in single precision with no tolerance. The range may be wider
+//    than that of step 1, and the entry found need not be a rise itself.
+// The trim (frame_correction.h) and the film cut (film/frame_geometry.h) take
+// the first equal entry; the strip cutters (sound/strip.h) take the last.
+// Searches for a strict local extremum over a neighbourhood (the resolution's
+// frame edges, the variable-area band's edges) compare with > and <, so a
+// tie with a neighbour is no extremum at all.
+// Two entries that differ in the last bit are not tied. std::max_element,
+// cv::minMaxLoc or a reduction pick differently (the first maximum of all
+// entries, rise or not), and would move frame boundaries and bands.
 
 #include <opencv2/core.hpp>
 
