@@ -332,7 +332,7 @@ int runCase(const Case& c, int frames, int dpi, bool verbose) {
             state.previousLength = state.currentLength;
         }
         state.currentLength = working.rows;
-        profile = rowProfile(working, 1, working.rows);
+        profile = rowProfile(working, 0, working.rows);
         int join = 0;
         if (n > 1) {
             const FrameLengths lengths{.currentLength = state.currentLength,

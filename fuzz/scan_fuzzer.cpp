@@ -47,7 +47,7 @@ void measureAsFirstFrame(const cv::Mat& scan, SoundtrackType type, bool longStri
         (void)stripToSamples(cutStripByProfile(working, type, geometry, element, rotationUp), true);
         (void)stripToSamples(cutStripFromEdge(working, type, geometry, element, rotationUp), false);
     }
-    (void)rowProfile(working, 1, working.rows);
+    (void)rowProfile(working, 0, working.rows);
 }
 
 } // namespace

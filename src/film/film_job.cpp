@@ -33,8 +33,6 @@ namespace veltrana {
 
 namespace {
 
-constexpr double kNominalFramePitch16Cm = 0.762;
-
 // a progress bar's range is sixteen bits wide
 constexpr int kProgressMaximum = 65535;
 
@@ -257,7 +255,8 @@ std::optional<FilmResult> FilmRun::acceptFrame(FilmReading& frame) {
         if (geometry.nominalPitch) {
             log.addLine(formatLine("No frame edges to measure the pitch on: the nominal "
                                    "%.3f cm (%d rows) is used",
-                                   kNominalFramePitch16Cm, geometry.image_length / 4));
+                                   kVariableArea16Standard.framePitchCm,
+                                   geometry.image_length / 4));
         }
     } else if (const auto odd =
                    frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize)) {

@@ -13,15 +13,48 @@ namespace veltrana {
 
 namespace {
 
-// Physical sizes on film, in centimetres.
-constexpr double kSoundWidth35Cm = 0.2;
-constexpr double kSoundWidth16Cm = 0.254;
-constexpr double kFrameLength35Cm = 1.9;        // the whole frame, soundtrack left in
-constexpr double kPictureLength35Cm = 1.52;     // the picture alone
-constexpr double kPictureWidthAreaCm = 2.1;     // 35 mm variable area, after the picture edge
-constexpr double kPictureWidthDensityCm = 2.05; // 35 mm variable density
-constexpr double kPictureWidth16Cm = 0.7;
-constexpr double kFramePitch16Cm = 0.762;
+// Fractions of the working image's height (rows, along the film) for the
+// 16 mm pitch measurement: the top part left out, and where the second, third
+// and fourth of the four windows begin.
+constexpr double kPitchTopLeftOutShare = 0.2;
+constexpr double kPitchWindow2Share = 0.25;
+constexpr double kPitchWindow3Share = 0.5;
+constexpr double kPitchWindow4Share = 0.7;
+
+// Brightness factors: fractions of full scale (255) above which a pixel
+// counts as bright.
+constexpr float kDarkImageMean = 32.0f;    // an image mean below this is dark
+constexpr float kBrightImageMean = 100.0f; // for the cut, from this up it is bright
+constexpr double kDarkImageFactor = 0.015;
+constexpr double kImageFactor = 0.2;
+constexpr double kBrightImageFactor = 0.25;
+
+// Fraction of the working image's width (columns) left of the rows' bright
+// fraction in the cut: the soundtrack side.
+constexpr double kCutLeftOutShare = 0.2;
+
+// Fractions of the working image's height in which the frame start is looked
+// for, [begin, end): for one frame and for a long 16 mm strip of four.
+constexpr double kFrameStartBeginShare = 0.05;
+constexpr double kFrameStartEndShare = 0.35;
+constexpr double kStripFrameStartBeginShare = 0.01;
+constexpr double kStripFrameStartEndShare = 0.18;
+
+// Fractions of the working image's width in which the picture edge is looked
+// for, from the first column to the last: the last differs by film and, for
+// variable area, by the frame's brightness.
+constexpr double kPictureEdgeBeginShare = 0.06;
+constexpr double kPictureEdgeEndDensityShare = 0.3;
+constexpr double kPictureEdgeEndDarkShare = 0.34;
+constexpr double kPictureEdgeEndShare = 0.33;
+// Changes of the columns' bright fraction that make a picture edge: a fall
+// below this on a dark frame, a rise above the other otherwise.
+constexpr double kPictureEdgeDarkFall = -0.005;
+constexpr double kPictureEdgeRise = 0.09;
+// 35 mm variable area: the picture begins this far past the band's last
+// edge. A fraction of the working image's height, though it moves a column:
+// it is the amount the cut has always used.
+constexpr double kPictureEdgeAreaShiftShare = 0.05;
 
 // An inclusive span of rows or columns.
 struct Span {
@@ -67,11 +100,11 @@ int measuredFourPitches(const cv::Mat& image) {
     trace("pro = %f\n", factor);
 
     // the top fifth is left out: it may hold the end of the frame before
-    const int top = roundHalfAway(0.2 * height);
+    const int top = roundHalfAway(kPitchTopLeftOutShare * height);
     trace("poczatek = %f\n", static_cast<double>(top));
-    const int p1 = roundHalfAway(0.25 * height);
-    const int p2 = roundHalfAway(0.5 * height);
-    const int p3 = roundHalfAway(0.7 * height);
+    const int p1 = roundHalfAway(kPitchWindow2Share * height);
+    const int p2 = roundHalfAway(kPitchWindow3Share * height);
+    const int p3 = roundHalfAway(kPitchWindow4Share * height);
     trace("poczatek1 = %f\n", static_cast<double>(p1));
     trace("poczatek2 = %f\n", static_cast<double>(p2));
     trace("poczatek3 = %f\n", static_cast<double>(p3));
@@ -79,7 +112,7 @@ int measuredFourPitches(const cv::Mat& image) {
     // bright fraction of each row from the top on, and its change row to row
     const int rows = height - top;
     const cv::Mat mask = brightMask(image.rowRange(top, height), factor);
-    const std::vector<float> bright = rowProfile(mask, 1, rows);
+    const std::vector<float> bright = rowProfile(mask, 0, rows);
     const std::vector<float> rise = profileDifference(bright);
 
     // the strongest rise of each window
@@ -105,18 +138,18 @@ int measuredFourPitches(const cv::Mat& image) {
 } // namespace
 
 float imageMean(const cv::Mat& image) {
-    return profileMean(columnProfile(image, 1, image.rows));
+    return profileMean(columnProfile(image, 0, image.rows));
 }
 
 double brightnessFactor(float mean, BrightnessUse use) {
-    if (mean < 32.0f) {
-        return 0.015;
+    if (mean < kDarkImageMean) {
+        return kDarkImageFactor;
     }
     // A mean of exactly 100 counts as bright.
-    if (use == BrightnessUse::Cut && mean >= 100.0f) {
-        return 0.25;
+    if (use == BrightnessUse::Cut && mean >= kBrightImageMean) {
+        return kBrightImageFactor;
     }
-    return 0.2;
+    return kImageFactor;
 }
 
 cv::Mat brightMask(const cv::Mat& image, double factor) {
@@ -137,25 +170,24 @@ cv::Mat brightMask(const cv::Mat& image, double factor) {
 
 FrameGeometry measureFrameGeometry(SoundtrackType type, ScanResolution resolution,
                                    bool cutSoundtrack, const cv::Mat& workingImage) {
+    const FilmStandard& sizes = filmStandard(type);
     FrameGeometry geometry;
+    geometry.sound_width = centimetresToPixels(resolution.dpiX, sizes.bandLeftOutOfMovieCm);
     if (is35mm(type)) {
-        geometry.sound_width = centimetresToPixels(resolution.dpiX, kSoundWidth35Cm);
         if (cutSoundtrack) {
-            const double widthCm = type == SoundtrackType::VariableArea35 ? kPictureWidthAreaCm
-                                                                          : kPictureWidthDensityCm;
-            geometry.image_width = centimetresToPixels(resolution.dpiX, widthCm);
-            geometry.image_length = centimetresToPixels(resolution.dpiY, kPictureLength35Cm);
+            geometry.image_width = centimetresToPixels(resolution.dpiX, sizes.movieFrameWidthCm);
+            geometry.image_length =
+                centimetresToPixels(resolution.dpiY, sizes.movieFramePictureLengthCm);
         } else {
             geometry.image_width = 0;
-            geometry.image_length = centimetresToPixels(resolution.dpiY, kFrameLength35Cm);
+            geometry.image_length = centimetresToPixels(resolution.dpiY, sizes.movieFrameLengthCm);
         }
     } else {
-        geometry.sound_width = centimetresToPixels(resolution.dpiX, kSoundWidth16Cm);
-        geometry.image_width = centimetresToPixels(resolution.dpiX, kPictureWidth16Cm);
+        geometry.image_width = centimetresToPixels(resolution.dpiX, sizes.movieFrameWidthCm);
         geometry.image_length = workingImage.empty() ? 0 : measuredFourPitches(workingImage);
         if (geometry.image_length <= 0) {
             // no frame edge to measure from: four frames of the nominal pitch
-            geometry.image_length = 4 * centimetresToPixels(resolution.dpiY, kFramePitch16Cm);
+            geometry.image_length = 4 * centimetresToPixels(resolution.dpiY, sizes.framePitchCm);
             geometry.nominalPitch = true;
         }
     }
@@ -179,16 +211,16 @@ FrameCutProfiles frameCutProfiles(const cv::Mat& workingImage, bool cutSoundtrac
 
     // bright fraction of each row right of the soundtrack
     const int firstColumn = cutProfileFirstColumn(p.width);
-    p.rowBright = rowProfile(mask.colRange(firstColumn, p.width), 1, p.height);
+    p.rowBright = rowProfile(mask.colRange(firstColumn, p.width), 0, p.height);
     if (cutSoundtrack) {
         // bright fraction of each column
-        p.columnBright = columnProfile(mask, 1, p.height);
+        p.columnBright = columnProfile(mask, 0, p.height);
     }
     return p;
 }
 
 int cutProfileFirstColumn(int width) {
-    return std::max(roundHalfAway(0.2 * width) - 1, 0);
+    return std::max(roundHalfAway(kCutLeftOutShare * width) - 1, 0);
 }
 
 FrameCut frameCutFromProfiles(const FrameCutProfiles& p, const FrameGeometry& geometry,
@@ -206,8 +238,10 @@ FrameCut frameCutFromProfiles(const FrameCutProfiles& p, const FrameGeometry& ge
     const std::vector<float> rowRise = profileDifference(p.rowBright);
 
     // frame start: the strongest rise from frame line into picture
-    const int str = truncateToInt((strip ? 0.01 : 0.05) * height);
-    const int sto = truncateToInt((strip ? 0.18 : 0.35) * height);
+    const int str =
+        truncateToInt((strip ? kStripFrameStartBeginShare : kFrameStartBeginShare) * height);
+    const int sto =
+        truncateToInt((strip ? kStripFrameStartEndShare : kFrameStartEndShare) * height);
     trace("str = %d sto = %d\n", str, sto);
     const int x0 = std::max(firstIndexOf(rowRise, riseMaximum(rowRise, str, sto), str, sto), 0);
     const std::int64_t e = static_cast<std::int64_t>(x0) + geometry.image_length - 1;
@@ -218,9 +252,11 @@ FrameCut frameCutFromProfiles(const FrameCutProfiles& p, const FrameGeometry& ge
     if (cutSoundtrack) {
         // change of the bright fraction from column to column
         const std::vector<float> columnChange = profileDifference(p.columnBright);
-        const int od = roundHalfAway(0.06 * width);
+        const int od = roundHalfAway(kPictureEdgeBeginShare * width);
         const double endFraction =
-            type == SoundtrackType::VariableDensity35 ? 0.3 : (mean < 32.0f ? 0.34 : 0.33);
+            type == SoundtrackType::VariableDensity35
+                ? kPictureEdgeEndDensityShare
+                : (mean < kDarkImageMean ? kPictureEdgeEndDarkShare : kPictureEdgeEndShare);
         const int koniec = roundHalfAway(endFraction * width);
         trace("od = %d koniec = %d\n", od, koniec);
 
@@ -230,13 +266,13 @@ FrameCut frameCutFromProfiles(const FrameCutProfiles& p, const FrameGeometry& ge
         f = 0;
         for (int c = lastColumn; c >= od; --c) {
             const float d = columnChange[static_cast<std::size_t>(c)];
-            if (mean < 32.0f ? d < -0.005 : d > 0.09) {
+            if (mean < kDarkImageMean ? d < kPictureEdgeDarkFall : d > kPictureEdgeRise) {
                 f = c;
                 break;
             }
         }
         if (type == SoundtrackType::VariableArea35) {
-            const int n = roundHalfAway(0.05 * height);
+            const int n = roundHalfAway(kPictureEdgeAreaShiftShare * height);
             trace("N = %d\n", n);
             f += n;
         }

@@ -2,12 +2,14 @@
 // What each movie frame is cut from: the frame geometry of a film run and the
 // per-frame cut.
 //
-// Conventions for this header:
-// - Images are working images (geometry/scan.h): the film runs down the image,
-//   rows along the film, columns across it, and the soundtrack band lies in
-//   the left part of the columns. H is the image height (rows), W its width.
-// - Sizes are whole pixels. Row and column spans are 0-based and inclusive
-//   (first..last); profile search windows are half-open [begin, end).
+// Conventions for the film subsystem, stated here once for film/:
+// - Images are working images (orientation: geometry/scan.h), the
+//   soundtrack band in the left part of the columns. H is the image height
+//   (rows), W its width.
+// - Sizes are whole pixels. Positions are 0-based; ranges are half-open
+//   [first, end), as in geometry/profile.h: search windows, and the regions
+//   handed out as cv::Rect. (The cut's own formulas count spans first..last
+//   inside frame_geometry.cpp and convert when they make a region.)
 // - Brightness decisions use a bright mask: 1 where the grey value of a pixel
 //   exceeds 255 x a factor chosen from the image mean, 0 elsewhere.
 // - Every region handed out lies inside the image and holds at least one row

@@ -18,6 +18,78 @@ inline bool is35mm(SoundtrackType type) {
     return type == SoundtrackType::VariableArea35 || type == SoundtrackType::VariableDensity35;
 }
 
+// The sizes of a film standard on the film, in centimetres: the one place
+// every measure takes them from. They become pixels by centimetresToPixels
+// (geometry/rounding.h) at the scan resolution of the axis they lie on.
+struct FilmStandard {
+    // Width of film a scan spans across the film; the resolution across is
+    // the scan's width measured against it.
+    double scanWidthCm;
+    // Distance from one frame to the next along the film: the resolution
+    // along is measured against it, and a frame's rows (so the sample rate)
+    // follow from it.
+    double framePitchCm;
+    // Width of the band the soundtrack job cuts and reads as sound.
+    double soundtrackCutWidthCm;
+    // Width of the soundtrack band the film job leaves out of the movie, as
+    // it reports it. Not the cut width, on purpose: the two jobs measure
+    // different things and each keeps the width it has always used.
+    double bandLeftOutOfMovieCm;
+    // Width of picture a movie frame keeps from the picture's edge on (35 mm
+    // only with the soundtrack cut off; 16 mm always).
+    double movieFrameWidthCm;
+    // 35 mm: length of a movie frame along the film, the whole frame with
+    // the soundtrack left in (not the pitch) and the picture alone with the
+    // soundtrack cut off. 0 for 16 mm, whose movie frames are measured frame
+    // pitches.
+    double movieFrameLengthCm;
+    double movieFramePictureLengthCm;
+};
+
+inline constexpr FilmStandard kVariableArea35Standard{
+    .scanWidthCm = 2.09,
+    .framePitchCm = 1.919,
+    .soundtrackCutWidthCm = 0.24,
+    .bandLeftOutOfMovieCm = 0.2,
+    .movieFrameWidthCm = 2.1,
+    .movieFrameLengthCm = 1.9,
+    .movieFramePictureLengthCm = 1.52,
+};
+
+inline constexpr FilmStandard kVariableDensity35Standard{
+    .scanWidthCm = 2.09,
+    .framePitchCm = 1.919,
+    .soundtrackCutWidthCm = 0.254,
+    .bandLeftOutOfMovieCm = 0.2,
+    .movieFrameWidthCm = 2.05,
+    .movieFrameLengthCm = 1.9,
+    .movieFramePictureLengthCm = 1.52,
+};
+
+inline constexpr FilmStandard kVariableArea16Standard{
+    .scanWidthCm = 0.96,
+    .framePitchCm = 0.762,
+    .soundtrackCutWidthCm = 0.24,
+    .bandLeftOutOfMovieCm = 0.254,
+    .movieFrameWidthCm = 0.7,
+    .movieFrameLengthCm = 0,
+    .movieFramePictureLengthCm = 0,
+};
+
+// The sizes of a film type. A value outside the enumeration gets the 16 mm
+// sizes, as every measure has always treated a film that is not 35 mm.
+constexpr const FilmStandard& filmStandard(SoundtrackType type) {
+    switch (type) {
+    case SoundtrackType::VariableArea35:
+        return kVariableArea35Standard;
+    case SoundtrackType::VariableDensity35:
+        return kVariableDensity35Standard;
+    case SoundtrackType::VariableArea16:
+        break;
+    }
+    return kVariableArea16Standard;
+}
+
 // "35va", "35vd", "16va": the short names used on the command line.
 std::optional<SoundtrackType> soundtrackTypeFromName(std::string_view name);
 std::string_view soundtrackTypeName(SoundtrackType type);

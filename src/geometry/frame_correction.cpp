@@ -14,11 +14,31 @@ int floorToInt(double v) {
     return static_cast<int>(std::floor(v));
 }
 
+// Fractions of the scan's height (rows, across the film): the rows left out
+// of the column profile at the top and at the bottom, towards the film's
+// edges.
+constexpr double kTrimEdgeRowsShare = 0.15;
+
+// Fractions of the scan's width (columns, along the film: the length of the
+// column profile):
+// the left margin, in which the left boundary is looked for
+constexpr double kTrimMarginShare = 0.07;
+// where the right margin begins; written out rather than 1 - kTrimMarginShare,
+// which is not the same double
+constexpr double kTrimRightMarginStartShare = 0.93;
+// the half whose lowest fall each margin's lowest fall is compared against
+constexpr double kTrimHalfShare = 0.5;
+// long 16 mm strip: the left margin searched for the rise into the frame
+constexpr double kStripLeftMarginShare = 0.02;
+// long 16 mm strip: the right boundary, set rather than searched
+constexpr double kStripRightBoundaryShare = 0.98;
+
 } // namespace
 
 TrimRows trimProfileRows(int height) {
-    const int leftOut = roundHalfAway(0.15 * height);
-    return {leftOut, height - leftOut};
+    // rows leftOut..height - leftOut counted from 1, both included
+    const int leftOut = roundHalfAway(kTrimEdgeRowsShare * height);
+    return {leftOut - 1, height - leftOut};
 }
 
 FrameBounds findFrameBounds(const cv::Mat& scan, SoundtrackType type, bool longStrip) {
@@ -27,7 +47,7 @@ FrameBounds findFrameBounds(const cv::Mat& scan, SoundtrackType type, bool longS
     }
     // column means of the middle 70 % of the rows
     const TrimRows rows = trimProfileRows(scan.rows);
-    return frameBoundsFromProfile(columnProfile(scan, rows.first, rows.last), type, longStrip);
+    return frameBoundsFromProfile(columnProfile(scan, rows.first, rows.end), type, longStrip);
 }
 
 FrameBounds frameBoundsFromProfile(std::span<const float> q, SoundtrackType type, bool longStrip) {
@@ -37,14 +57,14 @@ FrameBounds frameBoundsFromProfile(std::span<const float> q, SoundtrackType type
     }
     const bool strip = longStrip && type == SoundtrackType::VariableArea16;
 
-    const int margin = floorToInt(0.07 * width);
-    const int half = floorToInt(0.5 * width);
-    const int rightMarginStart = floorToInt(0.93 * width);
+    const int margin = floorToInt(kTrimMarginShare * width);
+    const int half = floorToInt(kTrimHalfShare * width);
+    const int rightMarginStart = floorToInt(kTrimRightMarginStartShare * width);
 
     // left boundary: the brightest rise within the left margin
     FrameBounds bounds{0, width - 1};
     if (strip) {
-        const int s = floorToInt(0.02 * width);
+        const int s = floorToInt(kStripLeftMarginShare * width);
         const float highest = riseMaximum(q, 0, s);
         const int x = firstIndexOf(q, highest, 0, s + 1);
         if (x >= 0) {
@@ -70,7 +90,7 @@ FrameBounds frameBoundsFromProfile(std::span<const float> q, SoundtrackType type
 
     // right boundary: the steepest fall of brightness inside the right margin
     if (strip) {
-        bounds.right = roundHalfAway(0.98 * width);
+        bounds.right = roundHalfAway(kStripRightBoundaryShare * width);
         trace("frameCorrection2 y=%d\n", bounds.right);
     } else {
         const float rightMin = fallMinimum(q, rightMarginStart, width);

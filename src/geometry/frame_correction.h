@@ -1,10 +1,11 @@
 #pragma once
 // Trimming a loaded scan to its frame.
 //
-// In a loaded scan the film runs across the image: columns follow the film,
-// rows go across it. The scan usually shows a little of the neighbouring
-// frames or of the scanner background at both ends; the trim keeps the
-// columns from a left boundary x to a right boundary P, both included.
+// The trim works on the loaded scan (orientation: geometry/scan.h), whose
+// columns follow the film. The scan usually shows a little of the
+// neighbouring frames or of the scanner background at both ends; the trim
+// keeps the columns from a left boundary x to a right boundary P.
+// Ranges follow geometry/profile.h, except FrameBounds below.
 
 #include "geometry/film_standard.h"
 
@@ -14,9 +15,13 @@
 
 namespace veltrana {
 
+// Inclusive, unlike the other ranges of geometry/: left..right are both kept.
+// The bounds are logged, reported and drawn as the kept columns, and callers
+// across the program take colRange(left, right + 1); end() is that limit.
 struct FrameBounds {
     int left = 0;  // first column kept
     int right = 0; // last column kept
+    int end() const { return right + 1; }
 };
 
 // The boundary columns found in the scan's column profile. Always
@@ -24,11 +29,12 @@ struct FrameBounds {
 // settles is left untrimmed.
 FrameBounds findFrameBounds(const cv::Mat& scan, SoundtrackType type, bool longStrip);
 
-// The rows the trim's column profile is taken over, 1-based and inclusive
-// as columnProfile takes them: the middle 70 % of a scan `height` rows high.
+// The rows the trim's column profile is taken over, [first, end): the middle
+// 70 % of a scan `height` rows high. Either may lie outside the scan for a
+// scan a few rows high; columnProfile clips them.
 struct TrimRows {
     int first = 0;
-    int last = 0;
+    int end = 0;
 };
 TrimRows trimProfileRows(int height);
 

@@ -23,21 +23,23 @@ IndexRange clipRange(int begin, int end, std::size_t size) {
 
 } // namespace
 
-std::vector<float> columnProfile(const cv::Mat& image, int firstRow, int lastRow) {
-    CV_Assert(image.depth() == CV_8U);
+std::vector<float> columnProfile(const cv::Mat& image, int firstRow, int endRow) {
+    if (image.depth() != CV_8U) {
+        return {};
+    }
     const int width = image.cols;
     const int channels = image.channels();
     std::vector<float> sums(static_cast<std::size_t>(width), 0.0f);
-    firstRow = std::max(firstRow, 1);
-    lastRow = std::min(lastRow, image.rows);
-    if (firstRow > lastRow) {
+    firstRow = std::max(firstRow, 0);
+    endRow = std::min(endRow, image.rows);
+    if (firstRow >= endRow) {
         return sums;
     }
-    const float count = static_cast<float>(lastRow - firstRow + 1);
-    if (lastRow - firstRow + 1 <= kExactPixelCount) {
+    const float count = static_cast<float>(endRow - firstRow);
+    if (endRow - firstRow <= kExactPixelCount) {
         // whole-number sums: the same floats, several times faster
         std::vector<std::uint32_t> exact(static_cast<std::size_t>(width), 0);
-        addColumnSums(image, firstRow - 1, lastRow, 0, exact);
+        addColumnSums(image, firstRow, endRow, 0, exact);
         for (std::size_t c = 0; c < exact.size(); ++c) {
             sums[c] = static_cast<float>(exact[c]) / count;
         }
@@ -45,7 +47,7 @@ std::vector<float> columnProfile(const cv::Mat& image, int firstRow, int lastRow
     }
     // One accumulator per column, rows added top to bottom: each column's sum
     // keeps its order while the loop runs along contiguous memory.
-    for (int r = firstRow - 1; r < lastRow; ++r) {
+    for (int r = firstRow; r < endRow; ++r) {
         const uchar* row = image.ptr<uchar>(r);
         for (int c = 0; c < width; ++c) {
             sums[static_cast<std::size_t>(c)] += static_cast<float>(row[c * channels]);
@@ -57,19 +59,20 @@ std::vector<float> columnProfile(const cv::Mat& image, int firstRow, int lastRow
     return sums;
 }
 
-std::vector<float> rowProfile(const cv::Mat& image, int firstRow, int lastRow) {
-    CV_Assert(image.depth() == CV_8U);
-    firstRow = std::max(firstRow, 1);
-    lastRow = std::min(lastRow, image.rows);
-    if (firstRow > lastRow || image.cols == 0) {
-        return std::vector<float>(static_cast<std::size_t>(std::max(0, lastRow - firstRow + 1)),
-                                  0.0f);
+std::vector<float> rowProfile(const cv::Mat& image, int firstRow, int endRow) {
+    if (image.depth() != CV_8U) {
+        return {};
+    }
+    firstRow = std::max(firstRow, 0);
+    endRow = std::min(endRow, image.rows);
+    if (firstRow >= endRow || image.cols == 0) {
+        return std::vector<float>(static_cast<std::size_t>(std::max(0, endRow - firstRow)), 0.0f);
     }
     const int channels = image.channels();
     const float width = static_cast<float>(image.cols);
     std::vector<float> profile;
-    profile.reserve(static_cast<std::size_t>(lastRow - firstRow + 1));
-    for (int r = firstRow - 1; r < lastRow; ++r) {
+    profile.reserve(static_cast<std::size_t>(endRow - firstRow));
+    for (int r = firstRow; r < endRow; ++r) {
         const uchar* row = image.ptr<uchar>(r);
         float sum = 0.0f;
         for (int c = 0; c < image.cols; ++c) {

@@ -7,14 +7,6 @@
 
 namespace veltrana {
 
-double scannedWidthCm(SoundtrackType type) {
-    return is35mm(type) ? 2.09 : 0.96;
-}
-
-double detectionFramePitchCm(SoundtrackType type) {
-    return is35mm(type) ? 1.919 : 0.762;
-}
-
 int snapResolution(int v) {
     if (v < 700) {
         return 450;
@@ -36,11 +28,21 @@ int snapResolution(int v) {
 
 namespace {
 
+// A rise of the normalised brightness (a fraction of the highest rise) that
+// can be a frame edge must exceed this.
+constexpr double kFrameEdgeRise = 0.025;
+// Fraction of the image's height (rows, along the film) the second frame
+// edge lies at least beyond the first.
+constexpr double kFrameEdgeGapShare = 0.2;
+// Fraction of the image's width (columns, across the film) left out of the
+// brightness down the image, on the right.
+constexpr double kRightLeftOutShare = 0.2;
+
 // A strict local maximum of the rise over seven entries, above the threshold.
 // Neighbours before the start of the array do not exist and are skipped.
 bool isFrameEdge(const std::vector<float>& d, int i) {
     const float v = d[static_cast<std::size_t>(i)];
-    if (!(v > 0.025)) {
+    if (!(v > kFrameEdgeRise)) {
         return false;
     }
     for (int k = i - 3; k <= i + 3; ++k) {
@@ -67,7 +69,7 @@ int firstFrameEdge(const std::vector<float>& d, int begin, int end) {
 
 int resolutionProfileColumns(int width) {
     // the rightmost fifth less one column is left out
-    const int leftOut = roundHalfAway(0.2 * width);
+    const int leftOut = roundHalfAway(kRightLeftOutShare * width);
     return std::min(width - leftOut, width - 1) + 1;
 }
 
@@ -77,7 +79,7 @@ ResolutionEstimate estimateResolutionFromProfile(std::vector<float> p, int width
     ResolutionEstimate estimate;
 
     // across: the image spans a fixed width of film
-    estimate.measured.dpiX = truncateToInt(width * 2.54 / scannedWidthCm(type));
+    estimate.measured.dpiX = truncateToInt(width * 2.54 / filmStandard(type).scanWidthCm);
 
     // normalised by the highest rise; the last entry keeps its raw value
     int distance = 0;
@@ -90,11 +92,12 @@ ResolutionEstimate estimateResolutionFromProfile(std::vector<float> p, int width
         // two rises from frame line to picture, at least a fifth of the image apart
         const int first = firstFrameEdge(d, 2, height - 4);
         if (first >= 0) {
-            const int second = firstFrameEdge(d, first + roundHalfAway(0.2 * height), height - 4);
+            const int second =
+                firstFrameEdge(d, first + roundHalfAway(kFrameEdgeGapShare * height), height - 4);
             distance = second >= 0 ? second - first : 0;
         }
     }
-    estimate.measured.dpiY = truncateToInt(distance * 2.54 / detectionFramePitchCm(type));
+    estimate.measured.dpiY = truncateToInt(distance * 2.54 / filmStandard(type).framePitchCm);
 
     estimate.snapped = {snapResolution(estimate.measured.dpiX),
                         snapResolution(estimate.measured.dpiY)};

@@ -1,8 +1,8 @@
 #pragma once
 // Scan resolution measured on the first frame of a run.
 //
-// The image is a working image: the film runs down it (rows along the film,
-// columns across). The width is taken to span a fixed width of film, and the
+// The image is a working image (orientation: geometry/scan.h). The width is
+// taken to span a fixed width of film, and the
 // distance between two rises of brightness from frame line to picture to be
 // one frame pitch; both measures are then snapped by fixed bands to one of
 // the usual scanner resolutions.
@@ -17,11 +17,6 @@
 
 namespace veltrana {
 
-// Width of film, in centimetres, that a scan spans across the film.
-double scannedWidthCm(SoundtrackType type);
-// Frame pitch, in centimetres, that the vertical search expects.
-double detectionFramePitchCm(SoundtrackType type);
-
 // The snapping bands: below 700 gives 450; 702..1199 -> 900; 1202..2399 ->
 // 1800; 2402..4499 -> 3600; 4502..7499 -> 7200. The two-value gaps between the
 // bands (700, 701, 1200, 1201, ...) and values from 7500 up pass unchanged.
@@ -35,7 +30,7 @@ struct ResolutionEstimate {
 ResolutionEstimate estimateResolution(const cv::Mat& workingImage, SoundtrackType type);
 
 // The columns of a working image `width` columns wide that the brightness
-// down the image is taken over: 0..resolutionProfileColumns(width) - 1.
+// down the image is taken over: [0, resolutionProfileColumns(width)).
 int resolutionProfileColumns(int width);
 
 // The same estimate from that brightness (the mean of channel 0 over those

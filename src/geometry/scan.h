@@ -1,5 +1,16 @@
 #pragma once
 // Loading frame scans and turning them into working images.
+//
+// Orientation, for the whole program (other headers refer here):
+// - A loaded scan shows the film running across the image: its columns
+//   follow the film, its rows go across it. The trim (frame_correction.h)
+//   works on it.
+// - A working image is the trimmed scan turned a quarter anticlockwise
+//   (workingImageFromFrame): the film runs down the image, rows along the
+//   film and columns across it, and one row is one sample position. Scan
+//   column c becomes working row (scan width - 1 - c); scan row r becomes
+//   working column r. The soundtrack band lies near the left edge of an UP
+//   working image and near the right edge of a DOWN one.
 
 #include "base/status.h"
 

@@ -2,15 +2,11 @@
 // What archival sound needs from one frame, read once from its scan.
 //
 // Conventions for this header:
-// - Rows and columns are those of the working image (geometry/scan.h): the
-//   trimmed scan turned a quarter anticlockwise, so that the film runs down
-//   the image and one row is one sample position, rows 0-based. The scan
-//   is read as it lies, without turning it: working row r is trimmed scan
-//   column (width - 1 - r), working column c is scan row c. 8 bits per
-//   channel, one channel or three (blue, green, red). The soundtrack band
-//   lies near the left edge of UP working images and is mirrored to the
-//   right edge for DOWN ones.
-// - Column ranges are inclusive (StripRange, as the strip cutters give them).
+// - Rows and columns are those of the working image, 0-based (orientation
+//   and the mapping from scan to working image: geometry/scan.h). The scan
+//   is read as it lies, without turning it. 8 bits per channel, one channel
+//   or three (blue, green, red).
+// - Column ranges are StripRange, inclusive (sound/strip.h says why).
 // - Every per-row array below has one entry per working-image row, entry 0
 //   for row 0. Film that ran the other way through the scanner (the job's
 //   `inverse`) is handled by reverseRows(), which reverses all of them.

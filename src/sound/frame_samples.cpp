@@ -125,7 +125,7 @@ FrameSamples sampleTurnedFrame(const cv::Mat& scan, const FrameSampling& s,
     frame.samples = stripToSamples(strip, s.removeDc);
     // the profile from the working image as the cutter left it
     frame.rows = working.rows;
-    frame.profile = rowProfile(working, 1, working.rows);
+    frame.profile = rowProfile(working, 0, working.rows);
     return frame;
 }
 
@@ -141,8 +141,8 @@ FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& s,
     // channel 0 summed down every column: the middle rows give the trim, all
     // rows the frame profile
     const TrimRows trim = trimProfileRows(height);
-    const int middleBegin = std::max(trim.first, 1) - 1;
-    const int middleEnd = std::min(trim.last, height);
+    const int middleBegin = std::max(trim.first, 0);
+    const int middleEnd = std::min(trim.end, height);
     Sums middle(static_cast<std::size_t>(scan.cols), 0);
     addColumnSums(scan, middleBegin, middleEnd, 0, middle);
     std::vector<float> trimProfile(static_cast<std::size_t>(scan.cols), 0.0f);

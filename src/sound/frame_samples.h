@@ -2,11 +2,10 @@
 // What the soundtrack job reads from one frame scan: the trim, the band, the
 // samples and the frame profile.
 //
-// The measures are defined on the working image: the trimmed scan turned a
-// quarter anticlockwise, one row per sample (geometry/scan.h). Turning a
+// The measures are defined on the working image (geometry/scan.h states the
+// orientation and how scan and working image map onto each other). Turning a
 // whole scan costs more than measuring it, so sampleFrame reads the scan as
-// it lies: working row r is trimmed column (width - 1 - r), working column c
-// is scan row c. Every value it gives is the one the working image gives:
+// it lies. Every value it gives is the one the working image gives:
 // the pixel sums are whole numbers, exact in any order, and each float is
 // formed from them as the working-image measures form it. sampleTurnedFrame
 // computes the same on the turned image; it stays as the reference, and is

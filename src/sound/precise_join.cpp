@@ -32,6 +32,11 @@ constexpr double kEvidenceCorrelationCap = 0.99;
 // the light's faint curvature, which would correlate with anything smooth.
 constexpr double kFlatVariance = 1e-6;
 
+// Fractions of the previous frame's rows below which no shift is tried: the
+// guard the standard coarse step keeps, and on a 16 mm long strip.
+constexpr double kShiftGuardShare = 0.52;
+constexpr double kLongStripShiftGuardShare = 0.82;
+
 bool isLongStrip16(SoundtrackType type, bool longStrip) {
     return longStrip && type == SoundtrackType::VariableArea16;
 }
@@ -306,7 +311,8 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
     const int lp = previous.rows();
     const int lc = current.rows();
     // the shifts the standard coarse step allows, leaving some overlap
-    const int guard = roundHalfAway((isLongStrip16(type, longStrip) ? 0.82 : 0.52) * lp);
+    const int guard = roundHalfAway(
+        (isLongStrip16(type, longStrip) ? kLongStripShiftGuardShare : kShiftGuardShare) * lp);
     const int firstShift = std::max(guard, 0);
     const int lastShift = lp - kMinOverlapRows;
     join.position = lp;

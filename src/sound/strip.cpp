@@ -15,6 +15,34 @@ namespace {
 // The edge thresholds are single-precision constants compared in double.
 constexpr float kEdgeThreshold = 0.033f;
 
+// Fractions of the working image's width (columns, across the film):
+// variable area: the run of unchanged columns, after a change, at whose end
+// the edge search starts
+constexpr double kFlatRunShare = 0.02;
+// the part a variable-density band's strongest brightening is looked for in
+constexpr double kDensitySearchShare = 0.2;
+// the part the edge cutter looks for the strongest brightening in, from the
+// band's side: 16 mm and 35 mm
+constexpr double kEdgeSearchShare16 = 0.07;
+constexpr double kEdgeSearchShare35 = 0.02;
+
+// Fractions of the track width Ws:
+// the margin the variable-area band reaches past each edge found, and where
+// its last column lies when no falling edge is found
+constexpr double kAreaMarginShare = 0.1;
+constexpr double kAreaLastWithoutFallShare = 0.9;
+// edge cutter, 35 mm variable density: the band starts this far past the
+// edge and is this much narrower than Ws
+constexpr double kDensityEdgeOffsetShare = 0.04;
+constexpr double kDensityEdgeNarrowingShare = 0.26;
+// edge cutter, 16 mm: the band is this much wider than Ws
+constexpr double kArea16EdgeWideningShare = 0.1;
+
+// Fractions of the column of a variable-density band's strongest brightening:
+// the band's first and last columns
+constexpr double kDensityFirstShare = 0.1;
+constexpr double kDensityLastShare = 0.85;
+
 int size(const std::vector<float>& v) {
     return static_cast<int>(v.size());
 }
@@ -30,7 +58,7 @@ std::vector<float> brightFractionProfile(const cv::Mat& workingImage) {
     }
     cv::Mat mask;
     cv::threshold(grey, mask, 127.5, 1, cv::THRESH_BINARY);
-    return columnProfile(mask, 1, mask.rows);
+    return columnProfile(mask, 0, mask.rows);
 }
 
 // A DOWN frame carries its band on the other side: the searches run on the
@@ -69,11 +97,11 @@ bool beyondNeighbours(const std::vector<float>& d, int j, int reach, bool above)
 // Share of the width, from the band's side, in which the edge cutter looks
 // for the strongest brightening.
 double edgeSearchShare(SoundtrackType type) {
-    return type == SoundtrackType::VariableArea16 ? 0.07 : 0.02;
+    return type == SoundtrackType::VariableArea16 ? kEdgeSearchShare16 : kEdgeSearchShare35;
 }
 
 StripRange variableAreaRange(const std::vector<float>& d, int width, int trackWidth) {
-    const int n = roundHalfAway(0.02 * width);
+    const int n = roundHalfAway(kFlatRunShare * width);
     const int searchEnd = std::min(trackWidth, size(d));
 
     // start: just after the first change followed by a flat run of n columns
@@ -113,20 +141,20 @@ StripRange variableAreaRange(const std::vector<float>& d, int width, int trackWi
         }
     }
 
-    const int margin = roundHalfAway(0.1 * trackWidth);
+    const int margin = roundHalfAway(kAreaMarginShare * trackWidth);
     StripRange range;
     range.first = rise != 0 ? rise - margin : margin;
-    range.last = fall != 0 ? fall + margin : roundHalfAway(0.9 * trackWidth);
+    range.last = fall != 0 ? fall + margin : roundHalfAway(kAreaLastWithoutFallShare * trackWidth);
     return range;
 }
 
 StripRange variableDensityRange(const std::vector<float>& d, int width) {
-    const int n = roundHalfAway(0.2 * width);
+    const int n = roundHalfAway(kDensitySearchShare * width);
     const float strongest = riseMaximum(d, 1, n);
     StripRange range{1, 1};
     for (int i = 0; i < std::min(n, size(d)); ++i) {
         if (d[static_cast<std::size_t>(i)] == strongest) {
-            range = {roundHalfAway(0.1 * i), roundHalfAway(0.85 * i)};
+            range = {roundHalfAway(kDensityFirstShare * i), roundHalfAway(kDensityLastShare * i)};
             trace("x=%d y=%d\n", range.first, range.last);
         }
     }
@@ -162,7 +190,7 @@ int stripProfileEntries(SoundtrackType type, const SoundtrackGeometry& geometry,
     if (fromEdge) {
         needed = roundHalfAway(edgeSearchShare(type) * width);
     } else if (type == SoundtrackType::VariableDensity35) {
-        needed = roundHalfAway(0.2 * width);
+        needed = roundHalfAway(kDensitySearchShare * width);
     } else {
         needed = geometry.trackWidth;
     }
@@ -215,11 +243,12 @@ StripRange stripRangeFromBrightness(std::span<const float> orientedBrightness, i
         range = {edge, edge + trackWidth};
         break;
     case SoundtrackType::VariableDensity35:
-        range.first = edge + roundHalfAway(0.04 * trackWidth);
-        range.last = range.first + trackWidth - roundHalfAway(0.26 * trackWidth);
+        range.first = edge + roundHalfAway(kDensityEdgeOffsetShare * trackWidth);
+        range.last =
+            range.first + trackWidth - roundHalfAway(kDensityEdgeNarrowingShare * trackWidth);
         break;
     case SoundtrackType::VariableArea16:
-        range = {edge, edge + trackWidth + roundHalfAway(0.1 * trackWidth)};
+        range = {edge, edge + trackWidth + roundHalfAway(kArea16EdgeWideningShare * trackWidth)};
         break;
     }
     return mirroredBack(range, width, rotationUp);
@@ -229,7 +258,7 @@ StripRange stripRangeFromEdge(const cv::Mat& workingImage, SoundtrackType type,
                               const SoundtrackGeometry& geometry, bool rotationUp) {
     // brightness per column (channel 0)
     return stripRangeFromBrightness(
-        orientedProfile(columnProfile(workingImage, 1, workingImage.rows), rotationUp),
+        orientedProfile(columnProfile(workingImage, 0, workingImage.rows), rotationUp),
         workingImage.cols, type, geometry, rotationUp);
 }
 

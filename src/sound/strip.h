@@ -1,11 +1,16 @@
 #pragma once
 // The soundtrack strip of one frame and its samples.
 //
-// Conventions for this header:
-// - The working image runs the film down the image: one row is one sample
-//   position, the soundtrack is a band of columns near one side (the left for
-//   UP frames). 8 bits per channel, one channel or three (blue, green, red).
-// - Column ranges are inclusive: first..last.
+// Conventions for the sound subsystem, stated here once for sound/:
+// - Images are working images (orientation: geometry/scan.h): one row is one
+//   sample position, the soundtrack a band of columns near one side. 8 bits
+//   per channel, one channel or three (blue, green, red).
+// - Positions are 0-based; ranges of rows, samples and profile indices are
+//   half-open [first, end), as in geometry/profile.h.
+// - Except StripRange, the band's columns, which is inclusive: first..last.
+//   The band searches' formulas give its last column, the job logs and
+//   reports it and draws it as such, and every caller takes
+//   colRange(first, last + 1); end() is that limit.
 // - Ws is the track width of the SoundtrackGeometry, in columns.
 
 #include "geometry/film_standard.h"
@@ -28,6 +33,7 @@ std::optional<ColorElement> colorElementFromName(char name);
 struct StripRange {
     int first = 0; // first column, included
     int last = 0;  // last column, included
+    int end() const { return last + 1; }
     friend bool operator==(const StripRange&, const StripRange&) = default;
 };
 

@@ -17,10 +17,7 @@ struct SoundtrackGeometry {
     friend bool operator==(const SoundtrackGeometry&, const SoundtrackGeometry&) = default;
 };
 
-// Track width and frame pitch of a film standard, in centimetres.
-double trackWidthCm(SoundtrackType type);
-double framePitchCm(SoundtrackType type);
-
+// The soundtrack cut width and the frame pitch of the film's FilmStandard, each
 // round(dpi x cm / 2.54), halves away from zero. Unknown film types give no
 // geometry.
 std::optional<SoundtrackGeometry> computeSoundtrackGeometry(SoundtrackType type,

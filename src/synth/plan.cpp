@@ -69,11 +69,11 @@ constexpr double kBiasReachSeconds = 0.01;
 // What resolution detection reads from a width of `columns` and a pitch of
 // `rows` (the same arithmetic as the measuring code, with the same constants).
 int detectedAcross(SoundtrackType type, int columns) {
-    return snapResolution(truncateToInt(columns * 2.54 / scannedWidthCm(type)));
+    return snapResolution(truncateToInt(columns * 2.54 / filmStandard(type).scanWidthCm));
 }
 
 int detectedAlong(SoundtrackType type, int rows) {
-    return snapResolution(truncateToInt(rows * 2.54 / detectionFramePitchCm(type)));
+    return snapResolution(truncateToInt(rows * 2.54 / filmStandard(type).framePitchCm));
 }
 
 // The candidate nearest `nominal` (nominal, +1, -1, +2, -2) that detection
@@ -115,21 +115,21 @@ LayoutChoice chooseLayout(const SynthOptions& options) {
     const double rowsPerCm = dpi.dpiY / 2.54;
 
     // across: the width detection expects the scan to span
-    const int nominalColumns = roundHalfAway(columnsPerCm * scannedWidthCm(type));
+    const int nominalColumns = roundHalfAway(columnsPerCm * filmStandard(type).scanWidthCm);
     // (a reading that gives the same track width will do)
     l.scanColumns = pickSize(
         nominalColumns, dpi.dpiX, [&](int columns) { return detectedAcross(type, columns); },
         [&](int readDpiX, int) {
-            return centimetresToPixels(readDpiX, trackWidthCm(type)) ==
-                   centimetresToPixels(dpi.dpiX, trackWidthCm(type));
+            return centimetresToPixels(readDpiX, filmStandard(type).soundtrackCutWidthCm) ==
+                   centimetresToPixels(dpi.dpiX, filmStandard(type).soundtrackCutWidthCm);
         });
     // along: the frame pitch
-    const int nominalPitch = centimetresToPixels(dpi.dpiY, framePitchCm(type));
+    const int nominalPitch = centimetresToPixels(dpi.dpiY, filmStandard(type).framePitchCm);
     // (a reading whose pitch is the rendered one will do)
     l.framePitch = pickSize(
         nominalPitch, dpi.dpiY, [&](int rows) { return detectedAlong(type, rows); },
         [&](int readDpiY, int rows) {
-            return centimetresToPixels(readDpiY, framePitchCm(type)) == rows;
+            return centimetresToPixels(readDpiY, filmStandard(type).framePitchCm) == rows;
         });
     choice.expected = {detectedAcross(type, l.scanColumns), detectedAlong(type, l.framePitch)};
 

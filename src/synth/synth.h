@@ -8,18 +8,14 @@
 // - The strip is one continuous piece of film counted in strip rows along the
 //   film, from 0. One strip row is one sample of the sound at the film's rate
 //   (fps x frame pitch in rows): strip row t carries sample t of truth.wav.
-// - Working orientation: the film runs down the image. Row r of scan k shows
-//   strip row start + r (start as recorded for the scan); columns go across
-//   the film, 0-based. For UP the soundtrack band lies at the left (the
+// - Working images and scan files are oriented as geometry/scan.h states.
+//   Row r of scan k's working image shows strip row start + r (start as
+//   recorded for the scan). For UP the band lies at the left (the
 //   perforation ends or the film edge first, then the band, then the
-//   picture); for DOWN the whole image is mirrored left to right, the film
-//   still running down. This is the image the soundtrack job makes by turning
-//   a loaded scan 90 degrees anticlockwise.
-// - Scan files ("frame_0001.tif", ...): the working image turned 90 degrees
-//   clockwise, so the film runs across the file and later film lies further
-//   left (the file's right-most column is working row 0). The band lies along
-//   the top edge for UP and along the bottom edge for DOWN: the DOWN file is
-//   the UP file mirrored top to bottom.
+//   picture); for DOWN the whole image is mirrored left to right.
+// - Scan files ("frame_0001.tif", ...) are the working image turned back
+//   (a quarter clockwise), so later film lies further left. The band lies
+//   along the top edge for UP and along the bottom edge for DOWN.
 // - Joins: joins[k] is the row of scan k that shows the same film as row 0 of
 //   scan k + 1, in the working orientation of the untrimmed scans. After a
 //   trim the rows shift; trimmedJoin() does the arithmetic.

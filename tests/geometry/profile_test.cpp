@@ -57,29 +57,44 @@ TEST(ProfileMean, AccumulatesInSinglePrecisionInOrder) {
     EXPECT_EQ(profileMean(std::vector<float>{}), 0.0f);
 }
 
-TEST(ImageProfiles, ColumnProfileReadsChannelZeroOverOneBasedRows) {
+TEST(ImageProfiles, ColumnProfileReadsChannelZeroOverHalfOpenRows) {
     cv::Mat red(4, 3, CV_8UC3, cv::Scalar(0, 0, 255));
-    EXPECT_EQ(columnProfile(red, 1, 4), (std::vector<float>{0, 0, 0}));
+    EXPECT_EQ(columnProfile(red, 0, 4), (std::vector<float>{0, 0, 0}));
 
     cv::Mat grey(4, 2, CV_8UC1);
     grey.row(0).setTo(10);
     grey.row(1).setTo(20);
     grey.row(2).setTo(30);
     grey.row(3).setTo(100);
-    EXPECT_EQ(columnProfile(grey, 2, 3), (std::vector<float>{25, 25}));
-    EXPECT_EQ(columnProfile(grey, 1, 4), (std::vector<float>{40, 40}));
+    EXPECT_EQ(columnProfile(grey, 1, 3), (std::vector<float>{25, 25}));
+    EXPECT_EQ(columnProfile(grey, 0, 4), (std::vector<float>{40, 40}));
 }
 
 TEST(ImageProfiles, RowRangesAreClippedToTheImage) {
     cv::Mat grey(2, 2, CV_8UC1, cv::Scalar(8));
-    EXPECT_EQ(columnProfile(grey, 0, 9), (std::vector<float>{8, 8}));
+    EXPECT_EQ(columnProfile(grey, -1, 9), (std::vector<float>{8, 8}));
+    EXPECT_EQ(columnProfile(grey, 2, 2), (std::vector<float>{0, 0}));
     EXPECT_EQ(columnProfile(grey, 3, 2), (std::vector<float>{0, 0}));
-    EXPECT_EQ(rowProfile(grey, 0, 9), (std::vector<float>{8, 8}));
+    EXPECT_EQ(rowProfile(grey, -1, 9), (std::vector<float>{8, 8}));
+    EXPECT_TRUE(rowProfile(grey, 1, 1).empty());
+}
+
+TEST(ImageProfiles, ImagesNotOf8BitsGiveEmptyProfilesWithoutThrowing) {
+    const cv::Mat deep(4, 3, CV_16UC1, cv::Scalar(1000));
+    const cv::Mat real(4, 3, CV_32FC3, cv::Scalar(0.5, 0.5, 0.5));
+    for (const cv::Mat& image : {deep, real}) {
+        std::vector<float> columns{1};
+        std::vector<float> rows{1};
+        EXPECT_NO_THROW(columns = columnProfile(image, 0, 4));
+        EXPECT_NO_THROW(rows = rowProfile(image, 0, 4));
+        EXPECT_TRUE(columns.empty());
+        EXPECT_TRUE(rows.empty());
+    }
 }
 
 TEST(ImageProfiles, RowProfileIsTheMeanOfEachRow) {
     const cv::Mat image = test::imageWithColumns({0, 10, 20, 30}, 3);
-    EXPECT_EQ(rowProfile(image, 1, 3), (std::vector<float>{15, 15, 15}));
+    EXPECT_EQ(rowProfile(image, 0, 3), (std::vector<float>{15, 15, 15}));
 }
 
 TEST(Reversal, ReversesInPlace) {

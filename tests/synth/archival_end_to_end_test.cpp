@@ -145,7 +145,7 @@ TEST_P(ArchivalEndToEnd, JoinsPreciselyAndRecoversTheSoundBetter) {
         }
         samples = stripToSamples(strip, true);
         state.currentLength = working.rows;
-        profile = rowProfile(working, 1, working.rows);
+        profile = rowProfile(working, 0, working.rows);
         int join = 0;
         if (n > 1) {
             const FrameLengths lengths{.currentLength = state.currentLength,
