@@ -10,12 +10,12 @@
 // and the peak memory of the process. A separate process per measurement, so
 // that each peak is its own. Build in Release for figures worth quoting.
 
-#include "film/film_job.h"
 #include "geometry/scan.h"
 #include "job/frame_sequence.h"
 #include "job/observer.h"
 #include "job/parallel.h"
-#include "job/soundtrack_job.h"
+#include "movie/film_job.h"
+#include "soundtrack/soundtrack_job.h"
 
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>

@@ -11,8 +11,8 @@
 #include "geometry/profile.h"
 #include "geometry/resolution.h"
 #include "geometry/scan.h"
-#include "sound/strip.h"
-#include "sound/track_geometry.h"
+#include "soundtrack/strip.h"
+#include "soundtrack/track_geometry.h"
 
 #include <opencv2/core.hpp>
 

@@ -2,7 +2,7 @@
 #include "cli/options.h"
 #include "cli/report_observer.h"
 #include "cli/terminal_observer.h"
-#include "film/film_job.h"
+#include "movie/film_job.h"
 
 #include <algorithm>
 #include <memory>

@@ -2,7 +2,7 @@
 #include "cli/options.h"
 #include "cli/report_observer.h"
 #include "cli/terminal_observer.h"
-#include "job/soundtrack_job.h"
+#include "soundtrack/soundtrack_job.h"
 
 #include <memory>
 #include <optional>

@@ -19,8 +19,8 @@
 
 #include "geometry/resolution.h"
 #include "geometry/rounding.h"
-#include "sound/fractional_shift.h"
-#include "sound/track_geometry.h"
+#include "soundtrack/fractional_shift.h"
+#include "soundtrack/track_geometry.h"
 
 #include <algorithm>
 #include <array>

@@ -4,7 +4,7 @@
 
 #include "synth/internal.h"
 
-#include "sound/fractional_shift.h"
+#include "soundtrack/fractional_shift.h"
 
 #include <opencv2/core.hpp>
 

@@ -2,7 +2,6 @@
 
 #include "base/kept_texts.h"
 #include "ui/artwork.h"
-#include "ui/dialog_keys.h"
 #include "ui/dialog_units.h"
 #include "ui/digit_edit.h"
 
@@ -11,7 +10,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -32,7 +30,7 @@ void keepPlaceWhenHidden(QWidget& widget) {
 
 } // namespace
 
-FilmParameters::FilmParameters(QWidget* parent) : QDialog(parent) {
+FilmParameters::FilmParameters(QWidget* parent) : OptionDialog(parent, Enter::StoresNothing) {
     setObjectName(QStringLiteral("filmParameters"));
     setWindowTitle(QStringLiteral("Film Parameters"));
     // a caption bar without a system menu or close box
@@ -138,19 +136,6 @@ FilmParameters::FilmParameters(QWidget* parent) : QDialog(parent) {
     connect(manualResolutionBox, &QCheckBox::clicked, this, &FilmParameters::OnManualResolution);
     connect(upBox, &QCheckBox::clicked, this, &FilmParameters::OnRotationUp);
     connect(downBox, &QCheckBox::clicked, this, &FilmParameters::OnRotationDown);
-}
-
-void FilmParameters::setVisible(bool visible) {
-    if (visible && !isVisible()) {
-        DoDataExchange();
-    }
-    QDialog::setVisible(visible);
-}
-
-void FilmParameters::keyPressEvent(QKeyEvent* event) {
-    if (!handleEnterWithoutDefaultButton(*this, *event)) {
-        QDialog::keyPressEvent(event);
-    }
 }
 
 // Puts the stored values into the controls. Opening with "Manual resolution"

@@ -2,12 +2,12 @@
 // The Film Parameters dialog: film standard, film speed, long strip, scan
 // resolution and frame rotation.
 
-#include <QDialog>
+#include "ui/option_dialog.h"
+
 #include <QString>
 
 class QCheckBox;
 class QComboBox;
-class QKeyEvent;
 class QLabel;
 class QLineEdit;
 
@@ -27,7 +27,7 @@ struct FilmParameterValues {
 // Each opening shows the stored values; "Ok" stores all of them, while
 // "Cancel", Escape and Enter (outside a push button) store nothing. The frame
 // rotation is the exception: it is stored at the click, so Cancel keeps it.
-class FilmParameters : public QDialog {
+class FilmParameters : public OptionDialog {
     Q_OBJECT
 
 public:
@@ -36,14 +36,8 @@ public:
     const FilmParameterValues& values() const { return stored; }
     void setValues(const FilmParameterValues& values) { stored = values; }
 
-    // Opening (show or exec) first puts the stored values into the controls.
-    void setVisible(bool visible) override;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
-    void DoDataExchange();
+    void DoDataExchange() override;
     void OnOkButton();
     void OnManualResolution();
     void OnRotationUp();

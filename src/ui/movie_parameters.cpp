@@ -20,7 +20,7 @@ constexpr int kNewSizeDigits = 3;
 
 } // namespace
 
-MovieParameters::MovieParameters(QWidget* parent) : QDialog(parent) {
+MovieParameters::MovieParameters(QWidget* parent) : OptionDialog(parent, Enter::PressesOk) {
     setObjectName(QStringLiteral("movieParameters"));
     setWindowTitle(QStringLiteral("Movie Parameters"));
     // a caption bar with a close box
@@ -71,13 +71,6 @@ MovieParameters::MovieParameters(QWidget* parent) : QDialog(parent) {
 
     connect(okButton, &QPushButton::clicked, this, &MovieParameters::OnOkButton);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
-}
-
-void MovieParameters::setVisible(bool visible) {
-    if (visible && !isVisible()) {
-        DoDataExchange();
-    }
-    QDialog::setVisible(visible);
 }
 
 void MovieParameters::DoDataExchange() {

@@ -1,7 +1,8 @@
 #pragma once
 // The Movie Parameters dialog: options of the make-film job.
 
-#include <QDialog>
+#include "ui/option_dialog.h"
+
 #include <QString>
 
 class QCheckBox;
@@ -22,7 +23,7 @@ struct MovieParameterValues {
 
 // Each opening shows the stored values; "OK" and Enter store all of them,
 // while "Cancel", Escape and the close box store nothing.
-class MovieParameters : public QDialog {
+class MovieParameters : public OptionDialog {
     Q_OBJECT
 
 public:
@@ -31,11 +32,8 @@ public:
     const MovieParameterValues& values() const { return stored; }
     void setValues(const MovieParameterValues& values) { stored = values; }
 
-    // Opening (show or exec) first puts the stored values into the controls.
-    void setVisible(bool visible) override;
-
 private:
-    void DoDataExchange();
+    void DoDataExchange() override;
     void OnOkButton();
 
     MovieParameterValues stored;

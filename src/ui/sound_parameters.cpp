@@ -1,7 +1,6 @@
 #include "ui/sound_parameters.h"
 
 #include "base/kept_texts.h"
-#include "ui/dialog_keys.h"
 #include "ui/dialog_units.h"
 
 #include <QCheckBox>
@@ -9,14 +8,13 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace veltrana::ui {
 
-SoundParameters::SoundParameters(QWidget* parent) : QDialog(parent) {
+SoundParameters::SoundParameters(QWidget* parent) : OptionDialog(parent, Enter::StoresNothing) {
     setObjectName(QStringLiteral("soundParameters"));
     setWindowTitle(QStringLiteral("Sound Parameters"));
     // a caption bar without a system menu or close box
@@ -110,19 +108,6 @@ SoundParameters::SoundParameters(QWidget* parent) : QDialog(parent) {
     // a click, not a toggle: the opening's own setChecked must leave the
     // stored lists alone
     connect(archivalBox, &QCheckBox::clicked, this, &SoundParameters::OnArchival);
-}
-
-void SoundParameters::setVisible(bool visible) {
-    if (visible && !isVisible()) {
-        DoDataExchange();
-    }
-    QDialog::setVisible(visible);
-}
-
-void SoundParameters::keyPressEvent(QKeyEvent* event) {
-    if (!handleEnterWithoutDefaultButton(*this, *event)) {
-        QDialog::keyPressEvent(event);
-    }
 }
 
 void SoundParameters::DoDataExchange() {

@@ -3,11 +3,10 @@
 // corrections, and how the sound is delivered (archival quality, bit depth,
 // sample rate).
 
-#include <QDialog>
+#include "ui/option_dialog.h"
 
 class QCheckBox;
 class QComboBox;
-class QKeyEvent;
 
 namespace veltrana::ui {
 
@@ -36,7 +35,7 @@ inline constexpr int kArchivalSampleRateIndex = 2;
 
 // Each opening shows the stored values; "Ok" stores all of them, while
 // "Cancel", Escape and Enter (outside a push button) store nothing.
-class SoundParameters : public QDialog {
+class SoundParameters : public OptionDialog {
     Q_OBJECT
 
 public:
@@ -45,14 +44,8 @@ public:
     const SoundParameterValues& values() const { return stored; }
     void setValues(const SoundParameterValues& values) { stored = values; }
 
-    // Opening (show or exec) first puts the stored values into the controls.
-    void setVisible(bool visible) override;
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
-
 private:
-    void DoDataExchange();
+    void DoDataExchange() override;
     void OnOkButton();
     void OnArchival();
 

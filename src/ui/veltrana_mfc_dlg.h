@@ -4,9 +4,9 @@
 // output and opens the option dialogs and the Info box. Below them, the
 // preview panel shows what a run measures; Options -> Preview Panel hides it.
 
-#include "film/film_job.h"
 #include "job/observer.h"
-#include "job/soundtrack_job.h"
+#include "movie/film_job.h"
+#include "soundtrack/soundtrack_job.h"
 
 #include <QDialog>
 #include <QIcon>

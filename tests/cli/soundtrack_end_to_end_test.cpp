@@ -4,7 +4,7 @@
 
 #include "geometry/frame_correction.h"
 #include "geometry/scan.h"
-#include "job/plik.h"
+#include "soundtrack/plik.h"
 #include "support/command_line.h"
 #include "support/test_support.h"
 #include "synth/synth.h"

@@ -5,10 +5,10 @@
 // cv::minMaxLoc or a reduction in place of these loops gives another
 // position than the one stated.
 
-#include "film/frame_geometry.h"
 #include "geometry/frame_correction.h"
 #include "geometry/profile.h"
-#include "sound/strip.h"
+#include "movie/frame_geometry.h"
+#include "soundtrack/strip.h"
 
 #include <gtest/gtest.h>
 

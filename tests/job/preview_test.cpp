@@ -4,8 +4,8 @@
 
 #include "job/preview.h"
 
-#include "film/film_job.h"
-#include "job/soundtrack_job.h"
+#include "movie/film_job.h"
+#include "soundtrack/soundtrack_job.h"
 #include "support/recording_observer.h"
 #include "support/test_support.h"
 #include "synth/synth.h"

@@ -8,12 +8,12 @@
 #include "geometry/frame_correction.h"
 #include "geometry/profile.h"
 #include "geometry/scan.h"
-#include "job/soundtrack_job.h"
-#include "sound/archival_stream.h"
-#include "sound/frame_joining.h"
-#include "sound/join_search.h"
-#include "sound/strip.h"
-#include "sound/track_geometry.h"
+#include "soundtrack/archival_stream.h"
+#include "soundtrack/frame_joining.h"
+#include "soundtrack/join_search.h"
+#include "soundtrack/soundtrack_job.h"
+#include "soundtrack/strip.h"
+#include "soundtrack/track_geometry.h"
 
 #include <gtest/gtest.h>
 

@@ -6,9 +6,9 @@
 
 #include "geometry/frame_correction.h"
 #include "geometry/scan.h"
-#include "sound/archival_frame.h"
-#include "sound/strip.h"
-#include "sound/track_geometry.h"
+#include "soundtrack/archival_frame.h"
+#include "soundtrack/strip.h"
+#include "soundtrack/track_geometry.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include "geometry/frame_correction.h"
 #include "geometry/resolution.h"
 #include "geometry/scan.h"
-#include "sound/strip.h"
-#include "sound/track_geometry.h"
+#include "soundtrack/strip.h"
+#include "soundtrack/track_geometry.h"
 
 #include <gtest/gtest.h>
 

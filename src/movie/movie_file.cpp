@@ -1,0 +1,134 @@
+#include "movie/movie_file.h"
+
+#include <opencv2/imgproc.hpp>
+
+#include <utility>
+
+namespace veltrana {
+
+namespace {
+
+Status cannotWrite(const std::filesystem::path& target, const std::string& why) {
+    return Status::failure("Cannot write the movie to " + target.string() + ": " + why);
+}
+
+} // namespace
+
+cv::Mat movieFrame(const cv::Mat& region) {
+    const cv::Size size(kMovieWidth, kMovieHeight);
+    if (region.empty()) {
+        return cv::Mat(size, CV_8UC3, cv::Scalar::all(0));
+    }
+    cv::Mat scaled;
+    cv::resize(region, scaled, size, 0.0, 0.0, cv::INTER_CUBIC);
+    if (scaled.channels() == 3) {
+        return scaled;
+    }
+    cv::Mat colour;
+    cv::cvtColor(scaled, colour, scaled.channels() == 4 ? cv::COLOR_BGRA2BGR : cv::COLOR_GRAY2BGR);
+    return colour;
+}
+
+int countMovieFrames(const std::filesystem::path& path) {
+    try {
+        cv::VideoCapture reader(path.string(), cv::CAP_FFMPEG);
+        if (!reader.isOpened()) {
+            return -1;
+        }
+        int count = 0;
+        while (reader.grab()) {
+            ++count;
+        }
+        return count;
+    } catch (const cv::Exception&) {
+        return -1;
+    }
+}
+
+MovieFile::~MovieFile() {
+    discard();
+}
+
+Status MovieFile::open(const std::filesystem::path& target) {
+    const Result<OutputTarget> resolved = resolveOutputTarget(target, "the movie");
+    if (!resolved) {
+        return resolved.status();
+    }
+    return open(*resolved);
+}
+
+Status MovieFile::open(const OutputTarget& target) {
+    discard();
+    given = target.given;
+    frames = 0;
+    Result<PendingFolder> folder = PendingFolder::create(target, "the movie");
+    if (!folder) {
+        return folder.status();
+    }
+    pending.emplace(std::move(folder).value());
+    bool opened = false;
+    try {
+        opened = writer.open(pending->filePath().string(), cv::CAP_FFMPEG, kMovieFourcc,
+                             kMovieFramesPerSecond, cv::Size(kMovieWidth, kMovieHeight), true);
+    } catch (const cv::Exception&) {
+        opened = false;
+    }
+    if (!opened || !writer.isOpened()) {
+        discard();
+        return cannotWrite(given, "the FFmpeg video writer cannot write DIVX (MPEG-4) AVI data");
+    }
+    return {};
+}
+
+void MovieFile::write(const cv::Mat& frame) {
+    if (!writer.isOpened()) {
+        return;
+    }
+    const bool ready =
+        frame.cols == kMovieWidth && frame.rows == kMovieHeight && frame.type() == CV_8UC3;
+    try {
+        writer.write(ready ? frame : movieFrame(frame));
+        ++frames;
+    } catch (const cv::Exception&) {
+        // counted as not written; commit() notices the shortfall
+        writeFailed = true;
+    }
+}
+
+Status MovieFile::commit() {
+    if (!writer.isOpened() || !pending) {
+        return cannotWrite(given, "it was not opened");
+    }
+    try {
+        writer.release();
+    } catch (const cv::Exception&) {
+        writeFailed = true;
+    }
+    // the writer says nothing of a full disk: read the movie back
+    const int found = writeFailed ? -1 : countMovieFrames(pending->filePath());
+    if (found != frames) {
+        discard();
+        return cannotWrite(given, found < 0
+                                      ? "the video writer failed (is the disk full?)"
+                                      : "the movie holds " + std::to_string(found) + " of its " +
+                                            std::to_string(frames) + " frames (is the disk full?)");
+    }
+    Status committed = pending->commit();
+    pending.reset();
+    return committed;
+}
+
+void MovieFile::discard() {
+    try {
+        writer.release();
+    } catch (const cv::Exception&) {
+    }
+    pending.reset();
+    writeFailed = false;
+}
+
+std::filesystem::path MovieFile::temporaryPath() const {
+    return pending ? pending->filePath() : std::filesystem::path();
+}
+
+} // namespace veltrana
