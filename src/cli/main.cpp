@@ -1,3 +1,4 @@
+#include "base/standard_streams.h"
 #include "cli/command.h"
 #include "geometry/scan.h"
 
@@ -17,6 +18,10 @@ extern "C" void onInterrupt(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // before anything is opened: a closed stderr must not become an output
+    if (!veltrana::openClosedStandardStreams()) {
+        return veltrana::cli::kExitFailed;
+    }
     veltrana::reuseLargeImageBuffers();
     veltrana::silenceImageLibraryLog();
     // Ctrl-C, kill and a closed terminal stop a run like the Stop button:
