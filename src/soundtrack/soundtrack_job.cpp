@@ -286,6 +286,7 @@ SoundtrackResult SoundtrackRun::prepare() {
         return noWav(pending.message());
     }
     pendingWav.emplace(std::move(pending).value());
+    pendingWav->expectRiffForm("WAVE");
 
     if (usesArchivalStream()) {
         // the join report beside the sound, under the same rules
@@ -326,9 +327,11 @@ SoundtrackResult SoundtrackRun::run() {
         return refused;
     }
     joinPositions.assign(static_cast<std::size_t>(frameCount), 0);
+    std::string oneFrame;
     if (frameCount == 1) {
-        log.addLine(format("Only frame %d: one frame gives no sound, a range needs at least two",
-                           job.startFrame));
+        oneFrame = format("Only frame %d: one frame gives no sound, a range needs at least two",
+                          job.startFrame);
+        log.addLine(oneFrame);
     }
 
     // the first frame settles the resolution every other frame is measured with
@@ -341,7 +344,12 @@ SoundtrackResult SoundtrackRun::run() {
     if (SoundtrackResult result = readRest(first.frame); !result.succeeded()) {
         return result;
     }
-    return finish();
+    SoundtrackResult result = finish();
+    if (!oneFrame.empty()) {
+        // what the file holds, said even where the log is not shown
+        result.warnings.insert(result.warnings.begin(), oneFrame);
+    }
+    return result;
 }
 
 FrameSampling SoundtrackRun::sampling() const {
