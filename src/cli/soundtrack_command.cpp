@@ -58,6 +58,11 @@ std::vector<RunSetting> soundtrackSettings(const SoundtrackOptions& o, const Sou
 }
 
 int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
+    FolderLocks locks;
+    if (const int refused = checkBeforeRun(o.job, "the sound", true, locks, io);
+        refused != kExitOk) {
+        return refused;
+    }
     SoundtrackJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
     job.outputPath = o.job.output;
@@ -83,6 +88,12 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
         result = runSoundtrackJob(job);
     }
     terminal.finish();
+    // -q silences progress, not what was written
+    if (o.job.quiet) {
+        for (const std::string& warning : result.warnings) {
+            io.err << "veltrana: warning: " << warning << "\n";
+        }
+    }
 
     if (!result.wavPath.empty() && !o.job.quiet) {
         io.out << "Sound: " << result.wavPath.string() << " (" << result.sampleCount << " samples, "
