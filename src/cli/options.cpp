@@ -127,7 +127,7 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
         ->required();
     command.add_option("-o,--output", options.output, outputHelp)
         ->required()
-        ->check(nonEmpty("no file name was given"), "FILE");
+        ->check(nonEmpty("no file name was given"));
     const auto frameNumber = [](const std::string& text) -> std::string {
         int value = 0;
         const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -195,7 +195,8 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
                     "pictures in report_files/, showing the settings, the frames worth a look "
                     "with what was measured on them, and plots of the run; written whatever "
                     "the run's end")
-        ->check(nonEmpty("no folder was given"), "DIR");
+        ->check(nonEmpty("no folder was given"))
+        ->type_name("DIR");
     command.add_flag("--trace", options.trace,
                      "Print the measuring code's trace lines on standard output (default: off)");
     command.add_flag("-q,--quiet", options.quiet,
