@@ -24,6 +24,20 @@ std::optional<int> parseDpiNumber(std::string_view text) {
     return value;
 }
 
+// What is wrong with a frame number as given, or nothing.
+std::string frameNumberProblem(const std::string& text) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc::result_out_of_range && end == text.data() + text.size()) {
+        return "\"" + text + "\" is too large: frame numbers go up to " +
+               std::to_string(std::numeric_limits<int>::max());
+    }
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
+        return "\"" + text + "\" is not a frame number: frames count from 1";
+    }
+    return {};
+}
+
 // A check that refuses an empty value, saying `why`.
 CLI::Validator nonEmpty(const std::string& why) {
     return CLI::Validator(
@@ -128,25 +142,13 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
     command.add_option("-o,--output", options.output, outputHelp)
         ->required()
         ->check(nonEmpty("no file name was given"));
-    const auto frameNumber = [](const std::string& text) -> std::string {
-        int value = 0;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (ec == std::errc::result_out_of_range && end == text.data() + text.size()) {
-            return "\"" + text + "\" is too large: frame numbers go up to " +
-                   std::to_string(std::numeric_limits<int>::max());
-        }
-        if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
-            return "\"" + text + "\" is not a frame number: frames count from 1";
-        }
-        return {};
-    };
     command.add_option("--first", options.first, "First frame of the range (1-based)")
         ->capture_default_str()
-        ->check(frameNumber, "N");
+        ->check(frameNumberProblem, "N");
     command
         .add_option("--last", options.last,
                     "Last frame of the range, included (default: the last scan)")
-        ->check(frameNumber, "N");
+        ->check(frameNumberProblem, "N");
     command
         .add_option("--film", options.film,
                     "Film standard: 35va (35 mm variable area), 35vd (35 mm variable density), "

@@ -82,19 +82,13 @@ Status lockJobFolders(FolderLocks& locks, const fs::path& frames, bool sideFiles
     if (reportDir.empty()) {
         return {};
     }
+    // a report folder that does not exist yet is not locked: the run makes it
+    // only at its end, when it writes the report
     std::error_code ec;
-    fs::path absolute = fs::absolute(reportDir, ec).lexically_normal();
-    if (ec) {
+    if (!fs::is_directory(reportDir, ec)) {
         return {};
     }
-    if (!absolute.has_filename()) {
-        absolute = absolute.parent_path(); // "DIR/"
-    }
-    // the report folder is made when the report is written: until then its parent
-    if (fs::is_directory(absolute, ec)) {
-        return locks.lock(absolute, "the report folder");
-    }
-    return locks.lock(absolute.parent_path(), "the folder the report goes into,");
+    return locks.lock(reportDir, "the report folder");
 }
 
 } // namespace veltrana

@@ -51,7 +51,7 @@ private:
 
 // The folders a job run writes beside its output: the scans folder of
 // `frames` when the job writes its side files there, and the report folder
-// (or, while it does not exist yet, the folder it is to be made in).
+// when it exists.
 Status lockJobFolders(FolderLocks& locks, const std::filesystem::path& frames,
                       bool sideFilesBesideScans, const std::filesystem::path& reportDir);
 
