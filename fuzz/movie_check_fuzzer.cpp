@@ -22,6 +22,11 @@ constexpr std::uint32_t kMostFrames = 64;
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    veltrana::silenceMovieLibraryLog();
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 4) {
         return 0;

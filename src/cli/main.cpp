@@ -1,6 +1,7 @@
 #include "base/standard_streams.h"
 #include "cli/command.h"
 #include "geometry/scan.h"
+#include "movie/movie_check.h"
 
 #include <atomic>
 #include <csignal>
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     }
     veltrana::reuseLargeImageBuffers();
     veltrana::silenceImageLibraryLog();
+    veltrana::silenceMovieLibraryLog();
     // Ctrl-C, kill and a closed terminal stop a run like the Stop button:
     // nothing half-written is left behind
     std::signal(SIGINT, onInterrupt);

@@ -5,6 +5,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 }
 
 #include <array>
@@ -271,6 +272,10 @@ Status checkFramesDecode(const std::filesystem::path& path, int expectedFrames) 
 }
 
 } // namespace
+
+void silenceMovieLibraryLog() {
+    av_log_set_level(AV_LOG_QUIET);
+}
 
 Status checkFinishedMovie(const std::filesystem::path& path, int expectedFrames) {
     if (Status layout = checkAviLayout(path, expectedFrames); !layout) {

@@ -20,4 +20,9 @@ namespace veltrana {
 // without the file's name: the caller names the movie.
 Status checkFinishedMovie(const std::filesystem::path& path, int expectedFrames);
 
+// Keeps FFmpeg's libraries from printing what they find wrong in a movie;
+// the check says it in one sentence. For a program's start: it sets the
+// libraries' one log level for the whole process.
+void silenceMovieLibraryLog();
+
 } // namespace veltrana

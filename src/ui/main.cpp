@@ -2,6 +2,7 @@
 
 #include "base/standard_streams.h"
 #include "geometry/scan.h"
+#include "movie/movie_check.h"
 #include "ui/veltrana_mfc_app.h"
 
 int main(int argc, char** argv) {
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     }
     veltrana::reuseLargeImageBuffers();
     veltrana::silenceImageLibraryLog();
+    veltrana::silenceMovieLibraryLog();
     veltrana::ui::CVeltranaMFCApp app(argc, argv);
     return app.InitInstance();
 }
