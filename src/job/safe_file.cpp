@@ -112,7 +112,8 @@ void removeFolderOfFiles(const fs::path& folder) {
     ::rmdir(folder.c_str());
 }
 
-Status writeNewFile(const fs::path& path, std::string_view bytes, std::string_view what) {
+Status writeNewFile(const fs::path& path, std::string_view bytes, std::string_view what,
+                    bool synced) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd < 0) {
         return Status::failure(cannotWrite(what, path, errnoText(errno)));
@@ -127,7 +128,7 @@ Status writeNewFile(const fs::path& path, std::string_view bytes, std::string_vi
             error = n == 0 ? ENOSPC : errno;
         }
     }
-    if (error == 0 && ::fsync(fd) != 0) {
+    if (error == 0 && synced && ::fsync(fd) != 0) {
         error = errno;
     }
     if (::close(fd) != 0 && error == 0) {

@@ -163,10 +163,11 @@ void removeFolderOfFiles(const std::filesystem::path& folder);
 Status syncFolder(const std::filesystem::path& folder);
 
 // Creates `path`, which must not exist (never through a link), writes
-// `bytes` to it and syncs it; for files in a folder of the program's own
-// that is not yet in place. Fails naming `what` and the path.
+// `bytes` to it and, when `synced`, makes sure they are on the disk; for
+// files in a folder of the program's own that is not yet in place. Fails
+// naming `what` and the path.
 Status writeNewFile(const std::filesystem::path& path, std::string_view bytes,
-                    std::string_view what);
+                    std::string_view what, bool synced = true);
 
 // A fresh temporary name of this process on this machine (no folder).
 std::string temporaryName();
