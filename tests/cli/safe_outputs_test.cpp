@@ -897,6 +897,16 @@ TEST_F(SafeSoundtrack, TheProgramRefusesAndWritesAsItsCodeDoes) {
     ownProcess = false;
     ASSERT_EQ(soundtrack().status, 0);
     EXPECT_EQ(test::readFileBytes(wav), started);
+    // a disk that takes only part of the sound, as a file-size limit makes it
+    test::RunOptions limited;
+    limited.fileSizeLimit = 1000;
+    const FolderSnapshot written(dir.path());
+    r = soundtrack({}, limited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot write the sound to " + wav.string() + ": "), std::string::npos)
+        << r.err;
+    EXPECT_EQ(changedSince(written), std::vector<std::string>{});
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
 // Started with standard input, output and error closed, the program must

@@ -485,6 +485,16 @@ TEST_F(SafeMovie, TheProgramRefusesAndWritesAsItsCodeDoes) {
                   0.0)
             << k;
     }
+    // a disk that takes only part of the movie, as a file-size limit makes it
+    test::RunOptions limited;
+    limited.fileSizeLimit = 2048;
+    const FolderSnapshot written(dir.path());
+    r = film({}, limited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot write the movie to " + movie.string() + ": "), std::string::npos)
+        << r.err;
+    EXPECT_EQ(changedSince(written), std::vector<std::string>{});
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
 // --- stopped runs and a closed standard output ------------------------------
