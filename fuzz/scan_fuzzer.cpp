@@ -11,6 +11,7 @@
 #include "geometry/profile.h"
 #include "geometry/resolution.h"
 #include "geometry/scan.h"
+#include "reading/scan_reader.h"
 #include "soundtrack/strip.h"
 #include "soundtrack/track_geometry.h"
 

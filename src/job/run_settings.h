@@ -2,7 +2,7 @@
 // What both jobs are told about the scans of a run, and how a run is stopped.
 
 #include "geometry/film_standard.h"
-#include "geometry/scan.h"
+#include "reading/scan_limits.h"
 
 #include <atomic>
 #include <filesystem>

@@ -12,6 +12,7 @@
 #include "movie/film_frame.h"
 #include "movie/frame_geometry.h"
 #include "movie/movie_file.h"
+#include "reading/scan_reader.h"
 
 #include <opencv2/core.hpp>
 

@@ -3,7 +3,6 @@
 // 24 frames per second out.
 
 #include "geometry/film_standard.h"
-#include "geometry/scan.h"
 #include "job/observer.h"
 #include "job/run_settings.h"
 

@@ -10,6 +10,7 @@
 #include "job/job_log.h"
 #include "job/parallel.h"
 #include "job/safe_file.h"
+#include "reading/scan_reader.h"
 #include "soundtrack/archival_frame.h"
 #include "soundtrack/archival_stream.h"
 #include "soundtrack/frame_joining.h"

@@ -3,7 +3,6 @@
 // "leng.txt" out.
 
 #include "geometry/film_standard.h"
-#include "geometry/scan.h"
 #include "job/observer.h"
 #include "job/run_settings.h"
 #include "soundtrack/strip.h"

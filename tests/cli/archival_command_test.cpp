@@ -3,7 +3,7 @@
 // fractional starts), measured against the truth they were rendered from.
 
 #include "geometry/frame_correction.h"
-#include "geometry/scan.h"
+#include "reading/scan_reader.h"
 #include "support/command_line.h"
 #include "support/test_support.h"
 #include "synth/synth.h"

@@ -4,12 +4,12 @@
 
 #include "geometry/frame_correction.h"
 #include "geometry/resolution.h"
-#include "geometry/scan.h"
 #include "job/frame_sequence.h"
 #include "movie/film_job.h"
 #include "movie/frame_geometry.h"
 #include "movie/movie_file.h"
 #include "movie/movie_probe.h"
+#include "reading/scan_reader.h"
 #include "support/command_line.h"
 #include "support/test_support.h"
 #include "synth/synth.h"
