@@ -368,21 +368,6 @@ std::optional<FilmResult> FilmRun::readRest() {
 
 } // namespace
 
-cv::Mat filmWorkingImage(const cv::Mat& corrected, SoundtrackType type, bool inverse) {
-    cv::Mat working = workingImageFromFrame(corrected);
-    if (working.empty()) {
-        return working;
-    }
-    if (inverse) {
-        // the film runs the other way: last row first
-        cv::flip(working, working, 0);
-    }
-    if (working.channels() == 1 && type == SoundtrackType::VariableDensity35) {
-        cv::flip(working, working, 1);
-    }
-    return working;
-}
-
 FilmResult makeFilm(const FilmJob& job) {
     FilmRun run(job);
     return run.run();

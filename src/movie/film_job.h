@@ -49,10 +49,4 @@ struct FilmResult {
 // Runs the whole job on the calling thread.
 FilmResult makeFilm(const FilmJob& job);
 
-// The working image of the make-film job: the corrected frame turned so that
-// the film runs down the image (geometry/scan.h), its rows mirrored when
-// inverse is set, and its columns mirrored for a grey 35 mm variable-density
-// scan.
-cv::Mat filmWorkingImage(const cv::Mat& corrected, SoundtrackType type, bool inverse);
-
 } // namespace veltrana

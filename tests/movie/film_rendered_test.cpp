@@ -5,6 +5,7 @@
 #include "geometry/frame_correction.h"
 #include "geometry/resolution.h"
 #include "job/frame_sequence.h"
+#include "movie/film_frame.h"
 #include "movie/film_job.h"
 #include "movie/frame_geometry.h"
 #include "movie/movie_file.h"
