@@ -18,6 +18,13 @@ inline bool is35mm(SoundtrackType type) {
     return type == SoundtrackType::VariableArea35 || type == SoundtrackType::VariableDensity35;
 }
 
+// A 16 mm long strip: four frames to a scan, so every share of a frame's
+// rows that a measure takes is a quarter of the scan's. Other films ignore
+// the long-strip setting.
+constexpr bool isLongStrip16(SoundtrackType type, bool longStrip) {
+    return longStrip && type == SoundtrackType::VariableArea16;
+}
+
 // The sizes of a film standard on the film, in centimetres: the one place
 // every measure takes them from. They become pixels by centimetresToPixels
 // (geometry/rounding.h) at the scan resolution of the axis they lie on.

@@ -431,7 +431,8 @@ PairSearch SoundtrackRun::searchPair(const FrameReading& previous,
     const FrameSamples& c = current.measured;
     if (job.cutByAnalysis) {
         search.position = findJoinPositionFromSamples(pair, c.samples, p.samples,
-                                                      job.soundtrackType, job.longStrip);
+                                                      job.soundtrackType, job.longStrip)
+                              .position;
     } else {
         search.position = findJoinPosition(pair, c.samples, p.samples, c.profile, p.profile,
                                            job.soundtrackType, job.longStrip, &search.diagnostics)

@@ -50,14 +50,8 @@ int size(const std::vector<float>& v) {
 // Column profile of a bright/dark mask of the image: per column, the fraction
 // of pixels brighter than mid-grey.
 std::vector<float> brightFractionProfile(const cv::Mat& workingImage) {
-    cv::Mat grey;
-    if (workingImage.channels() == 3) {
-        cv::cvtColor(workingImage, grey, cv::COLOR_BGR2GRAY);
-    } else {
-        grey = workingImage;
-    }
     cv::Mat mask;
-    cv::threshold(grey, mask, 127.5, 1, cv::THRESH_BINARY);
+    cv::threshold(greyPixels(workingImage), mask, 127.5, 1, cv::THRESH_BINARY);
     return columnProfile(mask, 0, mask.rows);
 }
 
@@ -182,6 +176,29 @@ std::optional<ColorElement> colorElementFromName(char name) {
     }
 }
 
+int channelOf(ColorElement element) {
+    switch (element) {
+    case ColorElement::B:
+        return 0;
+    case ColorElement::G:
+        return 1;
+    case ColorElement::R:
+        return 2;
+    case ColorElement::Y:
+        break;
+    }
+    return 0;
+}
+
+cv::Mat greyPixels(const cv::Mat& image) {
+    if (image.channels() == 1) {
+        return image;
+    }
+    cv::Mat grey;
+    cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
+    return grey;
+}
+
 int stripProfileEntries(SoundtrackType type, const SoundtrackGeometry& geometry, int width,
                         bool fromEdge) {
     // the searches read the difference array up to a few entries past these
@@ -277,28 +294,13 @@ cv::Mat cutStrip(cv::Mat& workingImage, StripRange range, ColorElement element) 
     if (workingImage.channels() == 1) {
         return workingImage.colRange(range.first, range.last + 1).clone();
     }
-    int channel = 0;
-    switch (element) {
-    case ColorElement::B:
-        channel = 0;
-        break;
-    case ColorElement::G:
-        channel = 1;
-        break;
-    case ColorElement::R:
-        channel = 2;
-        break;
-    case ColorElement::Y: {
+    if (element == ColorElement::Y) {
         // the working image itself turns grey: the frame profile is read from it later
-        cv::Mat grey;
-        cv::cvtColor(workingImage, grey, cv::COLOR_BGR2GRAY);
-        cv::cvtColor(grey, workingImage, cv::COLOR_GRAY2BGR);
-        channel = 0;
-        break;
-    }
+        cv::cvtColor(greyPixels(workingImage), workingImage, cv::COLOR_GRAY2BGR);
     }
     cv::Mat strip;
-    cv::extractChannel(workingImage.colRange(range.first, range.last + 1), strip, channel);
+    cv::extractChannel(workingImage.colRange(range.first, range.last + 1), strip,
+                       channelOf(element));
     return strip;
 }
 
