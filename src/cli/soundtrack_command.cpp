@@ -32,8 +32,11 @@ struct SoundtrackOptions {
 void setDelivery(const SoundtrackOptions& o, SoundtrackJob& job) {
     job.archivalLevels = o.archival;
     job.preciseJoins = o.join.empty() ? o.archival : o.join == "precise";
-    job.bitsPerSample = o.bits != 0 ? o.bits : (o.archival ? 24 : 8);
-    const std::string rate = o.rate.empty() ? (o.archival ? "48000" : "film") : o.rate;
+    const SoundFormat preset = o.archival ? kArchivalSoundFormat : SoundFormat{};
+    job.bitsPerSample = o.bits != 0 ? o.bits : preset.bitsPerSample;
+    const std::string presetRate =
+        preset.outputRate == 0 ? std::string("film") : std::to_string(preset.outputRate);
+    const std::string rate = o.rate.empty() ? presetRate : o.rate;
     job.outputRate = rate == "film" ? 0 : std::stoi(rate);
 }
 

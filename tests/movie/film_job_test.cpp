@@ -213,7 +213,7 @@ TEST(FilmJobRefuses, RangePastTheLastScanBeforeReadingAny) {
     writeScans(scans.path(), 3);
     JobRun r;
     run(jobFor(scans, out / "m.avi", kArea35, 2, 5), r);
-    EXPECT_EQ(r.result.end, FilmEnd::Refused);
+    EXPECT_EQ(r.result.end, JobEnd::Refused);
     EXPECT_NE(r.result.message.find("found 3 scans"), std::string::npos) << r.result.message;
     EXPECT_FALSE(r.observer.logged("Cutting frame number"));
     EXPECT_EQ(r.observer.logText, r.result.message);
@@ -225,7 +225,7 @@ TEST(FilmJobRefuses, NoScansAtAll) {
     TempDir out;
     JobRun r;
     run(jobFor(scans, out / "m.avi", kArea35, 1, 1), r);
-    EXPECT_EQ(r.result.end, FilmEnd::Refused);
+    EXPECT_EQ(r.result.end, JobEnd::Refused);
     EXPECT_NE(r.result.message.find("found 0 scans"), std::string::npos) << r.result.message;
     expectNothingWritten(r, out, scans, 0);
 }
@@ -246,7 +246,7 @@ TEST_P(FilmJobRefusesResolution, OfNoSize) {
     job.resolutionY = GetParam().y;
     JobRun r;
     run(job, r);
-    EXPECT_EQ(r.result.end, FilmEnd::Refused);
+    EXPECT_EQ(r.result.end, JobEnd::Refused);
     EXPECT_NE(r.result.message.find("manual resolution"), std::string::npos) << r.result.message;
     EXPECT_FALSE(r.observer.logged("Cutting frame number"));
     expectNothingWritten(r, out, scans, 2);
@@ -264,7 +264,7 @@ TEST(FilmJobFails, UnreadableScanLeavesNoMovieAndTheOldOneAlone) {
     std::ofstream(out / "m.avi", std::ios::binary) << "old movie";
     JobRun r;
     run(jobFor(scans, out / "m.avi", kArea35, 1, 3), r);
-    EXPECT_EQ(r.result.end, FilmEnd::UnreadableFrame);
+    EXPECT_EQ(r.result.end, JobEnd::UnreadableFrame);
     EXPECT_EQ(r.observer.logText.rfind("No tif file !!!\r\nCannot read the scan ", 0), 0u)
         << r.observer.logText;
     EXPECT_NE(r.result.message.find("frame2.tif"), std::string::npos) << r.result.message;
@@ -279,7 +279,7 @@ TEST(FilmJobFails, MovieThatCannotBeCreatedNamesThePath) {
     const auto target = out / "missing" / "m.avi";
     JobRun r;
     run(jobFor(scans, target, kArea35, 1, 2), r);
-    EXPECT_EQ(r.result.end, FilmEnd::MovieNotWritten);
+    EXPECT_EQ(r.result.end, JobEnd::OutputNotWritten);
     EXPECT_NE(r.result.message.find(target.string()), std::string::npos) << r.result.message;
     EXPECT_FALSE(r.observer.logged("Cutting frame number"));
     expectNothingWritten(r, out, scans, 2);
@@ -291,10 +291,10 @@ TEST(FilmJobFails, CancelledWritesNothing) {
     writeScans(scans.path(), 2);
     const std::atomic<bool> cancel{true};
     FilmJob job = jobFor(scans, out / "m.avi", kArea35, 1, 2);
-    job.cancel = &cancel;
+    job.stopRequested = &cancel;
     JobRun r;
     run(job, r);
-    EXPECT_EQ(r.result.end, FilmEnd::Cancelled);
+    EXPECT_EQ(r.result.end, JobEnd::Stopped);
     expectNothingWritten(r, out, scans, 2);
 }
 
@@ -334,7 +334,7 @@ TEST(FilmJobFails, AnErrorInsideTheRunEndsItWithNoMovie) {
         FilmJob job = jobFor(scans, out / "m.avi", kArea35, 1, 3);
         job.observer = &throwing;
         const FilmResult result = makeFilm(job);
-        EXPECT_EQ(result.end, FilmEnd::MovieNotWritten);
+        EXPECT_EQ(result.end, JobEnd::Error);
         EXPECT_EQ(throwing.logText, standard ? "The run ended on an error: out of memory"
                                              : "The run ended on an error: unknown error");
         EXPECT_EQ(result.message, throwing.logText);
