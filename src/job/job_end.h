@@ -2,6 +2,7 @@
 // How a run of either job ends: one vocabulary for both.
 
 #include <string>
+#include <utility>
 
 namespace veltrana {
 
@@ -24,5 +25,13 @@ struct JobEnding {
     std::string message;
     bool succeeded() const { return end == JobEnd::Finished; }
 };
+
+// A job's result (a JobEnding with what the job wrote) for a run that ended
+// with nothing written.
+template <typename JobResult> JobResult resultOf(JobEnding ending) {
+    JobResult result;
+    static_cast<JobEnding&>(result) = std::move(ending);
+    return result;
+}
 
 } // namespace veltrana

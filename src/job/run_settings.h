@@ -1,7 +1,9 @@
 #pragma once
 // What both jobs are told about the scans of a run, and how a run is stopped.
 
+#include "base/status.h"
 #include "geometry/film_standard.h"
+#include "job/frame_sequence.h"
 #include "reading/scan_limits.h"
 
 #include <atomic>
@@ -35,5 +37,9 @@ struct ScanRunSettings {
 
     bool stopAsked() const { return stopRequested != nullptr && stopRequested->load(); }
 };
+
+// The scans of a run, once what can be refused before any is read has been:
+// the frames, the range and a manual resolution. A failure says which.
+Result<FrameSequence> checkedFrameSequence(const ScanRunSettings& run);
 
 } // namespace veltrana

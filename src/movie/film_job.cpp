@@ -4,6 +4,7 @@
 #include "geometry/frame_correction.h"
 #include "geometry/resolution.h"
 #include "geometry/trace.h"
+#include "job/frame_scans.h"
 #include "job/frame_sequence.h"
 #include "job/job_log.h"
 #include "job/ordered_frames.h"
@@ -22,8 +23,6 @@
 #include <exception>
 #include <optional>
 #include <utility>
-
-#include <tbb/enumerable_thread_specific.h>
 
 namespace veltrana {
 
@@ -54,9 +53,7 @@ struct FilmReading {
 };
 
 FilmResult filmResult(JobEnding ending) {
-    FilmResult result;
-    static_cast<JobEnding&>(result) = std::move(ending);
-    return result;
+    return resultOf<FilmResult>(std::move(ending));
 }
 
 // One run: the log, the progress bar and the movie being written.
@@ -107,8 +104,7 @@ private:
     const FilmJob& job;
     RunView view;
     MovieFile movie;
-    // each thread's memory for its scans, kept from one scan to the next
-    mutable tbb::enumerable_thread_specific<ScanBuffers> scanBuffers;
+    FrameScans scans;
     FrameSequence sequence;
     FrameGeometry geometry;
     cv::Size firstScanSize;
@@ -117,20 +113,11 @@ private:
 
 // Everything that can be refused is refused before a scan is read.
 std::optional<JobEnding> FilmRun::prepare() {
-    Result<FrameSequence> listed = listFrameSequence(job.inputPath);
-    if (!listed) {
-        return end(JobEnd::Refused, listed.message());
+    Result<FrameSequence> checked = checkedFrameSequence(job);
+    if (!checked) {
+        return end(JobEnd::Refused, checked.message());
     }
-    sequence = std::move(listed).value();
-    if (const Status range = checkFrameRange(sequence, job.startFrame, job.stopFrame); !range) {
-        return end(JobEnd::Refused, range.message());
-    }
-    if (job.manualResolution) {
-        if (const Status manual = checkManualResolution({job.resolutionX, job.resolutionY});
-            !manual) {
-            return end(JobEnd::Refused, manual.message());
-        }
-    }
+    sequence = std::move(checked).value();
     const Result<OutputTarget> target = resolveOutputTarget(job.outputPath, "the movie");
     if (!target) {
         return end(JobEnd::OutputNotWritten, target.message());
@@ -201,16 +188,13 @@ FilmReading FilmRun::readFrame(int n) const {
     FilmReading frame;
     frame.number = n;
     TraceCapture capture;
-    StageClock::time_point began = StageClock::now();
-    // the scan is read into this thread's buffers: valid until its next scan
-    LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                               &scanBuffers.local());
-    frame.loadSeconds = secondsSince(began);
+    LoadedScan scan = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                                 frame.loadSeconds);
     if (!scan.ok()) {
         frame.loaded = scan.status();
         return frame;
     }
-    began = StageClock::now();
+    const StageClock::time_point began = StageClock::now();
     frame.scanSize = scan.value().size();
     frame.geometry = geometry;
     std::optional<FrameBounds> bounds;

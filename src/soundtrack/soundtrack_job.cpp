@@ -4,6 +4,7 @@
 #include "geometry/profile.h"
 #include "geometry/resolution.h"
 #include "geometry/trace.h"
+#include "job/frame_scans.h"
 #include "job/frame_sequence.h"
 #include "job/job_log.h"
 #include "job/ordered_frames.h"
@@ -22,8 +23,6 @@
 #include <exception>
 #include <memory>
 #include <optional>
-
-#include <tbb/enumerable_thread_specific.h>
 
 namespace veltrana {
 
@@ -89,10 +88,8 @@ struct FrameReading {
 
 using FrameTurn = FrameInTurn<FrameReading, PairSearch>;
 
-SoundtrackResult resultOf(JobEnding ending) {
-    SoundtrackResult result;
-    static_cast<JobEnding&>(result) = std::move(ending);
-    return result;
+SoundtrackResult soundtrackResult(JobEnding ending) {
+    return resultOf<SoundtrackResult>(std::move(ending));
 }
 
 // One run of the job: the frames' samples and the sound they are assembled
@@ -134,8 +131,7 @@ private:
     const SoundReadSettings reading;
     RunView view;
     std::vector<double> joinsSoFar; // for the previews' outlying joins
-    // each thread's memory for its scans, kept from one scan to the next
-    mutable tbb::enumerable_thread_specific<ScanBuffers> scanBuffers;
+    FrameScans scans;
 
     FrameSequence sequence;
     std::optional<PendingFile> pendingWav;   // the WAV, open from before the first frame
@@ -162,25 +158,18 @@ JobEnding SoundtrackRun::end(JobEnd how, const std::string& logText, std::string
 SoundtrackResult SoundtrackRun::brokeOff(const char* what) {
     pendingWav.reset();
     pendingJoins.reset();
-    return resultOf(view.brokeOff(what));
+    return soundtrackResult(view.brokeOff(what));
 }
 
 // Everything that can be refused is refused before a scan is read: the
 // frames, the range, the resolution and the outputs.
 std::optional<JobEnding> SoundtrackRun::prepare() {
-    Result<FrameSequence> listed = listFrameSequence(job.inputPath);
-    if (!listed) {
-        return end(JobEnd::Refused, listed.message());
+    Result<FrameSequence> checked = checkedFrameSequence(job);
+    if (!checked) {
+        return end(JobEnd::Refused, checked.message());
     }
-    sequence = std::move(listed).value();
-    if (const Status range = checkFrameRange(sequence, job.startFrame, job.stopFrame); !range) {
-        return end(JobEnd::Refused, range.message());
-    }
+    sequence = std::move(checked).value();
     if (job.manualResolution) {
-        if (const Status manual = checkManualResolution({job.resolutionX, job.resolutionY});
-            !manual) {
-            return end(JobEnd::Refused, manual.message());
-        }
         const auto manual =
             computeSoundtrackGeometry(job.soundtrackType, {job.resolutionX, job.resolutionY});
         if (!manual || manual->framePitch <= 0 || manual->trackWidth <= 0) {
@@ -190,13 +179,11 @@ std::optional<JobEnding> SoundtrackRun::prepare() {
                            " gives no soundtrack width or frame pitch: give both in dpi");
         }
     }
-    AssemblySettings settings;
-    settings.type = job.soundtrackType;
-    settings.longStrip = job.longStrip;
-    settings.crossfade = job.crossfade;
-    settings.startFrame = job.startFrame;
-    settings.stopFrame = job.stopFrame;
-    assembly = makeSoundAssembly(plan, settings);
+    assembly = makeSoundAssembly(plan, {.type = job.soundtrackType,
+                                        .longStrip = job.longStrip,
+                                        .crossfade = job.crossfade,
+                                        .startFrame = job.startFrame,
+                                        .stopFrame = job.stopFrame});
     return prepareOutputs();
 }
 
@@ -252,7 +239,7 @@ SoundtrackResult SoundtrackRun::run() {
     view.ui().setProgressRange(std::clamp(frameCount, 0, kProgressMaximum));
     view.ui().setProgressStep(1);
     if (std::optional<JobEnding> refused = prepare()) {
-        return resultOf(std::move(*refused));
+        return soundtrackResult(std::move(*refused));
     }
     if (frameCount == 1) {
         view.log().addLine(format(
@@ -264,7 +251,7 @@ SoundtrackResult SoundtrackRun::run() {
     firstTurn.number = job.startFrame;
     firstTurn.frame = first.get();
     if (std::optional<JobEnding> ended = acceptFrame(firstTurn)) {
-        return resultOf(std::move(*ended));
+        return soundtrackResult(std::move(*ended));
     }
     // the rest read and searched on every thread asked for, joined in order
     FrameSteps<FrameReading, PairSearch> frames;
@@ -274,7 +261,7 @@ SoundtrackResult SoundtrackRun::run() {
     };
     frames.accept = [this](const FrameTurn& turn) { return acceptFrame(turn); };
     if (std::optional<JobEnding> ended = walkFrames(job, job.startFrame + 1, frames, first)) {
-        return resultOf(std::move(*ended));
+        return soundtrackResult(std::move(*ended));
     }
     return finish();
 }
@@ -283,22 +270,19 @@ FrameReading SoundtrackRun::readFrame(int n) const {
     FrameReading frame;
     frame.sound.number = n;
     TraceCapture capture;
-    StageClock::time_point began = StageClock::now();
     // the scan is read into this thread's buffers: valid until its next scan
-    LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                               &scanBuffers.local());
-    frame.loadSeconds = secondsSince(began);
-    if (!scan.ok()) {
-        frame.loaded = scan.status();
-        return frame;
+    LoadedScan scan = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                                 frame.loadSeconds);
+    frame.loaded = scan.status();
+    if (frame.loaded) {
+        const StageClock::time_point began = StageClock::now();
+        frame.sound = measureSoundFrame(scan.value(), n, n == job.startFrame, reading, geometry);
+        if (view.pictureDue()) {
+            frame.picture = previewPicture(scan.value());
+        }
+        scan.value().release();
+        frame.samplesSeconds = secondsSince(began);
     }
-    began = StageClock::now();
-    frame.sound = measureSoundFrame(scan.value(), n, n == job.startFrame, reading, geometry);
-    if (view.pictureDue()) {
-        frame.picture = previewPicture(scan.value());
-    }
-    scan.value().release();
-    frame.samplesSeconds = secondsSince(began);
     frame.trace = capture.take();
     return frame;
 }
@@ -409,15 +393,16 @@ void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown)
         preview.resolution = resolution;
     }
     preview.band = ScanRows{measured.band.first, measured.band.last};
-    preview.join = shown.position;
-    preview.score = shown.score;
-    preview.weak = shown.weak;
+    preview.samples = measured.samples;
+    preview.level = measured.level;
+    // every frame but the first joins the one before
     if (shown.position) {
+        preview.join = shown.position;
+        preview.score = shown.score;
+        preview.weak = shown.weak;
         preview.outlying = isOutlyingJoin(*shown.position, joinsSoFar);
         joinsSoFar.push_back(*shown.position);
     }
-    preview.samples = measured.samples;
-    preview.level = measured.level;
     view.show(showing, preview, frame.picture);
 }
 
@@ -502,7 +487,7 @@ SoundtrackResult SoundtrackRun::finish() {
         if (timings != nullptr) {
             timings->writing += secondsSince(began);
         }
-        return resultOf(end(JobEnd::OutputNotWritten, wav.message()));
+        return soundtrackResult(end(JobEnd::OutputNotWritten, wav.message()));
     }
     result.wavPath = job.outputPath;
     // the join report next, then "leng.txt" beside the scans: products of

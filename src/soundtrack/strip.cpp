@@ -15,31 +15,37 @@ namespace {
 // The edge thresholds are single-precision constants compared in double.
 constexpr float kEdgeThreshold = 0.033f;
 
-// Fractions of the working image's width (columns, across the film):
-// variable area: the run of unchanged columns, after a change, at whose end
-// the edge search starts
-constexpr double kFlatRunShare = 0.02;
-// the part a variable-density band's strongest brightening is looked for in
-constexpr double kDensitySearchShare = 0.2;
-// the part the edge cutter looks for the strongest brightening in, from the
-// band's side: 16 mm and 35 mm
-constexpr double kEdgeSearchShare16 = 0.07;
-constexpr double kEdgeSearchShare35 = 0.02;
+// Shares of the working image's width (columns, across the film).
+struct WidthShares {
+    // variable area: the run of unchanged columns, after a change, at whose
+    // end the edge search starts
+    double flatRun;
+    // the part a variable-density band's strongest brightening is looked for in
+    double densitySearch;
+    // the part the edge cutter looks for the strongest brightening in, from
+    // the band's side: 16 mm and 35 mm
+    double edgeSearch16;
+    double edgeSearch35;
+};
+constexpr WidthShares kWidthShares{0.02, 0.2, 0.07, 0.02};
 
-// Fractions of the track width Ws:
-// the margin the variable-area band reaches past each edge found, and where
-// its last column lies when no falling edge is found
-constexpr double kAreaMarginShare = 0.1;
-constexpr double kAreaLastWithoutFallShare = 0.9;
-// edge cutter, 35 mm variable density: the band starts this far past the
-// edge and is this much narrower than Ws
-constexpr double kDensityEdgeOffsetShare = 0.04;
-constexpr double kDensityEdgeNarrowingShare = 0.26;
-// edge cutter, 16 mm: the band is this much wider than Ws
-constexpr double kArea16EdgeWideningShare = 0.1;
+// Shares of the track width Ws.
+struct TrackShares {
+    // the margin the variable-area band reaches past each edge found, and
+    // where its last column lies when no falling edge is found
+    double areaMargin;
+    double areaLastWithoutFall;
+    // edge cutter, 35 mm variable density: the band starts this far past the
+    // edge and is this much narrower than Ws
+    double densityEdgeOffset;
+    double densityEdgeNarrowing;
+    // edge cutter, 16 mm: the band is this much wider than Ws
+    double area16EdgeWidening;
+};
+constexpr TrackShares kTrackShares{0.1, 0.9, 0.04, 0.26, 0.1};
 
-// Fractions of the column of a variable-density band's strongest brightening:
-// the band's first and last columns
+// Shares of the column of a variable-density band's strongest brightening:
+// the band's first and last columns.
 constexpr double kDensityFirstShare = 0.1;
 constexpr double kDensityLastShare = 0.85;
 
@@ -91,11 +97,12 @@ bool beyondNeighbours(const std::vector<float>& d, int j, int reach, bool above)
 // Share of the width, from the band's side, in which the edge cutter looks
 // for the strongest brightening.
 double edgeSearchShare(SoundtrackType type) {
-    return type == SoundtrackType::VariableArea16 ? kEdgeSearchShare16 : kEdgeSearchShare35;
+    return type == SoundtrackType::VariableArea16 ? kWidthShares.edgeSearch16
+                                                  : kWidthShares.edgeSearch35;
 }
 
 StripRange variableAreaRange(const std::vector<float>& d, int width, int trackWidth) {
-    const int n = roundHalfAway(kFlatRunShare * width);
+    const int n = roundHalfAway(kWidthShares.flatRun * width);
     const int searchEnd = std::min(trackWidth, size(d));
 
     // start: just after the first change followed by a flat run of n columns
@@ -135,15 +142,16 @@ StripRange variableAreaRange(const std::vector<float>& d, int width, int trackWi
         }
     }
 
-    const int margin = roundHalfAway(kAreaMarginShare * trackWidth);
+    const int margin = roundHalfAway(kTrackShares.areaMargin * trackWidth);
     StripRange range;
     range.first = rise != 0 ? rise - margin : margin;
-    range.last = fall != 0 ? fall + margin : roundHalfAway(kAreaLastWithoutFallShare * trackWidth);
+    range.last =
+        fall != 0 ? fall + margin : roundHalfAway(kTrackShares.areaLastWithoutFall * trackWidth);
     return range;
 }
 
 StripRange variableDensityRange(const std::vector<float>& d, int width) {
-    const int n = roundHalfAway(kDensitySearchShare * width);
+    const int n = roundHalfAway(kWidthShares.densitySearch * width);
     const float strongest = riseMaximum(d, 1, n);
     StripRange range{1, 1};
     for (int i = 0; i < std::min(n, size(d)); ++i) {
@@ -207,7 +215,7 @@ int stripProfileEntries(SoundtrackType type, const SoundtrackGeometry& geometry,
     if (fromEdge) {
         needed = roundHalfAway(edgeSearchShare(type) * width);
     } else if (type == SoundtrackType::VariableDensity35) {
-        needed = roundHalfAway(kDensitySearchShare * width);
+        needed = roundHalfAway(kWidthShares.densitySearch * width);
     } else {
         needed = geometry.trackWidth;
     }
@@ -260,12 +268,13 @@ StripRange stripRangeFromBrightness(std::span<const float> orientedBrightness, i
         range = {edge, edge + trackWidth};
         break;
     case SoundtrackType::VariableDensity35:
-        range.first = edge + roundHalfAway(kDensityEdgeOffsetShare * trackWidth);
-        range.last =
-            range.first + trackWidth - roundHalfAway(kDensityEdgeNarrowingShare * trackWidth);
+        range.first = edge + roundHalfAway(kTrackShares.densityEdgeOffset * trackWidth);
+        range.last = range.first + trackWidth -
+                     roundHalfAway(kTrackShares.densityEdgeNarrowing * trackWidth);
         break;
     case SoundtrackType::VariableArea16:
-        range = {edge, edge + trackWidth + roundHalfAway(kArea16EdgeWideningShare * trackWidth)};
+        range = {edge,
+                 edge + trackWidth + roundHalfAway(kTrackShares.area16EdgeWidening * trackWidth)};
         break;
     }
     return mirroredBack(range, width, rotationUp);
