@@ -244,6 +244,37 @@ TEST_F(ArchivalCommand, SoundsBetterThanTheStandardPathOnUnevenlyLitScans) {
     EXPECT_GE(archivalDb, standardDb + 10);
 }
 
+// --channel Y reads each pixel's luminance in both modes, as the standard
+// samples always have: on the colour render both recover the sound, the
+// archival joins stay on the true ones, and archival levels keep their gain.
+TEST_F(ArchivalCommand, LuminanceIsReadInBothModes) {
+    test::TempDir out;
+    ASSERT_EQ(run(out / "standard.wav", {"--channel", "Y", "-q"}).status, 0);
+    const test::ProcessResult archivalRun =
+        run(out / "archival.wav", {"--channel", "Y", "--archival", "--rate", "film", "-q"});
+    ASSERT_EQ(archivalRun.status, 0) << archivalRun.err;
+    const synth::TruthSignal signal = synth::readTruthSignal(scans() / "truth.wav");
+    ASSERT_TRUE(signal.ok()) << signal.error;
+
+    const double offset = soundOffset();
+    const double standardDb =
+        snrDb(readSound(out / "standard.wav").samples, signal.samples, offset);
+    const double archivalDb =
+        snrDb(readSound(out / "archival.wav").samples, signal.samples, offset);
+    std::printf("[ figures  ] Y: SNR standard %.1f dB, archival %.1f dB\n", standardDb, archivalDb);
+    EXPECT_GE(standardDb, 10.0);
+    EXPECT_GE(archivalDb, standardDb + 10);
+
+    const std::vector<JoinLine> joins = readJoins(out / "joins.csv");
+    ASSERT_EQ(joins.size(), 9u);
+    const std::vector<FrameBounds> b = bounds();
+    for (std::size_t k = 0; k < joins.size(); ++k) {
+        const double expected =
+            synth::trimmedJoinExact(*truth, static_cast<int>(k), b[k], b[k + 1]);
+        EXPECT_NEAR(joins[k].used, expected, 0.1) << "join of frame " << joins[k].frame;
+    }
+}
+
 TEST_F(ArchivalCommand, SixteenBitsAloneKeepTheStandardSoundAtItsScale) {
     test::TempDir out;
     ASSERT_EQ(run(out / "standard.wav", {"-q"}).status, 0);

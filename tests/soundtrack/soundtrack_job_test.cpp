@@ -210,22 +210,6 @@ TEST_F(SoundtrackJobRun, AnErrorInsideTheRunEndsItWithNothingWritten) {
     EXPECT_TRUE(nothingWritten());
 }
 
-TEST(SoundtrackBytes, ConversionTruncatesAndKeepsTheLowByte) {
-    EXPECT_EQ(sampleToByte(127.9f), 127);
-    EXPECT_EQ(sampleToByte(-0.5f), 0);
-    EXPECT_EQ(sampleToByte(-1.0f), 255);
-    EXPECT_EQ(sampleToByte(300.0f), 44);
-    EXPECT_EQ(sampleToByte(-256.0f), 0);
-}
-
-TEST(SoundtrackBytes, SamplesSaturateInsteadOfWrapping) {
-    // centred on -128: a row far above its frame's mean stays at full scale
-    const std::vector<float> dc{-128.0f, 0.5f, 200.0f, -300.0f, -1.5f};
-    EXPECT_EQ(soundtrackBytes(dc, true), (std::vector<std::uint8_t>{128, 255, 255, 0, 255}));
-    const std::vector<float> plain{128.0f, -3.0f, 300.0f, 254.9f};
-    EXPECT_EQ(soundtrackBytes(plain, false), (std::vector<std::uint8_t>{128, 0, 255, 254}));
-}
-
 TEST(SoundtrackLengths, EveryJoinFollowedByABlank) {
     EXPECT_EQ(joinPositionsText(std::vector<int>{0, 907, 906}), "0 907 906 ");
     EXPECT_EQ(joinPositionsText(std::vector<int>{0}), "0 ");
