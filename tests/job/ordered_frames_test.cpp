@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <numeric>
 #include <vector>
@@ -29,6 +30,14 @@ ScanRunSettings runOf(int first, int last, int threads) {
     run.stopFrame = last;
     run.threads = threads;
     return run;
+}
+
+// Reads a frame as its number, counting the reads.
+std::function<Read(int)> countingReader(std::atomic<int>& reads) {
+    return [&reads](int n) {
+        ++reads;
+        return Read{n};
+    };
 }
 
 std::vector<int> numbers(int first, int last) {
@@ -66,10 +75,7 @@ TEST_P(OrderedFrames, AnEndingDropsTheFramesReadAheadUnaccepted) {
     const int threads = GetParam();
     std::atomic<int> reads{0};
     FrameSteps<Read> steps;
-    steps.read = [&](int n) {
-        ++reads;
-        return Read{n};
-    };
+    steps.read = countingReader(reads);
     std::vector<int> accepted;
     steps.accept = [&](const FrameInTurn<Read, NoMeeting>& turn) -> std::optional<JobEnding> {
         EXPECT_EQ(turn.meeting, nullptr); // a walk without meet meets nothing
@@ -128,19 +134,16 @@ TEST_P(OrderedFrames, AStopAskedBeforeTheWalkReadsNothing) {
     const std::atomic<bool> stop{true};
     ScanRunSettings run = runOf(1, 10, GetParam());
     run.stopRequested = &stop;
-    int reads = 0;
+    std::atomic<int> reads{0};
     FrameSteps<Read> steps;
-    steps.read = [&](int n) {
-        ++reads;
-        return Read{n};
-    };
+    steps.read = countingReader(reads);
     std::vector<int> accepted;
     steps.accept = [&](const FrameInTurn<Read, NoMeeting>& turn) -> std::optional<JobEnding> {
         accepted.push_back(turn.number);
         return JobEnding{JobEnd::Stopped, "stopped"};
     };
     EXPECT_TRUE(walkFrames(run, 2, steps).has_value());
-    EXPECT_EQ(reads, 0);
+    EXPECT_EQ(reads.load(), 0);
     EXPECT_EQ(accepted, std::vector<int>{2});
 }
 
