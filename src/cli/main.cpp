@@ -1,5 +1,5 @@
 #include "cli/command.h"
-#include "geometry/scan.h"
+#include "reading/scan_reader.h"
 
 #include <atomic>
 #include <csignal>

@@ -2,8 +2,8 @@
 // Options and helpers shared by the job commands (soundtrack, film).
 
 #include "geometry/film_standard.h"
-#include "geometry/scan.h"
 #include "job/run_settings.h"
+#include "reading/scan_limits.h"
 #include "report/run_report.h"
 
 #include <CLI/CLI.hpp>

@@ -1,6 +1,6 @@
 // veltrana-gui: the desktop program.
 
-#include "geometry/scan.h"
+#include "reading/scan_reader.h"
 #include "ui/veltrana_mfc_app.h"
 
 int main(int argc, char** argv) {

@@ -160,6 +160,7 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
       soundtrackRunner(SoundtrackWorker), filmRunner(makeFilm) {
     setObjectName(QStringLiteral("veltranaMFCDlg"));
     setWindowTitle(QStringLiteral("VeltranaMFC"));
+    job.stopRequested = &stopRequested;
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -418,6 +419,7 @@ ScanRunSettings CVeltranaMFCDlg::scanRunSettings(int startFrame, int stopFrame) 
     settings.manualResolution = film.manualResolution != 0;
     settings.resolutionX = digitValue(film.resolutionXText);
     settings.resolutionY = digitValue(film.resolutionYText);
+    settings.stopRequested = &stopRequested;
     return settings;
 }
 
@@ -448,7 +450,7 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
     job.preciseJoins = sound.archival;
     job.bitsPerSample = kBitDepths[sound.bitDepthIndex];
     job.outputRate = kSampleRates[sound.sampleRateIndex];
-    job.stopRequested = false;
+    stopRequested = false;
 
     workerRunning = true;
     worker = std::thread([this] {
@@ -468,6 +470,7 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     filmJob.cutSoundtrack = movieParameters->values().cutSoundtrack != 0;
     filmJob.observer = this;
     filmJob.outputPath = toPath(outputPath);
+    stopRequested = false;
 
     const InputBlocker blocker;
     filmRunning = true;
@@ -494,7 +497,7 @@ void CVeltranaMFCDlg::endSoundtrackWorker() {
     if (!worker.joinable()) {
         return;
     }
-    job.stopRequested = true;
+    stopRequested = true;
     {
         const std::lock_guard lock(dispatchMutex);
         closing = true;
@@ -545,7 +548,7 @@ void CVeltranaMFCDlg::OnInfo() {
 // cleared by the next Start.
 void CVeltranaMFCDlg::OnStop() {
     stopButton->setEnabled(false);
-    job.stopRequested = true;
+    stopRequested = true;
 }
 
 // The two boxes exclude each other; clearing one leaves the other as it is.

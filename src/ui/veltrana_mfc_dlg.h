@@ -157,6 +157,8 @@ private:
     // until it has made its last call on the window.
     std::thread worker;
     std::atomic<bool> workerRunning{false};
+    // The one stop flag of every run this window starts (Stop, closing).
+    std::atomic<bool> stopRequested{false};
     bool filmRunning = false;
 
     // Whether the next run is asked for previews (read by the job's thread).
