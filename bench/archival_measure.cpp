@@ -23,6 +23,7 @@
 #include "geometry/profile.h"
 #include "geometry/resolution.h"
 #include "geometry/scan.h"
+#include "reading/scan_reader.h"
 #include "soundtrack/archival_stream.h"
 #include "soundtrack/frame_joining.h"
 #include "soundtrack/join_search.h"

@@ -1,7 +1,7 @@
 #include "base/standard_streams.h"
 #include "cli/command.h"
-#include "geometry/scan.h"
 #include "movie/movie_check.h"
+#include "reading/scan_reader.h"
 
 #include <atomic>
 #include <csignal>

@@ -98,7 +98,7 @@ ScanRunSettings scanRunSettings(const JobOptions& options, const std::atomic<boo
     }
     settings.scanLimits = scanLimits(options);
     settings.threads = options.threads;
-    settings.cancel = interrupt;
+    settings.stopRequested = interrupt;
     return settings;
 }
 

@@ -3,9 +3,9 @@
 
 #include "cli/command.h"
 #include "geometry/film_standard.h"
-#include "geometry/scan.h"
 #include "job/folder_lock.h"
 #include "job/run_settings.h"
+#include "reading/scan_limits.h"
 #include "report/run_report.h"
 
 #include <CLI/CLI.hpp>

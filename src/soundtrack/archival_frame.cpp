@@ -15,11 +15,10 @@ namespace veltrana {
 
 namespace {
 
-// Luminance weights (blue, green, red), those of OpenCV's grey conversion.
-constexpr double kLumaBlue = 0.114;
-constexpr double kLumaGreen = 0.587;
-constexpr double kLumaRed = 0.299;
-// The same in 1/256 (summing to 256), for the luminance of single pixels.
+// Brightness weights (blue, green, red) in 1/256, summing to 256, of the
+// perforation light a variable-density frame's illumination is read from.
+// A Y track is read otherwise, through greyPixels, as the standard path
+// reads it.
 constexpr int kLumaBlue256 = 29;
 constexpr int kLumaGreen256 = 150;
 constexpr int kLumaRed256 = 77;
@@ -48,10 +47,6 @@ constexpr int kProfileRowsPerBand = 48;
 // on at most about this many working rows: the fit is a smooth curve.
 constexpr int kLightScanRows = 128;
 constexpr int kLightWorkingRows = 384;
-
-bool isLongStrip16(SoundtrackType type, bool longStrip) {
-    return longStrip && type == SoundtrackType::VariableArea16;
-}
 
 // Working-image columns [first, last] of an UP frame as columns of this frame.
 StripRange imageColumns(int first, int last, int width, bool rotationUp) {
@@ -120,39 +115,17 @@ RowSums rowSums(const cv::Mat& scan, int first, int last, int step) {
     return s;
 }
 
-int channelOf(ColorElement element) {
-    switch (element) {
-    case ColorElement::B:
-        return 0;
-    case ColorElement::G:
-        return 1;
-    case ColorElement::R:
-        return 2;
-    case ColorElement::Y:
-        break;
-    }
-    return 0;
-}
-
 // Per working row, the chosen element's mean across the band from its
-// sums: luminance from the channel means for ColorElement::Y. Working row r
-// is scan column (columns - 1 - r).
+// sums (of a grey image for ColorElement::Y, whose channel is then 0).
+// Working row r is scan column (columns - 1 - r).
 std::vector<float> elementMeans(const RowSums& sums, int channels, ColorElement element) {
     const std::size_t columns = sums.bytes.size() / static_cast<std::size_t>(channels);
+    const std::size_t channel = channels == 1 ? 0 : static_cast<std::size_t>(channelOf(element));
     std::vector<float> out(columns);
     const double count = std::max(sums.count, 1);
     for (std::size_t x = 0; x < columns; ++x) {
         const std::uint32_t* s = sums.bytes.data() + x * static_cast<std::size_t>(channels);
-        double v = 0.0;
-        if (channels == 1) {
-            v = s[0] / count;
-        } else if (element == ColorElement::Y) {
-            v = kLumaBlue * (s[0] / count) + kLumaGreen * (s[1] / count) +
-                kLumaRed * (s[2] / count);
-        } else {
-            v = s[channelOf(element)] / count;
-        }
-        out[columns - 1 - x] = static_cast<float>(v);
+        out[columns - 1 - x] = static_cast<float>(s[channel] / count);
     }
     return out;
 }
@@ -294,12 +267,114 @@ std::vector<float> relativeHighPass(std::span<const float> values, int window) {
 
 namespace {
 
+// The illumination fit: a polynomial along the rows, refitted without the
+// rows it fits worst.
+constexpr int kTerms = 5;             // 1, x, ..., x^4
+constexpr double kKeepSigmas = 3;     // rows fitted worse than this are left out of the refit
+constexpr double kLevelFloor = 0.25;  // residuals this small are always kept (8-bit units)
+constexpr double kBrightShare = 0.04; // bright rows lie at most this share below the fit
+// The median absolute deviation of normal scatter times this is its
+// standard deviation.
+constexpr double kMedianDeviationToSigma = 1.4826;
+
+// The polynomial's terms at row r of `rows`: x runs from -1 at row 0 to +1
+// at the last row.
+void powersAt(int r, int rows, double* p) {
+    const double x = 2.0 * r / (rows - 1) - 1.0;
+    p[0] = 1.0;
+    for (int k = 1; k < kTerms; ++k) {
+        p[k] = p[k - 1] * x;
+    }
+}
+
+double polynomialAt(const cv::Mat& coefficients, int r, int rows) {
+    double p[kTerms];
+    powersAt(r, rows, p);
+    double v = 0.0;
+    for (int k = 0; k < kTerms; ++k) {
+        v += p[k] * coefficients.at<double>(k);
+    }
+    return v;
+}
+
+// The least-squares polynomial through the levels of the rows `kept`
+// (indices into `at` and `level`).
+cv::Mat fitPolynomial(std::span<const int> at, std::span<const float> level,
+                      const std::vector<int>& kept, int rows) {
+    cv::Mat design(static_cast<int>(kept.size()), kTerms, CV_64F);
+    cv::Mat target(static_cast<int>(kept.size()), 1, CV_64F);
+    for (int i = 0; i < static_cast<int>(kept.size()); ++i) {
+        powersAt(at[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])], rows,
+                 design.ptr<double>(i));
+        target.at<double>(i) = level[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])];
+    }
+    cv::Mat coefficients;
+    cv::solve(design, target, coefficients, cv::DECOMP_QR);
+    return coefficients;
+}
+
+// The candidates the next pass keeps: those the fit leaves within
+// kKeepSigmas of the scatter of all of them.
+std::vector<int> rowsFittedWell(const cv::Mat& coefficients, std::span<const int> at,
+                                std::span<const float> level, const std::vector<int>& candidates,
+                                int rows, bool brightRowsOnly) {
+    // residuals of every candidate, and their robust spread
+    std::vector<double> residuals(candidates.size());
+    std::vector<double> fits(candidates.size());
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const double fit =
+            polynomialAt(coefficients, at[static_cast<std::size_t>(candidates[i])], rows);
+        residuals[i] = level[static_cast<std::size_t>(candidates[i])] - fit;
+        fits[i] = fit;
+    }
+    std::vector<double> magnitudes(residuals.size());
+    std::transform(residuals.begin(), residuals.end(), magnitudes.begin(),
+                   [](double v) { return std::abs(v); });
+    std::nth_element(magnitudes.begin(), magnitudes.begin() + magnitudes.size() / 2,
+                     magnitudes.end());
+    const double sigma = kMedianDeviationToSigma * magnitudes[magnitudes.size() / 2];
+    const double limit = std::max(kKeepSigmas * sigma, kLevelFloor);
+    std::vector<int> kept;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        // rows that see the full light lie no further below the fit than
+        // the scatter of the rest, and never kBrightShare below it: a row
+        // at a perforation's edge, lit in part, would bend the fit, most
+        // where it is extrapolated past the last lit row
+        const bool keep =
+            brightRowsOnly
+                ? residuals[i] >= -std::min(kBrightShare * fits[i], limit) && residuals[i] <= limit
+                : std::abs(residuals[i]) <= limit;
+        if (keep) {
+            kept.push_back(candidates[i]);
+        }
+    }
+    return kept;
+}
+
+// The fit over every row, relative to its mean; empty when it reaches
+// darkness, which stands for no light.
+std::vector<float> relativeFit(const cv::Mat& coefficients, int rows) {
+    std::vector<double> fit(static_cast<std::size_t>(rows));
+    double sum = 0.0;
+    for (int r = 0; r < rows; ++r) {
+        const double v = polynomialAt(coefficients, r, rows);
+        fit[static_cast<std::size_t>(r)] = v;
+        sum += v;
+    }
+    const double mean = sum / rows;
+    std::vector<float> relative(static_cast<std::size_t>(rows));
+    for (int r = 0; r < rows; ++r) {
+        const double v = fit[static_cast<std::size_t>(r)] / mean;
+        if (!(mean > 0.0) || !(v > 0.05)) {
+            return {};
+        }
+        relative[static_cast<std::size_t>(r)] = static_cast<float>(v);
+    }
+    return relative;
+}
+
 std::vector<float> fitLight(std::span<const int> at, std::span<const float> level,
                             std::span<const unsigned char> usable, int rows, bool brightRowsOnly) {
-    constexpr int kTerms = 5;             // 1, x, ..., x^4
-    constexpr double kKeepSigmas = 3;     // rows fitted worse than this are left out of the refit
-    constexpr double kLevelFloor = 0.25;  // residuals this small are always kept (8-bit units)
-    constexpr double kBrightShare = 0.04; // bright rows lie at most this share below the fit
     // candidates and kept rows are indices into `at` and `level`
     const int read = static_cast<int>(std::min({at.size(), level.size(), usable.size()}));
     std::vector<int> candidates;
@@ -311,88 +386,96 @@ std::vector<float> fitLight(std::span<const int> at, std::span<const float> leve
     if (rows < 2 || static_cast<int>(candidates.size()) < std::max(16, read / 5)) {
         return {};
     }
-    // x runs from -1 at row 0 to +1 at the last row
-    auto xOf = [&](int r) { return 2.0 * r / (rows - 1) - 1.0; };
-    auto powersOf = [&](int r, double* p) {
-        const double x = xOf(r);
-        p[0] = 1.0;
-        for (int k = 1; k < kTerms; ++k) {
-            p[k] = p[k - 1] * x;
-        }
-    };
     std::vector<int> kept = candidates;
     cv::Mat coefficients;
     for (int pass = 0; pass < (brightRowsOnly ? 4 : 3); ++pass) {
         if (static_cast<int>(kept.size()) < kTerms * 4) {
             return {};
         }
-        cv::Mat design(static_cast<int>(kept.size()), kTerms, CV_64F);
-        cv::Mat target(static_cast<int>(kept.size()), 1, CV_64F);
-        for (int i = 0; i < static_cast<int>(kept.size()); ++i) {
-            powersOf(at[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])],
-                     design.ptr<double>(i));
-            target.at<double>(i) =
-                level[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])];
+        coefficients = fitPolynomial(at, level, kept, rows);
+        kept = rowsFittedWell(coefficients, at, level, candidates, rows, brightRowsOnly);
+    }
+    return relativeFit(coefficients, rows);
+}
+
+// The high-passed profile of the band between UP columns firstUp..lastUp
+// (empty when it has none), from an even selection of its scan rows.
+std::vector<float> bandSearchProfile(const cv::Mat& scan, int firstUp, int lastUp, bool rotationUp,
+                                     int window) {
+    if (lastUp < firstUp) {
+        return {};
+    }
+    const StripRange scanRows = imageColumns(firstUp, lastUp, scan.rows, rotationUp);
+    const int step = stepFor(scanRows.last - scanRows.first + 1, kProfileRowsPerBand);
+    return relativeHighPass(
+        brightnessMeans(rowSums(scan, scanRows.first, scanRows.last, step), scan.channels()),
+        window);
+}
+
+// The search bands' profiles, high-passed, with the margin the smoothing
+// leaves at each end. `up` is the track band in UP columns.
+void readSearchProfiles(const cv::Mat& scan, StripRange up, SoundtrackType type, bool rotationUp,
+                        bool longStrip, ArchivalFrame& frame) {
+    const int width = scan.rows;
+    const int rows = scan.cols;
+    const int framesInScan = isLongStrip16(type, longStrip) ? 4 : 1;
+    int window =
+        std::max(kMinHighPassWindow, roundHalfAway(kHighPassShareOfPitch * rows / framesInScan));
+    window |= 1;
+    frame.profileMargin = window / 2;
+    auto bandProfile = [&](int firstUp, int lastUp) {
+        return bandSearchProfile(scan, firstUp, lastUp, rotationUp, window);
+    };
+    frame.profiles[static_cast<int>(SearchBand::Track)] = relativeHighPass(frame.samples, window);
+    frame.profiles[static_cast<int>(SearchBand::Edge)] = bandProfile(0, up.first - 1);
+    const int pictureFirst = up.last + 1;
+    const int pictureColumns = width - pictureFirst;
+    if (pictureColumns >= 3) {
+        const int third = pictureColumns / 3;
+        frame.profiles[static_cast<int>(SearchBand::PictureNear)] =
+            bandProfile(pictureFirst, pictureFirst + third - 1);
+        frame.profiles[static_cast<int>(SearchBand::PictureMiddle)] =
+            bandProfile(pictureFirst + third, pictureFirst + 2 * third - 1);
+        frame.profiles[static_cast<int>(SearchBand::PictureFar)] =
+            bandProfile(pictureFirst + 2 * third, width - 1);
+    }
+}
+
+// The light along the frame: the clear part of a variable-area track (read
+// from `track`, the band's scan rows as the samples were read), the
+// perforation light beside a variable-density one. Sets frame.light; empty
+// when there is none to read or it is even.
+std::vector<float> readIllumination(const cv::Mat& scan, const cv::Mat& track, StripRange up,
+                                    ColorElement element, SoundtrackType type, bool rotationUp,
+                                    ArchivalFrame& frame) {
+    const int rows = scan.cols;
+    const int workingStep = stepFor(rows, kLightWorkingRows);
+    std::vector<float> illumination;
+    if (type == SoundtrackType::VariableDensity35) {
+        if (up.first >= 1) {
+            const StripRange edge = imageColumns(0, up.first - 1, scan.rows, rotationUp);
+            const LightLevels light = brightestLevels(
+                scan, edge.first, edge.last, stepFor(edge.last - edge.first + 1, kLightScanRows),
+                workingStep, ColorElement::Y, 0.0);
+            illumination =
+                fitLight(light.rows, light.levels, usableLightRows(light.levels, true), rows, true);
+            frame.light = illumination.empty() ? LightReference::None : LightReference::EdgeLight;
         }
-        cv::solve(design, target, coefficients, cv::DECOMP_QR);
-        // residuals of every candidate, and their robust spread
-        std::vector<double> residuals(candidates.size());
-        std::vector<double> fits(candidates.size());
-        for (std::size_t i = 0; i < candidates.size(); ++i) {
-            double p[kTerms];
-            powersOf(at[static_cast<std::size_t>(candidates[i])], p);
-            double fit = 0.0;
-            for (int k = 0; k < kTerms; ++k) {
-                fit += p[k] * coefficients.at<double>(k);
-            }
-            residuals[i] = level[static_cast<std::size_t>(candidates[i])] - fit;
-            fits[i] = fit;
-        }
-        std::vector<double> magnitudes(residuals.size());
-        std::transform(residuals.begin(), residuals.end(), magnitudes.begin(),
-                       [](double v) { return std::abs(v); });
-        std::nth_element(magnitudes.begin(), magnitudes.begin() + magnitudes.size() / 2,
-                         magnitudes.end());
-        const double sigma = 1.4826 * magnitudes[magnitudes.size() / 2];
-        const double limit = std::max(kKeepSigmas * sigma, kLevelFloor);
-        kept.clear();
-        for (std::size_t i = 0; i < candidates.size(); ++i) {
-            // rows that see the full light lie no further below the fit than
-            // the scatter of the rest, and never kBrightShare below it: a row
-            // at a perforation's edge, lit in part, would bend the fit, most
-            // where it is extrapolated past the last lit row
-            const bool keep = brightRowsOnly
-                                  ? residuals[i] >= -std::min(kBrightShare * fits[i], limit) &&
-                                        residuals[i] <= limit
-                                  : std::abs(residuals[i]) <= limit;
-            if (keep) {
-                kept.push_back(candidates[i]);
-            }
+    } else {
+        const LightLevels clear =
+            brightestLevels(track, 0, track.rows - 1, stepFor(frame.bandWidth, kLightScanRows),
+                            workingStep, element, kClearShare);
+        illumination =
+            fitLight(clear.rows, clear.levels, usableLightRows(clear.levels, false), rows, false);
+        frame.light = illumination.empty() ? LightReference::None : LightReference::TrackClear;
+    }
+    if (!illumination.empty()) {
+        const auto [low, high] = std::minmax_element(illumination.begin(), illumination.end());
+        if (*high < (1.0f + kNegligibleFalloff) * *low) {
+            illumination.clear(); // evenly lit: nothing worth flattening
         }
     }
-    // the fit over every row, relative to its mean
-    std::vector<double> fit(static_cast<std::size_t>(rows));
-    double sum = 0.0;
-    for (int r = 0; r < rows; ++r) {
-        double p[kTerms];
-        powersOf(r, p);
-        double v = 0.0;
-        for (int k = 0; k < kTerms; ++k) {
-            v += p[k] * coefficients.at<double>(k);
-        }
-        fit[static_cast<std::size_t>(r)] = v;
-        sum += v;
-    }
-    const double mean = sum / rows;
-    std::vector<float> relative(static_cast<std::size_t>(rows));
-    for (int r = 0; r < rows; ++r) {
-        const double v = fit[static_cast<std::size_t>(r)] / mean;
-        if (!(mean > 0.0) || !(v > 0.05)) {
-            return {}; // a fit that reaches darkness stands for no light
-        }
-        relative[static_cast<std::size_t>(r)] = static_cast<float>(v);
-    }
-    return relative;
+    return illumination;
 }
 
 } // namespace
@@ -415,72 +498,24 @@ ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
     // working rows run along the scan's columns, working columns are scan rows
     const int width = scan.rows;
     const int rows = scan.cols;
-    const int channels = scan.channels();
     const StripRange band = clipStripRange(track, width);
     frame.bandWidth = band.last - band.first + 1;
     // the band in UP columns
     const StripRange up = imageColumns(band.first, band.last, width, rotationUp);
 
-    // the track: per row, the colour element's mean across every row of the band
-    frame.samples = elementMeans(rowSums(scan, band.first, band.last, 1), channels, element);
-
-    // the search bands' profiles, high-passed
-    const int framesInScan = isLongStrip16(type, longStrip) ? 4 : 1;
-    int window =
-        std::max(kMinHighPassWindow, roundHalfAway(kHighPassShareOfPitch * rows / framesInScan));
-    window |= 1;
-    frame.profileMargin = window / 2;
-    auto bandProfile = [&](int firstUp, int lastUp) {
-        if (lastUp < firstUp) {
-            return std::vector<float>{};
-        }
-        const StripRange scanRows = imageColumns(firstUp, lastUp, width, rotationUp);
-        const int step = stepFor(scanRows.last - scanRows.first + 1, kProfileRowsPerBand);
-        return relativeHighPass(
-            brightnessMeans(rowSums(scan, scanRows.first, scanRows.last, step), channels), window);
-    };
-    frame.profiles[static_cast<int>(SearchBand::Track)] = relativeHighPass(frame.samples, window);
-    frame.profiles[static_cast<int>(SearchBand::Edge)] = bandProfile(0, up.first - 1);
-    const int pictureFirst = up.last + 1;
-    const int pictureColumns = width - pictureFirst;
-    if (pictureColumns >= 3) {
-        const int third = pictureColumns / 3;
-        frame.profiles[static_cast<int>(SearchBand::PictureNear)] =
-            bandProfile(pictureFirst, pictureFirst + third - 1);
-        frame.profiles[static_cast<int>(SearchBand::PictureMiddle)] =
-            bandProfile(pictureFirst + third, pictureFirst + 2 * third - 1);
-        frame.profiles[static_cast<int>(SearchBand::PictureFar)] =
-            bandProfile(pictureFirst + 2 * third, width - 1);
+    // the track: per row, the colour element's mean across every row of the
+    // band. Y is each pixel's luminance, as the standard samples read it, so
+    // that both paths hear the same track; the weights applied to the
+    // channels' means instead would differ from it by the pixels' rounding.
+    cv::Mat trackRows = scan.rowRange(band.first, band.last + 1);
+    if (element == ColorElement::Y) {
+        trackRows = greyPixels(trackRows);
     }
-
-    // the light along the frame: the clear part of a variable-area track,
-    // the perforation light beside a variable-density one
-    const int workingStep = stepFor(rows, kLightWorkingRows);
-    std::vector<float> illumination;
-    if (type == SoundtrackType::VariableDensity35) {
-        if (up.first >= 1) {
-            const StripRange edge = imageColumns(0, up.first - 1, width, rotationUp);
-            const LightLevels light = brightestLevels(
-                scan, edge.first, edge.last, stepFor(edge.last - edge.first + 1, kLightScanRows),
-                workingStep, ColorElement::Y, 0.0);
-            illumination =
-                fitLight(light.rows, light.levels, usableLightRows(light.levels, true), rows, true);
-            frame.light = illumination.empty() ? LightReference::None : LightReference::EdgeLight;
-        }
-    } else {
-        const LightLevels clear =
-            brightestLevels(scan, band.first, band.last, stepFor(frame.bandWidth, kLightScanRows),
-                            workingStep, element, kClearShare);
-        illumination =
-            fitLight(clear.rows, clear.levels, usableLightRows(clear.levels, false), rows, false);
-        frame.light = illumination.empty() ? LightReference::None : LightReference::TrackClear;
-    }
-    if (!illumination.empty()) {
-        const auto [low, high] = std::minmax_element(illumination.begin(), illumination.end());
-        if (*high < (1.0f + kNegligibleFalloff) * *low) {
-            illumination.clear(); // evenly lit: nothing worth flattening
-        }
-    }
+    frame.samples =
+        elementMeans(rowSums(trackRows, 0, trackRows.rows - 1, 1), trackRows.channels(), element);
+    readSearchProfiles(scan, up, type, rotationUp, longStrip, frame);
+    std::vector<float> illumination =
+        readIllumination(scan, trackRows, up, element, type, rotationUp, frame);
     frame.illumination = illumination.empty()
                              ? std::vector<float>(static_cast<std::size_t>(rows), 1.0f)
                              : std::move(illumination);

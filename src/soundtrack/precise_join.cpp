@@ -2,6 +2,7 @@
 
 #include "geometry/rounding.h"
 #include "soundtrack/fractional_shift.h"
+#include "soundtrack/join_rules.h"
 
 #include <opencv2/core.hpp>
 
@@ -31,15 +32,6 @@ constexpr double kEvidenceCorrelationCap = 0.99;
 // mid-grey) shows no structure: a silent track under uneven light keeps only
 // the light's faint curvature, which would correlate with anything smooth.
 constexpr double kFlatVariance = 1e-6;
-
-// Fractions of the previous frame's rows below which no shift is tried: the
-// guard the standard coarse step keeps, and on a 16 mm long strip.
-constexpr double kShiftGuardShare = 0.52;
-constexpr double kLongStripShiftGuardShare = 0.82;
-
-bool isLongStrip16(SoundtrackType type, bool longStrip) {
-    return longStrip && type == SoundtrackType::VariableArea16;
-}
 
 // Running sums: entry i holds the sum over values[0 .. i).
 struct Prefix {
@@ -311,8 +303,7 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
     const int lp = previous.rows();
     const int lc = current.rows();
     // the shifts the standard coarse step allows, leaving some overlap
-    const int guard = roundHalfAway(
-        (isLongStrip16(type, longStrip) ? kLongStripShiftGuardShare : kShiftGuardShare) * lp);
+    const int guard = roundHalfAway(joinGuardShare(kJoinGuardShare, type, longStrip) * lp);
     const int firstShift = std::max(guard, 0);
     const int lastShift = lp - kMinOverlapRows;
     join.position = lp;

@@ -1,8 +1,8 @@
 // veltrana-gui: the desktop program.
 
 #include "base/standard_streams.h"
-#include "geometry/scan.h"
 #include "movie/movie_check.h"
+#include "reading/scan_reader.h"
 #include "ui/veltrana_mfc_app.h"
 
 int main(int argc, char** argv) {

@@ -166,6 +166,7 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
       questionBox(showQuestionBox), soundtrackRunner(SoundtrackWorker), filmRunner(makeFilm) {
     setObjectName(QStringLiteral("veltranaMFCDlg"));
     setWindowTitle(QStringLiteral("VeltranaMFC"));
+    job.stopRequested = &stopRequested;
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -459,6 +460,7 @@ ScanRunSettings CVeltranaMFCDlg::scanRunSettings(int startFrame, int stopFrame) 
     settings.manualResolution = film.manualResolution != 0;
     settings.resolutionX = digitValue(film.resolutionXText);
     settings.resolutionY = digitValue(film.resolutionYText);
+    settings.stopRequested = &stopRequested;
     return settings;
 }
 
@@ -489,7 +491,7 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
     job.preciseJoins = sound.archival;
     job.bitsPerSample = kBitDepths[sound.bitDepthIndex];
     job.outputRate = kSampleRates[sound.sampleRateIndex];
-    job.stopRequested = false;
+    stopRequested = false;
 
     workerRunning = true;
     worker = std::thread([this] {
@@ -509,6 +511,7 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     filmJob.cutSoundtrack = movieParameters->values().cutSoundtrack != 0;
     filmJob.observer = this;
     filmJob.outputPath = toPath(moviePath());
+    stopRequested = false;
 
     const InputBlocker blocker;
     filmRunning = true;
@@ -536,7 +539,7 @@ void CVeltranaMFCDlg::endSoundtrackWorker() {
     if (!worker.joinable()) {
         return;
     }
-    job.stopRequested = true;
+    stopRequested = true;
     {
         const std::lock_guard lock(dispatchMutex);
         closing = true;
@@ -588,7 +591,7 @@ void CVeltranaMFCDlg::OnInfo() {
 // cleared by the next Start.
 void CVeltranaMFCDlg::OnStop() {
     stopButton->setEnabled(false);
-    job.stopRequested = true;
+    stopRequested = true;
 }
 
 // The two boxes exclude each other; clearing one leaves the other as it is.

@@ -169,6 +169,8 @@ private:
     // until it has made its last call on the window.
     std::thread worker;
     std::atomic<bool> workerRunning{false};
+    // The one stop flag of every run this window starts (Stop, closing).
+    std::atomic<bool> stopRequested{false};
     bool filmRunning = false;
     // the folders a soundtrack run writes beside the scans, held while it runs
     FolderLocks runLocks;

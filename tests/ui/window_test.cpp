@@ -65,11 +65,11 @@ struct FakeSoundtrack {
     int operator()(SoundtrackJob* job) {
         running = true;
         ++runs;
-        stopSeenAtStart = job->stopRequested.load();
+        stopSeenAtStart = job->stopRequested->load();
         JobObserver& ui = *job->observer;
         ui.enableStart(false);
         while (!release) {
-            if (job->stopRequested) {
+            if (job->stopRequested->load()) {
                 stopped = true;
                 ui.setLogText("Operation stopped !!!!\r\n");
                 ui.enableStart(true);
@@ -593,7 +593,7 @@ TEST_F(MainWindowTest, StartIsDisabledBeforeTheWorkerRunsAndNoSecondStartGetsThr
     QApplication::processEvents();
     EXPECT_EQ(soundtrack->runs, 1);
     EXPECT_EQ(window->soundtrackJob().startFrame, 1);
-    EXPECT_FALSE(window->soundtrackJob().stopRequested);
+    EXPECT_FALSE(window->soundtrackJob().stopRequested->load());
 
     finishRun();
     EXPECT_TRUE(startButton()->isEnabled());
@@ -619,7 +619,7 @@ TEST_F(MainWindowTest, EnterInAFrameNumberEditPressesStart) {
 TEST_F(MainWindowTest, StopWhileIdleDoesNotStopTheNextRun) {
     QTest::mouseClick(stopButton(), Qt::LeftButton);
     EXPECT_FALSE(stopButton()->isEnabled());
-    EXPECT_TRUE(window->soundtrackJob().stopRequested);
+    EXPECT_TRUE(window->soundtrackJob().stopRequested->load());
 
     chooseInput(scan());
     pressStart();
@@ -747,7 +747,7 @@ TEST_F(MainWindowTest, AJobThatBrokeOffLeavesTheWindowReadyForTheNextStart) {
         [](const FilmJob& job) -> FilmResult {
             job.observer->setLogText("The run ended on an error: std::bad_alloc");
             job.observer->enableStart(true);
-            return {FilmEnd::MovieNotWritten, "The run ended on an error: std::bad_alloc", 0, {}};
+            return {{JobEnd::Error, "The run ended on an error: std::bad_alloc"}, 0, {}};
         });
     chooseInput(scan());
     QTest::mouseClick(stopButton(), Qt::LeftButton);
