@@ -229,6 +229,9 @@ LoadedScan eightBitScan(Result<ScanReading> reading) {
 
 Result<ScanReading> decodeScanReading(std::span<const std::uint8_t> bytes, const std::string& name,
                                       const ScanLimits& limits, ScanBuffers* buffers) {
+    if (bytes.empty()) {
+        return refused(name, "it is an empty file");
+    }
     Result<cv::Mat> decoded =
         isTiff(bytes) ? decodeTiffScan(bytes, limits, buffers) : decodeOtherScan(bytes, limits);
     if (!decoded) {
@@ -324,6 +327,7 @@ LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits,
 
 void silenceImageLibraryLog() {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    silenceTiffLibraryLog();
     // FFmpeg's own lines (a damaged movie read back, ...): the video reader and
     // writer read this when first used; a level the user set is kept
     ::setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);

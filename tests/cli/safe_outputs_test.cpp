@@ -26,6 +26,7 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <tiffio.h>
 
 #include <csignal>
 #include <fstream>
@@ -874,6 +875,61 @@ TEST_F(SafeSoundtrack, AnUnreadableScanNamesTheCause) {
     EXPECT_EQ(changedSince(before), std::vector<std::string>{});
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
+
+// A scan the program cannot read, in a process of its own under -q: the image
+// library's own lines (libtiff's, OpenCV's "imdecode_('')...") would reach
+// its standard error. The program says what is wrong once, in its words.
+struct DamagedScanRow {
+    const char* name;
+    std::function<bool(const fs::path& scan)> write;
+    std::string cause;
+};
+
+class SoundtrackDamagedScan : public SafeSoundtrack,
+                              public testing::WithParamInterface<DamagedScanRow> {};
+
+TEST_P(SoundtrackDamagedScan, IsNamedInTheProgramsWordsAlone) {
+    const DamagedScanRow& row = GetParam();
+    const fs::path scan = scans / "frame_0002.tif";
+    ASSERT_TRUE(row.write(scan));
+    ownProcess = true;
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack({"-q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot read the scan " + scan.string() + ": " + row.cause),
+              std::string::npos)
+        << r.err;
+    for (const char* theirs : {"imdecode", "OpenCV", "TIFFRead", "libpng", "buf.empty"}) {
+        EXPECT_EQ(occurrences(r.err, theirs), 0u) << theirs << " in " << r.err;
+    }
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(changedSince(before), std::vector<std::string>{});
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scans, SoundtrackDamagedScan,
+    testing::Values(DamagedScanRow{"Empty",
+                                   [](const fs::path& scan) {
+                                       writeText(scan, "");
+                                       return true;
+                                   },
+                                   "it is an empty file"},
+                    DamagedScanRow{
+                        "FourBitPalette",
+                        [](const fs::path& scan) {
+                            return test::writeUnusualTiff(scan, 4, 1, PHOTOMETRIC_PALETTE);
+                        },
+                        "unsupported sample format (4 bits per sample; only 8- and 16-bit "
+                        "integer scans are read)"},
+                    // the image library reads its header and fails on its data
+                    DamagedScanRow{"SixteenBitCmyk",
+                                   [](const fs::path& scan) {
+                                       return test::writeUnusualTiff(scan, 16, 4,
+                                                                     PHOTOMETRIC_SEPARATED);
+                                   },
+                                   "the TIFF data cannot be decoded"}),
+    [](const testing::TestParamInfo<DamagedScanRow>& info) { return info.param.name; });
 
 // --- the program itself --------------------------------------------------------
 
