@@ -209,11 +209,14 @@ std::optional<JobEnding> SoundtrackRun::prepareOutputs() {
     return std::nullopt;
 }
 
-// The join report beside the sound, under the same rules.
+// The join report beside the sound, written as the files beside the scans
+// are: a link planted at its name is replaced, never followed (anyone who can
+// make a name in the sound's folder could otherwise have any of the user's
+// files overwritten).
 std::optional<JobEnding> SoundtrackRun::prepareJoinReport(const OutputTarget& sound) {
     const std::filesystem::path given = job.outputPath;
     joinsPath = given.parent_path() / kJoinReportFileName;
-    const Result<OutputTarget> report = resolveOutputTarget(joinsPath, "the join report");
+    const Result<OutputTarget> report = sideFileTarget(joinsPath, "the join report");
     if (!report) {
         return end(JobEnd::OutputNotWritten, report.message());
     }

@@ -513,6 +513,27 @@ TEST_F(SafeSoundtrack, LinksPlantedAtTheSideFilesAreReplacedNotFollowed) {
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
+// joins.csv goes beside the sound, where anyone who may make a name in that
+// folder could plant a link: it is replaced as the files beside the scans are.
+TEST_F(SafeSoundtrack, ALinkPlantedAtTheJoinReportIsReplacedNotFollowed) {
+    const fs::path victim = dir / "precious.txt";
+    writeText(victim, "precious");
+    fs::create_symlink(victim, out / "joins.csv");
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack({"--archival"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Join report: " + (out / "joins.csv").string()), std::string::npos)
+        << r.out;
+    EXPECT_EQ(test::readFileText(victim), "precious");
+    EXPECT_FALSE(fs::is_symlink(out / "joins.csv"));
+    EXPECT_EQ(test::readFileText(out / "joins.csv").substr(0, 6), "frame,");
+    std::vector<std::string> changed = runOutputs();
+    changed.push_back("out/joins.csv");
+    std::sort(changed.begin(), changed.end());
+    EXPECT_EQ(changedSince(before), changed);
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
 TEST_F(SafeSoundtrack, StaleTemporariesOfDeadRunsAreRemovedAndLiveOnesKept) {
     const std::string host = temporaryHostName();
     const std::string dead = host + "-" + std::to_string(test::unusedProcessId());
