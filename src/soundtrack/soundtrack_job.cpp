@@ -510,8 +510,9 @@ SoundtrackResult SoundtrackRun::finish() {
         lengths = writeSideFile(sequence.directory / kLengthsFileName,
                                 joinPositionsText(joinPositions), "the join positions");
     }
-    // the diagnostics only help whoever tunes the search: a warning at most
-    const Status diagnosticsWritten = writeDiagnostics();
+    // the diagnostics only help whoever tunes the search: a warning at most,
+    // and only beside the outputs of a run that succeeded
+    const Status diagnosticsWritten = report && lengths ? writeDiagnostics() : Status();
     if (timings != nullptr) {
         timings->writing += secondsSince(began);
     }

@@ -717,6 +717,25 @@ TEST_F(SafeSoundtrack, JoinPositionsOnAFullDiskFailTheRunButKeepTheSound) {
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
+// v.txt, z.txt and r.txt belong to a run that succeeded: a run that fails
+// at its last output leaves the earlier ones.
+TEST_F(SafeSoundtrack, AFailedRunWritesNoDiagnostics) {
+    fs::remove(scans / "leng.txt");
+    fs::create_directory(scans / "leng.txt");
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("The sound was written to " + wav.string() +
+                         ", but the join positions were not."),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::readFileText(scans / "v.txt"), "earlier v\r\n");
+    EXPECT_EQ(test::readFileText(scans / "z.txt"), "earlier z\r\n");
+    EXPECT_EQ(test::readFileText(scans / "r.txt"), "earlier r\r\n");
+    EXPECT_EQ(changedSince(before), std::vector<std::string>{"out/sound.wav"});
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
 TEST_F(SafeSoundtrack, AReadOnlyScansFolderKeepsTheSoundAndNamesTheJoinPositions) {
     test::ScopedMount readOnly;
     if (test::runningAsRoot()) {
