@@ -880,6 +880,20 @@ TEST_F(SafeSoundtrack, OneFrameGivesNoSoundAndSaysSo) {
     EXPECT_EQ(test::readFileText(scans / "leng.txt"), "0 ");
 }
 
+TEST_F(SafeSoundtrack, AnArchivalOneFrameRangeGivesNoSoundAndSaysSo) {
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack({"--archival", "--first", "2", "--last", "2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Only frame 2: one frame gives no sound, a range needs at least two"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("Sound: " + wav.string() + " (0 samples, 24-bit"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(changedSince(before),
+              (std::vector<std::string>{"out/joins.csv", "out/sound.wav", "scans/leng.txt"}));
+    EXPECT_EQ(test::readFileText(scans / "leng.txt"), "0 ");
+}
+
 TEST_F(SafeSoundtrack, AnUnreadableScanNamesTheCause) {
     const fs::path scan = scans / "frame_0002.tif";
     fs::permissions(scan, fs::perms::none);
