@@ -24,6 +24,8 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
     }
     FilmJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
+    MemoryBudget budget(memoryBudgetBytes(o.job));
+    job.memoryBudget = &budget;
     job.cutSoundtrack = o.cutSoundtrack;
     job.outputPath = o.job.output;
 

@@ -81,6 +81,8 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     }
     SoundtrackJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
+    MemoryBudget budget(memoryBudgetBytes(o.job));
+    job.memoryBudget = &budget;
     job.outputPath = o.job.output;
     job.filmSpeed = o.fps;
     job.colorElement = colorElementFromName(o.channel.front()).value_or(ColorElement::R);

@@ -23,6 +23,8 @@ public:
     std::span<std::uint8_t> fileBytes(std::size_t size);
     // An image of this size and type over the kept memory.
     cv::Mat image(int rows, int cols, int type);
+    // The bytes kept, for a memory budget.
+    std::size_t keptBytes() const { return file.size + pixels.size; }
 
 private:
     struct Region {

@@ -131,7 +131,7 @@ private:
     const SoundReadSettings reading;
     RunView view;
     std::vector<double> joinsSoFar; // for the previews' outlying joins
-    FrameScans scans;
+    FrameScans scans{job.memoryBudget};
 
     FrameSequence sequence;
     std::optional<PendingFile> pendingWav;   // the WAV, open from before the first frame
@@ -281,17 +281,17 @@ FrameReading SoundtrackRun::readFrame(int n) const {
     FrameReading frame;
     frame.sound.number = n;
     TraceCapture capture;
-    // the scan is read into this thread's buffers: valid until its next scan
-    LoadedScan scan = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                                 frame.loadSeconds);
-    frame.loaded = scan.status();
+    ScanInFlight scan = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                                   frame.loadSeconds);
+    frame.loaded = scan.loaded().status();
     if (frame.loaded) {
         const StageClock::time_point began = StageClock::now();
-        frame.sound = measureSoundFrame(scan.value(), n, n == job.startFrame, reading, geometry);
+        const cv::Mat& image = scan.loaded().value();
+        frame.sound = measureSoundFrame(image, n, n == job.startFrame, reading, geometry);
         if (view.pictureDue()) {
-            frame.picture = previewPicture(scan.value());
+            frame.picture = previewPicture(image);
         }
-        scan.value().release();
+        scan.release();
         frame.samplesSeconds = secondsSince(began);
     }
     frame.trace = capture.take();

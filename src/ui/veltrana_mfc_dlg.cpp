@@ -461,6 +461,7 @@ ScanRunSettings CVeltranaMFCDlg::scanRunSettings(int startFrame, int stopFrame) 
     settings.resolutionX = digitValue(film.resolutionXText);
     settings.resolutionY = digitValue(film.resolutionYText);
     settings.stopRequested = &stopRequested;
+    settings.memoryBudget = memoryBudget.get();
     return settings;
 }
 
