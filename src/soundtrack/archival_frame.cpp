@@ -287,7 +287,7 @@ std::vector<float> relativeHighPass(std::span<const float> values, int window) {
             (prefix[static_cast<std::size_t>(to)] - prefix[static_cast<std::size_t>(from)]) /
             (to - from);
         out[static_cast<std::size_t>(i)] =
-            static_cast<float>(logs[static_cast<std::size_t>(i)] - mean);
+            static_cast<float>(std::exp(logs[static_cast<std::size_t>(i)] - mean) - 1.0);
     }
     return out;
 }
@@ -439,18 +439,20 @@ ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
         return relativeHighPass(
             brightnessMeans(rowSums(scan, scanRows.first, scanRows.last, step), channels), window);
     };
+    const auto setBand = [&](SearchBand band, int firstUp, int lastUp) {
+        frame.profiles[static_cast<std::size_t>(band)] = bandProfile(firstUp, lastUp);
+        frame.bandColumns[static_cast<std::size_t>(band)] = 0.5 * (firstUp + lastUp);
+    };
     frame.profiles[static_cast<int>(SearchBand::Track)] = relativeHighPass(frame.samples, window);
-    frame.profiles[static_cast<int>(SearchBand::Edge)] = bandProfile(0, up.first - 1);
+    frame.bandColumns[static_cast<int>(SearchBand::Track)] = 0.5 * (up.first + up.last);
+    setBand(SearchBand::Edge, 0, up.first - 1);
     const int pictureFirst = up.last + 1;
     const int pictureColumns = width - pictureFirst;
     if (pictureColumns >= 3) {
         const int third = pictureColumns / 3;
-        frame.profiles[static_cast<int>(SearchBand::PictureNear)] =
-            bandProfile(pictureFirst, pictureFirst + third - 1);
-        frame.profiles[static_cast<int>(SearchBand::PictureMiddle)] =
-            bandProfile(pictureFirst + third, pictureFirst + 2 * third - 1);
-        frame.profiles[static_cast<int>(SearchBand::PictureFar)] =
-            bandProfile(pictureFirst + 2 * third, width - 1);
+        setBand(SearchBand::PictureNear, pictureFirst, pictureFirst + third - 1);
+        setBand(SearchBand::PictureMiddle, pictureFirst + third, pictureFirst + 2 * third - 1);
+        setBand(SearchBand::PictureFar, pictureFirst + 2 * third, width - 1);
     }
 
     // the light along the frame: the clear part of a variable-area track,

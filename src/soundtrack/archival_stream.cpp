@@ -62,6 +62,8 @@ const char* joinMethodName(JoinMethod method) {
         return "precise";
     case JoinMethod::NearestBand:
         return "precise (nearest band)";
+    case JoinMethod::PreciseLoose:
+        return "precise (loose)";
     case JoinMethod::StandardWeak:
         return "standard (precise search weak)";
     case JoinMethod::StandardNotFound:
@@ -96,8 +98,9 @@ JoinChoice chooseJoin(const PreciseJoin& searched, int standardPosition, int pre
         choice.method = JoinMethod::StandardWeak;
         return choice;
     }
-    choice.method =
-        searched.band == SearchBand::Track ? JoinMethod::Precise : JoinMethod::NearestBand;
+    choice.method = searched.loose                       ? JoinMethod::PreciseLoose
+                    : searched.band == SearchBand::Track ? JoinMethod::Precise
+                                                         : JoinMethod::NearestBand;
     choice.position = searched.position;
     return choice;
 }
@@ -229,6 +232,7 @@ std::optional<JoinRecord> ArchivalStream::addFrame(ArchivalFrame frame, int fram
         referenceWidth = settings.scaleByWidth ? frame.bandWidth : 0;
         tail = levelledSamples(frame, settings.type, referenceWidth, settings.flattenIllumination);
         start = 0.0;
+        lastRows = frame.rows();
         joinLengths.push_back(0);
         previous = std::move(frame);
         return std::nullopt;
@@ -250,6 +254,7 @@ std::optional<JoinRecord> ArchivalStream::addFrame(ArchivalFrame frame, int fram
         levelledSamples(frame, settings.type, referenceWidth, settings.flattenIllumination);
     joinAtFraction(committed, tail, levelled, next, settings.crossfade, settings.matchOffsets);
     start = next;
+    lastRows = frame.rows();
     previous = std::move(frame);
     joins.push_back(record);
     return record;
@@ -259,6 +264,13 @@ ArchivalOutput ArchivalStream::finish() {
     ArchivalOutput out;
     committed.insert(committed.end(), tail.begin(), tail.end());
     tail.clear();
+    // as long as the standard stream of the same joins: the whole rows of
+    // leng.txt, then the last frame (whose last row, when the frame starts
+    // less than half a row past a whole one, is held one sample longer)
+    if (!empty) {
+        committed.resize(static_cast<std::size_t>(std::max(roundHalfAway(start) + lastRows, 0)),
+                         committed.empty() ? 0.0f : committed.back());
+    }
     if (settings.centre) {
         removeDrift(committed, settings.sampleRate, settings.driftCutoffHz);
     }

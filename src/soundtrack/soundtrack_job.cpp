@@ -721,8 +721,10 @@ Status SoundtrackRun::writeDiagnostics() const {
 }
 
 std::string SoundtrackRun::joinReport() const {
-    // frame, file, the standard join, the precise join, its score and the join used
-    std::string text = "frame,file,standard_join,precise_join,score,method,join_used\n";
+    // frame, file, the standard join, the precise join, its score, the join
+    // used and, for a precise one, its precision (one standard deviation, rows)
+    std::string text =
+        "frame,file,standard_join,precise_join,score,method,join_used,precision_rows\n";
     char line[512];
     for (const JoinRecord& r : joinRecords) {
         const std::string file =
@@ -735,9 +737,16 @@ std::string SoundtrackRun::joinReport() const {
                 return std::string(value);
             }()
                             : std::string();
-        std::snprintf(line, sizeof line, "%d,%s,%d,%s,%.3f,%s,%.3f\n", r.frameNumber,
+        std::string precision;
+        if (job.preciseJoins && !isFallback(r.method)) {
+            char value[32];
+            std::snprintf(value, sizeof value, "%.3f", r.precise.precision);
+            precision = value;
+        }
+        std::snprintf(line, sizeof line, "%d,%s,%d,%s,%.3f,%s,%.3f,%s\n", r.frameNumber,
                       quoted.c_str(), r.standardPosition, precise.c_str(), r.precise.score,
-                      job.preciseJoins ? joinMethodName(r.method) : "standard", r.position);
+                      job.preciseJoins ? joinMethodName(r.method) : "standard", r.position,
+                      precision.c_str());
         text += line;
     }
     return text;

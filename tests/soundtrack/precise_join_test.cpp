@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <ostream>
 
 namespace veltrana {
@@ -55,7 +56,10 @@ TEST_P(PreciseJoinOnConstructedFilm, FindsTheFractionalJoin) {
     EXPECT_NEAR(join.position, c.join, c.tolerance);
     EXPECT_GE(join.score, kWeakJoinScore);
     EXPECT_EQ(join.band, c.band) << searchBandName(join.band);
-    EXPECT_LE(join.spread, kMaxJoinSpreadRows);
+    EXPECT_FALSE(join.loose);
+    EXPECT_LE(join.precision, kLoosePrecisionRows);
+    // the precision it claims covers the error it makes
+    EXPECT_LE(std::abs(join.position - c.join), 4 * join.precision + 0.005);
 }
 
 // clang-format off
@@ -77,6 +81,64 @@ INSTANTIATE_TEST_SUITE_P(
         JoinCase{"silent_track_falloff", 395.85, 0, 0.4, true, true, false, SearchBand::Edge}),
     [](const testing::TestParamInfo<JoinCase>& info) { return std::string(info.param.name); });
 // clang-format on
+
+struct SlantCase {
+    const char* name;
+    double slant; // rows the advance differs by between the track and the picture
+    bool silent;
+    double tolerance; // rows
+};
+
+void PrintTo(const SlantCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class PreciseJoinOnSlantedFilm : public testing::TestWithParam<SlantCase> {};
+
+// A photographed frame: the picture's join lies rows away from the track's.
+// The bands beside the track are read at its column, along their line.
+TEST_P(PreciseJoinOnSlantedFilm, ReadsTheJoinAtTheTrack) {
+    const SlantCase& c = GetParam();
+    const ConstructedFilm film;
+    FilmOptions previous;
+    previous.start = 1000.0;
+    previous.slant = c.slant;
+    previous.silentTrack = c.silent;
+    FilmOptions current = previous;
+    current.start = previous.start + 410.37;
+    const PreciseJoin join = findPreciseJoin(frameOf(film, previous), frameOf(film, current),
+                                             SoundtrackType::VariableArea35, false);
+    ASSERT_TRUE(join.found);
+    EXPECT_FALSE(join.loose);
+    EXPECT_NEAR(join.position, 410.37, c.tolerance);
+    EXPECT_EQ(join.trackUsed, !c.silent);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Slants, PreciseJoinOnSlantedFilm,
+    testing::Values(
+        SlantCase{"level_silent", 0, true, 0.03},
+        SlantCase{"slanted_silent", 4, true, 0.15},
+        SlantCase{"slanted_back_silent", -4, true, 0.15},
+        SlantCase{"slanted_with_sound", 4, false, 0.05}),
+    [](const testing::TestParamInfo<SlantCase>& info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST(PreciseJoin, ARepeatingToneIsNotTakenAPeriodAway) {
+    // a tone of 4.3 rows matches itself a period either side of the join,
+    // almost as well: the peak nearest what the other bands read is the one
+    const ConstructedFilm film;
+    FilmOptions previous;
+    previous.start = 1000.0;
+    previous.tonePeriod = 4.3;
+    FilmOptions current = previous;
+    current.start = previous.start + 410.37;
+    const PreciseJoin join = findPreciseJoin(frameOf(film, previous), frameOf(film, current),
+                                             SoundtrackType::VariableArea35, false);
+    ASSERT_TRUE(join.found);
+    EXPECT_NEAR(join.position, 410.37, 0.05);
+}
 
 TEST(PreciseJoin, FramesThatShareNoFilmGiveNoJoin) {
     const ConstructedFilm film;
