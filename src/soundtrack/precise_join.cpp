@@ -57,6 +57,9 @@ constexpr int kTrackReach = 5;
 // differ across the film by more than the bands' line follows).
 constexpr double kAgreementSigmas = 3.0;
 constexpr double kAgreementSlackRows = 0.5;
+// A band beside the track that lies further than this many standard
+// deviations from what the others read at its column is left out.
+constexpr double kOutlierSigmas = 4.0;
 // Where the track's peak and the other bands' reading disagree, the track
 // decides when it lies within this many rows of the reading: the advance
 // differs across a warped film by a row or two, never by more.
@@ -580,10 +583,14 @@ std::optional<BandPeak> bandPeak(const BandMatch& m, int from, int to,
     if (!whole) {
         return std::nullopt;
     }
-    const auto start =
-        parabolaPeak(matchAt(m, *whole, -1.0, *t).whole, matchAt(m, *whole, 0.0, *t).whole,
-                     matchAt(m, *whole, 1.0, *t).whole, 1.0);
-    const auto grid = gridPeak(m, *whole, start.value_or(0.0), *t);
+    // the fraction is read on the current frame: the previous one reaches
+    // past a longer template at this one whole shift (the rows count on a
+    // short overlap)
+    const auto fine = templateFor(m, *whole);
+    const auto start = parabolaPeak(matchAt(m, *whole, -1.0, *fine).whole,
+                                    matchAt(m, *whole, 0.0, *fine).whole,
+                                    matchAt(m, *whole, 1.0, *fine).whole, 1.0);
+    const auto grid = gridPeak(m, *whole, start.value_or(0.0), *fine);
     if (!grid) {
         return std::nullopt;
     }
@@ -603,7 +610,7 @@ std::optional<BandPeak> bandPeak(const BandMatch& m, int from, int to,
     p.position = *whole + grid->centre + *step;
     p.correlation = *grid->at.whole;
     p.variance = peakVariance(*grid, halfPeak(&HalvesMatch::first), halfPeak(&HalvesMatch::second),
-                              t->end - t->begin);
+                              fine->end - fine->begin);
     return p;
 }
 
@@ -664,33 +671,46 @@ Reading readAt(const std::vector<BandPeak>& peaks, double column) {
     return r;
 }
 
-// What the bands beside the track read at its column; a band far off the
-// others' reading (a peak on a repeating pattern) is left out, worst first.
+// How far a band lies from what the others read at its column, in standard
+// deviations of the difference; 0 within the slack of kAgreementSlackRows
+// (bands of many columns on a slanted frame lie off their line by tenths).
+double deviation(const std::vector<BandPeak>& peaks, std::size_t k) {
+    std::vector<BandPeak> others = peaks;
+    others.erase(others.begin() + static_cast<std::ptrdiff_t>(k));
+    const Reading r = readAt(others, peaks[k].column);
+    const double apart = std::abs(peaks[k].position - r.position);
+    return apart < kAgreementSlackRows ? 0.0
+                                       : apart / std::sqrt(peaks[k].variance + r.variance);
+}
+
+// What the bands beside the track read at its column. A band far off what
+// the others read at its own column (a peak on a repeating pattern, a band
+// of noise) is left out, the worst first, while three or more remain.
 std::optional<Reading> readAcrossFilm(std::vector<BandPeak> peaks, double trackColumn) {
-    while (!peaks.empty()) {
-        const Reading all = readAt(peaks, trackColumn);
-        auto worst = peaks.end();
-        double worstExcess = 0.0;
-        for (auto p = peaks.begin(); p != peaks.end() && peaks.size() > 2; ++p) {
-            const double excess =
-                std::abs(p->position - all.position) -
-                (kAgreementSigmas * std::sqrt(p->variance) + 2.0 * kAgreementSlackRows);
-            if (excess > worstExcess) {
-                worst = p;
-                worstExcess = excess;
+    if (peaks.empty()) {
+        return std::nullopt;
+    }
+    while (peaks.size() > 2) {
+        std::size_t worst = 0;
+        double worstDeviation = 0.0;
+        for (std::size_t k = 0; k < peaks.size(); ++k) {
+            const double d = deviation(peaks, k);
+            if (d > worstDeviation) {
+                worst = k;
+                worstDeviation = d;
             }
         }
-        if (worst == peaks.end()) {
-            Reading r = all;
-            r.nearest = std::min_element(
-                            peaks.begin(), peaks.end(),
-                            [&](const BandPeak& a, const BandPeak& b) { return a.band < b.band; })
-                            ->band;
-            return r;
+        if (worstDeviation <= kOutlierSigmas) {
+            break;
         }
-        peaks.erase(worst);
+        peaks.erase(peaks.begin() + static_cast<std::ptrdiff_t>(worst));
     }
-    return std::nullopt;
+    Reading r = readAt(peaks, trackColumn);
+    r.nearest = std::min_element(peaks.begin(), peaks.end(), [](const BandPeak& a,
+                                                                const BandPeak& b) {
+                    return a.band < b.band;
+                })->band;
+    return r;
 }
 
 // ---------------------------------------------------- steps 4 and 5
@@ -816,7 +836,10 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
     std::optional<BandPeak> bestLoose;
     const std::vector<BandPeak> beside = besideTrackPeaks(bands, from, to, bestLoose);
     const double trackColumn = 0.5 * (previous.bandColumns[0] + current.bandColumns[0]);
-    const std::optional<Reading> reading = readAcrossFilm(beside, trackColumn);
+    std::optional<Reading> reading = readAcrossFilm(beside, trackColumn);
+    if (reading && !(reading->position >= from && reading->position <= to)) {
+        reading.reset(); // a line through peaks that do not agree, read far from them
+    }
     const std::optional<BandPeak> track = trackPeak(bands, range, whole.best, reading, bestLoose);
     join.found = true;
     if (track || reading) {
