@@ -294,15 +294,114 @@ std::vector<float> relativeHighPass(std::span<const float> values, int window) {
 
 namespace {
 
+// Fitting the light: a polynomial of degree 4 along the rows.
+constexpr int kLightTerms = 5;        // 1, x, ..., x^4
+constexpr double kKeepSigmas = 3;     // rows fitted worse than this are left out of the refit
+constexpr double kLevelFloor = 0.25;  // residuals this small are always kept (8-bit units)
+constexpr double kBrightShare = 0.04; // bright rows lie at most this share below the fit
+// A median absolute deviation times this is the standard deviation of
+// normally spread values.
+constexpr double kMadToSigma = 1.4826;
+// A fit that falls below this share of its mean somewhere reaches darkness:
+// it stands for no light.
+constexpr double kDarkShare = 0.05;
+
+// The powers of x at row r of `rows`, x running from -1 at row 0 to +1 at
+// the last row.
+void powersAt(int r, int rows, double* p) {
+    const double x = 2.0 * r / (rows - 1) - 1.0;
+    p[0] = 1.0;
+    for (int k = 1; k < kLightTerms; ++k) {
+        p[k] = p[k - 1] * x;
+    }
+}
+
+double polynomialAt(int r, int rows, const cv::Mat& coefficients) {
+    double p[kLightTerms];
+    powersAt(r, rows, p);
+    double v = 0.0;
+    for (int k = 0; k < kLightTerms; ++k) {
+        v += p[k] * coefficients.at<double>(k);
+    }
+    return v;
+}
+
+// Least squares through the kept levels (indices into `at` and `level`).
+cv::Mat fittedPolynomial(std::span<const int> at, std::span<const float> level,
+                         const std::vector<int>& kept, int rows) {
+    cv::Mat design(static_cast<int>(kept.size()), kLightTerms, CV_64F);
+    cv::Mat target(static_cast<int>(kept.size()), 1, CV_64F);
+    for (int i = 0; i < static_cast<int>(kept.size()); ++i) {
+        const std::size_t k = static_cast<std::size_t>(kept[static_cast<std::size_t>(i)]);
+        powersAt(at[k], rows, design.ptr<double>(i));
+        target.at<double>(i) = level[k];
+    }
+    cv::Mat coefficients;
+    cv::solve(design, target, coefficients, cv::DECOMP_QR);
+    return coefficients;
+}
+
+// The candidates that see the full light after a fit: within the scatter of
+// the rest (kKeepSigmas robust standard deviations, at least kLevelFloor).
+// With brightRowsOnly, rows also lie never kBrightShare below the fit: a
+// row at a perforation's edge, lit in part, would bend the fit, most where
+// it is extrapolated past the last lit row.
+std::vector<int> rowsSeeingTheLight(std::span<const int> at, std::span<const float> level,
+                                    const std::vector<int>& candidates, int rows,
+                                    const cv::Mat& coefficients, bool brightRowsOnly) {
+    std::vector<double> residuals(candidates.size());
+    std::vector<double> fits(candidates.size());
+    std::vector<double> magnitudes(candidates.size());
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const std::size_t k = static_cast<std::size_t>(candidates[i]);
+        fits[i] = polynomialAt(at[k], rows, coefficients);
+        residuals[i] = level[k] - fits[i];
+        magnitudes[i] = std::abs(residuals[i]);
+    }
+    std::nth_element(magnitudes.begin(), magnitudes.begin() + magnitudes.size() / 2,
+                     magnitudes.end());
+    const double sigma = kMadToSigma * magnitudes[magnitudes.size() / 2];
+    const double limit = std::max(kKeepSigmas * sigma, kLevelFloor);
+    std::vector<int> kept;
+    for (std::size_t i = 0; i < candidates.size(); ++i) {
+        const bool keep =
+            brightRowsOnly
+                ? residuals[i] >= -std::min(kBrightShare * fits[i], limit) && residuals[i] <= limit
+                : std::abs(residuals[i]) <= limit;
+        if (keep) {
+            kept.push_back(candidates[i]);
+        }
+    }
+    return kept;
+}
+
+// The polynomial over every row, relative to its mean; empty where it
+// reaches darkness.
+std::vector<float> relativeLight(const cv::Mat& coefficients, int rows) {
+    std::vector<double> fit(static_cast<std::size_t>(rows));
+    double sum = 0.0;
+    for (int r = 0; r < rows; ++r) {
+        fit[static_cast<std::size_t>(r)] = polynomialAt(r, rows, coefficients);
+        sum += fit[static_cast<std::size_t>(r)];
+    }
+    const double mean = sum / rows;
+    std::vector<float> relative(static_cast<std::size_t>(rows));
+    for (int r = 0; r < rows; ++r) {
+        const double v = fit[static_cast<std::size_t>(r)] / mean;
+        if (!(mean > 0.0) || !(v > kDarkShare)) {
+            return {};
+        }
+        relative[static_cast<std::size_t>(r)] = static_cast<float>(v);
+    }
+    return relative;
+}
+
+// The robust fit of the light (see fittedIllumination) from levels read at
+// working rows `at` of a frame of `rows`.
 std::vector<float> fitLight(std::span<const int> at, std::span<const float> level,
                             std::span<const unsigned char> usable, int rows, bool brightRowsOnly) {
-    constexpr int kTerms = 5;             // 1, x, ..., x^4
-    constexpr double kKeepSigmas = 3;     // rows fitted worse than this are left out of the refit
-    constexpr double kLevelFloor = 0.25;  // residuals this small are always kept (8-bit units)
-    constexpr double kBrightShare = 0.04; // bright rows lie at most this share below the fit
-    // candidates and kept rows are indices into `at` and `level`
     const int read = static_cast<int>(std::min({at.size(), level.size(), usable.size()}));
-    std::vector<int> candidates;
+    std::vector<int> candidates; // indices into `at` and `level`
     for (int k = 0; k < read; ++k) {
         if (usable[static_cast<std::size_t>(k)] != 0) {
             candidates.push_back(k);
@@ -311,88 +410,16 @@ std::vector<float> fitLight(std::span<const int> at, std::span<const float> leve
     if (rows < 2 || static_cast<int>(candidates.size()) < std::max(16, read / 5)) {
         return {};
     }
-    // x runs from -1 at row 0 to +1 at the last row
-    auto xOf = [&](int r) { return 2.0 * r / (rows - 1) - 1.0; };
-    auto powersOf = [&](int r, double* p) {
-        const double x = xOf(r);
-        p[0] = 1.0;
-        for (int k = 1; k < kTerms; ++k) {
-            p[k] = p[k - 1] * x;
-        }
-    };
     std::vector<int> kept = candidates;
     cv::Mat coefficients;
     for (int pass = 0; pass < (brightRowsOnly ? 4 : 3); ++pass) {
-        if (static_cast<int>(kept.size()) < kTerms * 4) {
+        if (static_cast<int>(kept.size()) < kLightTerms * 4) {
             return {};
         }
-        cv::Mat design(static_cast<int>(kept.size()), kTerms, CV_64F);
-        cv::Mat target(static_cast<int>(kept.size()), 1, CV_64F);
-        for (int i = 0; i < static_cast<int>(kept.size()); ++i) {
-            powersOf(at[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])],
-                     design.ptr<double>(i));
-            target.at<double>(i) =
-                level[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])];
-        }
-        cv::solve(design, target, coefficients, cv::DECOMP_QR);
-        // residuals of every candidate, and their robust spread
-        std::vector<double> residuals(candidates.size());
-        std::vector<double> fits(candidates.size());
-        for (std::size_t i = 0; i < candidates.size(); ++i) {
-            double p[kTerms];
-            powersOf(at[static_cast<std::size_t>(candidates[i])], p);
-            double fit = 0.0;
-            for (int k = 0; k < kTerms; ++k) {
-                fit += p[k] * coefficients.at<double>(k);
-            }
-            residuals[i] = level[static_cast<std::size_t>(candidates[i])] - fit;
-            fits[i] = fit;
-        }
-        std::vector<double> magnitudes(residuals.size());
-        std::transform(residuals.begin(), residuals.end(), magnitudes.begin(),
-                       [](double v) { return std::abs(v); });
-        std::nth_element(magnitudes.begin(), magnitudes.begin() + magnitudes.size() / 2,
-                         magnitudes.end());
-        const double sigma = 1.4826 * magnitudes[magnitudes.size() / 2];
-        const double limit = std::max(kKeepSigmas * sigma, kLevelFloor);
-        kept.clear();
-        for (std::size_t i = 0; i < candidates.size(); ++i) {
-            // rows that see the full light lie no further below the fit than
-            // the scatter of the rest, and never kBrightShare below it: a row
-            // at a perforation's edge, lit in part, would bend the fit, most
-            // where it is extrapolated past the last lit row
-            const bool keep = brightRowsOnly
-                                  ? residuals[i] >= -std::min(kBrightShare * fits[i], limit) &&
-                                        residuals[i] <= limit
-                                  : std::abs(residuals[i]) <= limit;
-            if (keep) {
-                kept.push_back(candidates[i]);
-            }
-        }
+        coefficients = fittedPolynomial(at, level, kept, rows);
+        kept = rowsSeeingTheLight(at, level, candidates, rows, coefficients, brightRowsOnly);
     }
-    // the fit over every row, relative to its mean
-    std::vector<double> fit(static_cast<std::size_t>(rows));
-    double sum = 0.0;
-    for (int r = 0; r < rows; ++r) {
-        double p[kTerms];
-        powersOf(r, p);
-        double v = 0.0;
-        for (int k = 0; k < kTerms; ++k) {
-            v += p[k] * coefficients.at<double>(k);
-        }
-        fit[static_cast<std::size_t>(r)] = v;
-        sum += v;
-    }
-    const double mean = sum / rows;
-    std::vector<float> relative(static_cast<std::size_t>(rows));
-    for (int r = 0; r < rows; ++r) {
-        const double v = fit[static_cast<std::size_t>(r)] / mean;
-        if (!(mean > 0.0) || !(v > 0.05)) {
-            return {}; // a fit that reaches darkness stands for no light
-        }
-        relative[static_cast<std::size_t>(r)] = static_cast<float>(v);
-    }
-    return relative;
+    return relativeLight(coefficients, rows);
 }
 
 } // namespace
@@ -404,6 +431,99 @@ std::vector<float> fittedIllumination(std::span<const float> level,
     return fitLight(at, level, usable, static_cast<int>(level.size()), brightRowsOnly);
 }
 
+namespace {
+
+// A trimmed scan as it lies, with the frame's working geometry: working rows
+// run along the scan's columns, working columns are scan rows.
+struct ScanFrame {
+    const cv::Mat& scan;
+    bool rotationUp = true;
+    int width() const { return scan.rows; } // working columns
+    int rows() const { return scan.cols; }  // working rows
+    int channels() const { return scan.channels(); }
+    // working columns [first, last] of an UP frame as rows of this scan
+    StripRange scanRows(int first, int last) const {
+        return imageColumns(first, last, width(), rotationUp);
+    }
+};
+
+// The smoothing window of the search profiles' high-pass, odd.
+int highPassWindow(int rows, SoundtrackType type, bool longStrip) {
+    const int framesInScan = isLongStrip16(type, longStrip) ? 4 : 1;
+    const int window =
+        std::max(kMinHighPassWindow, roundHalfAway(kHighPassShareOfPitch * rows / framesInScan));
+    return window | 1;
+}
+
+// The bands' profiles, high-passed, and their columns: the track's from its
+// samples, the others from their brightness. `up` is the track band in UP
+// columns.
+void readSearchProfiles(ArchivalFrame& frame, const ScanFrame& f, StripRange up, int window) {
+    const auto setBand = [&](SearchBand band, int firstUp, int lastUp) {
+        const std::size_t b = static_cast<std::size_t>(band);
+        frame.bandColumns[b] = 0.5 * (firstUp + lastUp);
+        if (lastUp < firstUp) {
+            return;
+        }
+        const StripRange rows = f.scanRows(firstUp, lastUp);
+        const int step = stepFor(rows.last - rows.first + 1, kProfileRowsPerBand);
+        frame.profiles[b] = relativeHighPass(
+            brightnessMeans(rowSums(f.scan, rows.first, rows.last, step), f.channels()), window);
+    };
+    frame.profiles[static_cast<int>(SearchBand::Track)] = relativeHighPass(frame.samples, window);
+    frame.bandColumns[static_cast<int>(SearchBand::Track)] = 0.5 * (up.first + up.last);
+    setBand(SearchBand::Edge, 0, up.first - 1);
+    const int pictureFirst = up.last + 1;
+    const int pictureColumns = f.width() - pictureFirst;
+    if (pictureColumns >= 3) {
+        const int third = pictureColumns / 3;
+        setBand(SearchBand::PictureNear, pictureFirst, pictureFirst + third - 1);
+        setBand(SearchBand::PictureMiddle, pictureFirst + third, pictureFirst + 2 * third - 1);
+        setBand(SearchBand::PictureFar, pictureFirst + 2 * third, f.width() - 1);
+    }
+}
+
+// The light along the frame, relative to its mean (empty when nothing
+// usable was read): the clear part of a variable-area track, the
+// perforation light beside a variable-density one.
+std::vector<float> readLight(ArchivalFrame& frame, const ScanFrame& f, StripRange band,
+                             StripRange up, ColorElement element, SoundtrackType type) {
+    const int workingStep = stepFor(f.rows(), kLightWorkingRows);
+    if (type == SoundtrackType::VariableDensity35) {
+        if (up.first < 1) {
+            return {};
+        }
+        const StripRange edge = f.scanRows(0, up.first - 1);
+        const LightLevels light = brightestLevels(
+            f.scan, edge.first, edge.last, stepFor(edge.last - edge.first + 1, kLightScanRows),
+            workingStep, ColorElement::Y, 0.0);
+        frame.light = LightReference::EdgeLight;
+        return fitLight(light.rows, light.levels, usableLightRows(light.levels, true), f.rows(),
+                        true);
+    }
+    const LightLevels clear =
+        brightestLevels(f.scan, band.first, band.last, stepFor(frame.bandWidth, kLightScanRows),
+                        workingStep, element, kClearShare);
+    frame.light = LightReference::TrackClear;
+    return fitLight(clear.rows, clear.levels, usableLightRows(clear.levels, false), f.rows(),
+                    false);
+}
+
+// The light to flatten by: all ones when none was read or it varies by
+// less than kNegligibleFalloff.
+std::vector<float> flatteningLight(std::vector<float> light, int rows) {
+    if (!light.empty()) {
+        const auto [low, high] = std::minmax_element(light.begin(), light.end());
+        if (*high < (1.0f + kNegligibleFalloff) * *low) {
+            light.clear(); // evenly lit: nothing worth flattening
+        }
+    }
+    return light.empty() ? std::vector<float>(static_cast<std::size_t>(rows), 1.0f)
+                         : std::move(light);
+}
+
+} // namespace
+
 ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
                                   ColorElement element, SoundtrackType type, bool rotationUp,
                                   bool longStrip) {
@@ -412,80 +532,21 @@ ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
     if (scan.empty() || scan.depth() != CV_8U || (scan.channels() != 1 && scan.channels() != 3)) {
         return frame;
     }
-    // working rows run along the scan's columns, working columns are scan rows
-    const int width = scan.rows;
-    const int rows = scan.cols;
-    const int channels = scan.channels();
-    const StripRange band = clipStripRange(track, width);
+    const ScanFrame f{scan, rotationUp};
+    const StripRange band = clipStripRange(track, f.width());
     frame.bandWidth = band.last - band.first + 1;
-    // the band in UP columns
-    const StripRange up = imageColumns(band.first, band.last, width, rotationUp);
+    const StripRange up = f.scanRows(band.first, band.last); // the band in UP columns
 
     // the track: per row, the colour element's mean across every row of the band
-    frame.samples = elementMeans(rowSums(scan, band.first, band.last, 1), channels, element);
-
-    // the search bands' profiles, high-passed
-    const int framesInScan = isLongStrip16(type, longStrip) ? 4 : 1;
-    int window =
-        std::max(kMinHighPassWindow, roundHalfAway(kHighPassShareOfPitch * rows / framesInScan));
-    window |= 1;
+    frame.samples = elementMeans(rowSums(scan, band.first, band.last, 1), f.channels(), element);
+    const int window = highPassWindow(f.rows(), type, longStrip);
     frame.profileMargin = window / 2;
-    auto bandProfile = [&](int firstUp, int lastUp) {
-        if (lastUp < firstUp) {
-            return std::vector<float>{};
-        }
-        const StripRange scanRows = imageColumns(firstUp, lastUp, width, rotationUp);
-        const int step = stepFor(scanRows.last - scanRows.first + 1, kProfileRowsPerBand);
-        return relativeHighPass(
-            brightnessMeans(rowSums(scan, scanRows.first, scanRows.last, step), channels), window);
-    };
-    const auto setBand = [&](SearchBand band, int firstUp, int lastUp) {
-        frame.profiles[static_cast<std::size_t>(band)] = bandProfile(firstUp, lastUp);
-        frame.bandColumns[static_cast<std::size_t>(band)] = 0.5 * (firstUp + lastUp);
-    };
-    frame.profiles[static_cast<int>(SearchBand::Track)] = relativeHighPass(frame.samples, window);
-    frame.bandColumns[static_cast<int>(SearchBand::Track)] = 0.5 * (up.first + up.last);
-    setBand(SearchBand::Edge, 0, up.first - 1);
-    const int pictureFirst = up.last + 1;
-    const int pictureColumns = width - pictureFirst;
-    if (pictureColumns >= 3) {
-        const int third = pictureColumns / 3;
-        setBand(SearchBand::PictureNear, pictureFirst, pictureFirst + third - 1);
-        setBand(SearchBand::PictureMiddle, pictureFirst + third, pictureFirst + 2 * third - 1);
-        setBand(SearchBand::PictureFar, pictureFirst + 2 * third, width - 1);
+    readSearchProfiles(frame, f, up, window);
+    std::vector<float> light = readLight(frame, f, band, up, element, type);
+    if (light.empty()) {
+        frame.light = LightReference::None;
     }
-
-    // the light along the frame: the clear part of a variable-area track,
-    // the perforation light beside a variable-density one
-    const int workingStep = stepFor(rows, kLightWorkingRows);
-    std::vector<float> illumination;
-    if (type == SoundtrackType::VariableDensity35) {
-        if (up.first >= 1) {
-            const StripRange edge = imageColumns(0, up.first - 1, width, rotationUp);
-            const LightLevels light = brightestLevels(
-                scan, edge.first, edge.last, stepFor(edge.last - edge.first + 1, kLightScanRows),
-                workingStep, ColorElement::Y, 0.0);
-            illumination =
-                fitLight(light.rows, light.levels, usableLightRows(light.levels, true), rows, true);
-            frame.light = illumination.empty() ? LightReference::None : LightReference::EdgeLight;
-        }
-    } else {
-        const LightLevels clear =
-            brightestLevels(scan, band.first, band.last, stepFor(frame.bandWidth, kLightScanRows),
-                            workingStep, element, kClearShare);
-        illumination =
-            fitLight(clear.rows, clear.levels, usableLightRows(clear.levels, false), rows, false);
-        frame.light = illumination.empty() ? LightReference::None : LightReference::TrackClear;
-    }
-    if (!illumination.empty()) {
-        const auto [low, high] = std::minmax_element(illumination.begin(), illumination.end());
-        if (*high < (1.0f + kNegligibleFalloff) * *low) {
-            illumination.clear(); // evenly lit: nothing worth flattening
-        }
-    }
-    frame.illumination = illumination.empty()
-                             ? std::vector<float>(static_cast<std::size_t>(rows), 1.0f)
-                             : std::move(illumination);
+    frame.illumination = flatteningLight(std::move(light), f.rows());
     return frame;
 }
 

@@ -54,6 +54,20 @@ std::vector<double> boxMean(std::span<const double> values, int length) {
     return out;
 }
 
+// What to add to the current frame's samples so that its level matches the
+// previous one's over the film they share: `overlap` samples of `tail` from
+// `begin` on and of `current` from its start; without any shared film, over
+// the samples either side of the join.
+double offsetToMatch(std::span<const float> tail, std::size_t begin, std::size_t overlap,
+                     std::span<const float> current) {
+    if (overlap > 0) {
+        return meanOf(tail.subspan(begin, overlap)) - meanOf(current.first(overlap));
+    }
+    const std::size_t count =
+        std::min<std::size_t>(kOffsetRowsWithoutOverlap, std::min(tail.size(), current.size()));
+    return meanOf(tail.last(count)) - meanOf(current.first(count));
+}
+
 } // namespace
 
 const char* joinMethodName(JoinMethod method) {
@@ -152,19 +166,8 @@ void joinAtFraction(std::vector<float>& committed, std::vector<float>& tail,
     const std::size_t begin = static_cast<std::size_t>(within);
     const std::size_t overlap = std::min(tail.size() - begin, current.size());
 
-    // the current frame's offset matched to the previous one's over the film
-    // they share (without any, over the samples either side of the join)
     if (matchOffset && !tail.empty() && !current.empty()) {
-        double shift = 0.0;
-        if (overlap > 0) {
-            shift = meanOf(std::span<const float>(tail).subspan(begin, overlap)) -
-                    meanOf(std::span<const float>(current).first(overlap));
-        } else {
-            const std::size_t count = std::min<std::size_t>(kOffsetRowsWithoutOverlap,
-                                                            std::min(tail.size(), current.size()));
-            shift = meanOf(std::span<const float>(tail).last(count)) -
-                    meanOf(std::span<const float>(current).first(count));
-        }
+        const double shift = offsetToMatch(tail, begin, overlap, current);
         for (float& v : current) {
             v = static_cast<float>(v + shift);
         }

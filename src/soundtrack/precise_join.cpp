@@ -587,9 +587,9 @@ std::optional<BandPeak> bandPeak(const BandMatch& m, int from, int to,
     // past a longer template at this one whole shift (the rows count on a
     // short overlap)
     const auto fine = templateFor(m, *whole);
-    const auto start = parabolaPeak(matchAt(m, *whole, -1.0, *fine).whole,
-                                    matchAt(m, *whole, 0.0, *fine).whole,
-                                    matchAt(m, *whole, 1.0, *fine).whole, 1.0);
+    const auto start =
+        parabolaPeak(matchAt(m, *whole, -1.0, *fine).whole, matchAt(m, *whole, 0.0, *fine).whole,
+                     matchAt(m, *whole, 1.0, *fine).whole, 1.0);
     const auto grid = gridPeak(m, *whole, start.value_or(0.0), *fine);
     if (!grid) {
         return std::nullopt;
@@ -679,8 +679,7 @@ double deviation(const std::vector<BandPeak>& peaks, std::size_t k) {
     others.erase(others.begin() + static_cast<std::ptrdiff_t>(k));
     const Reading r = readAt(others, peaks[k].column);
     const double apart = std::abs(peaks[k].position - r.position);
-    return apart < kAgreementSlackRows ? 0.0
-                                       : apart / std::sqrt(peaks[k].variance + r.variance);
+    return apart < kAgreementSlackRows ? 0.0 : apart / std::sqrt(peaks[k].variance + r.variance);
 }
 
 // What the bands beside the track read at its column. A band far off what
@@ -706,10 +705,10 @@ std::optional<Reading> readAcrossFilm(std::vector<BandPeak> peaks, double trackC
         peaks.erase(peaks.begin() + static_cast<std::ptrdiff_t>(worst));
     }
     Reading r = readAt(peaks, trackColumn);
-    r.nearest = std::min_element(peaks.begin(), peaks.end(), [](const BandPeak& a,
-                                                                const BandPeak& b) {
-                    return a.band < b.band;
-                })->band;
+    r.nearest =
+        std::min_element(peaks.begin(), peaks.end(), [](const BandPeak& a, const BandPeak& b) {
+            return a.band < b.band;
+        })->band;
     return r;
 }
 
