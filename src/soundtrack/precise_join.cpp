@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <optional>
 
 namespace veltrana {
@@ -61,25 +62,30 @@ constexpr double kAgreementSlackRows = 0.5;
 // deviations from what the others read at its column is left out.
 constexpr double kOutlierSigmas = 4.0;
 // Where the track's peak and the other bands' reading disagree, the track
-// decides when it lies within this many rows of the reading: the advance
-// differs across a warped film by a row or two, never by more.
+// decides when it lies within this many rows of the reading (the advance
+// differs across a warped film by a row or two, never by more), is the more
+// precise of the two, and:
 constexpr double kTrackOverrideRows = 2.0;
-// ... and when its own peak correlates at least this well: a quiet track
-// under fading light shows the 8-bit steps of the light, which match poorly.
+// correlates at least this well (a quiet track under fading light shows the
+// 8-bit steps of the light, which match poorly).
 constexpr double kOverridingCorrelation = 0.9;
 // The bands' positions lie along a slanted line across the film (a
 // photographed or warped frame) when the slope is this many of its standard
 // deviations from level.
 constexpr double kSlopeSignificance = 2.0;
 
+// Profiles are compared through a low-pass (see comparedProfile).
+constexpr double kComparedCutoff = 0.35; // cycles per row
+constexpr int kComparedReach = 12;       // rows
+
 // What a band beside the track is off by, one standard deviation in rows,
 // beyond what the agreement of its halves shows: the same in both halves,
 // it comes from how the film's sharp structure is drawn when the film lies
 // a fraction of a row further on (aliasing near the row rate; at the
 // perforations, light clipped at full scale). Measured on renders with
-// bench_archival: the pictures' frame lines about 0.01 rows, the
+// bench_archival: the pictures' frame lines about 0.005 rows, the
 // perforations' edges about 0.02.
-constexpr double kPictureDrawingRows = 0.01;
+constexpr double kPictureDrawingRows = 0.005;
 constexpr double kEdgeDrawingRows = 0.02;
 
 // No band's position is taken to be known better than to a thousandth of a
@@ -197,6 +203,9 @@ struct BandMatch {
     double column = 0; // the band's centre across the film (working columns of an UP frame)
     std::vector<float> previous;
     std::vector<float> current;
+    // the same before the low-pass, whose shape tells structure from noise
+    std::span<const float> previousRaw;
+    std::span<const float> currentRaw;
     std::vector<std::optional<double>> correlation; // index d - range.first
 };
 
@@ -217,20 +226,41 @@ void correlateEveryShift(BandMatch& m, ShiftRange range) {
     }
 }
 
-// The profile as compared. Beside the track it is smoothed by the binomial
-// 1-4-6-4-1 filter (its two rows at each end kept): frame lines and
-// perforations are sharp, and what of them lies near the row rate is
-// aliased in the scan, so that the same film sampled a fraction of a row
-// further on shows it differently. The sound on the track is smooth along
-// the film; its high frequencies carry its precision.
-std::vector<float> comparedProfile(std::span<const float> in, SearchBand band) {
-    std::vector<float> out(in.begin(), in.end());
-    if (band == SearchBand::Track) {
-        return out;
+// The low-pass every profile is compared through: a Blackman-windowed sinc
+// passing up to kComparedCutoff cycles per row, reaching kComparedReach rows
+// either way, its weights summing to one.
+std::vector<double> comparedKernel() {
+    std::vector<double> w(2 * kComparedReach + 1);
+    double sum = 0.0;
+    for (int k = -kComparedReach; k <= kComparedReach; ++k) {
+        const double a = 2.0 * std::numbers::pi * kComparedCutoff * k;
+        const double sinc = k == 0 ? 1.0 : std::sin(a) / a;
+        const double u = std::numbers::pi * k / (kComparedReach + 1);
+        const double window = 0.42 + 0.5 * std::cos(u) + 0.08 * std::cos(2.0 * u);
+        w[static_cast<std::size_t>(k + kComparedReach)] = sinc * window;
+        sum += sinc * window;
     }
-    for (std::size_t k = 2; k + 2 < in.size(); ++k) {
-        out[k] = static_cast<float>(
-            (in[k - 2] + 4.0 * in[k - 1] + 6.0 * in[k] + 4.0 * in[k + 1] + in[k + 2]) / 16.0);
+    for (double& v : w) {
+        v /= sum;
+    }
+    return w;
+}
+
+// The profile as compared: low-passed (its kComparedReach rows at each end
+// kept as they are). What lies near the row rate is not the same film seen
+// a fraction of a row further on: the sensor aliases sharp structure (frame
+// lines, perforations), and interpolation kernels, a scanner's or the
+// renderer's, are flat only to about 0.3 cycles per row. The sound lies
+// well below (0.35 cycles per row is 8 kHz on 35 mm at 1200 dpi).
+std::vector<float> comparedProfile(std::span<const float> in, const std::vector<double>& kernel) {
+    std::vector<float> out(in.begin(), in.end());
+    for (std::size_t k = kComparedReach; k + kComparedReach < in.size(); ++k) {
+        double v = 0.0;
+        for (int j = 0; j <= 2 * kComparedReach; ++j) {
+            v += kernel[static_cast<std::size_t>(j)] *
+                 in[k + static_cast<std::size_t>(j) - kComparedReach];
+        }
+        out[k] = static_cast<float>(v);
     }
     return out;
 }
@@ -240,6 +270,7 @@ std::vector<float> comparedProfile(std::span<const float> in, SearchBand band) {
 std::vector<BandMatch> matchBands(const ArchivalFrame& previous, const ArchivalFrame& current,
                                   ShiftRange range, int margin) {
     std::vector<BandMatch> bands;
+    const std::vector<double> kernel = comparedKernel();
     const int lp = previous.rows();
     const int lc = current.rows();
     for (int b = 0; b < kSearchBandCount; ++b) {
@@ -252,14 +283,12 @@ std::vector<BandMatch> matchBands(const ArchivalFrame& previous, const ArchivalF
         BandMatch m;
         m.band = static_cast<SearchBand>(b);
         m.column = 0.5 * (previous.bandColumns[k] + current.bandColumns[k]);
-        m.previous = comparedProfile(
-            std::span<const float>(p).subspan(static_cast<std::size_t>(margin),
-                                              static_cast<std::size_t>(lp - 2 * margin)),
-            m.band);
-        m.current = comparedProfile(
-            std::span<const float>(c).subspan(static_cast<std::size_t>(margin),
-                                              static_cast<std::size_t>(lc - 2 * margin)),
-            m.band);
+        m.previousRaw = std::span<const float>(p).subspan(
+            static_cast<std::size_t>(margin), static_cast<std::size_t>(lp - 2 * margin));
+        m.currentRaw = std::span<const float>(c).subspan(static_cast<std::size_t>(margin),
+                                                         static_cast<std::size_t>(lc - 2 * margin));
+        m.previous = comparedProfile(m.previousRaw, kernel);
+        m.current = comparedProfile(m.currentRaw, kernel);
         correlateEveryShift(m, range);
         bands.push_back(std::move(m));
     }
@@ -385,9 +414,8 @@ void scoreShift(const std::vector<BandMatch>& bands, ShiftRange range, int best,
         join.bandScores[static_cast<std::size_t>(m.band)] = *peak;
         const std::size_t n = static_cast<std::size_t>(
             std::min(static_cast<int>(m.current.size()), static_cast<int>(m.previous.size()) - at));
-        if (!isShaped(
-                std::span<const float>(m.previous).subspan(static_cast<std::size_t>(at), n)) ||
-            !isShaped(std::span<const float>(m.current).first(n))) {
+        if (!isShaped(m.previousRaw.subspan(static_cast<std::size_t>(at), n)) ||
+            !isShaped(m.currentRaw.first(n))) {
             continue;
         }
         sumShaped += *peak;
@@ -753,13 +781,15 @@ void settle(PreciseJoin& join, const std::optional<Reading>& reading,
             const double wr = 1.0 / reading->variance;
             join.position = (wt * track->position + wr * reading->position) / (wt + wr);
             join.precision = std::sqrt(1.0 / (wt + wr));
-        } else if (apart <= kTrackOverrideRows && track->correlation >= kOverridingCorrelation) {
+        } else if (apart <= kTrackOverrideRows && track->correlation >= kOverridingCorrelation &&
+                   track->variance < reading->variance) {
             join.position = track->position; // the sound is what is joined
             join.precision = std::sqrt(track->variance);
         } else {
             // further off than any slant or warp moves it (the track matched a
-            // repeat of its sound, a period away), or a poor match that
-            // structure of the scan rather than sound may have made
+            // repeat of its sound, a period away), a poor match that structure
+            // of the scan rather than sound may have made, or a broad peak of
+            // a low sound that the other bands pin down better
             join.position = reading->position;
             join.precision = std::sqrt(reading->variance);
             track.reset();

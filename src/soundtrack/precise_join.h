@@ -14,6 +14,8 @@
 // - Precisions are one standard deviation, in rows.
 //
 // The search runs in named steps (precise_join.cpp):
+// Every profile is compared through a low-pass that keeps what the film
+// shows the same wherever it lies between rows (comparedProfile).
 // 1. Whole shift. Every band of ArchivalFrame is correlated with the other
 //    frame's at every allowed shift over all the rows they share; their
 //    agreement (each band's evidence capped, so that no single band, a
@@ -29,7 +31,8 @@
 //    width (a photographed or warped frame), else as their weighted mean.
 // 4. The track: its own peak near that reading joins it, weighted by the
 //    inverse variances, when the two agree; when they do not, the track
-//    decides; without a good peak on the track the reading stands.
+//    decides if it is the more precise and not far off; else, or without a
+//    good peak on the track, the reading stands.
 // 5. When no band gives a trustworthy fraction but the whole shift stands
 //    out, the best band's fraction is used and the join is loose.
 // Whether the whole shift can be trusted is for the caller to judge
