@@ -85,7 +85,7 @@ double truthAt(std::span<const float> signal, double position);
 
 // A recovered sound against the truth read at start + lag + i over its
 // middle 90 %, at the best gain and offset and at the best lag within two
-// rows (to a fiftieth of a row).
+// rows (to about a hundredth of a row).
 struct SoundFit {
     double db = -1e9; // signal to residual, dB
     double lag = 0;
