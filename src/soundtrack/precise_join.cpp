@@ -252,9 +252,13 @@ std::vector<double> comparedKernel() {
 // lines, perforations), and interpolation kernels, a scanner's or the
 // renderer's, are flat only to about 0.3 cycles per row. The sound lies
 // well below (0.35 cycles per row is 8 kHz on 35 mm at 1200 dpi).
-std::vector<float> comparedProfile(std::span<const float> in, const std::vector<double>& kernel) {
+//
+// Only rows [first, end) are filtered: the rest takes no part in a search.
+std::vector<float> comparedProfile(std::span<const float> in, const std::vector<double>& kernel,
+                                   std::size_t first, std::size_t end) {
     std::vector<float> out(in.begin(), in.end());
-    for (std::size_t k = kComparedReach; k + kComparedReach < in.size(); ++k) {
+    const std::size_t from = std::max<std::size_t>(first, kComparedReach);
+    for (std::size_t k = from; k < end && k + kComparedReach < in.size(); ++k) {
         double v = 0.0;
         for (int j = 0; j <= 2 * kComparedReach; ++j) {
             v += kernel[static_cast<std::size_t>(j)] *
@@ -287,8 +291,12 @@ std::vector<BandMatch> matchBands(const ArchivalFrame& previous, const ArchivalF
             static_cast<std::size_t>(margin), static_cast<std::size_t>(lp - 2 * margin));
         m.currentRaw = std::span<const float>(c).subspan(static_cast<std::size_t>(margin),
                                                          static_cast<std::size_t>(lc - 2 * margin));
-        m.previous = comparedProfile(m.previousRaw, kernel);
-        m.current = comparedProfile(m.currentRaw, kernel);
+        // the previous frame from the first shift on, the current one as far
+        // as that shift reaches (and a little beyond, for the sinc reads)
+        const std::size_t reached = m.previousRaw.size() - static_cast<std::size_t>(range.first);
+        m.previous = comparedProfile(m.previousRaw, kernel, static_cast<std::size_t>(range.first),
+                                     m.previousRaw.size());
+        m.current = comparedProfile(m.currentRaw, kernel, 0, reached + kShiftKernelReach + 2);
         correlateEveryShift(m, range);
         bands.push_back(std::move(m));
     }
