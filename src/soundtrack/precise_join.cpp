@@ -62,12 +62,12 @@ constexpr double kAgreementSlackRows = 0.5;
 // deviations from what the others read at its column is left out.
 constexpr double kOutlierSigmas = 4.0;
 // Where the track's peak and the other bands' reading disagree, the track
-// decides when it lies within this many rows of the reading (the advance
-// differs across a warped film by a row or two, never by more), is the more
-// precise of the two, and:
+// decides only when it is the more precise of the two, lies within
+// kTrackOverrideRows of the reading (the advance differs across a warped
+// film by a row or two, never by more) and correlates at least
+// kOverridingCorrelation (a quiet track under fading light shows the 8-bit
+// steps of the light, which match poorly).
 constexpr double kTrackOverrideRows = 2.0;
-// correlates at least this well (a quiet track under fading light shows the
-// 8-bit steps of the light, which match poorly).
 constexpr double kOverridingCorrelation = 0.9;
 // The bands' positions lie along a slanted line across the film (a
 // photographed or warped frame) when the slope is this many of its standard
