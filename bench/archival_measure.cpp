@@ -27,6 +27,7 @@
 // BENCH_REPEATS=N times each run N times for the stage timings.
 // Build in Release for figures worth quoting.
 
+#include "reading/scan_buffers.h"
 #include "synth/measure.h"
 
 #include <opencv2/core.hpp>

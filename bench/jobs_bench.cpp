@@ -10,11 +10,11 @@
 // and the peak memory of the process. A separate process per measurement, so
 // that each peak is its own. Build in Release for figures worth quoting.
 
-#include "geometry/scan.h"
 #include "job/frame_sequence.h"
 #include "job/observer.h"
 #include "job/parallel.h"
 #include "movie/film_job.h"
+#include "reading/scan_reader.h"
 #include "soundtrack/soundtrack_job.h"
 
 #include <tbb/enumerable_thread_specific.h>

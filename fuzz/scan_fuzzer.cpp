@@ -1,16 +1,17 @@
 // libFuzzer target: the bytes of a scan file, loaded and measured the way the
 // first frame of a soundtrack run is.
 //
-// The bytes go to decodeScan, the function loadScan hands a whole file to, so
-// the fuzzer drives the same header checks, libtiff decoding from memory and
-// image-library fallback as a run. A scan that loads is then trimmed, turned,
-// measured for its resolution and cut into soundtrack strips for every film
-// type and every colour element, and read into samples and a row profile.
+// The bytes go to decodeScan, which reads them as loadScan reads a whole
+// file (reading/scan_reader.h), so the fuzzer drives the same header checks,
+// libtiff decoding from memory and image-library fallback as a run. A scan that loads is then
+// trimmed, turned, measured for its resolution and cut into soundtrack strips for every film type
+// and every colour element, and read into samples and a row profile.
 
 #include "geometry/frame_correction.h"
 #include "geometry/profile.h"
 #include "geometry/resolution.h"
 #include "geometry/scan.h"
+#include "reading/scan_reader.h"
 #include "soundtrack/strip.h"
 #include "soundtrack/track_geometry.h"
 

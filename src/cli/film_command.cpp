@@ -1,12 +1,10 @@
 #include "cli/command.h"
+#include "cli/job_command.h"
 #include "cli/options.h"
-#include "cli/report_observer.h"
-#include "cli/terminal_observer.h"
 #include "movie/film_job.h"
 
 #include <algorithm>
 #include <memory>
-#include <optional>
 #include <ostream>
 
 namespace veltrana::cli {
@@ -19,35 +17,34 @@ struct FilmOptions {
 };
 
 int runFilm(const FilmOptions& o, CommandIo& io) {
+    FolderLocks locks;
+    if (const int refused = checkBeforeRun(o.job, "the movie", false, locks, io);
+        refused != kExitOk) {
+        return refused;
+    }
     FilmJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
     job.cutSoundtrack = o.cutSoundtrack;
     job.outputPath = o.job.output;
 
-    std::optional<RunCollector> collector;
-    if (!o.job.report.empty()) {
-        std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
-        settings.push_back({"Soundtrack band cut off", yesNo(o.cutSoundtrack)});
-        collector.emplace(RunKind::Film, std::move(settings), job.startFrame, job.stopFrame);
-    }
-    TerminalObserver terminal(io.err, o.job.quiet, io.errIsTerminal);
-    ReportingObserver observer(terminal, collector ? &*collector : nullptr);
-    job.observer = &observer;
+    std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
+    settings.push_back({"Soundtrack band cut off", yesNo(o.cutSoundtrack)});
     FilmResult result;
-    {
-        const ScopedTrace trace(o.job.trace);
+    const auto run = [&](JobObserver& observer) {
+        job.observer = &observer;
         result = makeFilm(job);
-    }
-    terminal.finish();
-
-    if (result.succeeded() && !o.job.quiet) {
-        io.out << "Movie: " << result.moviePath.string() << " (" << result.movieFrames
-               << " frames, 640 x 480 DIVX at 24 fps)\n";
-    }
-    const std::string done = "The movie was written to " + result.moviePath.string() + " (" +
-                             std::to_string(result.movieFrames) + " frames).";
-    return endJobCommand(result.succeeded(), result.message, done,
-                         collector ? &*collector : nullptr, o.job.report, o.job.quiet, io);
+        return static_cast<JobEnding>(result);
+    };
+    const auto finished = [&] {
+        if (result.succeeded() && !o.job.quiet) {
+            io.out << "Movie: " << result.moviePath.string() << " (" << result.movieFrames
+                   << " frames, 640 x 480 DIVX at 24 fps)\n";
+        }
+        return "The movie was written to " + result.moviePath.string() + " (" +
+               std::to_string(result.movieFrames) + " frames).";
+    };
+    return runJobCommand(o.job, {RunKind::Film, std::move(settings), job.startFrame, job.stopFrame},
+                         io, run, finished);
 }
 
 } // namespace

@@ -1,11 +1,9 @@
 #include "cli/command.h"
+#include "cli/job_command.h"
 #include "cli/options.h"
-#include "cli/report_observer.h"
-#include "cli/terminal_observer.h"
 #include "soundtrack/soundtrack_job.h"
 
 #include <memory>
-#include <optional>
 #include <ostream>
 
 namespace veltrana::cli {
@@ -32,8 +30,11 @@ struct SoundtrackOptions {
 void setDelivery(const SoundtrackOptions& o, SoundtrackJob& job) {
     job.archivalLevels = o.archival;
     job.preciseJoins = o.join.empty() ? o.archival : o.join == "precise";
-    job.bitsPerSample = o.bits != 0 ? o.bits : (o.archival ? 24 : 8);
-    const std::string rate = o.rate.empty() ? (o.archival ? "48000" : "film") : o.rate;
+    const SoundFormat preset = o.archival ? kArchivalSoundFormat : SoundFormat{};
+    job.bitsPerSample = o.bits != 0 ? o.bits : preset.bitsPerSample;
+    const std::string presetRate =
+        preset.outputRate == 0 ? std::string("film") : std::to_string(preset.outputRate);
+    const std::string rate = o.rate.empty() ? presetRate : o.rate;
     job.outputRate = rate == "film" ? 0 : std::stoi(rate);
 }
 
@@ -57,7 +58,27 @@ std::vector<RunSetting> soundtrackSettings(const SoundtrackOptions& o, const Sou
     return settings;
 }
 
+// What a run wrote, on the output stream.
+void printWritten(const SoundtrackResult& result, CommandIo& io) {
+    if (!result.wavPath.empty()) {
+        io.out << "Sound: " << result.wavPath.string() << " (" << result.sampleCount << " samples, "
+               << result.bitsPerSample << "-bit mono at " << result.sampleRate << " Hz"
+               << (result.broadcastWave ? ", Broadcast WAV" : "") << ")\n";
+    }
+    if (!result.joinsPath.empty()) {
+        io.out << "Join report: " << result.joinsPath.string() << "\n";
+    }
+    if (!result.lengthsPath.empty()) {
+        io.out << "Join positions: " << result.lengthsPath.string() << "\n";
+    }
+}
+
 int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
+    FolderLocks locks;
+    if (const int refused = checkBeforeRun(o.job, "the sound", true, locks, io);
+        refused != kExitOk) {
+        return refused;
+    }
     SoundtrackJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
     job.outputPath = o.job.output;
@@ -69,37 +90,28 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.rotationUp = o.rotation == "up";
     setDelivery(o, job);
 
-    std::optional<RunCollector> collector;
-    if (!o.job.report.empty()) {
-        collector.emplace(RunKind::Soundtrack, soundtrackSettings(o, job), job.startFrame,
-                          job.stopFrame);
-    }
-    TerminalObserver terminal(io.err, o.job.quiet, io.errIsTerminal);
-    ReportingObserver observer(terminal, collector ? &*collector : nullptr);
-    job.observer = &observer;
     SoundtrackResult result;
-    {
-        const ScopedTrace trace(o.job.trace);
+    const auto run = [&](JobObserver& observer) {
+        job.observer = &observer;
         result = runSoundtrackJob(job);
-    }
-    terminal.finish();
-
-    if (!result.wavPath.empty() && !o.job.quiet) {
-        io.out << "Sound: " << result.wavPath.string() << " (" << result.sampleCount << " samples, "
-               << result.bitsPerSample << "-bit mono at " << result.sampleRate << " Hz"
-               << (result.broadcastWave ? ", Broadcast WAV" : "") << ")\n";
-    }
-    if (!result.joinsPath.empty() && !o.job.quiet) {
-        io.out << "Join report: " << result.joinsPath.string() << "\n";
-    }
-    if (!result.lengthsPath.empty() && !o.job.quiet) {
-        io.out << "Join positions: " << result.lengthsPath.string() << "\n";
-    }
-    const std::string done = "The sound was written to " + result.wavPath.string() + " (" +
-                             std::to_string(result.sampleCount) + " samples at " +
-                             std::to_string(result.sampleRate) + " Hz).";
-    return endJobCommand(result.succeeded(), result.message, done,
-                         collector ? &*collector : nullptr, o.job.report, o.job.quiet, io);
+        return static_cast<JobEnding>(result);
+    };
+    const auto finished = [&] {
+        if (o.job.quiet) {
+            // -q silences progress, not what was written
+            for (const std::string& warning : result.warnings) {
+                io.err << "veltrana: warning: " << warning << "\n";
+            }
+        } else {
+            printWritten(result, io);
+        }
+        return "The sound was written to " + result.wavPath.string() + " (" +
+               std::to_string(result.sampleCount) + " samples at " +
+               std::to_string(result.sampleRate) + " Hz).";
+    };
+    return runJobCommand(
+        o.job, {RunKind::Soundtrack, soundtrackSettings(o, job), job.startFrame, job.stopFrame}, io,
+        run, finished);
 }
 
 } // namespace

@@ -18,6 +18,13 @@ inline bool is35mm(SoundtrackType type) {
     return type == SoundtrackType::VariableArea35 || type == SoundtrackType::VariableDensity35;
 }
 
+// A 16 mm long strip: four frames to a scan, so every share of a frame's
+// rows that a measure takes is a quarter of the scan's. Other films ignore
+// the long-strip setting.
+constexpr bool isLongStrip16(SoundtrackType type, bool longStrip) {
+    return longStrip && type == SoundtrackType::VariableArea16;
+}
+
 // The sizes of a film standard on the film, in centimetres: the one place
 // every measure takes them from. They become pixels by centimetresToPixels
 // (geometry/rounding.h) at the scan resolution of the axis they lie on.
@@ -46,35 +53,12 @@ struct FilmStandard {
     double movieFramePictureLengthCm;
 };
 
-inline constexpr FilmStandard kVariableArea35Standard{
-    .scanWidthCm = 2.09,
-    .framePitchCm = 1.919,
-    .soundtrackCutWidthCm = 0.24,
-    .bandLeftOutOfMovieCm = 0.2,
-    .movieFrameWidthCm = 2.1,
-    .movieFrameLengthCm = 1.9,
-    .movieFramePictureLengthCm = 1.52,
-};
-
-inline constexpr FilmStandard kVariableDensity35Standard{
-    .scanWidthCm = 2.09,
-    .framePitchCm = 1.919,
-    .soundtrackCutWidthCm = 0.254,
-    .bandLeftOutOfMovieCm = 0.2,
-    .movieFrameWidthCm = 2.05,
-    .movieFrameLengthCm = 1.9,
-    .movieFramePictureLengthCm = 1.52,
-};
-
-inline constexpr FilmStandard kVariableArea16Standard{
-    .scanWidthCm = 0.96,
-    .framePitchCm = 0.762,
-    .soundtrackCutWidthCm = 0.24,
-    .bandLeftOutOfMovieCm = 0.254,
-    .movieFrameWidthCm = 0.7,
-    .movieFrameLengthCm = 0,
-    .movieFramePictureLengthCm = 0,
-};
+// One film a row, the sizes in FilmStandard's order: scan width, frame
+// pitch, soundtrack cut width, band left out of the movie, movie frame width,
+// movie frame length, movie picture length.
+inline constexpr FilmStandard kVariableArea35Standard{2.09, 1.919, 0.24, 0.2, 2.1, 1.9, 1.52};
+inline constexpr FilmStandard kVariableDensity35Standard{2.09, 1.919, 0.254, 0.2, 2.05, 1.9, 1.52};
+inline constexpr FilmStandard kVariableArea16Standard{0.96, 0.762, 0.24, 0.254, 0.7, 0, 0};
 
 // The sizes of a film type. A value outside the enumeration gets the 16 mm
 // sizes, as every measure has always treated a film that is not 35 mm.

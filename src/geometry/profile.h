@@ -27,8 +27,8 @@
 //    entry of a range the caller chooses that is exactly equal to that value,
 //    compared in single precision with no tolerance. The range may be wider
 //    than that of step 1, and the entry found need not be a rise itself.
-// The trim (frame_correction.h) and the film cut (film/frame_geometry.h) take
-// the first equal entry; the strip cutters (sound/strip.h) take the last.
+// The trim (frame_correction.h) and the film cut (movie/frame_geometry.h) take
+// the first equal entry; the strip cutters (soundtrack/strip.h) take the last.
 // Searches for a strict local extremum over a neighbourhood (the resolution's
 // frame edges, the variable-area band's edges) compare with > and <, so a
 // tie with a neighbour is no extremum at all.

@@ -1,5 +1,7 @@
 #include "job/job_log.h"
 
+#include <cstdio>
+
 namespace veltrana {
 
 void JobLog::append(std::string_view line) {
@@ -28,6 +30,13 @@ void JobLog::addUncountedLine(std::string_view line) {
 void JobLog::replaceWith(std::string_view message) {
     logText.assign(message);
     observer.setLogText(logText);
+}
+
+std::string resolutionLine(ScanResolution r) {
+    char line[160];
+    std::snprintf(line, sizeof line, "Picture resolution (dpi) x=%d,y=%d and color depth=%d",
+                  r.dpiX, r.dpiY, kColourDepth);
+    return line;
 }
 
 } // namespace veltrana

@@ -5,6 +5,7 @@
 // "\r\n" are appended and the whole text replaces the box's content. So the
 // seventh line starts a fresh text holding only itself.
 
+#include "geometry/film_standard.h"
 #include "job/observer.h"
 
 #include <string>
@@ -34,6 +35,14 @@ private:
     std::string logText;
     int lineCount = 0;
 };
+
+// The colour depth both jobs measure scans at: the standard reading brings
+// every scan to 8 bits per channel (reading/scan_reader.h).
+inline constexpr int kColourDepth = 8;
+
+// The line both jobs log when the first frame has settled the resolution:
+// "Picture resolution (dpi) x=...,y=... and color depth=8".
+std::string resolutionLine(ScanResolution resolution);
 
 // Both jobs end a run that broke off on an unexpected error (out of memory,
 // an exception from the image library) with this, followed by the reason.

@@ -1,8 +1,10 @@
 #pragma once
 // What both jobs are told about the scans of a run, and how a run is stopped.
 
+#include "base/status.h"
 #include "geometry/film_standard.h"
-#include "geometry/scan.h"
+#include "job/frame_sequence.h"
+#include "reading/scan_limits.h"
 
 #include <atomic>
 #include <filesystem>
@@ -27,12 +29,17 @@ struct ScanRunSettings {
     // Frames worked on at once: 0 for every core. The result is the same for
     // any number.
     int threads = 0;
-    // Set from another thread or a signal handler (the command line's Ctrl-C)
-    // to stop the run at its next frame, as Stop does; nothing is written
-    // then. May be null.
-    const std::atomic<bool>* cancel = nullptr;
+    // The one stop flag: set from another thread (Stop) or from a signal
+    // handler (Ctrl-C) to stop the run at its next frame; nothing is written
+    // then. The front end owns it and points every run it starts at it, so
+    // that one flag stops them all. May be null: the run is not stopped.
+    const std::atomic<bool>* stopRequested = nullptr;
 
-    bool cancelRequested() const { return cancel != nullptr && cancel->load(); }
+    bool stopAsked() const { return stopRequested != nullptr && stopRequested->load(); }
 };
+
+// The scans of a run, once what can be refused before any is read has been:
+// the frames, the range and a manual resolution. A failure says which.
+Result<FrameSequence> checkedFrameSequence(const ScanRunSettings& run);
 
 } // namespace veltrana

@@ -2,8 +2,8 @@
 
 #include "geometry/frame_correction.h"
 #include "geometry/profile.h"
+#include "geometry/scan.h"
 #include "geometry/trace.h"
-#include "movie/film_job.h"
 #include "movie/movie_file.h"
 
 #include <opencv2/imgproc.hpp>
@@ -179,6 +179,21 @@ FilmFrames movieFramesOf(const cv::Mat& scan, const FilmCutting& c, const FrameG
         result.frames.push_back(movieFrame(workingRegion(trimmed, o, region)));
     }
     return result;
+}
+
+cv::Mat filmWorkingImage(const cv::Mat& corrected, SoundtrackType type, bool inverse) {
+    cv::Mat working = workingImageFromFrame(corrected);
+    if (working.empty()) {
+        return working;
+    }
+    if (inverse) {
+        // the film runs the other way: last row first
+        cv::flip(working, working, 0);
+    }
+    if (working.channels() == 1 && type == SoundtrackType::VariableDensity35) {
+        cv::flip(working, working, 1);
+    }
+    return working;
 }
 
 } // namespace veltrana

@@ -3,7 +3,7 @@
 //
 // The cut is defined on the film job's working image: the trimmed scan
 // turned a quarter anticlockwise, its rows mirrored for inverse and its
-// columns for a grey 35 mm variable-density scan (film/film_job.h). Turning
+// columns for a grey 35 mm variable-density scan (filmWorkingImage). Turning
 // a whole scan costs more than cutting it, so movieFramesOf reads the scan
 // as it lies and turns only the regions it cuts: every profile is formed
 // from whole-number pixel sums, exact in any order, exactly as the working
@@ -36,6 +36,12 @@ struct FilmFrames {
     std::vector<cv::Rect> regions; // the same regions on the scan as it lies
     std::vector<cv::Mat> frames;   // 640 x 480 colour movie frames, in film order
 };
+
+// The working image of the make-film job: the corrected frame turned so that
+// the film runs down the image (geometry/scan.h), its rows mirrored when
+// inverse is set, and its columns mirrored for a grey 35 mm variable-density
+// scan.
+cv::Mat filmWorkingImage(const cv::Mat& corrected, SoundtrackType type, bool inverse);
 
 // The movie frames of one loaded scan (8-bit, one or three channels), with
 // the run's frame geometry; trimmed at `bounds` when given (the trim found

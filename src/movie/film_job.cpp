@@ -3,31 +3,26 @@
 #include "base/kept_texts.h"
 #include "geometry/frame_correction.h"
 #include "geometry/resolution.h"
-#include "geometry/scan.h"
 #include "geometry/trace.h"
+#include "job/frame_scans.h"
 #include "job/frame_sequence.h"
 #include "job/job_log.h"
-#include "job/parallel.h"
+#include "job/ordered_frames.h"
+#include "job/run_view.h"
 #include "job/safe_file.h"
+#include "job/stage_clock.h"
 #include "movie/film_frame.h"
 #include "movie/frame_geometry.h"
 #include "movie/movie_file.h"
+#include "reading/scan_reader.h"
 
 #include <opencv2/core.hpp>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <exception>
-#include <memory>
 #include <optional>
 #include <utility>
-
-#include <tbb/enumerable_thread_specific.h>
-#include <tbb/global_control.h>
-#include <tbb/parallel_pipeline.h>
-#include <tbb/task_arena.h>
 
 namespace veltrana {
 
@@ -42,14 +37,10 @@ template <typename... Args> std::string formatLine(const char* format, Args... a
     return line;
 }
 
-// Scans are read as 8 bits per channel.
-constexpr int kColourDepth = 8;
-
 // One scan's movie frames, cut ahead on any thread with no observer call.
 struct FilmReading {
     int number = 0;
-    bool skipped = false; // not read: the run was interrupted before its turn
-    Status loaded;        // whether the scan could be loaded, and why not
+    Status loaded; // whether the scan could be loaded, and why not
     cv::Size scanSize;
     FilmFrames cut;
     // the first frame settles the resolution and the geometry
@@ -61,18 +52,14 @@ struct FilmReading {
     double cutSeconds = 0;
 };
 
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point began) {
-    return std::chrono::duration<double>(Clock::now() - began).count();
+FilmResult filmResult(JobEnding ending) {
+    return resultOf<FilmResult>(std::move(ending));
 }
 
 // One run: the log, the progress bar and the movie being written.
 class FilmRun {
 public:
-    explicit FilmRun(const FilmJob& job)
-        : job(job), observer(job.observer != nullptr ? *job.observer : silent), log(observer),
-          previews(observer.previewRequest()), pacer(previews) {}
+    explicit FilmRun(const FilmJob& job) : job(job), view(job.observer, StopButton::None) {}
 
     // The whole run; an exception from the image library or an allocation
     // ends it like any other failure.
@@ -80,135 +67,134 @@ public:
         try {
             return steps();
         } catch (const std::exception& e) {
-            return brokeOff(e.what());
+            return filmResult(brokeOff(e.what()));
         } catch (...) {
-            return brokeOff(kUnknownError);
+            return filmResult(brokeOff(kUnknownError));
         }
     }
 
 private:
     FilmResult steps();
+    std::optional<JobEnding> prepare();
     FilmReading readFrame(int n) const;
-    std::optional<FilmResult> acceptFrame(FilmReading& frame);
-    std::optional<FilmResult> readRest();
+    std::optional<JobEnding> acceptFrame(int n, const FilmReading* frame);
+    void logFirstFrame(const FilmReading& frame);
+    void showFrame(const FilmReading& frame);
+    FilmResult finish();
 
-    // Ends the run without a movie: the log shows logText alone, the bar is
-    // emptied and the temporary movie removed.
-    FilmResult end(FilmEnd how, const std::string& logText, std::string message) {
+    // Ends the run without a movie (the temporary one removed).
+    JobEnding end(JobEnd how, const std::string& logText, std::string message) {
         movie.discard();
-        observer.setProgressPosition(0);
-        log.replaceWith(logText);
-        observer.enableStart(true);
-        return {how, std::move(message), 0, {}};
+        return view.end(how, logText, std::move(message));
     }
-    FilmResult end(FilmEnd how, const std::string& message) { return end(how, message, message); }
-    FilmResult brokeOff(const char* what) {
-        return end(FilmEnd::MovieNotWritten, std::string(kRunBrokeOff) + what);
+    JobEnding end(JobEnd how, const std::string& message) { return end(how, message, message); }
+    JobEnding brokeOff(const char* what) {
+        movie.discard();
+        return view.brokeOff(what);
     }
-
-    bool cancelled() const { return job.cancelRequested(); }
+    JobEnding stopped(int n) {
+        return end(JobEnd::Stopped, kept::kOperationStopped,
+                   "Stopped at frame " + std::to_string(n) + ": no movie written");
+    }
 
     FilmCutting cutting() const {
         return {job.soundtrackType, job.longStrip, job.inverse, job.cutSoundtrack};
     }
 
-    void showFrame(const FilmReading& frame);
-
     const FilmJob& job;
-    NullObserver silent;
-    JobObserver& observer;
-    JobLog log;
-    const PreviewRequest previews;
-    PicturePacer pacer;
+    RunView view;
     MovieFile movie;
-    // each thread's memory for its scans, kept from one scan to the next
-    mutable tbb::enumerable_thread_specific<ScanBuffers> scanBuffers;
+    FrameScans scans;
     FrameSequence sequence;
     FrameGeometry geometry;
     cv::Size firstScanSize;
     int unitsPerScan = 1;
 };
 
-FilmResult FilmRun::steps() {
-    observer.enableStart(false);
-    const SoundtrackType type = job.soundtrackType;
-    const bool sixteen = type == SoundtrackType::VariableArea16;
-
-    // Everything that can be refused is refused before a scan is read.
-    Result<FrameSequence> listed = listFrameSequence(job.inputPath);
-    if (!listed) {
-        return end(FilmEnd::Refused, listed.message());
+// Everything that can be refused is refused before a scan is read.
+std::optional<JobEnding> FilmRun::prepare() {
+    Result<FrameSequence> checked = checkedFrameSequence(job);
+    if (!checked) {
+        return end(JobEnd::Refused, checked.message());
     }
-    sequence = std::move(listed).value();
-    if (const Status range = checkFrameRange(sequence, job.startFrame, job.stopFrame); !range) {
-        return end(FilmEnd::Refused, range.message());
-    }
-    if (job.manualResolution) {
-        if (const Status manual = checkManualResolution({job.resolutionX, job.resolutionY});
-            !manual) {
-            return end(FilmEnd::Refused, manual.message());
-        }
-    }
+    sequence = std::move(checked).value();
     const Result<OutputTarget> target = resolveOutputTarget(job.outputPath, "the movie");
     if (!target) {
-        return end(FilmEnd::MovieNotWritten, target.message());
+        return end(JobEnd::OutputNotWritten, target.message());
     }
     if (Status clash = checkOutputIsNoInput(*target, sequence, {}, "the movie"); !clash) {
-        return end(FilmEnd::MovieNotWritten, clash.message());
+        return end(JobEnd::OutputNotWritten, clash.message());
     }
 
     // 16 mm counts four units per scan, a long strip's four movie frames
     const int scans = job.stopFrame - job.startFrame + 1;
-    unitsPerScan = sixteen ? 4 : 1;
-    observer.setProgressRange(std::min(unitsPerScan * scans, kProgressMaximum));
-    observer.setProgressStep(1);
+    unitsPerScan = job.soundtrackType == SoundtrackType::VariableArea16 ? 4 : 1;
+    view.ui().setProgressRange(std::min(unitsPerScan * scans, kProgressMaximum));
+    view.ui().setProgressStep(1);
 
     if (Status opened = movie.open(*target); !opened) {
-        return end(FilmEnd::MovieNotWritten, opened.message());
+        return end(JobEnd::OutputNotWritten, opened.message());
     }
+    return std::nullopt;
+}
 
+FilmResult FilmRun::steps() {
+    view.ui().enableStart(false);
+    if (std::optional<JobEnding> refused = prepare()) {
+        return filmResult(std::move(*refused));
+    }
     // the first frame settles what every other frame is cut with
-    if (cancelled()) {
-        return end(FilmEnd::Cancelled, kept::kOperationStopped,
-                   "Stopped at frame " + std::to_string(job.startFrame) + ": no movie written");
+    if (job.stopAsked()) {
+        return filmResult(stopped(job.startFrame));
     }
-    FilmReading first = readFrame(job.startFrame);
-    if (std::optional<FilmResult> ended = acceptFrame(first)) {
-        return *ended;
+    {
+        const FilmReading first = readFrame(job.startFrame);
+        if (std::optional<JobEnding> ended = acceptFrame(job.startFrame, &first)) {
+            return filmResult(std::move(*ended));
+        }
     }
-    if (std::optional<FilmResult> ended = readRest()) {
-        return *ended;
+    // the rest cut on every thread asked for and written in order
+    FrameSteps<FilmReading> frames;
+    frames.read = [this](int n) { return readFrame(n); };
+    frames.accept = [this](const FrameInTurn<FilmReading, NoMeeting>& turn) {
+        return acceptFrame(turn.number, turn.frame);
+    };
+    if (std::optional<JobEnding> ended = walkFrames(job, job.startFrame + 1, frames)) {
+        return filmResult(std::move(*ended));
     }
+    return finish();
+}
 
+FilmResult FilmRun::finish() {
     const int frames = movie.framesWritten();
-    const Clock::time_point began = Clock::now();
+    const StageClock::time_point began = StageClock::now();
     Status committed = movie.commit();
     if (job.timings != nullptr) {
         job.timings->encode += secondsSince(began);
     }
     if (!committed) {
-        return end(FilmEnd::MovieNotWritten, committed.message());
+        return filmResult(end(JobEnd::OutputNotWritten, committed.message()));
     }
-    observer.setProgressPosition(0);
-    log.addLine(kept::kCutSuccessfully);
-    observer.enableStart(true);
-    return {FilmEnd::Finished, {}, frames, job.outputPath};
+    view.ui().setProgressPosition(0);
+    view.log().addLine(kept::kCutSuccessfully);
+    view.ui().enableStart(true);
+    FilmResult result;
+    result.movieFrames = frames;
+    result.moviePath = job.outputPath;
+    return result;
 }
 
 FilmReading FilmRun::readFrame(int n) const {
     FilmReading frame;
     frame.number = n;
     TraceCapture capture;
-    Clock::time_point began = Clock::now();
-    // the scan is read into this thread's buffers: valid until its next scan
-    LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                               &scanBuffers.local());
-    frame.loadSeconds = secondsSince(began);
+    LoadedScan scan = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                                 frame.loadSeconds);
     if (!scan.ok()) {
         frame.loaded = scan.status();
         return frame;
     }
-    began = Clock::now();
+    const StageClock::time_point began = StageClock::now();
     frame.scanSize = scan.value().size();
     frame.geometry = geometry;
     std::optional<FrameBounds> bounds;
@@ -226,161 +212,73 @@ FilmReading FilmRun::readFrame(int n) const {
     }
     frame.cut = movieFramesOf(scan.value(), cutting(), frame.geometry, bounds);
     frame.cutSeconds = secondsSince(began);
-    if (pacer.due()) {
+    if (view.pictureDue()) {
         frame.picture = previewPicture(scan.value());
     }
     frame.trace = capture.take();
     return frame;
 }
 
-std::optional<FilmResult> FilmRun::acceptFrame(FilmReading& frame) {
-    const int n = frame.number;
-    // an interruption shows at the next frame's turn, however far ahead it was read
-    if (frame.skipped || cancelled()) {
-        return end(FilmEnd::Cancelled, kept::kOperationStopped,
-                   "Stopped at frame " + std::to_string(n) + ": no movie written");
+void FilmRun::logFirstFrame(const FilmReading& frame) {
+    firstScanSize = frame.scanSize;
+    geometry = frame.geometry;
+    view.log().addLine(resolutionLine(frame.resolution));
+    if (geometry.nominalPitch) {
+        view.log().addLine(formatLine("No frame edges to measure the pitch on: the nominal "
+                                      "%.3f cm (%d rows) is used",
+                                      kVariableArea16Standard.framePitchCm,
+                                      geometry.image_length / 4));
     }
-    log.addLine(formatLine("Cutting frame number : %d...", n));
-    if (!frame.loaded) {
+}
+
+// `frame` is null when a stop was asked for before its turn.
+std::optional<JobEnding> FilmRun::acceptFrame(int n, const FilmReading* frame) {
+    // a stop shows at the next frame's turn, however far ahead it was read
+    if (frame == nullptr || job.stopAsked()) {
+        return stopped(n);
+    }
+    view.log().addLine(formatLine("Cutting frame number : %d...", n));
+    if (!frame->loaded) {
         // the words users know, and why beneath them
-        return end(FilmEnd::UnreadableFrame,
-                   std::string(kept::kNoTifFile) + "\r\n" + frame.loaded.message(),
-                   std::string(kept::kNoTifFile) + " " + frame.loaded.message());
+        return end(JobEnd::UnreadableFrame,
+                   std::string(kept::kNoTifFile) + "\r\n" + frame->loaded.message(),
+                   std::string(kept::kNoTifFile) + " " + frame->loaded.message());
     }
     if (n == job.startFrame) {
-        firstScanSize = frame.scanSize;
-        geometry = frame.geometry;
-        log.addLine(formatLine("Picture resolution (dpi) x=%d,y=%d and color depth=%d",
-                               frame.resolution.dpiX, frame.resolution.dpiY, kColourDepth));
-        if (geometry.nominalPitch) {
-            log.addLine(formatLine("No frame edges to measure the pitch on: the nominal "
-                                   "%.3f cm (%d rows) is used",
-                                   kVariableArea16Standard.framePitchCm,
-                                   geometry.image_length / 4));
-        }
+        logFirstFrame(*frame);
     } else if (const auto odd =
-                   frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize)) {
-        log.addLine(*odd + "; it is still cut into the movie");
+                   frameSizeWarning(n, frame->scanSize, job.startFrame, firstScanSize)) {
+        view.log().addLine(*odd + "; it is still cut into the movie");
     }
-    printTrace(frame.trace);
-    const Clock::time_point began = Clock::now();
-    for (const cv::Mat& picture : frame.cut.frames) {
+    printTrace(frame->trace);
+    const StageClock::time_point began = StageClock::now();
+    for (const cv::Mat& picture : frame->cut.frames) {
         movie.write(picture);
     }
     if (job.timings != nullptr) {
-        job.timings->load += frame.loadSeconds;
-        job.timings->cutAndScale += frame.cutSeconds;
+        job.timings->load += frame->loadSeconds;
+        job.timings->cutAndScale += frame->cutSeconds;
         job.timings->encode += secondsSince(began);
     }
-    frame.cut.frames.clear();
-    showFrame(frame);
-    observer.setProgressPosition(unitsPerScan * (n - job.startFrame + 1));
+    showFrame(*frame);
+    view.ui().setProgressPosition(unitsPerScan * (n - job.startFrame + 1));
     return std::nullopt;
 }
 
 void FilmRun::showFrame(const FilmReading& frame) {
-    const bool picture = !frame.picture.empty() && pacer.take();
-    if (!previews.frames && !picture) {
+    const RunView::Showing showing = view.showing(frame.picture);
+    if (!showing) {
         return;
     }
-    FramePreview preview;
-    preview.frame = frame.number;
-    preview.file = sequence.frames[static_cast<std::size_t>(frame.number - 1)].filename().string();
-    preview.scanSize = frame.scanSize;
-    preview.bounds = frame.cut.bounds;
+    FramePreview preview = framePreviewOf(sequence, frame.number, frame.scanSize, frame.cut.bounds);
     if (frame.number == job.startFrame) {
         preview.resolution = frame.resolution;
     }
     preview.cuts = frame.cut.regions;
-    if (previews.frames) {
-        observer.framePreview(preview);
-    }
-    if (picture) {
-        observer.picturePreview(preview, frame.picture);
-    }
-}
-
-// Scans after the first, cut on every thread asked for and written to the
-// movie in order on this one.
-std::optional<FilmResult> FilmRun::readRest() {
-    const int threads = jobThreads(job.threads);
-    int next = job.startFrame + 1;
-    bool interrupted = false;
-    std::optional<FilmResult> ended;
-    std::atomic<bool> failed{false};
-    // more threads than cores, when asked for, without the library's complaint
-    const tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism,
-                                          static_cast<std::size_t>(threads));
-    // the stages' keys for the thread sanitizer (parallel.h)
-    const char stages[3] = {};
-    for (const char& stage : stages) {
-        handOver(&stage);
-    }
-    tbb::task_arena arena(threads);
-    arena.execute([&] {
-        tbb::parallel_pipeline(
-            static_cast<std::size_t>(framesInFlight(threads)),
-            tbb::make_filter<void, std::shared_ptr<FilmReading>>(
-                tbb::filter_mode::serial_in_order,
-                [&](tbb::flow_control& control) -> std::shared_ptr<FilmReading> {
-                    const StageTurn turn(&stages[0]);
-                    if (next > job.stopFrame || interrupted || failed.load()) {
-                        control.stop();
-                        return nullptr;
-                    }
-                    auto frame = std::make_shared<FilmReading>();
-                    frame->number = next++;
-                    // an interruption shows at the next frame's turn
-                    if (cancelled()) {
-                        frame->skipped = true;
-                        interrupted = true;
-                    }
-                    handOver(frame.get());
-                    return frame;
-                }) &
-                tbb::make_filter<std::shared_ptr<FilmReading>, std::shared_ptr<FilmReading>>(
-                    tbb::filter_mode::parallel,
-                    [&](std::shared_ptr<FilmReading> frame) {
-                        const StageTurn turn(&stages[1], frame.get());
-                        if (!frame->skipped && !failed.load()) {
-                            *frame = readFrame(frame->number);
-                        }
-                        return frame;
-                    }) &
-                tbb::make_filter<std::shared_ptr<FilmReading>, void>(
-                    tbb::filter_mode::serial_in_order, [&](std::shared_ptr<FilmReading> frame) {
-                        const StageTurn turn(&stages[2], frame.get());
-                        if (ended) {
-                            return;
-                        }
-                        ended = acceptFrame(*frame);
-                        if (ended) {
-                            failed.store(true);
-                        }
-                    }));
-    });
-    for (const char& stage : stages) {
-        takeOver(&stage);
-    }
-    return ended;
+    view.show(showing, preview, frame.picture);
 }
 
 } // namespace
-
-cv::Mat filmWorkingImage(const cv::Mat& corrected, SoundtrackType type, bool inverse) {
-    cv::Mat working = workingImageFromFrame(corrected);
-    if (working.empty()) {
-        return working;
-    }
-    if (inverse) {
-        // the film runs the other way: last row first
-        cv::flip(working, working, 0);
-    }
-    if (working.channels() == 1 && type == SoundtrackType::VariableDensity35) {
-        cv::flip(working, working, 1);
-    }
-    return working;
-}
 
 FilmResult makeFilm(const FilmJob& job) {
     FilmRun run(job);

@@ -3,13 +3,12 @@
 // 24 frames per second out.
 
 #include "geometry/film_standard.h"
-#include "geometry/scan.h"
+#include "job/job_end.h"
 #include "job/observer.h"
 #include "job/run_settings.h"
 
 #include <opencv2/core.hpp>
 
-#include <atomic>
 #include <filesystem>
 #include <string>
 
@@ -31,29 +30,14 @@ struct FilmJob : ScanRunSettings {
     FilmTimings* timings = nullptr;
 };
 
-enum class FilmEnd {
-    Finished,        // movie written
-    UnreadableFrame, // "No tif file !!!": no movie left behind
-    Refused,         // range or resolution unusable: nothing written
-    MovieNotWritten, // the movie could not be created or completed
-    Cancelled,       // interrupted: nothing written
-};
-
-struct FilmResult {
-    FilmEnd end = FilmEnd::Finished;
-    std::string message;             // for every end but Finished: what went wrong
+// How a run ended (JobEnd::Finished when the movie was written), and what
+// it wrote.
+struct FilmResult : JobEnding {
     int movieFrames = 0;             // frames written to the movie
     std::filesystem::path moviePath; // the movie, when it was written
-    bool succeeded() const { return end == FilmEnd::Finished; }
 };
 
 // Runs the whole job on the calling thread.
 FilmResult makeFilm(const FilmJob& job);
-
-// The working image of the make-film job: the corrected frame turned so that
-// the film runs down the image (geometry/scan.h), its rows mirrored when
-// inverse is set, and its columns mirrored for a grey 35 mm variable-density
-// scan.
-cv::Mat filmWorkingImage(const cv::Mat& corrected, SoundtrackType type, bool inverse);
 
 } // namespace veltrana

@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 namespace veltrana {
@@ -17,9 +18,7 @@ namespace {
 // 16 mm pitch measurement: the top part left out, and where the second, third
 // and fourth of the four windows begin.
 constexpr double kPitchTopLeftOutShare = 0.2;
-constexpr double kPitchWindow2Share = 0.25;
-constexpr double kPitchWindow3Share = 0.5;
-constexpr double kPitchWindow4Share = 0.7;
+constexpr std::array<double, 3> kPitchWindowStartShares = {0.25, 0.5, 0.7};
 
 // Brightness factors: fractions of full scale (255) above which a pixel
 // counts as bright.
@@ -102,9 +101,9 @@ int measuredFourPitches(const cv::Mat& image) {
     // the top fifth is left out: it may hold the end of the frame before
     const int top = roundHalfAway(kPitchTopLeftOutShare * height);
     trace("poczatek = %f\n", static_cast<double>(top));
-    const int p1 = roundHalfAway(kPitchWindow2Share * height);
-    const int p2 = roundHalfAway(kPitchWindow3Share * height);
-    const int p3 = roundHalfAway(kPitchWindow4Share * height);
+    const int p1 = roundHalfAway(kPitchWindowStartShares[0] * height);
+    const int p2 = roundHalfAway(kPitchWindowStartShares[1] * height);
+    const int p3 = roundHalfAway(kPitchWindowStartShares[2] * height);
     trace("poczatek1 = %f\n", static_cast<double>(p1));
     trace("poczatek2 = %f\n", static_cast<double>(p2));
     trace("poczatek3 = %f\n", static_cast<double>(p3));

@@ -2,7 +2,7 @@
 // What each movie frame is cut from: the frame geometry of a film run and the
 // per-frame cut.
 //
-// Conventions for the film subsystem, stated here once for film/:
+// Conventions for the film subsystem, stated here once for movie/:
 // - Images are working images (orientation: geometry/scan.h), the
 //   soundtrack band in the left part of the columns. H is the image height
 //   (rows), W its width.

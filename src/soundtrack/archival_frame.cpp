@@ -15,11 +15,10 @@ namespace veltrana {
 
 namespace {
 
-// Luminance weights (blue, green, red), those of OpenCV's grey conversion.
-constexpr double kLumaBlue = 0.114;
-constexpr double kLumaGreen = 0.587;
-constexpr double kLumaRed = 0.299;
-// The same in 1/256 (summing to 256), for the luminance of single pixels.
+// Brightness weights (blue, green, red) in 1/256, summing to 256, of the
+// perforation light a variable-density frame's illumination is read from.
+// A Y track is read otherwise, through greyPixels, as the standard path
+// reads it.
 constexpr int kLumaBlue256 = 29;
 constexpr int kLumaGreen256 = 150;
 constexpr int kLumaRed256 = 77;
@@ -48,10 +47,6 @@ constexpr int kProfileRowsPerBand = 48;
 // on at most about this many working rows: the fit is a smooth curve.
 constexpr int kLightScanRows = 128;
 constexpr int kLightWorkingRows = 384;
-
-bool isLongStrip16(SoundtrackType type, bool longStrip) {
-    return longStrip && type == SoundtrackType::VariableArea16;
-}
 
 // Working-image columns [first, last] of an UP frame as columns of this frame.
 StripRange imageColumns(int first, int last, int width, bool rotationUp) {
@@ -120,39 +115,17 @@ RowSums rowSums(const cv::Mat& scan, int first, int last, int step) {
     return s;
 }
 
-int channelOf(ColorElement element) {
-    switch (element) {
-    case ColorElement::B:
-        return 0;
-    case ColorElement::G:
-        return 1;
-    case ColorElement::R:
-        return 2;
-    case ColorElement::Y:
-        break;
-    }
-    return 0;
-}
-
 // Per working row, the chosen element's mean across the band from its
-// sums: luminance from the channel means for ColorElement::Y. Working row r
-// is scan column (columns - 1 - r).
+// sums (of a grey image for ColorElement::Y, whose channel is then 0).
+// Working row r is scan column (columns - 1 - r).
 std::vector<float> elementMeans(const RowSums& sums, int channels, ColorElement element) {
     const std::size_t columns = sums.bytes.size() / static_cast<std::size_t>(channels);
+    const std::size_t channel = channels == 1 ? 0 : static_cast<std::size_t>(channelOf(element));
     std::vector<float> out(columns);
     const double count = std::max(sums.count, 1);
     for (std::size_t x = 0; x < columns; ++x) {
         const std::uint32_t* s = sums.bytes.data() + x * static_cast<std::size_t>(channels);
-        double v = 0.0;
-        if (channels == 1) {
-            v = s[0] / count;
-        } else if (element == ColorElement::Y) {
-            v = kLumaBlue * (s[0] / count) + kLumaGreen * (s[1] / count) +
-                kLumaRed * (s[2] / count);
-        } else {
-            v = s[channelOf(element)] / count;
-        }
-        out[columns - 1 - x] = static_cast<float>(v);
+        out[columns - 1 - x] = static_cast<float>(s[channel] / count);
     }
     return out;
 }
@@ -294,76 +267,79 @@ std::vector<float> relativeHighPass(std::span<const float> values, int window) {
 
 namespace {
 
-// Fitting the light: a polynomial of degree 4 along the rows.
-constexpr int kLightTerms = 5;        // 1, x, ..., x^4
+// The illumination fit: a polynomial along the rows, refitted without the
+// rows it fits worst.
+constexpr int kTerms = 5;             // 1, x, ..., x^4
 constexpr double kKeepSigmas = 3;     // rows fitted worse than this are left out of the refit
 constexpr double kLevelFloor = 0.25;  // residuals this small are always kept (8-bit units)
 constexpr double kBrightShare = 0.04; // bright rows lie at most this share below the fit
-// A median absolute deviation times this is the standard deviation of
-// normally spread values.
-constexpr double kMadToSigma = 1.4826;
-// A fit that falls below this share of its mean somewhere reaches darkness:
-// it stands for no light.
-constexpr double kDarkShare = 0.05;
+// The median absolute deviation of normal scatter times this is its
+// standard deviation.
+constexpr double kMedianDeviationToSigma = 1.4826;
 
-// The powers of x at row r of `rows`, x running from -1 at row 0 to +1 at
-// the last row.
+// The polynomial's terms at row r of `rows`: x runs from -1 at row 0 to +1
+// at the last row.
 void powersAt(int r, int rows, double* p) {
     const double x = 2.0 * r / (rows - 1) - 1.0;
     p[0] = 1.0;
-    for (int k = 1; k < kLightTerms; ++k) {
+    for (int k = 1; k < kTerms; ++k) {
         p[k] = p[k - 1] * x;
     }
 }
 
-double polynomialAt(int r, int rows, const cv::Mat& coefficients) {
-    double p[kLightTerms];
+double polynomialAt(const cv::Mat& coefficients, int r, int rows) {
+    double p[kTerms];
     powersAt(r, rows, p);
     double v = 0.0;
-    for (int k = 0; k < kLightTerms; ++k) {
+    for (int k = 0; k < kTerms; ++k) {
         v += p[k] * coefficients.at<double>(k);
     }
     return v;
 }
 
-// Least squares through the kept levels (indices into `at` and `level`).
-cv::Mat fittedPolynomial(std::span<const int> at, std::span<const float> level,
-                         const std::vector<int>& kept, int rows) {
-    cv::Mat design(static_cast<int>(kept.size()), kLightTerms, CV_64F);
+// The least-squares polynomial through the levels of the rows `kept`
+// (indices into `at` and `level`).
+cv::Mat fitPolynomial(std::span<const int> at, std::span<const float> level,
+                      const std::vector<int>& kept, int rows) {
+    cv::Mat design(static_cast<int>(kept.size()), kTerms, CV_64F);
     cv::Mat target(static_cast<int>(kept.size()), 1, CV_64F);
     for (int i = 0; i < static_cast<int>(kept.size()); ++i) {
-        const std::size_t k = static_cast<std::size_t>(kept[static_cast<std::size_t>(i)]);
-        powersAt(at[k], rows, design.ptr<double>(i));
-        target.at<double>(i) = level[k];
+        powersAt(at[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])], rows,
+                 design.ptr<double>(i));
+        target.at<double>(i) = level[static_cast<std::size_t>(kept[static_cast<std::size_t>(i)])];
     }
     cv::Mat coefficients;
     cv::solve(design, target, coefficients, cv::DECOMP_QR);
     return coefficients;
 }
 
-// The candidates that see the full light after a fit: within the scatter of
-// the rest (kKeepSigmas robust standard deviations, at least kLevelFloor).
-// With brightRowsOnly, rows also lie never kBrightShare below the fit: a
-// row at a perforation's edge, lit in part, would bend the fit, most where
-// it is extrapolated past the last lit row.
-std::vector<int> rowsSeeingTheLight(std::span<const int> at, std::span<const float> level,
-                                    const std::vector<int>& candidates, int rows,
-                                    const cv::Mat& coefficients, bool brightRowsOnly) {
+// The candidates the next pass keeps: those the fit leaves within
+// kKeepSigmas of the scatter of all of them.
+std::vector<int> rowsFittedWell(const cv::Mat& coefficients, std::span<const int> at,
+                                std::span<const float> level, const std::vector<int>& candidates,
+                                int rows, bool brightRowsOnly) {
+    // residuals of every candidate, and their robust spread
     std::vector<double> residuals(candidates.size());
     std::vector<double> fits(candidates.size());
-    std::vector<double> magnitudes(candidates.size());
     for (std::size_t i = 0; i < candidates.size(); ++i) {
-        const std::size_t k = static_cast<std::size_t>(candidates[i]);
-        fits[i] = polynomialAt(at[k], rows, coefficients);
-        residuals[i] = level[k] - fits[i];
-        magnitudes[i] = std::abs(residuals[i]);
+        const double fit =
+            polynomialAt(coefficients, at[static_cast<std::size_t>(candidates[i])], rows);
+        residuals[i] = level[static_cast<std::size_t>(candidates[i])] - fit;
+        fits[i] = fit;
     }
+    std::vector<double> magnitudes(residuals.size());
+    std::transform(residuals.begin(), residuals.end(), magnitudes.begin(),
+                   [](double v) { return std::abs(v); });
     std::nth_element(magnitudes.begin(), magnitudes.begin() + magnitudes.size() / 2,
                      magnitudes.end());
-    const double sigma = kMadToSigma * magnitudes[magnitudes.size() / 2];
+    const double sigma = kMedianDeviationToSigma * magnitudes[magnitudes.size() / 2];
     const double limit = std::max(kKeepSigmas * sigma, kLevelFloor);
     std::vector<int> kept;
     for (std::size_t i = 0; i < candidates.size(); ++i) {
+        // rows that see the full light lie no further below the fit than
+        // the scatter of the rest, and never kBrightShare below it: a row
+        // at a perforation's edge, lit in part, would bend the fit, most
+        // where it is extrapolated past the last lit row
         const bool keep =
             brightRowsOnly
                 ? residuals[i] >= -std::min(kBrightShare * fits[i], limit) && residuals[i] <= limit
@@ -375,20 +351,21 @@ std::vector<int> rowsSeeingTheLight(std::span<const int> at, std::span<const flo
     return kept;
 }
 
-// The polynomial over every row, relative to its mean; empty where it
-// reaches darkness.
-std::vector<float> relativeLight(const cv::Mat& coefficients, int rows) {
+// The fit over every row, relative to its mean; empty when it reaches
+// darkness, which stands for no light.
+std::vector<float> relativeFit(const cv::Mat& coefficients, int rows) {
     std::vector<double> fit(static_cast<std::size_t>(rows));
     double sum = 0.0;
     for (int r = 0; r < rows; ++r) {
-        fit[static_cast<std::size_t>(r)] = polynomialAt(r, rows, coefficients);
-        sum += fit[static_cast<std::size_t>(r)];
+        const double v = polynomialAt(coefficients, r, rows);
+        fit[static_cast<std::size_t>(r)] = v;
+        sum += v;
     }
     const double mean = sum / rows;
     std::vector<float> relative(static_cast<std::size_t>(rows));
     for (int r = 0; r < rows; ++r) {
         const double v = fit[static_cast<std::size_t>(r)] / mean;
-        if (!(mean > 0.0) || !(v > kDarkShare)) {
+        if (!(mean > 0.0) || !(v > 0.05)) {
             return {};
         }
         relative[static_cast<std::size_t>(r)] = static_cast<float>(v);
@@ -396,12 +373,11 @@ std::vector<float> relativeLight(const cv::Mat& coefficients, int rows) {
     return relative;
 }
 
-// The robust fit of the light (see fittedIllumination) from levels read at
-// working rows `at` of a frame of `rows`.
 std::vector<float> fitLight(std::span<const int> at, std::span<const float> level,
                             std::span<const unsigned char> usable, int rows, bool brightRowsOnly) {
+    // candidates and kept rows are indices into `at` and `level`
     const int read = static_cast<int>(std::min({at.size(), level.size(), usable.size()}));
-    std::vector<int> candidates; // indices into `at` and `level`
+    std::vector<int> candidates;
     for (int k = 0; k < read; ++k) {
         if (usable[static_cast<std::size_t>(k)] != 0) {
             candidates.push_back(k);
@@ -413,13 +389,13 @@ std::vector<float> fitLight(std::span<const int> at, std::span<const float> leve
     std::vector<int> kept = candidates;
     cv::Mat coefficients;
     for (int pass = 0; pass < (brightRowsOnly ? 4 : 3); ++pass) {
-        if (static_cast<int>(kept.size()) < kLightTerms * 4) {
+        if (static_cast<int>(kept.size()) < kTerms * 4) {
             return {};
         }
-        coefficients = fittedPolynomial(at, level, kept, rows);
-        kept = rowsSeeingTheLight(at, level, candidates, rows, coefficients, brightRowsOnly);
+        coefficients = fitPolynomial(at, level, kept, rows);
+        kept = rowsFittedWell(coefficients, at, level, candidates, rows, brightRowsOnly);
     }
-    return relativeLight(coefficients, rows);
+    return relativeFit(coefficients, rows);
 }
 
 } // namespace
@@ -486,7 +462,8 @@ void readSearchProfiles(ArchivalFrame& frame, const ScanFrame& f, StripRange up,
 // The light along the frame, relative to its mean (empty when nothing
 // usable was read): the clear part of a variable-area track, the
 // perforation light beside a variable-density one.
-std::vector<float> readLight(ArchivalFrame& frame, const ScanFrame& f, StripRange band,
+// `track` holds the band's scan rows as the samples were read from them.
+std::vector<float> readLight(ArchivalFrame& frame, const ScanFrame& f, const cv::Mat& track,
                              StripRange up, ColorElement element, SoundtrackType type) {
     const int workingStep = stepFor(f.rows(), kLightWorkingRows);
     if (type == SoundtrackType::VariableDensity35) {
@@ -502,7 +479,7 @@ std::vector<float> readLight(ArchivalFrame& frame, const ScanFrame& f, StripRang
                         true);
     }
     const LightLevels clear =
-        brightestLevels(f.scan, band.first, band.last, stepFor(frame.bandWidth, kLightScanRows),
+        brightestLevels(track, 0, track.rows - 1, stepFor(frame.bandWidth, kLightScanRows),
                         workingStep, element, kClearShare);
     frame.light = LightReference::TrackClear;
     return fitLight(clear.rows, clear.levels, usableLightRows(clear.levels, false), f.rows(),
@@ -537,12 +514,20 @@ ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
     frame.bandWidth = band.last - band.first + 1;
     const StripRange up = f.scanRows(band.first, band.last); // the band in UP columns
 
-    // the track: per row, the colour element's mean across every row of the band
-    frame.samples = elementMeans(rowSums(scan, band.first, band.last, 1), f.channels(), element);
+    // the track: per row, the colour element's mean across every row of the
+    // band. Y is each pixel's luminance, as the standard samples read it, so
+    // that both paths hear the same track; the weights applied to the
+    // channels' means instead would differ from it by the pixels' rounding.
+    cv::Mat trackRows = scan.rowRange(band.first, band.last + 1);
+    if (element == ColorElement::Y) {
+        trackRows = greyPixels(trackRows);
+    }
+    frame.samples =
+        elementMeans(rowSums(trackRows, 0, trackRows.rows - 1, 1), trackRows.channels(), element);
     const int window = highPassWindow(f.rows(), type, longStrip);
     frame.profileMargin = window / 2;
     readSearchProfiles(frame, f, up, window);
-    std::vector<float> light = readLight(frame, f, band, up, element, type);
+    std::vector<float> light = readLight(frame, f, trackRows, up, element, type);
     if (light.empty()) {
         frame.light = LightReference::None;
     }

@@ -6,7 +6,7 @@
 //   and the mapping from scan to working image: geometry/scan.h). The scan
 //   is read as it lies, without turning it. 8 bits per channel, one channel
 //   or three (blue, green, red).
-// - Column ranges are StripRange, inclusive (sound/strip.h says why).
+// - Column ranges are StripRange, inclusive (soundtrack/strip.h says why).
 // - Every per-row array below has one entry per working-image row, entry 0
 //   for row 0. Film that ran the other way through the scanner (the job's
 //   `inverse`) is handled by reverseRows(), which reverses all of them.
@@ -45,7 +45,8 @@ enum class LightReference {
 
 struct ArchivalFrame {
     // Per row: the mean of the chosen colour element across the track band
-    // (luminance from the channel means for ColorElement::Y).
+    // (for ColorElement::Y of each pixel's luminance, greyPixels, as the
+    // standard samples read it).
     std::vector<float> samples;
     // Per row: the scanner's light relative to its mean over the frame (a
     // smooth fit, mean 1); all ones when no reference could be read or the

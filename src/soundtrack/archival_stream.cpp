@@ -3,6 +3,7 @@
 #include "geometry/rounding.h"
 #include "soundtrack/fractional_shift.h"
 #include "soundtrack/frame_joining.h"
+#include "soundtrack/join_rules.h"
 
 #include <algorithm>
 #include <cmath>
@@ -94,10 +95,8 @@ JoinChoice chooseJoin(const PreciseJoin& searched, int standardPosition, int pre
         choice.method = JoinMethod::StandardNotFound;
         return choice;
     }
-    const bool longStrip16 = longStrip && type == SoundtrackType::VariableArea16;
     const double reach =
-        (longStrip16 ? kStandardFineReachShare / 2 : kStandardFineReachShare) * previousRows +
-        kStandardAgreementSlackRows;
+        fineWindowShare(type, longStrip) * previousRows + kStandardAgreementSlackRows;
     const bool agreesWithStandard = std::abs(searched.wholeShift - standardPosition) <= reach;
     const bool standsOut =
         searched.runnerUpShift < 0 || searched.runnerUpShare <= kMaxRunnerUpShare;

@@ -62,12 +62,10 @@ inline bool isFallback(JoinMethod method) {
     return method == JoinMethod::StandardWeak || method == JoinMethod::StandardNotFound;
 }
 
-// The standard search's fine step moves its coarse position by at most this
-// share of the previous frame (a quarter of it on a 16 mm long strip, whose
-// frames are four times longer); a whole shift this close to the standard
-// position, give or take kStandardAgreementSlackRows, agrees with its
-// coarse step.
-inline constexpr double kStandardFineReachShare = 0.024;
+// The standard search's fine step moves its coarse position by at most its
+// window (fineWindowShare, join_rules.h); a whole shift that close to the
+// standard position, give or take kStandardAgreementSlackRows, agrees with
+// its coarse step.
 inline constexpr int kStandardAgreementSlackRows = 3;
 
 // A whole shift stands out when the best other shift's evidence is at most

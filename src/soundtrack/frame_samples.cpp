@@ -14,31 +14,8 @@ namespace {
 
 using Sums = std::vector<std::uint32_t>;
 
-int channelOf(ColorElement element) {
-    switch (element) {
-    case ColorElement::B:
-        return 0;
-    case ColorElement::G:
-        return 1;
-    case ColorElement::R:
-    case ColorElement::Y:
-        return 2;
-    }
-    return 2;
-}
-
 bool readsLuminance(const cv::Mat& scan, ColorElement element) {
     return scan.channels() == 3 && element == ColorElement::Y;
-}
-
-// Grey values of some rows of a colour image (the image itself when grey).
-cv::Mat greyOf(const cv::Mat& image) {
-    if (image.channels() == 1) {
-        return image;
-    }
-    cv::Mat grey;
-    cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
-    return grey;
 }
 
 // Per working row r of a frame `rows` columns wide: sums[rows - 1 - r], as a
@@ -72,7 +49,7 @@ std::vector<float> bandProfile(const cv::Mat& frame, int entries, bool rotationU
     // the rows read, as one block
     const int first = rotationUp ? 0 : height - entries;
     const cv::Mat block = frame.rowRange(first, first + entries);
-    const cv::Mat values = fromEdge ? block : greyOf(block);
+    const cv::Mat values = fromEdge ? block : greyPixels(block);
     for (int i = 0; i < entries; ++i) {
         const uchar* row = values.ptr<uchar>(orientedRow(i, height, rotationUp) - first);
         std::uint32_t sum = 0;
@@ -170,7 +147,7 @@ FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& s,
     const cv::Mat bandRows = trimmed.rowRange(frame.band.first, frame.band.last + 1);
     Sums bandSums(static_cast<std::size_t>(trimmed.cols), 0);
     if (readsLuminance(scan, s.element)) {
-        addColumnSums(greyOf(bandRows), 0, bandRows.rows, 0, bandSums);
+        addColumnSums(greyPixels(bandRows), 0, bandRows.rows, 0, bandSums);
     } else {
         addColumnSums(bandRows, 0, bandRows.rows, scan.channels() == 1 ? 0 : channelOf(s.element),
                       bandSums);
@@ -188,7 +165,7 @@ FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& s,
     Sums all;
     if (readsLuminance(scan, s.element)) {
         all.assign(static_cast<std::size_t>(trimmed.cols), 0);
-        const cv::Mat grey = greyOf(trimmed);
+        const cv::Mat grey = greyPixels(trimmed);
         addColumnSums(grey, 0, height, 0, all);
         frame.profile = turnedMeans(all, 0, frame.rows, static_cast<float>(height));
     } else {

@@ -3,8 +3,10 @@
 #include "geometry/profile.h"
 #include "geometry/rounding.h"
 #include "geometry/trace.h"
+#include "soundtrack/join_rules.h"
 
 #include <algorithm>
+#include <cmath>
 #include <optional>
 #include <sstream>
 
@@ -45,20 +47,16 @@ void blank(Samples& values, int from, int to) {
     std::fill(values.begin() + from, values.begin() + to, 0.0f);
 }
 
-bool isLongStrip16(SoundtrackType type, bool longStrip) {
-    return longStrip && type == SoundtrackType::VariableArea16;
-}
-
 // What the two searches do differently; the steps they share read it.
 struct SearchVariant {
     // The coarse step correlates the frame profiles and the fine step the
     // frame samples as handed in; otherwise both correlate the frame samples,
     // the fine step the copies the coarse step blanked.
     bool coarseOnProfiles = true;
-    // The shortest join the coarse step considers, as a fraction of the
-    // previous frame's length; a 16 mm long strip, whose frames are four
-    // times longer, guards 0.82 of it in both searches.
-    double guardFraction = 0.52;
+    // The shortest join the coarse step considers, as a share of the
+    // previous frame's length (join_rules.h; a 16 mm long strip keeps its
+    // own in both searches).
+    double guardFraction = kJoinGuardShare;
     // Of the previous frame only its last `guard` values take part;
     // otherwise all from row `guard` on.
     bool previousKeepsLastGuard = false;
@@ -71,34 +69,52 @@ struct SearchVariant {
 
 // findJoinPosition: coarse on the profiles, fine on the samples
 constexpr SearchVariant kProfileSearch{.coarseOnProfiles = true,
-                                       .guardFraction = 0.52,
+                                       .guardFraction = kJoinGuardShare,
                                        .previousKeepsLastGuard = false,
                                        .coarseTie = TiedPeak::Last,
                                        .pastTheEndToLastRow = true};
 // findJoinPositionFromSamples: both steps on the samples
 constexpr SearchVariant kSampleSearch{.coarseOnProfiles = false,
-                                      .guardFraction = 0.48,
+                                      .guardFraction = kSampleJoinGuardShare,
                                       .previousKeepsLastGuard = true,
                                       .coarseTie = TiedPeak::First,
                                       .pastTheEndToLastRow = false};
 
 int guardLength(const SearchVariant& variant, int previousLength, SoundtrackType type,
                 bool longStrip) {
-    return roundHalfAway((isLongStrip16(type, longStrip) ? 0.82 : variant.guardFraction) *
-                         previousLength);
+    return roundHalfAway(joinGuardShare(variant.guardFraction, type, longStrip) * previousLength);
 }
 
-// Length of the fine window: 2.4 % of the previous frame (1.2 % on a 16 mm
-// long strip, whose frames are four times longer).
+// Length of the fine window, in rows of the previous frame.
 int fineWindowLength(int previousLength, SoundtrackType type, bool longStrip) {
-    return roundHalfAway((isLongStrip16(type, longStrip) ? 0.012 : 0.024) * previousLength);
+    return roundHalfAway(fineWindowShare(type, longStrip) * previousLength);
 }
+
+// A correlation value as a correlation coefficient: divided by the root of
+// the energies of the two arrays correlated, so -1..1 whatever their levels.
+double normalisedCorrelation(float value, const Samples& a, const Samples& b) {
+    double energyA = 0.0;
+    double energyB = 0.0;
+    for (const float v : a) {
+        energyA += static_cast<double>(v) * v;
+    }
+    for (const float v : b) {
+        energyB += static_cast<double>(v) * v;
+    }
+    return energyA > 0.0 && energyB > 0.0 ? value / std::sqrt(energyA * energyB) : 0.0;
+}
+
+// The coarse join and how well the frames matched there.
+struct CoarseJoin {
+    int shift = 0;
+    double score = 0; // the peak, normalised
+};
 
 // The coarse join: the shift of the strongest peak of the correlation of the
 // blanked current frame against the blanked previous one, from the guard on.
 // L is taken from the frames' lengths. Nothing when there is no peak.
-std::optional<int> coarseJoin(const Samples& current, const Samples& previous, int lc, int lp,
-                              int guard, TiedPeak tie) {
+std::optional<CoarseJoin> coarseJoin(const Samples& current, const Samples& previous, int lc,
+                                     int lp, int guard, TiedPeak tie) {
     // index guard + Lp - 1 holds the shift guard + Lp - L; only the values
     // from just before it on are worked out
     const Samples r = crossCorrelateFrom(current, previous, guard + lp - 2);
@@ -106,7 +122,8 @@ std::optional<int> coarseJoin(const Samples& current, const Samples& previous, i
     if (peak < 0) {
         return std::nullopt;
     }
-    return peak - (std::max(lc, lp) - 1);
+    return CoarseJoin{peak - (std::max(lc, lp) - 1),
+                      normalisedCorrelation(r[static_cast<std::size_t>(peak)], current, previous)};
 }
 
 // The fine correction: the shift of the best match of the current frame's
@@ -154,8 +171,9 @@ struct PairInput {
     std::span<const float> previousProfile;
 };
 
-int searchJoin(const SearchVariant& variant, const FrameLengths& lengths, const PairInput& in,
-               SoundtrackType type, bool longStrip, JoinDiagnostics* diagnostics) {
+JoinSearchResult searchJoin(const SearchVariant& variant, const FrameLengths& lengths,
+                            const PairInput& in, SoundtrackType type, bool longStrip,
+                            JoinDiagnostics* diagnostics) {
     const int lp = std::max(lengths.previousLength, 0);
     const int lc = std::max(lengths.currentLength, 0);
     if (diagnostics != nullptr) {
@@ -176,10 +194,10 @@ int searchJoin(const SearchVariant& variant, const FrameLengths& lengths, const 
     blank(previous, 0, variant.previousKeepsLastGuard ? lp - guard : guard);
     blank(current, lc - guard, lc);
 
-    const std::optional<int> coarse =
+    const std::optional<CoarseJoin> coarse =
         coarseJoin(current, previous, lc, lp, guard, variant.coarseTie);
     if (!coarse) {
-        return lp; // no peak at all: keep the whole previous frame
+        return {lp, 0.0, false}; // no peak at all: keep the whole previous frame
     }
 
     // fine, around the coarse join: on the frame samples, mean-free over the
@@ -192,18 +210,18 @@ int searchJoin(const SearchVariant& variant, const FrameLengths& lengths, const 
     }
     const int w = fineWindowLength(lp, type, longStrip);
     const FineMatch fine = variant.coarseOnProfiles
-                               ? fineMatch(previousSamples, samples, *coarse, w)
-                               : fineMatch(previous, current, *coarse, w);
+                               ? fineMatch(previousSamples, samples, coarse->shift, w)
+                               : fineMatch(previous, current, coarse->shift, w);
     if (diagnostics != nullptr && !fine.correlation.empty()) {
         diagnostics->fineCorrelation = correlationFileValues(fine.correlation);
         diagnostics->hasFineCorrelation = true;
     }
 
-    int position = *coarse + fine.shift;
+    int position = coarse->shift + fine.shift;
     if (variant.pastTheEndToLastRow && position > lp) {
         position = lp - 1;
     }
-    return std::clamp(position, 0, lp);
+    return {std::clamp(position, 0, lp), coarse->score, true};
 }
 
 void traceLengths(std::size_t n, std::size_t m) {
@@ -295,12 +313,13 @@ JoinSearchResult findJoinPosition(const FrameLengths& lengths, std::span<const f
                                   std::span<const float> previousProfile, SoundtrackType type,
                                   bool longStrip, JoinDiagnostics* diagnostics) {
     const PairInput in{samples, previousSamples, profile, previousProfile};
-    return {searchJoin(kProfileSearch, lengths, in, type, longStrip, diagnostics)};
+    return searchJoin(kProfileSearch, lengths, in, type, longStrip, diagnostics);
 }
 
-int findJoinPositionFromSamples(const FrameLengths& lengths, std::span<const float> samples,
-                                std::span<const float> previousSamples, SoundtrackType type,
-                                bool longStrip) {
+JoinSearchResult findJoinPositionFromSamples(const FrameLengths& lengths,
+                                             std::span<const float> samples,
+                                             std::span<const float> previousSamples,
+                                             SoundtrackType type, bool longStrip) {
     const PairInput in{samples, previousSamples, {}, {}};
     return searchJoin(kSampleSearch, lengths, in, type, longStrip, nullptr);
 }

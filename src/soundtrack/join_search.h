@@ -58,8 +58,17 @@ enum class TiedPeak { First, Last };
 // of a zero value of the range, if one is there.
 int strongestPeak(std::span<const float> r, int begin, int end, TiedPeak tie);
 
+// Where a pair joins, and how clearly.
 struct JoinSearchResult {
     int position = 0; // clamped into 0..previousLength
+    // The coarse step's strongest peak as a correlation coefficient (the
+    // peak over the root of the two correlated arrays' energies, -1..1):
+    // near 1 where the frames clearly share their film, near 0 where nothing
+    // matched. The position does not depend on it.
+    double score = 0;
+    // The coarse step found a peak; otherwise the position is the whole
+    // previous frame and the score 0.
+    bool found = false;
 };
 
 // What the search worked on, for whoever tunes it: the job writes the last
@@ -86,8 +95,9 @@ JoinSearchResult findJoinPosition(const FrameLengths& lengths, std::span<const f
                                   bool longStrip, JoinDiagnostics* diagnostics = nullptr);
 
 // Both searches on the frame samples; no files.
-int findJoinPositionFromSamples(const FrameLengths& lengths, std::span<const float> samples,
-                                std::span<const float> previousSamples, SoundtrackType type,
-                                bool longStrip);
+JoinSearchResult findJoinPositionFromSamples(const FrameLengths& lengths,
+                                             std::span<const float> samples,
+                                             std::span<const float> previousSamples,
+                                             SoundtrackType type, bool longStrip);
 
 } // namespace veltrana

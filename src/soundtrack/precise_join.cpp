@@ -2,6 +2,7 @@
 
 #include "geometry/rounding.h"
 #include "soundtrack/fractional_shift.h"
+#include "soundtrack/join_rules.h"
 
 #include <opencv2/core.hpp>
 
@@ -32,11 +33,6 @@ constexpr double kEvidenceCorrelationCap = 0.99;
 // mid-grey) shows no structure: a silent track under uneven light keeps only
 // the light's faint curvature, which would correlate with anything smooth.
 constexpr double kFlatVariance = 1e-6;
-
-// Fractions of the previous frame's rows below which no shift is tried: the
-// guard the standard coarse step keeps, and on a 16 mm long strip.
-constexpr double kShiftGuardShare = 0.52;
-constexpr double kLongStripShiftGuardShare = 0.82;
 
 // The fraction is read on profiles shifted by this much at a time (rows);
 // a parabola through three such points leans towards them by far less than
@@ -95,10 +91,6 @@ constexpr double kLeastVariance = 1e-6;
 // The precision of a whole shift whose fraction no band could read: a
 // fraction spread evenly over a row.
 constexpr double kWholeRowPrecision = 0.29;
-
-bool isLongStrip16(SoundtrackType type, bool longStrip) {
-    return longStrip && type == SoundtrackType::VariableArea16;
-}
 
 // ------------------------------------------------------------------ sums
 
@@ -848,8 +840,7 @@ PreciseJoin findPreciseJoin(const ArchivalFrame& previous, const ArchivalFrame& 
     // the shifts the standard coarse step allows, leaving some overlap of
     // the rows the high-pass left alone
     const int margin = std::max(previous.profileMargin, current.profileMargin);
-    const int guard = roundHalfAway(
-        (isLongStrip16(type, longStrip) ? kLongStripShiftGuardShare : kShiftGuardShare) * lp);
+    const int guard = roundHalfAway(joinGuardShare(kJoinGuardShare, type, longStrip) * lp);
     const ShiftRange range{std::max(guard, 0), lp - 2 * margin - kMinOverlapRows};
     if (lc - 2 * margin < kMinOverlapRows || range.last < range.first) {
         return join;

@@ -8,8 +8,8 @@
 //   row of the previous frame that shows the same film as row 0 of the
 //   current frame. Here it is fractional; rows are 0-based.
 // - Only the shifts that the standard coarse step allows are searched: from
-//   its guard (0.52 of the previous frame's rows, 0.82 on a 16 mm long strip)
-//   to the last shift that leaves kMinOverlapRows rows of overlap.
+//   its guard (join_rules.h) to the last shift that leaves kMinOverlapRows
+//   rows of overlap.
 // - Correlations are zero-mean normalised (Pearson), -1..1.
 // - Precisions are one standard deviation, in rows.
 //

@@ -1,41 +1,28 @@
 #include "soundtrack/soundtrack_job.h"
 
 #include "base/kept_texts.h"
-#include "geometry/frame_correction.h"
 #include "geometry/profile.h"
 #include "geometry/resolution.h"
-#include "geometry/scan.h"
 #include "geometry/trace.h"
+#include "job/frame_scans.h"
 #include "job/frame_sequence.h"
 #include "job/job_log.h"
-#include "job/parallel.h"
+#include "job/ordered_frames.h"
+#include "job/run_view.h"
 #include "job/safe_file.h"
-#include "soundtrack/archival_frame.h"
-#include "soundtrack/archival_stream.h"
-#include "soundtrack/frame_joining.h"
-#include "soundtrack/frame_samples.h"
-#include "soundtrack/join_search.h"
-#include "soundtrack/plik.h"
-#include "soundtrack/resample.h"
-#include "soundtrack/sound_file.h"
-#include "soundtrack/strip.h"
-#include "soundtrack/track_geometry.h"
+#include "job/stage_clock.h"
+#include "reading/scan_reader.h"
+#include "soundtrack/join_report.h"
+#include "soundtrack/sound_assembly.h"
+#include "soundtrack/sound_frame.h"
 
 #include <algorithm>
 #include <array>
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <limits>
 #include <memory>
 #include <optional>
-
-#include <tbb/enumerable_thread_specific.h>
-#include <tbb/global_control.h>
-#include <tbb/parallel_pipeline.h>
-#include <tbb/task_arena.h>
 
 namespace veltrana {
 
@@ -43,12 +30,10 @@ namespace {
 
 constexpr const char* kLengthsFileName = "leng.txt";
 constexpr const char* kJoinReportFileName = "joins.csv";
-// Drift below this goes from archival sound (a gentler high-pass costs
-// content on short runs).
-constexpr double kDriftCutoffHz = 0.5;
 constexpr std::array<std::string_view, 3> kDiagnosticFileNames = {"v.txt", "z.txt", "r.txt"};
 constexpr std::array<std::string_view, 4> kSideFileNames = {"leng.txt", "v.txt", "z.txt", "r.txt"};
-constexpr int kColourDepth = 8;
+// a progress bar's range is sixteen bits wide
+constexpr int kProgressMaximum = 65535;
 
 std::string format(const char* pattern, int a) {
     char line[160];
@@ -56,139 +41,106 @@ std::string format(const char* pattern, int a) {
     return line;
 }
 
-std::string resolutionLine(ScanResolution r) {
-    char line[160];
-    std::snprintf(line, sizeof line, "Picture resolution (dpi) x=%d,y=%d and color depth=%d",
-                  r.dpiX, r.dpiY, kColourDepth);
-    return line;
-}
-
-SoundtrackResult ended(SoundtrackEnd end, std::string message) {
-    SoundtrackResult result;
-    result.end = end;
-    result.message = std::move(message);
-    return result;
-}
-
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point began) {
-    return std::chrono::duration<double>(Clock::now() - began).count();
-}
-
-// A CSV field: a text with a comma, a quote or a line break is quoted, its
-// quotes doubled.
-std::string csvField(std::string_view text) {
-    if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-        return std::string(text);
-    }
-    std::string field(1, '"');
-    for (char c : text) {
-        field.push_back(c);
-        if (c == '"') {
-            field.push_back('"');
-        }
-    }
-    field.push_back('"');
-    return field;
-}
-
 bool differsByMoreThanATenth(int measured, int snapped) {
     return std::abs(measured - snapped) > 0.1 * snapped;
+}
+
+// How the job's sound is assembled: the one place its archival settings are
+// read.
+SoundPlan soundPlanOf(const SoundtrackJob& job) {
+    SoundPlan plan;
+    plan.preciseSearch = job.preciseJoins;
+    plan.levelsWithoutSteps = job.archivalLevels;
+    plan.archivalStream = plan.preciseSearch || plan.levelsWithoutSteps;
+    return plan;
+}
+
+SoundReadSettings readSettingsOf(const SoundtrackJob& job, const SoundPlan& plan) {
+    SoundReadSettings s;
+    s.sampling.type = job.soundtrackType;
+    s.sampling.longStrip = job.longStrip;
+    s.sampling.element = job.colorElement;
+    s.sampling.rotationUp = job.rotationUp;
+    s.sampling.removeDc = job.removeDc;
+    s.sampling.cutByAnalysis = job.cutByAnalysis;
+    s.inverse = job.inverse;
+    if (job.manualResolution) {
+        s.givenResolution = ScanResolution{job.resolutionX, job.resolutionY};
+    }
+    if (plan.archivalStream) {
+        s.archival = plan.levelsWithoutSteps ? ArchivalReading::Levels : ArchivalReading::JoinsOnly;
+    }
+    s.searchPrecisely = plan.preciseSearch;
+    return s;
 }
 
 // What one frame gives the run, measured ahead on any thread with no
 // observer call; the frame's turn to be reported comes later, in order.
 struct FrameReading {
-    int number = 0;
-    bool skipped = false; // not read: a stop was asked for before its turn
-    Status loaded;        // whether the scan could be loaded, and why not
-    cv::Size scanSize;
-    FrameSamples measured; // samples and profile reversed already for inverse
-    // what archival sound reads of the frame (reversed already for inverse)
-    std::optional<ArchivalFrame> archival;
-    cv::Mat picture; // a preview of the scan, when one was due
-    // the first frame of a run settles the resolution
-    std::optional<ResolutionEstimate> estimate;
+    Status loaded; // whether the scan could be loaded, and why not
+    SoundFrame sound;
+    cv::Mat picture;   // a preview of the scan, when one was due
     std::string trace; // the measures' trace lines, printed when the frame is reported
     // seconds spent, for the benchmark
     double loadSeconds = 0;
     double samplesSeconds = 0;
 };
 
-// The join of a frame with the one before, searched as soon as both are read.
-struct PairSearch {
-    int position = 0;
-    bool searched = false;              // false for the first frame
-    std::optional<PreciseJoin> precise; // with precise joins
-    JoinDiagnostics diagnostics;
-    std::string trace;
-    double seconds = 0;
-};
+using FrameTurn = FrameInTurn<FrameReading, PairSearch>;
 
-// A frame on its way through the pipeline.
-struct FrameItem {
-    std::shared_ptr<const FrameReading> frame;
-    std::shared_ptr<const FrameReading> previous;
-    PairSearch search;
-};
+SoundtrackResult soundtrackResult(JobEnding ending) {
+    return resultOf<SoundtrackResult>(std::move(ending));
+}
 
-// One run of the job: the frames' samples and profiles, the joins and the
-// output stream, and everything the user sees of it.
+// One run of the job: the frames' samples and the sound they are assembled
+// into, the files it writes, and everything the user sees of it.
 class SoundtrackRun {
 public:
     explicit SoundtrackRun(SoundtrackJob& job)
-        : job(job), ui(job.observer != nullptr ? *job.observer : nullObserver), log(ui),
-          previews(ui.previewRequest()), pacer(previews) {}
+        : job(job), plan(soundPlanOf(job)), reading(readSettingsOf(job, plan)),
+          view(job.observer, StopButton::Shown) {}
 
     SoundtrackResult run();
     // Ends a run that broke off on an exception: nothing is left written.
     SoundtrackResult brokeOff(const char* what);
 
 private:
-    SoundtrackResult prepare();
-    FrameSampling sampling() const;
+    std::optional<JobEnding> prepare();
+    std::optional<JobEnding> prepareOutputs();
+    std::optional<JobEnding> prepareJoinReport(const OutputTarget& sound);
     FrameReading readFrame(int n) const;
-    PairSearch searchPair(const FrameReading& previous, const FrameReading& current) const;
-    SoundtrackResult acceptFrame(const FrameItem& item);
-    SoundtrackResult readRest(std::shared_ptr<const FrameReading> first);
+    PairSearch meetFrames(const FrameReading& previous, const FrameReading& current) const;
+    std::optional<JobEnding> acceptFrame(const FrameTurn& turn);
     void settleResolution(const FrameReading& first);
+    void joinFrame(const FrameReading& frame, const FrameReading& previous,
+                   const PairSearch& search);
+    void showFrame(const FrameReading& frame, const JoinShown& shown);
     SoundtrackResult finish();
+    Status writeWav(AssembledSound sound, SoundtrackResult& result);
+    Status writeJoinReport(const std::vector<JoinRecord>& joins);
     Status writeDiagnostics() const;
-    Status writeDeliverySound(std::vector<float> sound, SoundtrackResult& result);
-    std::string joinReport() const;
-    bool usesArchivalStream() const { return job.archivalLevels || job.preciseJoins; }
-    void showFrame(const FrameReading& frame, std::optional<double> join,
-                   std::optional<double> score, bool weak);
+    void reportFiles(const Status& joins, const Status& lengths, const Status& diagnosticsWritten,
+                     SoundtrackResult& result);
 
-    SoundtrackResult refuse(const std::string& message);
-    SoundtrackResult stopped();
-    SoundtrackResult unreadable(const std::string& detail);
-    SoundtrackResult noWav(const std::string& message);
+    // Ends the run with nothing written (the temporary files removed).
+    JobEnding end(JobEnd how, const std::string& logText, std::string message);
+    JobEnding end(JobEnd how, const std::string& message) { return end(how, message, message); }
 
     SoundtrackJob& job;
-    NullObserver nullObserver;
-    JobObserver& ui;
-    JobLog log;
-    const PreviewRequest previews;
-    PicturePacer pacer;
+    const SoundPlan plan;
+    const SoundReadSettings reading;
+    RunView view;
     std::vector<double> joinsSoFar; // for the previews' outlying joins
-    // each thread's memory for its scans, kept from one scan to the next
-    mutable tbb::enumerable_thread_specific<ScanBuffers> scanBuffers;
+    FrameScans scans;
 
     FrameSequence sequence;
     std::optional<PendingFile> pendingWav;   // the WAV, open from before the first frame
     std::optional<PendingFile> pendingJoins; // joins.csv, with archival sound
     std::filesystem::path joinsPath;
-    std::optional<ArchivalStream> archivalStream;
-    std::vector<JoinRecord> joinRecords;
+    std::unique_ptr<SoundAssembly> assembly;
     ScanResolution resolution;
     SoundtrackGeometry geometry;
     cv::Size firstScanSize;
-    FrameRangeProgress progress;
-    FrameJoinState state;
-    std::vector<int> joinPositions;
-    std::vector<float> stream;
     // the last pair's diagnostics, written when the run succeeds
     JoinDiagnostics diagnostics;
     std::vector<float> lastFineCorrelation;
@@ -197,365 +149,168 @@ private:
     SoundtrackTimings* const timings = job.timings;
 };
 
-SoundtrackResult SoundtrackRun::refuse(const std::string& message) {
+JobEnding SoundtrackRun::end(JobEnd how, const std::string& logText, std::string message) {
     pendingWav.reset();
     pendingJoins.reset();
-    ui.setProgressPosition(0);
-    log.replaceWith(message);
-    ui.enableStart(true);
-    return ended(SoundtrackEnd::Refused, message);
-}
-
-SoundtrackResult SoundtrackRun::noWav(const std::string& message) {
-    pendingWav.reset();
-    pendingJoins.reset();
-    ui.setProgressPosition(0);
-    log.replaceWith(message);
-    ui.enableStart(true);
-    return ended(SoundtrackEnd::WavNotWritten, message);
-}
-
-SoundtrackResult SoundtrackRun::stopped() {
-    pendingWav.reset();
-    pendingJoins.reset();
-    ui.setProgressPosition(0);
-    log.replaceWith(kept::kOperationStopped);
-    ui.enableStart(true);
-    ui.enableStop(true);
-    return ended(SoundtrackEnd::Stopped, kept::kOperationStopped);
-}
-
-SoundtrackResult SoundtrackRun::unreadable(const std::string& detail) {
-    pendingWav.reset();
-    pendingJoins.reset();
-    ui.setProgressPosition(0);
-    // the box keeps the words users know, and says why beneath them
-    log.replaceWith(std::string(kept::kWrongFileFormat) + "\r\n" + detail);
-    ui.enableStart(true);
-    ui.enableStop(true);
-    return ended(SoundtrackEnd::UnreadableFrame,
-                 std::string(kept::kWrongFileFormat) + " " + detail);
+    return view.end(how, logText, std::move(message));
 }
 
 SoundtrackResult SoundtrackRun::brokeOff(const char* what) {
     pendingWav.reset();
     pendingJoins.reset();
-    const std::string message = std::string(kRunBrokeOff) + what;
-    ui.setProgressPosition(0);
-    log.replaceWith(message);
-    ui.enableStart(true);
-    ui.enableStop(true);
-    return ended(SoundtrackEnd::Error, message);
+    return soundtrackResult(view.brokeOff(what));
 }
 
 // Everything that can be refused is refused before a scan is read: the
-// frames, the range, the resolution and the output.
-SoundtrackResult SoundtrackRun::prepare() {
-    Result<FrameSequence> listed = listFrameSequence(job.inputPath);
-    if (!listed) {
-        return refuse(listed.message());
+// frames, the range, the resolution and the outputs.
+std::optional<JobEnding> SoundtrackRun::prepare() {
+    Result<FrameSequence> checked = checkedFrameSequence(job);
+    if (!checked) {
+        return end(JobEnd::Refused, checked.message());
     }
-    sequence = std::move(listed).value();
-    if (const Status range = checkFrameRange(sequence, job.startFrame, job.stopFrame); !range) {
-        return refuse(range.message());
-    }
+    sequence = std::move(checked).value();
     if (job.manualResolution) {
-        if (const Status manual = checkManualResolution({job.resolutionX, job.resolutionY});
-            !manual) {
-            return refuse(manual.message());
-        }
         const auto manual =
             computeSoundtrackGeometry(job.soundtrackType, {job.resolutionX, job.resolutionY});
         if (!manual || manual->framePitch <= 0 || manual->trackWidth <= 0) {
-            return refuse("The manual resolution x=" + std::to_string(job.resolutionX) +
-                          ",y=" + std::to_string(job.resolutionY) +
-                          " gives no soundtrack width or frame pitch: give both in dpi");
+            return end(JobEnd::Refused,
+                       "The manual resolution x=" + std::to_string(job.resolutionX) +
+                           ",y=" + std::to_string(job.resolutionY) +
+                           " gives no soundtrack width or frame pitch: give both in dpi");
         }
     }
+    assembly = makeSoundAssembly(plan, {.type = job.soundtrackType,
+                                        .longStrip = job.longStrip,
+                                        .crossfade = job.crossfade,
+                                        .startFrame = job.startFrame,
+                                        .stopFrame = job.stopFrame});
+    return prepareOutputs();
+}
+
+std::optional<JobEnding> SoundtrackRun::prepareOutputs() {
     const Result<OutputTarget> target = resolveOutputTarget(job.outputPath, "the sound");
     if (!target) {
-        return noWav(target.message());
+        return end(JobEnd::OutputNotWritten, target.message());
     }
     if (Status clash = checkOutputIsNoInput(*target, sequence, kSideFileNames, "the sound");
         !clash) {
-        return noWav(clash.message());
+        return end(JobEnd::OutputNotWritten, clash.message());
     }
     // made now: a folder that cannot be written fails the run before any work
     Result<PendingFile> pending = PendingFile::create(*target, "the sound");
     if (!pending) {
-        return noWav(pending.message());
+        return end(JobEnd::OutputNotWritten, pending.message());
     }
     pendingWav.emplace(std::move(pending).value());
-
-    if (usesArchivalStream()) {
-        // the join report beside the sound, under the same rules
-        const std::filesystem::path given = job.outputPath;
-        joinsPath = given.parent_path() / kJoinReportFileName;
-        const Result<OutputTarget> report = resolveOutputTarget(joinsPath, "the join report");
-        if (!report) {
-            return noWav(report.message());
-        }
-        if (isSameFile(*target, joinsPath)) {
-            return noWav("Cannot write the sound to " + job.outputPath.string() +
-                         ": the run writes its join report there");
-        }
-        if (Status clash =
-                checkOutputIsNoInput(*report, sequence, kSideFileNames, "the join report");
-            !clash) {
-            return noWav(clash.message());
-        }
-        Result<PendingFile> joins = PendingFile::create(*report, "the join report");
-        if (!joins) {
-            return noWav(joins.message());
-        }
-        pendingJoins.emplace(std::move(joins).value());
+    pendingWav->expectRiffForm("WAVE");
+    if (assembly->reportsJoins()) {
+        return prepareJoinReport(*target);
     }
-    return {};
+    return std::nullopt;
+}
+
+// The join report beside the sound, under the same rules.
+std::optional<JobEnding> SoundtrackRun::prepareJoinReport(const OutputTarget& sound) {
+    const std::filesystem::path given = job.outputPath;
+    joinsPath = given.parent_path() / kJoinReportFileName;
+    const Result<OutputTarget> report = resolveOutputTarget(joinsPath, "the join report");
+    if (!report) {
+        return end(JobEnd::OutputNotWritten, report.message());
+    }
+    if (isSameFile(sound, joinsPath)) {
+        return end(JobEnd::OutputNotWritten, "Cannot write the sound to " +
+                                                 job.outputPath.string() +
+                                                 ": the run writes its join report there");
+    }
+    if (Status clash = checkOutputIsNoInput(*report, sequence, kSideFileNames, "the join report");
+        !clash) {
+        return end(JobEnd::OutputNotWritten, clash.message());
+    }
+    Result<PendingFile> joins = PendingFile::create(*report, "the join report");
+    if (!joins) {
+        return end(JobEnd::OutputNotWritten, joins.message());
+    }
+    pendingJoins.emplace(std::move(joins).value());
+    return std::nullopt;
 }
 
 SoundtrackResult SoundtrackRun::run() {
-    ui.enableStart(false);
+    view.ui().enableStart(false);
     const int frameCount = job.stopFrame - job.startFrame + 1;
-    ui.setProgressRange(std::clamp(frameCount, 0, 65535));
-    ui.setProgressStep(1);
-    progress.startFrame = job.startFrame;
-    progress.stopFrame = job.stopFrame;
-    state.crossfade = job.crossfade ? 1 : 0;
-
-    if (SoundtrackResult refused = prepare(); !refused.succeeded()) {
-        return refused;
+    view.ui().setProgressRange(std::clamp(frameCount, 0, kProgressMaximum));
+    view.ui().setProgressStep(1);
+    if (std::optional<JobEnding> refused = prepare()) {
+        return soundtrackResult(std::move(*refused));
     }
-    joinPositions.assign(static_cast<std::size_t>(frameCount), 0);
+    std::string oneFrame;
     if (frameCount == 1) {
-        log.addLine(format("Only frame %d: one frame gives no sound, a range needs at least two",
-                           job.startFrame));
+        oneFrame = format("Only frame %d: one frame gives no sound, a range needs at least two",
+                          job.startFrame);
+        view.log().addLine(oneFrame);
     }
-
     // the first frame settles the resolution every other frame is measured with
-    FrameItem first;
-    first.frame = std::make_shared<const FrameReading>(readFrame(job.startFrame));
-    if (SoundtrackResult result = acceptFrame(first); !result.succeeded()) {
-        return result;
+    const auto first = std::make_shared<const FrameReading>(readFrame(job.startFrame));
+    FrameTurn firstTurn;
+    firstTurn.number = job.startFrame;
+    firstTurn.frame = first.get();
+    if (std::optional<JobEnding> ended = acceptFrame(firstTurn)) {
+        return soundtrackResult(std::move(*ended));
     }
-    ui.stepProgress();
-    if (SoundtrackResult result = readRest(first.frame); !result.succeeded()) {
-        return result;
+    // the rest read and searched on every thread asked for, joined in order
+    FrameSteps<FrameReading, PairSearch> frames;
+    frames.read = [this](int n) { return readFrame(n); };
+    frames.meet = [this](const FrameReading& previous, const FrameReading& current) {
+        return meetFrames(previous, current);
+    };
+    frames.accept = [this](const FrameTurn& turn) { return acceptFrame(turn); };
+    if (std::optional<JobEnding> ended = walkFrames(job, job.startFrame + 1, frames, first)) {
+        return soundtrackResult(std::move(*ended));
     }
-    return finish();
-}
-
-FrameSampling SoundtrackRun::sampling() const {
-    FrameSampling s;
-    s.type = job.soundtrackType;
-    s.longStrip = job.longStrip;
-    s.element = job.colorElement;
-    s.rotationUp = job.rotationUp;
-    s.removeDc = job.removeDc;
-    s.cutByAnalysis = job.cutByAnalysis;
-    return s;
+    SoundtrackResult result = finish();
+    if (!oneFrame.empty()) {
+        // what the file holds, said even where the log is not shown
+        result.warnings.insert(result.warnings.begin(), oneFrame);
+    }
+    return result;
 }
 
 FrameReading SoundtrackRun::readFrame(int n) const {
     FrameReading frame;
-    frame.number = n;
+    frame.sound.number = n;
     TraceCapture capture;
-    Clock::time_point began = Clock::now();
     // the scan is read into this thread's buffers: valid until its next scan
-    LoadedScan scan = loadScan(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                               &scanBuffers.local());
-    frame.loadSeconds = secondsSince(began);
-    if (!scan.ok()) {
-        frame.loaded = scan.status();
-        return frame;
-    }
-    frame.scanSize = scan.value().size();
-    began = Clock::now();
-
-    SoundtrackGeometry frameGeometry = geometry;
-    if (n == job.startFrame) {
-        ScanResolution settled{job.resolutionX, job.resolutionY};
-        if (!job.manualResolution) {
-            // the trim's trace lines come once, from the sampling below
-            FrameBounds bounds;
-            {
-                const TraceCapture quiet;
-                bounds = findFrameBounds(scan.value(), job.soundtrackType, job.longStrip);
-            }
-            frame.estimate = estimateScanResolution(
-                scan.value().colRange(bounds.left, bounds.right + 1), job.soundtrackType);
-            settled = frame.estimate->snapped;
+    LoadedScan scan = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                                 frame.loadSeconds);
+    frame.loaded = scan.status();
+    if (frame.loaded) {
+        const StageClock::time_point began = StageClock::now();
+        frame.sound = measureSoundFrame(scan.value(), n, n == job.startFrame, reading, geometry);
+        if (view.pictureDue()) {
+            frame.picture = previewPicture(scan.value());
         }
-        frameGeometry =
-            computeSoundtrackGeometry(job.soundtrackType, settled).value_or(SoundtrackGeometry{});
+        scan.value().release();
+        frame.samplesSeconds = secondsSince(began);
     }
-    frame.measured = sampleFrame(scan.value(), sampling(), frameGeometry);
-    if (pacer.due()) {
-        frame.picture = previewPicture(scan.value());
-    }
-    if (usesArchivalStream()) {
-        const FrameBounds& b = frame.measured.bounds;
-        frame.archival = archivalFrameOfScan(scan.value().colRange(b.left, b.right + 1),
-                                             frame.measured.band, job.colorElement,
-                                             job.soundtrackType, job.rotationUp, job.longStrip);
-        if (!job.archivalLevels) {
-            // precise joins of the standard samples: the levels stay as they are
-            frame.archival->samples = frame.measured.samples;
-            std::fill(frame.archival->illumination.begin(), frame.archival->illumination.end(),
-                      1.0f);
-        }
-        if (job.inverse) {
-            reverseRows(*frame.archival);
-        }
-    }
-    scan.value().release();
-    if (job.inverse) {
-        ReverseSamples(frame.measured.samples);
-        ReverseSamples(frame.measured.profile);
-    }
-    frame.samplesSeconds = secondsSince(began);
     frame.trace = capture.take();
     return frame;
 }
 
-PairSearch SoundtrackRun::searchPair(const FrameReading& previous,
+PairSearch SoundtrackRun::meetFrames(const FrameReading& previous,
                                      const FrameReading& current) const {
-    PairSearch search;
-    search.searched = true;
-    TraceCapture capture;
-    const Clock::time_point began = Clock::now();
-    FrameLengths pair;
-    pair.previousLength = previous.measured.rows;
-    pair.currentLength = current.measured.rows;
-    const FrameSamples& p = previous.measured;
-    const FrameSamples& c = current.measured;
-    if (job.cutByAnalysis) {
-        search.position = findJoinPositionFromSamples(pair, c.samples, p.samples,
-                                                      job.soundtrackType, job.longStrip);
-    } else {
-        search.position = findJoinPosition(pair, c.samples, p.samples, c.profile, p.profile,
-                                           job.soundtrackType, job.longStrip, &search.diagnostics)
-                              .position;
+    if (!previous.loaded || !current.loaded) {
+        return {};
     }
-    if (job.preciseJoins && previous.archival && current.archival) {
-        search.precise = findPreciseJoin(*previous.archival, *current.archival, job.soundtrackType,
-                                         job.longStrip);
-    }
-    search.seconds = secondsSince(began);
-    search.trace = capture.take();
-    return search;
-}
-
-// Frames after the first, read and searched on every thread asked for, and
-// reported in order on this one. A frame is reported only when every frame
-// before it was; once the run has ended (stopped, an unreadable scan), the
-// frames read ahead are dropped unreported.
-SoundtrackResult SoundtrackRun::readRest(std::shared_ptr<const FrameReading> first) {
-    const int threads = jobThreads(job.threads);
-    int next = job.startFrame + 1;
-    bool stopAsked = false;
-    std::optional<SoundtrackResult> end;
-    std::shared_ptr<const FrameReading> last = std::move(first);
-    // set when the run has ended: no more frames are read or searched
-    std::atomic<bool> failed{false};
-    // more threads than cores, when asked for, without the library's complaint
-    const tbb::global_control parallelism(tbb::global_control::max_allowed_parallelism,
-                                          static_cast<std::size_t>(threads));
-    // the stages' keys for the thread sanitizer (parallel.h)
-    const char stages[5] = {};
-    for (const char& stage : stages) {
-        handOver(&stage);
-    }
-    tbb::task_arena arena(threads);
-    arena.execute([&] {
-        tbb::parallel_pipeline(
-            static_cast<std::size_t>(framesInFlight(threads)),
-            // the next frame number, in order
-            tbb::make_filter<void, std::shared_ptr<FrameItem>>(
-                tbb::filter_mode::serial_in_order,
-                [&](tbb::flow_control& control) -> std::shared_ptr<FrameItem> {
-                    const StageTurn turn(&stages[0]);
-                    if (next > job.stopFrame || stopAsked || failed.load()) {
-                        control.stop();
-                        return nullptr;
-                    }
-                    auto item = std::make_shared<FrameItem>();
-                    auto frame = std::make_shared<FrameReading>();
-                    frame->number = next++;
-                    // a stop shows at the next frame's turn; nothing more is read
-                    if (job.stopRequested.load() || job.cancelRequested()) {
-                        frame->skipped = true;
-                        stopAsked = true;
-                    }
-                    item->frame = std::move(frame);
-                    handOver(item.get());
-                    return item;
-                }) &
-                // the scan read and measured
-                tbb::make_filter<std::shared_ptr<FrameItem>, std::shared_ptr<FrameItem>>(
-                    tbb::filter_mode::parallel,
-                    [&](std::shared_ptr<FrameItem> item) {
-                        const StageTurn turn(&stages[1], item.get());
-                        if (!item->frame->skipped && !failed.load()) {
-                            item->frame = std::make_shared<const FrameReading>(
-                                readFrame(item->frame->number));
-                        }
-                        return item;
-                    }) &
-                // each frame meets the one before it
-                tbb::make_filter<std::shared_ptr<FrameItem>, std::shared_ptr<FrameItem>>(
-                    tbb::filter_mode::serial_in_order,
-                    [&](std::shared_ptr<FrameItem> item) {
-                        const StageTurn turn(&stages[2], item.get());
-                        item->previous = last;
-                        last = item->frame;
-                        return item;
-                    }) &
-                // the pair's join searched
-                tbb::make_filter<std::shared_ptr<FrameItem>, std::shared_ptr<FrameItem>>(
-                    tbb::filter_mode::parallel,
-                    [&](std::shared_ptr<FrameItem> item) {
-                        const StageTurn turn(&stages[3], item.get());
-                        const FrameReading& frame = *item->frame;
-                        if (item->previous && !failed.load() && !frame.skipped &&
-                            frame.loaded.ok() && !item->previous->skipped &&
-                            item->previous->loaded.ok()) {
-                            item->search = searchPair(*item->previous, frame);
-                        }
-                        return item;
-                    }) &
-                // reported in order
-                tbb::make_filter<std::shared_ptr<FrameItem>, void>(
-                    tbb::filter_mode::serial_in_order, [&](std::shared_ptr<FrameItem> item) {
-                        const StageTurn turn(&stages[4], item.get());
-                        if (end) {
-                            return;
-                        }
-                        SoundtrackResult result = acceptFrame(*item);
-                        if (!result.succeeded()) {
-                            end = std::move(result);
-                            failed.store(true);
-                            return;
-                        }
-                        ui.stepProgress();
-                    }));
-    });
-    for (const char& stage : stages) {
-        takeOver(&stage);
-    }
-    if (end) {
-        return *end;
-    }
-    return {};
+    return searchPair(previous.sound, current.sound, reading);
 }
 
 void SoundtrackRun::settleResolution(const FrameReading& first) {
-    if (!first.estimate) {
+    if (!first.sound.estimate) {
         resolution = {job.resolutionX, job.resolutionY};
-        log.addLine(resolutionLine(resolution));
+        view.log().addLine(resolutionLine(resolution));
     } else {
-        const ResolutionEstimate& estimate = *first.estimate;
+        const ResolutionEstimate& estimate = *first.sound.estimate;
         resolution = estimate.snapped;
-        log.addLine(resolutionLine(resolution));
+        view.log().addLine(resolutionLine(resolution));
         // snapping by bands can land a scan one band off; say so
         if (differsByMoreThanATenth(estimate.measured.dpiX, resolution.dpiX) ||
             differsByMoreThanATenth(estimate.measured.dpiY, resolution.dpiY)) {
@@ -565,139 +320,98 @@ void SoundtrackRun::settleResolution(const FrameReading& first) {
                           "sound is off, give the resolution by hand",
                           estimate.measured.dpiX, estimate.measured.dpiY, resolution.dpiX,
                           resolution.dpiY);
-            log.addLine(line);
+            view.log().addLine(line);
         }
     }
     geometry = computeSoundtrackGeometry(job.soundtrackType, resolution).value_or(geometry);
 }
 
-SoundtrackResult SoundtrackRun::acceptFrame(const FrameItem& item) {
-    const FrameReading& frame = *item.frame;
-    const int n = frame.number;
-    log.addLine(format("Translating frame number : %d...", n));
+// `turn.frame` is null when a stop was asked for before the frame's turn.
+std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
+    const int n = turn.number;
+    view.log().addLine(format("Translating frame number : %d...", n));
+    if (turn.frame == nullptr) {
+        return end(JobEnd::Stopped, kept::kOperationStopped);
+    }
+    const FrameReading& frame = *turn.frame;
     printTrace(frame.trace);
     if (timings != nullptr) {
         timings->load += frame.loadSeconds;
         timings->stripAndSamples += frame.samplesSeconds;
     }
-    if (frame.skipped) {
-        return stopped();
-    }
     if (!frame.loaded) {
-        return unreadable(frame.loaded.message());
+        // the box keeps the words users know, and says why beneath them
+        const std::string detail = frame.loaded.message();
+        return end(JobEnd::UnreadableFrame, std::string(kept::kWrongFileFormat) + "\r\n" + detail,
+                   std::string(kept::kWrongFileFormat) + " " + detail);
     }
     if (n == job.startFrame) {
         settleResolution(frame);
-        firstScanSize = frame.scanSize;
+        firstScanSize = frame.sound.scanSize;
     } else if (const auto odd =
-                   frameSizeWarning(n, frame.scanSize, job.startFrame, firstScanSize)) {
-        log.addLine(*odd);
+                   frameSizeWarning(n, frame.sound.scanSize, job.startFrame, firstScanSize)) {
+        view.log().addLine(*odd);
     }
-    if (job.stopRequested.load() || job.cancelRequested()) {
-        return stopped();
+    if (job.stopAsked()) {
+        return end(JobEnd::Stopped, kept::kOperationStopped);
     }
-
-    state.previousLength = state.currentLength;
-    state.currentLength = frame.measured.rows;
-    if (usesArchivalStream() && n == job.startFrame) {
-        ArchivalSettings settings;
-        settings.type = job.soundtrackType;
-        settings.longStrip = job.longStrip;
-        settings.crossfade = job.crossfade;
-        settings.sampleRate = static_cast<double>(job.filmSpeed) * geometry.framePitch;
-        settings.driftCutoffHz = kDriftCutoffHz;
-        settings.scaleByWidth = job.archivalLevels;
-        settings.flattenIllumination = job.archivalLevels;
-        settings.matchOffsets = job.archivalLevels;
-        settings.centre = job.archivalLevels;
-        archivalStream.emplace(settings);
-        (void)archivalStream->addFrame(*frame.archival, n, 0);
-    }
-    if (n > job.startFrame) {
-        const PairSearch& search = item.search;
-        printTrace(search.trace);
-        if (!job.cutByAnalysis) {
-            anyPairSearched = true;
-            diagnostics = search.diagnostics;
-            if (diagnostics.hasFineCorrelation) {
-                lastFineCorrelation = diagnostics.fineCorrelation;
-                anyFineCorrelation = true;
-            }
-        }
-        const int join = search.position;
-        std::optional<double> shownJoin = join;
-        std::optional<double> score;
-        bool weak = false;
-        joinPositions[static_cast<std::size_t>(n - job.startFrame)] = join;
-        state.joinPosition = join;
-        progress.frameNumber = n;
-        const Clock::time_point began = Clock::now();
-        if (archivalStream) {
-            // without precise joins the search found nothing: the standard join is used
-            const std::optional<JoinRecord> record = archivalStream->addFrame(
-                *frame.archival, n, join, search.precise.value_or(PreciseJoin{}));
-            if (record) {
-                shownJoin = record->position;
-                if (job.preciseJoins) {
-                    score = record->precise.score;
-                    weak = isFallback(record->method);
-                }
-            }
-            if (record && job.preciseJoins && isFallback(record->method)) {
-                char line[200];
-                std::snprintf(line, sizeof line,
-                              "Frame %d: the precise join is %s (score %.2f); the standard "
-                              "join %d is used",
-                              n,
-                              record->method == JoinMethod::StandardNotFound ? "not found" : "weak",
-                              record->precise.score, join);
-                log.addLine(line);
-            }
-        } else {
-            joinFrameSamples(stream, frame.measured.samples, item.previous->measured.samples,
-                             progress, state);
-        }
-        if (timings != nullptr) {
-            timings->joinSearch += search.seconds;
-            timings->joining += secondsSince(began);
-        }
-        showFrame(frame, shownJoin, score, weak);
+    if (n == job.startFrame) {
+        assembly->start(frame.sound, static_cast<double>(job.filmSpeed) * geometry.framePitch);
+        showFrame(frame, JoinShown{});
     } else {
-        showFrame(frame, std::nullopt, std::nullopt, false);
+        const PairSearch none;
+        joinFrame(frame, *turn.previous, turn.meeting != nullptr ? *turn.meeting : none);
     }
-    return {};
+    view.ui().stepProgress();
+    return std::nullopt;
 }
 
-void SoundtrackRun::showFrame(const FrameReading& frame, std::optional<double> join,
-                              std::optional<double> score, bool weak) {
-    const bool picture = !frame.picture.empty() && pacer.take();
-    if (!previews.frames && !picture) {
+void SoundtrackRun::joinFrame(const FrameReading& frame, const FrameReading& previous,
+                              const PairSearch& search) {
+    printTrace(search.trace);
+    if (!job.cutByAnalysis) {
+        anyPairSearched = true;
+        diagnostics = search.diagnostics;
+        if (diagnostics.hasFineCorrelation) {
+            lastFineCorrelation = diagnostics.fineCorrelation;
+            anyFineCorrelation = true;
+        }
+    }
+    const StageClock::time_point began = StageClock::now();
+    const JoinShown shown = assembly->add(frame.sound, previous.sound, search);
+    if (!shown.logLine.empty()) {
+        view.log().addLine(shown.logLine);
+    }
+    if (timings != nullptr) {
+        timings->joinSearch += search.seconds;
+        timings->joining += secondsSince(began);
+    }
+    showFrame(frame, shown);
+}
+
+void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown) {
+    const RunView::Showing showing = view.showing(frame.picture);
+    if (!showing) {
         return;
     }
-    FramePreview preview;
-    preview.frame = frame.number;
-    preview.file = sequence.frames[static_cast<std::size_t>(frame.number - 1)].filename().string();
-    preview.scanSize = frame.scanSize;
-    preview.bounds = frame.measured.bounds;
-    if (frame.number == job.startFrame) {
+    const FrameSamples& measured = frame.sound.measured;
+    FramePreview preview =
+        framePreviewOf(sequence, frame.sound.number, frame.sound.scanSize, measured.bounds);
+    if (frame.sound.number == job.startFrame) {
         preview.resolution = resolution;
     }
-    preview.band = ScanRows{frame.measured.band.first, frame.measured.band.last};
-    preview.join = join;
-    preview.score = score;
-    preview.weak = weak;
-    if (join) {
-        preview.outlying = isOutlyingJoin(*join, joinsSoFar);
-        joinsSoFar.push_back(*join);
+    preview.band = ScanRows{measured.band.first, measured.band.last};
+    preview.samples = measured.samples;
+    preview.level = measured.level;
+    // every frame but the first joins the one before
+    if (shown.position) {
+        preview.join = shown.position;
+        preview.score = shown.score;
+        preview.weak = shown.weak;
+        preview.outlying = isOutlyingJoin(*shown.position, joinsSoFar);
+        joinsSoFar.push_back(*shown.position);
     }
-    preview.samples = frame.measured.samples;
-    preview.level = frame.measured.level;
-    if (previews.frames) {
-        ui.framePreview(preview);
-    }
-    if (picture) {
-        ui.picturePreview(preview, frame.picture);
-    }
+    view.show(showing, preview, frame.picture);
 }
 
 Status SoundtrackRun::writeDiagnostics() const {
@@ -720,207 +434,118 @@ Status SoundtrackRun::writeDiagnostics() const {
     return {};
 }
 
-std::string SoundtrackRun::joinReport() const {
-    // frame, file, the standard join, the precise join, its score, the join
-    // used and, for a precise one, its precision (one standard deviation, rows)
-    std::string text =
-        "frame,file,standard_join,precise_join,score,method,join_used,precision_rows\n";
-    char line[512];
-    for (const JoinRecord& r : joinRecords) {
-        const std::string file =
-            sequence.frames[static_cast<std::size_t>(r.frameNumber - 1)].filename().string();
-        const std::string quoted = csvField(file);
-        const std::string precise =
-            r.precise.found ? [&] {
-                char value[32];
-                std::snprintf(value, sizeof value, "%.3f", r.precise.position);
-                return std::string(value);
-            }()
-                            : std::string();
-        std::string precision;
-        if (job.preciseJoins && !isFallback(r.method)) {
-            char value[32];
-            std::snprintf(value, sizeof value, "%.3f", r.precise.precision);
-            precision = value;
-        }
-        std::snprintf(line, sizeof line, "%d,%s,%d,%s,%.3f,%s,%.3f,%s\n", r.frameNumber,
-                      quoted.c_str(), r.standardPosition, precise.c_str(), r.precise.score,
-                      job.preciseJoins ? joinMethodName(r.method) : "standard", r.position,
-                      precision.c_str());
-        text += line;
-    }
-    return text;
-}
-
-Status SoundtrackRun::writeDeliverySound(std::vector<float> sound, SoundtrackResult& result) {
-    // centred on 0 in 8-bit steps: archival levels are; standard levels are
-    // centred as the byte conversion expects them
-    if (!job.archivalLevels) {
-        const float offset = job.removeDc ? 128.0f : -128.0f;
-        for (float& v : sound) {
-            v += offset;
-        }
-    }
-    const int filmRate = job.filmSpeed * geometry.framePitch;
-    int rate = filmRate;
-    if (job.outputRate > 0 && job.outputRate != filmRate) {
-        Result<std::vector<float>> resampled = resampleSound(sound, filmRate, job.outputRate);
-        if (!resampled) {
-            return Status::failure("Cannot write the sound to " + job.outputPath.string() + ": " +
-                                   resampled.message());
-        }
-        sound = std::move(resampled).value();
-        rate = job.outputRate;
-    }
-    BroadcastInfo info;
-    char description[256];
-    std::snprintf(description, sizeof description,
-                  "Optical soundtrack, %s, scanned at %d x %d dpi, frames %d to %d, %d fps; "
-                  "%s joins, %s levels",
-                  filmStandardDescription(job.soundtrackType), resolution.dpiX, resolution.dpiY,
-                  job.startFrame, job.stopFrame, job.filmSpeed,
-                  job.preciseJoins ? "precise" : "standard",
-                  job.archivalLevels ? "archival" : "standard");
-    info.description = description;
-    info.codingHistory = codingHistoryLine(filmRate, 32, "Veltrana " VELTRANA_VERSION " film scan");
-    info.codingHistory += codingHistoryLine(rate, job.bitsPerSample, "Veltrana " VELTRANA_VERSION);
-    const Result<WaveWritten> written = writeBroadcastWave(
-        pendingWav->descriptor(), job.outputPath.string(), sound, rate, job.bitsPerSample, info);
+// The WAV, committed when it was written whole.
+Status SoundtrackRun::writeWav(AssembledSound sound, SoundtrackResult& result) {
+    SoundOrigin origin;
+    origin.type = job.soundtrackType;
+    origin.resolution = resolution;
+    origin.startFrame = job.startFrame;
+    origin.stopFrame = job.stopFrame;
+    origin.filmSpeed = job.filmSpeed;
+    origin.joins = assembly->joinsName();
+    origin.levels = assembly->levelsName();
+    SoundDelivery delivery;
+    delivery.format = {job.bitsPerSample, job.outputRate};
+    delivery.filmRate = job.filmSpeed * geometry.framePitch;
+    delivery.centredOnZero = sound.centredOnZero;
+    delivery.removeDc = job.removeDc;
+    delivery.description = broadcastDescription(origin);
+    const Result<SoundWritten> written = writeSound(
+        pendingWav->descriptor(), job.outputPath.string(), std::move(sound.stream), delivery);
     if (!written) {
         return written.status();
     }
-    result.sampleRate = static_cast<std::uint32_t>(rate);
-    result.bitsPerSample = job.bitsPerSample;
-    result.broadcastWave = true;
+    result.sampleRate = written->sampleRate;
+    result.bitsPerSample = written->bitsPerSample;
+    result.broadcastWave = written->broadcastWave;
     result.sampleCount = written->samples;
     result.clippedSamples = written->clipped;
     if (written->clipped > 0) {
-        log.addLine(std::to_string(written->clipped) + " samples clipped at full scale");
+        view.log().addLine(std::to_string(written->clipped) + " samples clipped at full scale");
     }
     return pendingWav->commit();
 }
 
-SoundtrackResult SoundtrackRun::finish() {
-    if (archivalStream) {
-        ArchivalOutput out = archivalStream->finish();
-        stream = std::move(out.stream);
-        joinPositions = std::move(out.joinLengths);
-        joinRecords = std::move(out.joins);
-        archivalStream.reset();
+Status SoundtrackRun::writeJoinReport(const std::vector<JoinRecord>& joins) {
+    if (!pendingJoins) {
+        return {};
     }
-    if (job.inverse) {
-        ReverseSamples(stream);
+    Status written = pendingJoins->write(joinReportText(
+        joins, sequence, [this](const JoinRecord& j) { return assembly->methodName(j); }));
+    if (written) {
+        written = pendingJoins->commit();
     }
-    const Clock::time_point began = Clock::now();
+    pendingJoins.reset();
+    return written;
+}
 
+SoundtrackResult SoundtrackRun::finish() {
+    AssembledSound sound = assembly->finish();
+    if (job.inverse) {
+        ReverseSamples(sound.stream);
+    }
+    const StageClock::time_point began = StageClock::now();
     // the WAV first: when it cannot be written, leng.txt stays as it was
     SoundtrackResult result;
-    Status wav;
-    if (job.bitsPerSample == kColourDepth && job.outputRate == 0 && !job.archivalLevels) {
-        // the standard file, byte for byte
-        Plik plik;
-        plik.sampleRate = static_cast<std::uint32_t>(job.filmSpeed * geometry.framePitch);
-        plik.bitsPerSample = kColourDepth;
-        const std::vector<std::uint8_t> bytes = soundtrackBytes(stream, job.removeDc);
-        Status written = plik.open(pendingWav->descriptor());
-        if (written) {
-            written = plik.write(bytes);
-            if (!written) {
-                trace("Data lost");
-            }
-            // the sizes are completed even after a short write, as always
-            const Status closed = plik.close();
-            if (written) {
-                written = closed;
-            }
-        }
-        wav = written ? pendingWav->commit()
-                      : Status::failure("Cannot write the sound to " + job.outputPath.string() +
-                                        ": " + written.message());
-        result.sampleRate = plik.sampleRate;
-        result.sampleCount = stream.size();
-    } else {
-        wav = writeDeliverySound(std::move(stream), result);
-    }
+    const std::vector<int> joinPositions = std::move(sound.joinPositions);
+    const std::vector<JoinRecord> joins = std::move(sound.joins);
+    const Status wav = writeWav(std::move(sound), result);
     pendingWav.reset();
-    stream.clear();
-    stream.shrink_to_fit();
     if (!wav) {
         if (timings != nullptr) {
             timings->writing += secondsSince(began);
         }
-        return noWav(wav.message());
+        return soundtrackResult(end(JobEnd::OutputNotWritten, wav.message()));
     }
     result.wavPath = job.outputPath;
-
     // the join report next, then "leng.txt" beside the scans: products of
     // the run, so their failure fails it
-    Status joins;
-    if (pendingJoins) {
-        joins = pendingJoins->write(joinReport());
-        if (joins) {
-            joins = pendingJoins->commit();
-        }
-        pendingJoins.reset();
-    }
-    const std::filesystem::path lengthsPath = sequence.directory / kLengthsFileName;
+    const Status report = writeJoinReport(joins);
     Status lengths = Status::failure("it was not written: the join report was not");
-    if (joins) {
-        result.joinsPath = joinsPath.empty() ? std::filesystem::path() : joinsPath;
-        lengths =
-            writeSideFile(lengthsPath, joinPositionsText(joinPositions), "the join positions");
+    if (report) {
+        result.joinsPath = joinsPath;
+        lengths = writeSideFile(sequence.directory / kLengthsFileName,
+                                joinPositionsText(joinPositions), "the join positions");
     }
     // the diagnostics only help whoever tunes the search: a warning at most
     const Status diagnosticsWritten = writeDiagnostics();
     if (timings != nullptr) {
         timings->writing += secondsSince(began);
     }
+    reportFiles(report, lengths, diagnosticsWritten, result);
+    return result;
+}
 
-    ui.setProgressPosition(0);
+// The end of a run whose WAV was written: what else was, in the log.
+void SoundtrackRun::reportFiles(const Status& joins, const Status& lengths,
+                                const Status& diagnosticsWritten, SoundtrackResult& result) {
+    view.ui().setProgressPosition(0);
     if (!diagnosticsWritten) {
         const std::string warning = "Could not write v.txt, z.txt and r.txt in " +
                                     sequence.directory.string() + " (" +
                                     diagnosticsWritten.message() + ")";
-        log.addLine(warning);
+        view.log().addLine(warning);
         result.warnings.push_back(warning);
     }
     if (!joins) {
-        result.end = SoundtrackEnd::LengthsNotWritten;
+        result.end = JobEnd::SideFilesNotWritten;
         result.message = "The sound was written to " + job.outputPath.string() +
                          ", but the join report and the join positions were not. " +
                          joins.message();
-        log.addLine(result.message);
+        view.log().addLine(result.message);
     } else if (!lengths) {
-        result.end = SoundtrackEnd::LengthsNotWritten;
+        result.end = JobEnd::SideFilesNotWritten;
         result.message = "The sound was written to " + job.outputPath.string() +
                          ", but the join positions were not. " + lengths.message();
-        log.addLine(result.message);
+        view.log().addLine(result.message);
     } else {
-        result.lengthsPath = lengthsPath;
-        log.addUncountedLine(kept::kTranslated);
+        result.lengthsPath = sequence.directory / kLengthsFileName;
+        view.log().addUncountedLine(kept::kTranslated);
     }
-    ui.enableStart(true);
-    return result;
+    view.ui().enableStart(true);
 }
 
 } // namespace
-
-std::uint8_t sampleToByte(float sample) {
-    // values beyond int cannot reach here after saturation; keep the cast defined anyway
-    const float limited =
-        std::isnan(sample) ? 0.0f : std::clamp(sample, -2147483520.0f, 2147483520.0f);
-    return static_cast<std::uint8_t>(static_cast<unsigned>(static_cast<int>(limited)) & 0xffu);
-}
-
-std::vector<std::uint8_t> soundtrackBytes(std::span<const float> stream, bool removeDc) {
-    const float low = removeDc ? -256.0f : 0.0f;
-    const float high = removeDc ? -1.0f : 255.0f;
-    std::vector<std::uint8_t> bytes(stream.size());
-    for (std::size_t i = 0; i < stream.size(); ++i) {
-        bytes[i] = sampleToByte(std::clamp(stream[i], low, high));
-    }
-    return bytes;
-}
 
 std::string joinPositionsText(std::span<const int> joinPositions) {
     std::string text;
@@ -932,8 +557,8 @@ std::string joinPositionsText(std::span<const int> joinPositions) {
 }
 
 bool writesStandardSound(const SoundtrackJob& job) {
-    return !job.archivalLevels && !job.preciseJoins && job.bitsPerSample == kColourDepth &&
-           job.outputRate == 0;
+    const SoundFormat format{job.bitsPerSample, job.outputRate};
+    return wavKindFor(format, soundPlanOf(job).levelsWithoutSteps) == WavKind::Standard;
 }
 
 SoundtrackResult runSoundtrackJob(SoundtrackJob& job) {
@@ -950,7 +575,7 @@ SoundtrackResult runSoundtrackJob(SoundtrackJob& job) {
 
 int SoundtrackWorker(SoundtrackJob* job) {
     const SoundtrackResult result = runSoundtrackJob(*job);
-    return result.end == SoundtrackEnd::UnreadableFrame ? -1 : 0;
+    return result.end == JobEnd::UnreadableFrame ? -1 : 0;
 }
 
 } // namespace veltrana

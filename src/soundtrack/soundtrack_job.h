@@ -3,12 +3,12 @@
 // "leng.txt" out.
 
 #include "geometry/film_standard.h"
-#include "geometry/scan.h"
+#include "job/job_end.h"
 #include "job/observer.h"
 #include "job/run_settings.h"
+#include "soundtrack/sound_delivery.h"
 #include "soundtrack/strip.h"
 
-#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <span>
@@ -28,9 +28,8 @@ struct SoundtrackTimings {
 };
 
 // Every setting of one run, filled by the front end before the worker starts
-// and read by the worker for the whole run. Only stopRequested changes while
-// the worker runs; the run stops at the next frame when it or the shared
-// cancel flag is set.
+// and read by the worker for the whole run. Nothing changes while the worker
+// runs but the stop flag it points at (ScanRunSettings::stopRequested).
 struct SoundtrackJob : ScanRunSettings {
     JobObserver* observer = nullptr; // log box, progress bar, Start and Stop
 
@@ -44,32 +43,21 @@ struct SoundtrackJob : ScanRunSettings {
     bool rotationUp = true;
 
     // Archival sound; all off gives the standard 8-bit sound at the film's
-    // rate, byte for byte.
+    // rate, byte for byte. The archival preset of both front ends sets both
+    // flags and kArchivalSoundFormat (sound_delivery.h).
     bool archivalLevels = false; // levels without steps at the joins, in floating point
     bool preciseJoins = false;   // joins registered on the scans' overlap, at fractions of a row
     int bitsPerSample = 8;       // 8, 16 or 24
     int outputRate = 0;          // samples per second; 0 for the film's rate
 
-    std::atomic<bool> stopRequested{false};
-
     // When set, the run adds the time of each stage here.
     SoundtrackTimings* timings = nullptr;
 };
 
-// How a run ended.
-enum class SoundtrackEnd {
-    Finished,          // WAV and "leng.txt" written
-    Stopped,           // stop requested: nothing written
-    UnreadableFrame,   // a scan could not be loaded: nothing written
-    Refused,           // the settings cannot give a sound (range, resolution): nothing written
-    LengthsNotWritten, // the WAV was written but "leng.txt" could not be
-    WavNotWritten,     // the WAV cannot or could not be written (old file left as it was)
-    Error,             // broke off on an unexpected error (out of memory, ...): nothing written
-};
-
-struct SoundtrackResult {
-    SoundtrackEnd end = SoundtrackEnd::Finished;
-    std::string message; // for every end but Finished: what went wrong
+// How a run ended (JobEnd::Finished when the WAV and "leng.txt" were
+// written), and what it wrote. JobEnd::SideFilesNotWritten: the WAV was
+// written but the join report or "leng.txt" was not.
+struct SoundtrackResult : JobEnding {
     // what went wrong without failing the run (diagnostics not written, ...)
     std::vector<std::string> warnings;
     // what was written, when it was
@@ -81,24 +69,14 @@ struct SoundtrackResult {
     bool broadcastWave = false; // written as Broadcast WAV through libsndfile
     std::size_t sampleCount = 0;
     std::size_t clippedSamples = 0;
-    bool succeeded() const { return end == SoundtrackEnd::Finished; }
 };
 
 // Runs the whole job on the calling thread.
 SoundtrackResult runSoundtrackJob(SoundtrackJob& job);
 
-// One sample as a WAV byte: truncated toward zero, the low eight bits kept
-// (127.9 -> 127, -0.5 -> 0, -1 -> 255, 300 -> 44).
-std::uint8_t sampleToByte(float sample);
-
-// The output stream as WAV bytes. Each value is first saturated to the range
-// that maps onto the bytes without wrapping: -256..-1 for samples centred on
-// -128 (removeDc), 0..255 otherwise. A sample far above its frame's mean thus
-// stays at full scale instead of wrapping round into a click.
-std::vector<std::uint8_t> soundtrackBytes(std::span<const float> stream, bool removeDc);
-
-// Whether a job writes the standard sound, byte for byte as always: standard
-// joins and levels, 8 bits at the film's rate.
+// Whether a job writes the standard 8-bit WAV, byte for byte as always: 8
+// bits at the film's rate of samples at the standard levels, whatever the
+// joins (wavKindFor, sound_delivery.h).
 bool writesStandardSound(const SoundtrackJob& job);
 
 // The text of "leng.txt": every join position followed by one blank.

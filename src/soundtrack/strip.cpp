@@ -15,31 +15,37 @@ namespace {
 // The edge thresholds are single-precision constants compared in double.
 constexpr float kEdgeThreshold = 0.033f;
 
-// Fractions of the working image's width (columns, across the film):
-// variable area: the run of unchanged columns, after a change, at whose end
-// the edge search starts
-constexpr double kFlatRunShare = 0.02;
-// the part a variable-density band's strongest brightening is looked for in
-constexpr double kDensitySearchShare = 0.2;
-// the part the edge cutter looks for the strongest brightening in, from the
-// band's side: 16 mm and 35 mm
-constexpr double kEdgeSearchShare16 = 0.07;
-constexpr double kEdgeSearchShare35 = 0.02;
+// Shares of the working image's width (columns, across the film).
+struct WidthShares {
+    // variable area: the run of unchanged columns, after a change, at whose
+    // end the edge search starts
+    double flatRun;
+    // the part a variable-density band's strongest brightening is looked for in
+    double densitySearch;
+    // the part the edge cutter looks for the strongest brightening in, from
+    // the band's side: 16 mm and 35 mm
+    double edgeSearch16;
+    double edgeSearch35;
+};
+constexpr WidthShares kWidthShares{0.02, 0.2, 0.07, 0.02};
 
-// Fractions of the track width Ws:
-// the margin the variable-area band reaches past each edge found, and where
-// its last column lies when no falling edge is found
-constexpr double kAreaMarginShare = 0.1;
-constexpr double kAreaLastWithoutFallShare = 0.9;
-// edge cutter, 35 mm variable density: the band starts this far past the
-// edge and is this much narrower than Ws
-constexpr double kDensityEdgeOffsetShare = 0.04;
-constexpr double kDensityEdgeNarrowingShare = 0.26;
-// edge cutter, 16 mm: the band is this much wider than Ws
-constexpr double kArea16EdgeWideningShare = 0.1;
+// Shares of the track width Ws.
+struct TrackShares {
+    // the margin the variable-area band reaches past each edge found, and
+    // where its last column lies when no falling edge is found
+    double areaMargin;
+    double areaLastWithoutFall;
+    // edge cutter, 35 mm variable density: the band starts this far past the
+    // edge and is this much narrower than Ws
+    double densityEdgeOffset;
+    double densityEdgeNarrowing;
+    // edge cutter, 16 mm: the band is this much wider than Ws
+    double area16EdgeWidening;
+};
+constexpr TrackShares kTrackShares{0.1, 0.9, 0.04, 0.26, 0.1};
 
-// Fractions of the column of a variable-density band's strongest brightening:
-// the band's first and last columns
+// Shares of the column of a variable-density band's strongest brightening:
+// the band's first and last columns.
 constexpr double kDensityFirstShare = 0.1;
 constexpr double kDensityLastShare = 0.85;
 
@@ -50,14 +56,8 @@ int size(const std::vector<float>& v) {
 // Column profile of a bright/dark mask of the image: per column, the fraction
 // of pixels brighter than mid-grey.
 std::vector<float> brightFractionProfile(const cv::Mat& workingImage) {
-    cv::Mat grey;
-    if (workingImage.channels() == 3) {
-        cv::cvtColor(workingImage, grey, cv::COLOR_BGR2GRAY);
-    } else {
-        grey = workingImage;
-    }
     cv::Mat mask;
-    cv::threshold(grey, mask, 127.5, 1, cv::THRESH_BINARY);
+    cv::threshold(greyPixels(workingImage), mask, 127.5, 1, cv::THRESH_BINARY);
     return columnProfile(mask, 0, mask.rows);
 }
 
@@ -97,11 +97,12 @@ bool beyondNeighbours(const std::vector<float>& d, int j, int reach, bool above)
 // Share of the width, from the band's side, in which the edge cutter looks
 // for the strongest brightening.
 double edgeSearchShare(SoundtrackType type) {
-    return type == SoundtrackType::VariableArea16 ? kEdgeSearchShare16 : kEdgeSearchShare35;
+    return type == SoundtrackType::VariableArea16 ? kWidthShares.edgeSearch16
+                                                  : kWidthShares.edgeSearch35;
 }
 
 StripRange variableAreaRange(const std::vector<float>& d, int width, int trackWidth) {
-    const int n = roundHalfAway(kFlatRunShare * width);
+    const int n = roundHalfAway(kWidthShares.flatRun * width);
     const int searchEnd = std::min(trackWidth, size(d));
 
     // start: just after the first change followed by a flat run of n columns
@@ -141,15 +142,16 @@ StripRange variableAreaRange(const std::vector<float>& d, int width, int trackWi
         }
     }
 
-    const int margin = roundHalfAway(kAreaMarginShare * trackWidth);
+    const int margin = roundHalfAway(kTrackShares.areaMargin * trackWidth);
     StripRange range;
     range.first = rise != 0 ? rise - margin : margin;
-    range.last = fall != 0 ? fall + margin : roundHalfAway(kAreaLastWithoutFallShare * trackWidth);
+    range.last =
+        fall != 0 ? fall + margin : roundHalfAway(kTrackShares.areaLastWithoutFall * trackWidth);
     return range;
 }
 
 StripRange variableDensityRange(const std::vector<float>& d, int width) {
-    const int n = roundHalfAway(kDensitySearchShare * width);
+    const int n = roundHalfAway(kWidthShares.densitySearch * width);
     const float strongest = riseMaximum(d, 1, n);
     StripRange range{1, 1};
     for (int i = 0; i < std::min(n, size(d)); ++i) {
@@ -182,6 +184,29 @@ std::optional<ColorElement> colorElementFromName(char name) {
     }
 }
 
+int channelOf(ColorElement element) {
+    switch (element) {
+    case ColorElement::B:
+        return 0;
+    case ColorElement::G:
+        return 1;
+    case ColorElement::R:
+        return 2;
+    case ColorElement::Y:
+        break;
+    }
+    return 0;
+}
+
+cv::Mat greyPixels(const cv::Mat& image) {
+    if (image.channels() == 1) {
+        return image;
+    }
+    cv::Mat grey;
+    cv::cvtColor(image, grey, cv::COLOR_BGR2GRAY);
+    return grey;
+}
+
 int stripProfileEntries(SoundtrackType type, const SoundtrackGeometry& geometry, int width,
                         bool fromEdge) {
     // the searches read the difference array up to a few entries past these
@@ -190,7 +215,7 @@ int stripProfileEntries(SoundtrackType type, const SoundtrackGeometry& geometry,
     if (fromEdge) {
         needed = roundHalfAway(edgeSearchShare(type) * width);
     } else if (type == SoundtrackType::VariableDensity35) {
-        needed = roundHalfAway(kDensitySearchShare * width);
+        needed = roundHalfAway(kWidthShares.densitySearch * width);
     } else {
         needed = geometry.trackWidth;
     }
@@ -243,12 +268,13 @@ StripRange stripRangeFromBrightness(std::span<const float> orientedBrightness, i
         range = {edge, edge + trackWidth};
         break;
     case SoundtrackType::VariableDensity35:
-        range.first = edge + roundHalfAway(kDensityEdgeOffsetShare * trackWidth);
-        range.last =
-            range.first + trackWidth - roundHalfAway(kDensityEdgeNarrowingShare * trackWidth);
+        range.first = edge + roundHalfAway(kTrackShares.densityEdgeOffset * trackWidth);
+        range.last = range.first + trackWidth -
+                     roundHalfAway(kTrackShares.densityEdgeNarrowing * trackWidth);
         break;
     case SoundtrackType::VariableArea16:
-        range = {edge, edge + trackWidth + roundHalfAway(kArea16EdgeWideningShare * trackWidth)};
+        range = {edge,
+                 edge + trackWidth + roundHalfAway(kTrackShares.area16EdgeWidening * trackWidth)};
         break;
     }
     return mirroredBack(range, width, rotationUp);
@@ -277,28 +303,13 @@ cv::Mat cutStrip(cv::Mat& workingImage, StripRange range, ColorElement element) 
     if (workingImage.channels() == 1) {
         return workingImage.colRange(range.first, range.last + 1).clone();
     }
-    int channel = 0;
-    switch (element) {
-    case ColorElement::B:
-        channel = 0;
-        break;
-    case ColorElement::G:
-        channel = 1;
-        break;
-    case ColorElement::R:
-        channel = 2;
-        break;
-    case ColorElement::Y: {
+    if (element == ColorElement::Y) {
         // the working image itself turns grey: the frame profile is read from it later
-        cv::Mat grey;
-        cv::cvtColor(workingImage, grey, cv::COLOR_BGR2GRAY);
-        cv::cvtColor(grey, workingImage, cv::COLOR_GRAY2BGR);
-        channel = 0;
-        break;
-    }
+        cv::cvtColor(greyPixels(workingImage), workingImage, cv::COLOR_GRAY2BGR);
     }
     cv::Mat strip;
-    cv::extractChannel(workingImage.colRange(range.first, range.last + 1), strip, channel);
+    cv::extractChannel(workingImage.colRange(range.first, range.last + 1), strip,
+                       channelOf(element));
     return strip;
 }
 

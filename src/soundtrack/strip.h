@@ -1,7 +1,7 @@
 #pragma once
 // The soundtrack strip of one frame and its samples.
 //
-// Conventions for the sound subsystem, stated here once for sound/:
+// Conventions for the sound subsystem, stated here once for soundtrack/:
 // - Images are working images (orientation: geometry/scan.h): one row is one
 //   sample position, the soundtrack a band of columns near one side. 8 bits
 //   per channel, one channel or three (blue, green, red).
@@ -29,6 +29,15 @@ namespace veltrana {
 enum class ColorElement : int { B = 0, G = 1, R = 2, Y = 3 };
 
 std::optional<ColorElement> colorElementFromName(char name);
+
+// The channel of a blue-green-red image that holds `element`. Y has none of
+// its own: every Y read, standard or archival, turns the pixels grey first
+// (greyPixels) and reads that image's one channel, 0.
+int channelOf(ColorElement element);
+
+// The pixels' luminance as one channel of whole 8-bit values, as the image
+// library turns blue-green-red into grey; a one-channel image as it is.
+cv::Mat greyPixels(const cv::Mat& image);
 
 struct StripRange {
     int first = 0; // first column, included

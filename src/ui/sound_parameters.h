@@ -3,7 +3,10 @@
 // corrections, and how the sound is delivered (archival quality, bit depth,
 // sample rate).
 
+#include "soundtrack/sound_delivery.h"
 #include "ui/option_dialog.h"
+
+#include <cstddef>
 
 class QCheckBox;
 class QComboBox;
@@ -29,9 +32,22 @@ struct SoundParameterValues {
 inline constexpr int kBitDepths[] = {8, 16, 24};
 inline constexpr int kSampleRates[] = {0, 44100, 48000, 96000};
 
-// What ticking "Archival quality" puts into the lists: 24 bits at 48000 Hz.
-inline constexpr int kArchivalBitDepthIndex = 2;
-inline constexpr int kArchivalSampleRateIndex = 2;
+// The place of a value in a list.
+template <std::size_t N> constexpr int indexIn(const int (&values)[N], int value) {
+    for (std::size_t i = 0; i < N; ++i) {
+        if (values[i] == value) {
+            return static_cast<int>(i);
+        }
+    }
+    return 0;
+}
+
+// What ticking "Archival quality" puts into the lists: the core's archival
+// preset, 24 bits at 48000 Hz.
+inline constexpr int kArchivalBitDepthIndex =
+    indexIn(kBitDepths, kArchivalSoundFormat.bitsPerSample);
+inline constexpr int kArchivalSampleRateIndex =
+    indexIn(kSampleRates, kArchivalSoundFormat.outputRate);
 
 // Each opening shows the stored values; "Ok" stores all of them, while
 // "Cancel", Escape and Enter (outside a push button) store nothing.

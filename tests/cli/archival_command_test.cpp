@@ -3,7 +3,7 @@
 // fractional starts), measured against the truth they were rendered from.
 
 #include "geometry/frame_correction.h"
-#include "geometry/scan.h"
+#include "reading/scan_reader.h"
 #include "support/command_line.h"
 #include "support/test_support.h"
 #include "synth/synth.h"
@@ -250,6 +250,37 @@ TEST_F(ArchivalCommand, SoundsBetterThanTheStandardPathOnUnevenlyLitScans) {
     const double archivalDb = snrDb(archival.samples, signal.samples, offset);
     std::printf("[ figures  ] SNR standard %.1f dB, archival %.1f dB\n", standardDb, archivalDb);
     EXPECT_GE(archivalDb, standardDb + 10);
+}
+
+// --channel Y reads each pixel's luminance in both modes, as the standard
+// samples always have: on the colour render both recover the sound, the
+// archival joins stay on the true ones, and archival levels keep their gain.
+TEST_F(ArchivalCommand, LuminanceIsReadInBothModes) {
+    test::TempDir out;
+    ASSERT_EQ(run(out / "standard.wav", {"--channel", "Y", "-q"}).status, 0);
+    const test::ProcessResult archivalRun =
+        run(out / "archival.wav", {"--channel", "Y", "--archival", "--rate", "film", "-q"});
+    ASSERT_EQ(archivalRun.status, 0) << archivalRun.err;
+    const synth::TruthSignal signal = synth::readTruthSignal(scans() / "truth.wav");
+    ASSERT_TRUE(signal.ok()) << signal.error;
+
+    const double offset = soundOffset();
+    const double standardDb =
+        snrDb(readSound(out / "standard.wav").samples, signal.samples, offset);
+    const double archivalDb =
+        snrDb(readSound(out / "archival.wav").samples, signal.samples, offset);
+    std::printf("[ figures  ] Y: SNR standard %.1f dB, archival %.1f dB\n", standardDb, archivalDb);
+    EXPECT_GE(standardDb, 10.0);
+    EXPECT_GE(archivalDb, standardDb + 10);
+
+    const std::vector<JoinLine> joins = readJoins(out / "joins.csv");
+    ASSERT_EQ(joins.size(), 9u);
+    const std::vector<FrameBounds> b = bounds();
+    for (std::size_t k = 0; k < joins.size(); ++k) {
+        const double expected =
+            synth::trimmedJoinExact(*truth, static_cast<int>(k), b[k], b[k + 1]);
+        EXPECT_NEAR(joins[k].used, expected, 0.1) << "join of frame " << joins[k].frame;
+    }
 }
 
 TEST_F(ArchivalCommand, SixteenBitsAloneKeepTheStandardSoundAtItsScale) {

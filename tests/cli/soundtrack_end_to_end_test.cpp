@@ -3,7 +3,7 @@
 // the true ones, and the recovered sound against the signal that went in.
 
 #include "geometry/frame_correction.h"
-#include "geometry/scan.h"
+#include "reading/scan_reader.h"
 #include "soundtrack/plik.h"
 #include "support/command_line.h"
 #include "support/test_support.h"

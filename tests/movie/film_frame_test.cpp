@@ -5,7 +5,6 @@
 
 #include "geometry/resolution.h"
 #include "geometry/scan.h"
-#include "movie/film_job.h"
 #include "synth/synth.h"
 
 #include <gtest/gtest.h>
@@ -123,6 +122,68 @@ TEST(FilmFramesOnOddScans, AreTheTurnedImagesFramesExactly) {
         }
     }
 }
+
+// --- the working image -----------------------------------------------------------
+
+// A corrected frame of 4 columns (along the film) by 3 rows, pixel (r, c)
+// = 10 r + c; its working image is 4 rows by 3 columns.
+cv::Mat corrected(int channels) {
+    cv::Mat grey(3, 4, CV_8UC1);
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 4; ++c) {
+            grey.at<uchar>(r, c) = static_cast<uchar>(10 * r + c);
+        }
+    }
+    if (channels == 1) {
+        return grey;
+    }
+    cv::Mat colour;
+    cv::merge(std::vector<cv::Mat>{grey, grey + 100, grey + 200}, colour);
+    return colour;
+}
+
+struct TurnRow {
+    const char* name;
+    SoundtrackType type;
+    bool inverse;
+    int channels;
+    bool rowsMirrored;
+    bool columnsMirrored;
+};
+
+class FilmWorkingImage : public testing::TestWithParam<TurnRow> {};
+
+TEST_P(FilmWorkingImage, TurnsAndMirrors) {
+    const TurnRow& row = GetParam();
+    const cv::Mat working = filmWorkingImage(corrected(row.channels), row.type, row.inverse);
+    ASSERT_EQ(working.rows, 4);
+    ASSERT_EQ(working.cols, 3);
+    ASSERT_EQ(working.channels(), row.channels);
+    const int frameWidth = 4;
+    const int frameHeight = 3;
+    for (int a = 0; a < 4; ++a) {
+        for (int j = 0; j < 3; ++j) {
+            // the turn: working (a, j) is corrected (j, W - 1 - a)
+            const int ta = row.rowsMirrored ? frameWidth - 1 - a : a;
+            const int tj = row.columnsMirrored ? frameHeight - 1 - j : j;
+            const int expected = 10 * tj + (frameWidth - 1 - ta);
+            EXPECT_EQ(working.ptr<uchar>(a)[j * row.channels], expected) << a << "," << j;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FilmWorkingImage,
+    testing::Values(TurnRow{"Area35", SoundtrackType::VariableArea35, false, 1, false, false},
+                    TurnRow{"Area35Inverse", SoundtrackType::VariableArea35, true, 3, true, false},
+                    TurnRow{"DensityGreyMirrorsColumns", SoundtrackType::VariableDensity35, false,
+                            1, false, true},
+                    TurnRow{"DensityGreyInverse", SoundtrackType::VariableDensity35, true, 1, true,
+                            true},
+                    TurnRow{"DensityColourKeepsColumns", SoundtrackType::VariableDensity35, false,
+                            3, false, false},
+                    TurnRow{"Area16Grey", SoundtrackType::VariableArea16, false, 1, false, false}),
+    [](const testing::TestParamInfo<TurnRow>& info) { return info.param.name; });
 
 } // namespace
 } // namespace veltrana

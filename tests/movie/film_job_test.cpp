@@ -213,7 +213,7 @@ TEST(FilmJobRefuses, RangePastTheLastScanBeforeReadingAny) {
     writeScans(scans.path(), 3);
     JobRun r;
     run(jobFor(scans, out / "m.avi", kArea35, 2, 5), r);
-    EXPECT_EQ(r.result.end, FilmEnd::Refused);
+    EXPECT_EQ(r.result.end, JobEnd::Refused);
     EXPECT_NE(r.result.message.find("found 3 scans"), std::string::npos) << r.result.message;
     EXPECT_FALSE(r.observer.logged("Cutting frame number"));
     EXPECT_EQ(r.observer.logText, r.result.message);
@@ -225,7 +225,7 @@ TEST(FilmJobRefuses, NoScansAtAll) {
     TempDir out;
     JobRun r;
     run(jobFor(scans, out / "m.avi", kArea35, 1, 1), r);
-    EXPECT_EQ(r.result.end, FilmEnd::Refused);
+    EXPECT_EQ(r.result.end, JobEnd::Refused);
     EXPECT_NE(r.result.message.find("found 0 scans"), std::string::npos) << r.result.message;
     expectNothingWritten(r, out, scans, 0);
 }
@@ -246,7 +246,7 @@ TEST_P(FilmJobRefusesResolution, OfNoSize) {
     job.resolutionY = GetParam().y;
     JobRun r;
     run(job, r);
-    EXPECT_EQ(r.result.end, FilmEnd::Refused);
+    EXPECT_EQ(r.result.end, JobEnd::Refused);
     EXPECT_NE(r.result.message.find("manual resolution"), std::string::npos) << r.result.message;
     EXPECT_FALSE(r.observer.logged("Cutting frame number"));
     expectNothingWritten(r, out, scans, 2);
@@ -264,7 +264,7 @@ TEST(FilmJobFails, UnreadableScanLeavesNoMovieAndTheOldOneAlone) {
     std::ofstream(out / "m.avi", std::ios::binary) << "old movie";
     JobRun r;
     run(jobFor(scans, out / "m.avi", kArea35, 1, 3), r);
-    EXPECT_EQ(r.result.end, FilmEnd::UnreadableFrame);
+    EXPECT_EQ(r.result.end, JobEnd::UnreadableFrame);
     EXPECT_EQ(r.observer.logText.rfind("No tif file !!!\r\nCannot read the scan ", 0), 0u)
         << r.observer.logText;
     EXPECT_NE(r.result.message.find("frame2.tif"), std::string::npos) << r.result.message;
@@ -279,7 +279,7 @@ TEST(FilmJobFails, MovieThatCannotBeCreatedNamesThePath) {
     const auto target = out / "missing" / "m.avi";
     JobRun r;
     run(jobFor(scans, target, kArea35, 1, 2), r);
-    EXPECT_EQ(r.result.end, FilmEnd::MovieNotWritten);
+    EXPECT_EQ(r.result.end, JobEnd::OutputNotWritten);
     EXPECT_NE(r.result.message.find(target.string()), std::string::npos) << r.result.message;
     EXPECT_FALSE(r.observer.logged("Cutting frame number"));
     expectNothingWritten(r, out, scans, 2);
@@ -291,10 +291,10 @@ TEST(FilmJobFails, CancelledWritesNothing) {
     writeScans(scans.path(), 2);
     const std::atomic<bool> cancel{true};
     FilmJob job = jobFor(scans, out / "m.avi", kArea35, 1, 2);
-    job.cancel = &cancel;
+    job.stopRequested = &cancel;
     JobRun r;
     run(job, r);
-    EXPECT_EQ(r.result.end, FilmEnd::Cancelled);
+    EXPECT_EQ(r.result.end, JobEnd::Stopped);
     expectNothingWritten(r, out, scans, 2);
 }
 
@@ -334,7 +334,7 @@ TEST(FilmJobFails, AnErrorInsideTheRunEndsItWithNoMovie) {
         FilmJob job = jobFor(scans, out / "m.avi", kArea35, 1, 3);
         job.observer = &throwing;
         const FilmResult result = makeFilm(job);
-        EXPECT_EQ(result.end, FilmEnd::MovieNotWritten);
+        EXPECT_EQ(result.end, JobEnd::Error);
         EXPECT_EQ(throwing.logText, standard ? "The run ended on an error: out of memory"
                                              : "The run ended on an error: unknown error");
         EXPECT_EQ(result.message, throwing.logText);
@@ -352,65 +352,6 @@ TEST(FilmJob, RunsWithoutAnObserver) {
     EXPECT_TRUE(makeFilm(job).succeeded());
     EXPECT_EQ(probeMovie(out / "m.avi").frames, 1);
 }
-
-// --- the working image -----------------------------------------------------------
-
-// A corrected frame of 4 columns (along the film) by 3 rows, pixel (r, c)
-// = 10 r + c; its working image is 4 rows by 3 columns.
-cv::Mat corrected(int channels) {
-    cv::Mat grey(3, 4, CV_8UC1);
-    for (int r = 0; r < 3; ++r) {
-        for (int c = 0; c < 4; ++c) {
-            grey.at<uchar>(r, c) = static_cast<uchar>(10 * r + c);
-        }
-    }
-    if (channels == 1) {
-        return grey;
-    }
-    cv::Mat colour;
-    cv::merge(std::vector<cv::Mat>{grey, grey + 100, grey + 200}, colour);
-    return colour;
-}
-
-struct TurnRow {
-    const char* name;
-    SoundtrackType type;
-    bool inverse;
-    int channels;
-    bool rowsMirrored;
-    bool columnsMirrored;
-};
-
-class FilmWorkingImage : public testing::TestWithParam<TurnRow> {};
-
-TEST_P(FilmWorkingImage, TurnsAndMirrors) {
-    const TurnRow& row = GetParam();
-    const cv::Mat working = filmWorkingImage(corrected(row.channels), row.type, row.inverse);
-    ASSERT_EQ(working.rows, 4);
-    ASSERT_EQ(working.cols, 3);
-    ASSERT_EQ(working.channels(), row.channels);
-    const int frameWidth = 4;
-    const int frameHeight = 3;
-    for (int a = 0; a < 4; ++a) {
-        for (int j = 0; j < 3; ++j) {
-            // the turn: working (a, j) is corrected (j, W - 1 - a)
-            const int ta = row.rowsMirrored ? frameWidth - 1 - a : a;
-            const int tj = row.columnsMirrored ? frameHeight - 1 - j : j;
-            const int expected = 10 * tj + (frameWidth - 1 - ta);
-            EXPECT_EQ(working.ptr<uchar>(a)[j * row.channels], expected) << a << "," << j;
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FilmWorkingImage,
-    testing::Values(TurnRow{"Area35", kArea35, false, 1, false, false},
-                    TurnRow{"Area35Inverse", kArea35, true, 3, true, false},
-                    TurnRow{"DensityGreyMirrorsColumns", kDensity35, false, 1, false, true},
-                    TurnRow{"DensityGreyInverse", kDensity35, true, 1, true, true},
-                    TurnRow{"DensityColourKeepsColumns", kDensity35, false, 3, false, false},
-                    TurnRow{"Area16Grey", kArea16, false, 1, false, false}),
-    [](const testing::TestParamInfo<TurnRow>& info) { return info.param.name; });
 
 } // namespace
 } // namespace veltrana

@@ -32,7 +32,7 @@ void PrintTo(const Case& c, std::ostream* out) {
 }
 
 struct Outcome {
-    FilmEnd end = FilmEnd::Finished;
+    JobEnd end = JobEnd::Finished;
     std::string message;
     std::vector<cv::Mat> frames; // decoded from the movie
     bool movieLeft = false;
@@ -81,7 +81,7 @@ protected:
         job.observer = &ui;
         job.inputPath = scans;
         job.outputPath = movie;
-        job.cancel = &ui.interrupt;
+        job.stopRequested = &ui.interrupt;
         job.threads = threads;
         const FilmResult result = makeFilm(job);
         Outcome o;
@@ -123,7 +123,7 @@ protected:
 
 TEST_P(FilmPipeline, AnyNumberOfThreadsGivesTheSameMovieAndCalls) {
     const Outcome one = run(1);
-    ASSERT_EQ(one.end, FilmEnd::Finished) << one.message;
+    ASSERT_EQ(one.end, JobEnd::Finished) << one.message;
     EXPECT_EQ(one.frames.size(), GetParam().longStrip ? 28u : 7u);
     for (int threads : {2, 4}) {
         expectSame(one, run(threads), threads);
@@ -133,7 +133,7 @@ TEST_P(FilmPipeline, AnyNumberOfThreadsGivesTheSameMovieAndCalls) {
 
 TEST_P(FilmPipeline, AnInterruptionInTheMiddleEndsAtTheSameFrameWithNoMovie) {
     const Outcome one = run(1, "Cutting frame number : 3...");
-    ASSERT_EQ(one.end, FilmEnd::Cancelled);
+    ASSERT_EQ(one.end, JobEnd::Stopped);
     EXPECT_EQ(one.message, "Stopped at frame 4: no movie written");
     EXPECT_FALSE(one.movieLeft);
     expectSame(one, run(4, "Cutting frame number : 3..."), 4);
@@ -143,7 +143,7 @@ TEST_P(FilmPipeline, AnInterruptionInTheMiddleEndsAtTheSameFrameWithNoMovie) {
 TEST_P(FilmPipeline, AnUnreadableScanInTheMiddleEndsTheRunTheSameWay) {
     std::ofstream(scans / "frame_0004.tif", std::ios::binary | std::ios::trunc) << "II*";
     const Outcome one = run(1);
-    ASSERT_EQ(one.end, FilmEnd::UnreadableFrame);
+    ASSERT_EQ(one.end, JobEnd::UnreadableFrame);
     EXPECT_NE(one.message.find("frame_0004.tif"), std::string::npos) << one.message;
     EXPECT_FALSE(one.movieLeft);
     for (const std::string& text : one.logTexts) {

@@ -5,6 +5,7 @@
 #include "constructed_film.h"
 
 #include <gtest/gtest.h>
+#include <opencv2/core.hpp>
 
 #include <cmath>
 
@@ -62,6 +63,27 @@ TEST(ArchivalFrame, DownFramesAndColourElementsReadTheSame) {
                             1e-5);
             }
         }
+    }
+}
+
+// Y is each pixel's luminance, read as the standard samples read it: on a
+// tinted colour frame, whose pixels' luminance is not whole, the archival
+// samples are the standard strip's means before the mean level goes.
+TEST(ArchivalFrame, LuminanceIsReadAsTheStandardSamplesReadIt) {
+    const ConstructedFilm film;
+    FilmOptions o;
+    o.color = true;
+    cv::Mat image = film.image(o);
+    cv::multiply(image, cv::Scalar(0.45, 0.8, 1.0), image);
+    const ArchivalFrame archival =
+        archivalFrame(image, ConstructedFilm::trackCut(o), ColorElement::Y,
+                      SoundtrackType::VariableArea35, true, false);
+    cv::Mat working = image.clone();
+    const std::vector<float> standard =
+        stripToSamples(cutStrip(working, ConstructedFilm::trackCut(o), ColorElement::Y), false);
+    ASSERT_EQ(archival.samples.size(), standard.size());
+    for (std::size_t r = 0; r < standard.size(); ++r) {
+        ASSERT_NEAR(archival.samples[r], standard[r], 1e-4) << "row " << r;
     }
 }
 

@@ -77,13 +77,34 @@ TEST_P(KnownShift, BothSearchesFindTheJoin) {
                          SoundtrackType::VariableArea35, false, {});
     EXPECT_EQ(r.position, join);
     EXPECT_EQ(findJoinPositionFromSamples(f.state, f.current, f.previous,
-                                          SoundtrackType::VariableArea35, false),
+                                          SoundtrackType::VariableArea35, false)
+                  .position,
               join);
 }
 
 INSTANTIATE_TEST_SUITE_P(Shifts, KnownShift,
                          testing::Values(std::tuple{1000, 1000, 700}, std::tuple{1000, 1000, 530},
                                          std::tuple{1250, 1240, 907}, std::tuple{500, 520, 400}));
+
+// The score says how clearly the frames share their film: two stretches of
+// one signal correlate strongly at their join, stretches of two unrelated
+// signals do not.
+TEST(JoinSearch, TheScoreTellsAMatchFromNone) {
+    const FramePair same = framesFromSignal(1000, 1000, 700);
+    const JoinSearchResult matched =
+        findJoinPosition(same.state, same.current, same.previous, same.current, same.previous,
+                         SoundtrackType::VariableArea35, false, {});
+    EXPECT_TRUE(matched.found);
+    EXPECT_GT(matched.score, 0.2);
+    EXPECT_LE(matched.score, 1.0);
+
+    FramePair unrelated = framesFromSignal(1000, 1000, 700);
+    unrelated.current = framesFromSignal(1000, 1000, 700, 99).current;
+    const JoinSearchResult missed =
+        findJoinPositionFromSamples(unrelated.state, unrelated.current, unrelated.previous,
+                                    SoundtrackType::VariableArea35, false);
+    EXPECT_LT(missed.score, 0.5 * matched.score);
+}
 
 TEST(JoinSearch, NoJoinBelowTheGuardLessTheFineWindow) {
     // the true join lies at 30 % of the frame, below both guards
@@ -97,7 +118,8 @@ TEST(JoinSearch, NoJoinBelowTheGuardLessTheFineWindow) {
     EXPECT_GE(r.position, 497);
     // on the samples, the guard of 48 %: 480 less 23
     EXPECT_GE(findJoinPositionFromSamples(f.state, f.current, f.previous,
-                                          SoundtrackType::VariableArea35, false),
+                                          SoundtrackType::VariableArea35, false)
+                  .position,
               457);
     // a 16 mm long strip guards 82 %, its fine window 1.2 %: 820 less 11
     EXPECT_GE(findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
@@ -118,7 +140,8 @@ TEST_P(OddLengths, PositionStaysInsideThePreviousFrame) {
             const int a = findJoinPosition(f.state, f.current, f.previous, f.current, f.previous,
                                            type, strip, {})
                               .position;
-            const int b = findJoinPositionFromSamples(f.state, f.current, f.previous, type, strip);
+            const int b =
+                findJoinPositionFromSamples(f.state, f.current, f.previous, type, strip).position;
             EXPECT_GE(a, 0);
             EXPECT_LE(a, lp);
             EXPECT_GE(b, 0);
@@ -214,7 +237,8 @@ TEST(JoinSearch, ProfileSearchTakesTheLastOfEqualCoarsePeaks) {
 TEST(JoinSearch, SampleSearchTakesTheFirstOfEqualCoarsePeaks) {
     const FramePair f = twoEqualMatches();
     EXPECT_EQ(findJoinPositionFromSamples(f.state, f.current, f.previous,
-                                          SoundtrackType::VariableArea35, false),
+                                          SoundtrackType::VariableArea35, false)
+                  .position,
               600);
 }
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include <atomic>
 #include <fstream>
 #include <stdexcept>
 #include <tuple>
@@ -114,7 +115,7 @@ TEST_F(SoundtrackJobRun, AnUnreadableFrameEndsTheRunAndWritesNothing) {
     std::ofstream(dir / "frame_04.tif") << "garbage";
     job.stopFrame = 6;
     const SoundtrackResult r = runSoundtrackJob(job);
-    EXPECT_EQ(r.end, SoundtrackEnd::UnreadableFrame);
+    EXPECT_EQ(r.end, JobEnd::UnreadableFrame);
     EXPECT_NE(r.message.find("frame_04.tif"), std::string::npos);
     // the words users know, and beneath them the file and the cause
     EXPECT_EQ(ui.logText.rfind("Wrong file format !!!\r\nCannot read the scan ", 0), 0u)
@@ -130,9 +131,10 @@ TEST_F(SoundtrackJobRun, AnUnreadableFrameEndsTheRunAndWritesNothing) {
 TEST_F(SoundtrackJobRun, AStopBeforeTheFirstTestWritesNothingAndKeepsTheOldSound) {
     std::ofstream(out / "sound.wav") << "old sound";
     job.stopFrame = 6;
-    job.stopRequested = true;
+    const std::atomic<bool> stop{true};
+    job.stopRequested = &stop;
     const SoundtrackResult r = runSoundtrackJob(job);
-    EXPECT_EQ(r.end, SoundtrackEnd::Stopped);
+    EXPECT_EQ(r.end, JobEnd::Stopped);
     EXPECT_EQ(ui.logText, "Operation stopped !!!!");
     EXPECT_TRUE(ui.startEnabled);
     EXPECT_TRUE(ui.stopEnabled);
@@ -146,7 +148,7 @@ TEST_F(SoundtrackJobRun, ARangePastTheLastScanIsRefusedBeforeAnyFrameIsRead) {
     job.startFrame = 5;
     job.stopFrame = 9;
     const SoundtrackResult r = runSoundtrackJob(job);
-    EXPECT_EQ(r.end, SoundtrackEnd::Refused);
+    EXPECT_EQ(r.end, JobEnd::Refused);
     EXPECT_NE(r.message.find("found 6 scans"), std::string::npos) << r.message;
     EXPECT_EQ(ui.logText.find("Translating"), std::string::npos);
     EXPECT_TRUE(nothingWritten());
@@ -158,7 +160,7 @@ TEST_F(SoundtrackJobRun, AManualResolutionOfZeroIsRefused) {
         job.resolutionX = x;
         job.resolutionY = y;
         const SoundtrackResult r = runSoundtrackJob(job);
-        EXPECT_EQ(r.end, SoundtrackEnd::Refused);
+        EXPECT_EQ(r.end, JobEnd::Refused);
         EXPECT_TRUE(nothingWritten());
     }
 }
@@ -167,7 +169,7 @@ TEST_F(SoundtrackJobRun, LengthsThatCannotBeWrittenStillGiveTheSound) {
     fs::create_directory(dir / "leng.txt"); // a directory where the file belongs
     job.stopFrame = 3;
     const SoundtrackResult r = runSoundtrackJob(job);
-    EXPECT_EQ(r.end, SoundtrackEnd::LengthsNotWritten);
+    EXPECT_EQ(r.end, JobEnd::SideFilesNotWritten);
     EXPECT_NE(ui.logText.find("leng.txt"), std::string::npos);
     EXPECT_TRUE(fs::is_regular_file(out / "sound.wav"));
     EXPECT_TRUE(ui.startEnabled);
@@ -179,7 +181,6 @@ TEST_F(SoundtrackJobRun, DiagnosticsThatCannotBeWrittenAreReportedOnceAndChangeN
     const std::string joins = test::readFileText(dir / "leng.txt");
     fs::remove(dir / "v.txt");
     fs::create_directory(dir / "v.txt");
-    job.stopRequested = false;
     const SoundtrackResult r = runSoundtrackJob(job);
     ASSERT_TRUE(r.succeeded()) << r.message;
     EXPECT_EQ(test::readFileText(dir / "leng.txt"), joins);
@@ -189,7 +190,7 @@ TEST_F(SoundtrackJobRun, AnOutputThatCannotBeCreatedIsNamed) {
     job.outputPath = out / "no-such-dir" / "sound.wav";
     job.stopFrame = 2;
     const SoundtrackResult r = runSoundtrackJob(job);
-    EXPECT_EQ(r.end, SoundtrackEnd::WavNotWritten);
+    EXPECT_EQ(r.end, JobEnd::OutputNotWritten);
     EXPECT_NE(r.message.find(job.outputPath.string()), std::string::npos);
     EXPECT_NE(ui.logText.find(job.outputPath.string()), std::string::npos);
     EXPECT_TRUE(ui.startEnabled);
@@ -203,26 +204,10 @@ TEST_F(SoundtrackJobRun, AnErrorInsideTheRunEndsItWithNothingWritten) {
     job.observer = &throwing;
     job.stopFrame = 3;
     const SoundtrackResult r = runSoundtrackJob(job);
-    EXPECT_EQ(r.end, SoundtrackEnd::Error);
+    EXPECT_EQ(r.end, JobEnd::Error);
     EXPECT_EQ(throwing.logText, "The run ended on an error: out of memory");
     EXPECT_TRUE(throwing.startEnabled);
     EXPECT_TRUE(nothingWritten());
-}
-
-TEST(SoundtrackBytes, ConversionTruncatesAndKeepsTheLowByte) {
-    EXPECT_EQ(sampleToByte(127.9f), 127);
-    EXPECT_EQ(sampleToByte(-0.5f), 0);
-    EXPECT_EQ(sampleToByte(-1.0f), 255);
-    EXPECT_EQ(sampleToByte(300.0f), 44);
-    EXPECT_EQ(sampleToByte(-256.0f), 0);
-}
-
-TEST(SoundtrackBytes, SamplesSaturateInsteadOfWrapping) {
-    // centred on -128: a row far above its frame's mean stays at full scale
-    const std::vector<float> dc{-128.0f, 0.5f, 200.0f, -300.0f, -1.5f};
-    EXPECT_EQ(soundtrackBytes(dc, true), (std::vector<std::uint8_t>{128, 255, 255, 0, 255}));
-    const std::vector<float> plain{128.0f, -3.0f, 300.0f, 254.9f};
-    EXPECT_EQ(soundtrackBytes(plain, false), (std::vector<std::uint8_t>{128, 0, 255, 254}));
 }
 
 TEST(SoundtrackLengths, EveryJoinFollowedByABlank) {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <map>
 
@@ -37,7 +38,7 @@ void PrintTo(const Case& c, std::ostream* out) {
 
 // Everything a run left behind and showed.
 struct Outcome {
-    SoundtrackEnd end = SoundtrackEnd::Finished;
+    JobEnd end = JobEnd::Finished;
     std::string message;
     std::map<std::string, std::vector<unsigned char>> files; // name -> bytes
     std::vector<std::string> calls;
@@ -50,11 +51,12 @@ public:
     void setLogText(const std::string& text) override {
         RecordingObserver::setLogText(text);
         if (stopAt != nullptr && text.find(stopAt) != std::string::npos && job != nullptr) {
-            job->stopRequested = true;
+            stop.store(true);
         }
     }
     const char* stopAt = nullptr; // asks for a stop when this line appears
     SoundtrackJob* job = nullptr;
+    std::atomic<bool> stop{false};
 };
 
 // A Broadcast WAV says when it was written: those bytes differ from run to run.
@@ -93,6 +95,7 @@ protected:
         ui.stopAt = stopAt;
         ui.job = &job;
         job.observer = &ui;
+        job.stopRequested = &ui.stop;
         job.inputPath = scans;
         job.outputPath = out / "sound.wav";
         job.startFrame = 1;
@@ -158,7 +161,7 @@ protected:
 TEST_P(SoundtrackPipeline, AnyNumberOfThreadsGivesTheSameFilesAndCalls) {
     render(frameCount);
     const Outcome one = run(1);
-    ASSERT_EQ(one.end, SoundtrackEnd::Finished) << one.message;
+    ASSERT_EQ(one.end, JobEnd::Finished) << one.message;
     EXPECT_EQ(one.files.count("leng.txt"), 1u);
     EXPECT_EQ(one.files.count("sound.wav"), 1u);
     for (int threads : {2, 4}) {
@@ -169,7 +172,7 @@ TEST_P(SoundtrackPipeline, AnyNumberOfThreadsGivesTheSameFilesAndCalls) {
 TEST_P(SoundtrackPipeline, AStopInTheMiddleEndsAtTheSameFrameWithNothingWritten) {
     render(frameCount);
     const Outcome one = run(1, "Translating frame number : 4...");
-    ASSERT_EQ(one.end, SoundtrackEnd::Stopped);
+    ASSERT_EQ(one.end, JobEnd::Stopped);
     EXPECT_TRUE(one.files.empty());
     expectSame(one, run(4, "Translating frame number : 4..."), 4);
 }
@@ -178,7 +181,7 @@ TEST_P(SoundtrackPipeline, AnUnreadableScanInTheMiddleEndsTheRunTheSameWay) {
     render(frameCount);
     std::ofstream(scans / "frame_0005.tif", std::ios::binary | std::ios::trunc) << "not a scan";
     const Outcome one = run(1);
-    ASSERT_EQ(one.end, SoundtrackEnd::UnreadableFrame);
+    ASSERT_EQ(one.end, JobEnd::UnreadableFrame);
     EXPECT_NE(one.message.find("frame_0005.tif"), std::string::npos) << one.message;
     EXPECT_TRUE(one.files.empty());
     // frames after it are read ahead, but nothing of theirs is reported

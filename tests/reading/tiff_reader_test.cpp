@@ -2,8 +2,8 @@
 // the pixels the image library gave before, and the header limits must hold
 // before anything is decoded.
 
-#include "geometry/scan.h"
-#include "geometry/tiff_reader.h"
+#include "reading/scan_reader.h"
+#include "reading/tiff_reader.h"
 
 #include "support/test_support.h"
 

@@ -1,4 +1,4 @@
-#include "geometry/tiff_reader.h"
+#include "reading/tiff_reader.h"
 
 #include <opencv2/imgproc.hpp>
 #include <tiffio.h>
@@ -130,6 +130,92 @@ void swapRedAndBlue(cv::Mat& image, int firstRow, int endRow) {
 // Rows swapped at a time, while they are still in the cache.
 constexpr std::uint32_t kSwapRows = 32;
 
+// The tags that decide how a TIFF's pixels are laid out.
+struct TiffLayout {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint16_t bits = 1;
+    std::uint16_t samples = 1;
+    std::uint16_t planar = PLANARCONFIG_CONTIG;
+    std::uint16_t format = SAMPLEFORMAT_UINT;
+    std::uint16_t orientation = ORIENTATION_TOPLEFT;
+    std::uint16_t compression = COMPRESSION_NONE;
+    std::uint16_t predictor = PREDICTOR_NONE;
+    std::uint16_t photometric = 0xffff;
+    std::uint16_t extraCount = 0;
+    std::uint32_t rowsPerStrip = 0;
+    // bytes of one decoded row
+    std::uint64_t rowBytes() const { return std::uint64_t{width} * samples * (bits / 8); }
+};
+
+TiffLayout tiffLayoutOf(TIFF* tif, std::uint32_t width, std::uint32_t height) {
+    TiffLayout l;
+    l.width = width;
+    l.height = height;
+    std::uint16_t* extraKinds = nullptr;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &l.bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &l.samples);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &l.planar);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLEFORMAT, &l.format);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &l.orientation);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &l.compression);
+    // only the codecs that take a predictor know the tag (asking the others is an error)
+    if (l.compression == COMPRESSION_LZW || l.compression == COMPRESSION_ADOBE_DEFLATE ||
+        l.compression == COMPRESSION_DEFLATE) {
+        TIFFGetFieldDefaulted(tif, TIFFTAG_PREDICTOR, &l.predictor);
+    }
+    TIFFGetFieldDefaulted(tif, TIFFTAG_EXTRASAMPLES, &l.extraCount, &extraKinds);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_ROWSPERSTRIP, &l.rowsPerStrip);
+    TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &l.photometric);
+    return l;
+}
+
+// What scanners write; everything else is left to the image library, which
+// reads it as it always has.
+bool isScannerLayout(const TiffLayout& l, TIFF* tif) {
+    const bool grey = l.samples == 1 && l.photometric == PHOTOMETRIC_MINISBLACK;
+    const bool rgb = l.samples == 3 && l.photometric == PHOTOMETRIC_RGB;
+    const bool usual = (grey || rgb) && (l.bits == 8 || l.bits == 16) && l.extraCount == 0 &&
+                       l.planar == PLANARCONFIG_CONTIG && l.format == SAMPLEFORMAT_UINT &&
+                       l.orientation == ORIENTATION_TOPLEFT && !TIFFIsTiled(tif) &&
+                       isUsualCompression(l.compression) &&
+                       (l.predictor == PREDICTOR_NONE || l.predictor == PREDICTOR_HORIZONTAL);
+    return usual && static_cast<std::uint64_t>(TIFFScanlineSize64(tif)) == l.rowBytes();
+}
+
+// Every strip decoded straight into the image, red and blue swapped a few
+// rows at a time while they are still in the cache.
+Result<cv::Mat> readStrips(TIFF* tif, const TiffLayout& l, const MemoryFile& file,
+                           ScanBuffers* buffers) {
+    const int type = CV_MAKETYPE(l.bits == 8 ? CV_8U : CV_16U, l.samples);
+    const int rows = static_cast<int>(l.height);
+    const int cols = static_cast<int>(l.width);
+    cv::Mat image = buffers != nullptr && l.bits == 8 ? buffers->image(rows, cols, type)
+                                                      : cv::Mat(rows, cols, type);
+    const std::uint32_t rowsPerStrip = std::clamp<std::uint32_t>(l.rowsPerStrip, 1, l.height);
+    const tstrip_t strips = TIFFNumberOfStrips(tif);
+    std::uint32_t row = 0;
+    std::uint32_t swapped = 0;
+    for (tstrip_t s = 0; s < strips && row < l.height; ++s) {
+        const std::uint32_t stripRows = std::min(rowsPerStrip, l.height - row);
+        const auto wanted = static_cast<tmsize_t>(stripRows * l.rowBytes());
+        const tmsize_t got = TIFFReadEncodedStrip(tif, s, image.ptr(static_cast<int>(row)), wanted);
+        if (got != wanted) {
+            return Status::failure(damaged(file, got < 0 ? "is damaged" : "is cut short"));
+        }
+        row += stripRows;
+        // in the order the measures read: blue, green, red
+        if (l.samples == 3 && (row - swapped >= kSwapRows || row == l.height)) {
+            swapRedAndBlue(image, static_cast<int>(swapped), static_cast<int>(row));
+            swapped = row;
+        }
+    }
+    if (row < l.height) {
+        return Status::failure(damaged(file, "holds fewer rows than it says"));
+    }
+    return image;
+}
+
 } // namespace
 
 bool isTiff(std::span<const std::uint8_t> b) {
@@ -144,7 +230,6 @@ bool isTiff(std::span<const std::uint8_t> b) {
 Result<cv::Mat> decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& limits,
                            ScanBuffers* buffers) {
     MemoryFile file{bytes.data(), bytes.size(), 0, {}};
-
     std::unique_ptr<TIFFOpenOptions, OptionsFreer> options(TIFFOpenOptionsAlloc());
     TIFFOpenOptionsSetErrorHandlerExtR(options.get(), keepFirstError, &file);
     TIFFOpenOptionsSetWarningHandlerExtR(options.get(), ignoreWarning, &file);
@@ -157,7 +242,6 @@ Result<cv::Mat> decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits
     if (!tif) {
         return Status::failure(damaged(file, "cannot be read"));
     }
-
     std::uint32_t width = 0;
     std::uint32_t height = 0;
     if (TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &width) != 1 ||
@@ -167,74 +251,11 @@ Result<cv::Mat> decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits
     if (Status size = checkScanSize({width, height}, limits); !size) {
         return size;
     }
-
-    std::uint16_t bits = 1;
-    std::uint16_t samples = 1;
-    std::uint16_t planar = PLANARCONFIG_CONTIG;
-    std::uint16_t format = SAMPLEFORMAT_UINT;
-    std::uint16_t orientation = ORIENTATION_TOPLEFT;
-    std::uint16_t compression = COMPRESSION_NONE;
-    std::uint16_t predictor = PREDICTOR_NONE;
-    std::uint16_t photometric = 0xffff;
-    std::uint16_t extraCount = 0;
-    std::uint16_t* extraKinds = nullptr;
-    std::uint32_t rowsPerStrip = 0;
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_SAMPLEFORMAT, &format);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ORIENTATION, &orientation);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_COMPRESSION, &compression);
-    // only the codecs that take a predictor know the tag (asking the others is an error)
-    if (compression == COMPRESSION_LZW || compression == COMPRESSION_ADOBE_DEFLATE ||
-        compression == COMPRESSION_DEFLATE) {
-        TIFFGetFieldDefaulted(tif.get(), TIFFTAG_PREDICTOR, &predictor);
-    }
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_EXTRASAMPLES, &extraCount, &extraKinds);
-    TIFFGetFieldDefaulted(tif.get(), TIFFTAG_ROWSPERSTRIP, &rowsPerStrip);
-    TIFFGetField(tif.get(), TIFFTAG_PHOTOMETRIC, &photometric);
-
-    // What scanners write; everything else is left to the image library,
-    // which reads it as it always has.
-    const bool grey = samples == 1 && photometric == PHOTOMETRIC_MINISBLACK;
-    const bool rgb = samples == 3 && photometric == PHOTOMETRIC_RGB;
-    const bool usual = (grey || rgb) && (bits == 8 || bits == 16) && extraCount == 0 &&
-                       planar == PLANARCONFIG_CONTIG && format == SAMPLEFORMAT_UINT &&
-                       orientation == ORIENTATION_TOPLEFT && !TIFFIsTiled(tif.get()) &&
-                       isUsualCompression(compression) &&
-                       (predictor == PREDICTOR_NONE || predictor == PREDICTOR_HORIZONTAL);
-    const std::uint64_t rowBytes = std::uint64_t{width} * samples * (bits / 8);
-    if (!usual || static_cast<std::uint64_t>(TIFFScanlineSize64(tif.get())) != rowBytes) {
+    const TiffLayout layout = tiffLayoutOf(tif.get(), width, height);
+    if (!isScannerLayout(layout, tif.get())) {
         return cv::Mat();
     }
-
-    const int type = CV_MAKETYPE(bits == 8 ? CV_8U : CV_16U, samples);
-    cv::Mat image = buffers != nullptr && bits == 8
-                        ? buffers->image(static_cast<int>(height), static_cast<int>(width), type)
-                        : cv::Mat(static_cast<int>(height), static_cast<int>(width), type);
-    rowsPerStrip = std::clamp<std::uint32_t>(rowsPerStrip, 1, height);
-    const tstrip_t strips = TIFFNumberOfStrips(tif.get());
-    std::uint32_t row = 0;
-    std::uint32_t swapped = 0;
-    for (tstrip_t s = 0; s < strips && row < height; ++s) {
-        const std::uint32_t rows = std::min(rowsPerStrip, height - row);
-        const auto wanted = static_cast<tmsize_t>(rows * rowBytes);
-        const tmsize_t got =
-            TIFFReadEncodedStrip(tif.get(), s, image.ptr(static_cast<int>(row)), wanted);
-        if (got != wanted) {
-            return Status::failure(damaged(file, got < 0 ? "is damaged" : "is cut short"));
-        }
-        row += rows;
-        // in the order the measures read: blue, green, red
-        if (samples == 3 && (row - swapped >= kSwapRows || row == height)) {
-            swapRedAndBlue(image, static_cast<int>(swapped), static_cast<int>(row));
-            swapped = row;
-        }
-    }
-    if (row < height) {
-        return Status::failure(damaged(file, "holds fewer rows than it says"));
-    }
-    return image;
+    return readStrips(tif.get(), layout, file, buffers);
 }
 
 } // namespace veltrana

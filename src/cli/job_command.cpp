@@ -1,0 +1,32 @@
+#include "cli/job_command.h"
+
+#include "cli/report_observer.h"
+#include "cli/terminal_observer.h"
+
+#include <optional>
+#include <utility>
+
+namespace veltrana::cli {
+
+int runJobCommand(const JobOptions& options, JobRun jobRun, CommandIo& io,
+                  const std::function<JobEnding(JobObserver&)>& run,
+                  const std::function<std::string()>& finished) {
+    std::optional<RunCollector> collector;
+    if (!options.report.empty()) {
+        collector.emplace(jobRun.kind, std::move(jobRun.settings), jobRun.firstFrame,
+                          jobRun.lastFrame);
+    }
+    TerminalObserver terminal(io.err, options.quiet, io.errIsTerminal);
+    ReportingObserver observer(terminal, collector ? &*collector : nullptr);
+    JobEnding ending;
+    {
+        const ScopedTrace trace(options.trace);
+        ending = run(observer);
+    }
+    terminal.finish();
+    const std::string done = finished();
+    return endJobCommand(ending.succeeded(), ending.message, done,
+                         collector ? &*collector : nullptr, options.report, options.quiet, io);
+}
+
+} // namespace veltrana::cli
