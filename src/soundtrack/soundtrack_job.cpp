@@ -169,6 +169,9 @@ std::optional<JobEnding> SoundtrackRun::prepare() {
         return end(JobEnd::Refused, checked.message());
     }
     sequence = std::move(checked).value();
+    for (const std::string& warning : sequence.warnings) {
+        view.log().addLine(warning);
+    }
     if (job.manualResolution) {
         const auto manual =
             computeSoundtrackGeometry(job.soundtrackType, {job.resolutionX, job.resolutionY});
