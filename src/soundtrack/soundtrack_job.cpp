@@ -55,6 +55,11 @@ SoundPlan soundPlanOf(const SoundtrackJob& job) {
     return plan;
 }
 
+// The factor that brings a scan's stored samples to 8-bit steps.
+double stepsPerUnit(const ScanDescription& d) {
+    return d.floatingPoint ? 255.0 : 255.0 / static_cast<double>((1 << d.bitsPerSample) - 1);
+}
+
 SoundReadSettings readSettingsOf(const SoundtrackJob& job, const SoundPlan& plan) {
     SoundReadSettings s;
     s.sampling.type = job.soundtrackType;
@@ -77,7 +82,8 @@ SoundReadSettings readSettingsOf(const SoundtrackJob& job, const SoundPlan& plan
 // What one frame gives the run, measured ahead on any thread with no
 // observer call; the frame's turn to be reported comes later, in order.
 struct FrameReading {
-    Status loaded; // whether the scan could be loaded, and why not
+    Status loaded;               // whether the scan could be loaded, and why not
+    ScanDescription description; // what the scan file held
     SoundFrame sound;
     cv::Mat picture;   // a preview of the scan, when one was due
     std::string trace; // the measures' trace lines, printed when the frame is reported
@@ -274,16 +280,18 @@ FrameReading SoundtrackRun::readFrame(int n) const {
     frame.sound.number = n;
     TraceCapture capture;
     // the scan is read into this thread's buffers: valid until its next scan
-    LoadedScan scan = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                                 frame.loadSeconds);
+    Result<ScanImages> scan =
+        scans.read(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                   reading.archival == ArchivalReading::Levels, frame.loadSeconds);
     frame.loaded = scan.status();
     if (frame.loaded) {
         const StageClock::time_point began = StageClock::now();
-        frame.sound = measureSoundFrame(scan.value(), n, n == job.startFrame, reading, geometry);
+        frame.description = scan->description;
+        const FrameScan images{scan->eightBit, scan->stored, stepsPerUnit(scan->description)};
+        frame.sound = measureSoundFrame(images, n, n == job.startFrame, reading, geometry);
         if (view.pictureDue()) {
-            frame.picture = previewPicture(scan.value());
+            frame.picture = previewPicture(scan->eightBit);
         }
-        scan.value().release();
         frame.samplesSeconds = secondsSince(began);
     }
     frame.trace = capture.take();
