@@ -1,5 +1,6 @@
 #include "reading/dpx_header.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +12,7 @@ namespace {
 
 // Offsets into the headers.
 constexpr std::size_t kImageOffset = 4;          // file header: the image data's offset
+constexpr std::size_t kUserDataSize = 32;        // file header: the user data's length
 constexpr std::size_t kOrientation = 768;        // image header
 constexpr std::size_t kElementCount = 770;       //
 constexpr std::size_t kPixelsPerLine = 772;      //
@@ -184,6 +186,14 @@ Status readExtent(const HeaderReader& h, std::size_t fileSize, DpxHeader& header
                        ", outside the file's " + std::to_string(fileSize) + " bytes");
     }
     header.dataOffset = offset;
+    // the decoder reads the user data whole: it must be in the file
+    const std::uint32_t userData = h.u32(kUserDataSize);
+    if (userData != kUndefined && userData > fileSize - std::min(fileSize, kIndustryHeaderEnd)) {
+        return damaged("gives " + std::to_string(userData) +
+                       " bytes of user data, more than the "
+                       "file's " +
+                       std::to_string(fileSize) + " bytes hold");
+    }
     std::uint32_t padding = h.u32(kEndOfLinePadding);
     padding = padding == kUndefined ? 0 : padding;
     header.rowBytes = storedRowBytes(std::uint64_t{width} * static_cast<unsigned>(header.channels),

@@ -144,7 +144,8 @@ INSTANTIATE_TEST_SUITE_P(
         Damage{"FloatSamples", [](DpxFile& f) { f.bytes[803] = 32; }, "32 bits per sample"},
         Damage{"RunLengthEncoded", [](DpxFile& f) { f.u16(806, 1); }, "run-length encoded"},
         Damage{"TurnedOrientation", [](DpxFile& f) { f.u16(768, 5); }, "orientation 5"},
-        Damage{"NoElements", [](DpxFile& f) { f.u16(770, 0); }, "0 image elements"}),
+        Damage{"NoElements", [](DpxFile& f) { f.u16(770, 0); }, "0 image elements"},
+        Damage{"UserDataPastTheEnd", [](DpxFile& f) { f.u32(32, 805332602); }, "user data"}),
     [](const testing::TestParamInfo<Damage>& info) { return info.param.name; });
 
 TEST(DpxHeader, NamesTheTransfer) {
