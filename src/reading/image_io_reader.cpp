@@ -5,9 +5,11 @@
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace veltrana {
 
@@ -140,6 +142,47 @@ std::pair<int, int> exrChannels(const OIIO::ImageSpec& spec) {
     return {-1, -1};
 }
 
+// The size of an OpenEXR file's data window, read from its (first) header
+// before the library opens it: the library may size tables by it on
+// opening. Each attribute is a name and a type, each ending in a zero byte,
+// a 32-bit little-endian length and that many bytes.
+Result<ImageSize> exrDataWindowSize(std::span<const std::uint8_t> b) {
+    constexpr std::size_t kFirstAttribute = 8; // after the magic number and the version
+    std::size_t at = kFirstAttribute;
+    const auto text = [&](std::size_t from) {
+        const auto* end = static_cast<const std::uint8_t*>(
+            std::memchr(b.data() + from, 0, std::min<std::size_t>(b.size() - from, 256)));
+        return end == nullptr ? std::string_view()
+                              : std::string_view(reinterpret_cast<const char*>(b.data() + from),
+                                                 static_cast<std::size_t>(end - b.data()) - from);
+    };
+    const auto int32At = [&](std::size_t i) {
+        return static_cast<std::int32_t>(b[i] | (b[i + 1] << 8) | (b[i + 2] << 16) |
+                                         (static_cast<std::uint32_t>(b[i + 3]) << 24));
+    };
+    while (at < b.size() && b[at] != 0) {
+        const std::string_view name = text(at);
+        const std::size_t typeAt = at + name.size() + 1;
+        const std::string_view type = typeAt < b.size() ? text(typeAt) : std::string_view();
+        const std::size_t sizeAt = typeAt + type.size() + 1;
+        if (name.empty() || type.empty() || sizeAt + 4 > b.size()) {
+            break;
+        }
+        const std::int32_t size = int32At(sizeAt);
+        if (size < 0 || static_cast<std::size_t>(size) > b.size() - sizeAt - 4) {
+            break;
+        }
+        if (name == "dataWindow" && type == "box2i" && size == 16) {
+            const std::int64_t width = std::int64_t{int32At(sizeAt + 12)} - int32At(sizeAt + 4) + 1;
+            const std::int64_t height =
+                std::int64_t{int32At(sizeAt + 16)} - int32At(sizeAt + 8) + 1;
+            return ImageSize{width, height};
+        }
+        at = sizeAt + 4 + static_cast<std::size_t>(size);
+    }
+    return Status::failure("the OpenEXR header gives no data window");
+}
+
 std::string channelNames(const OIIO::ImageSpec& spec) {
     std::string names;
     for (const std::string& name : spec.channelnames) {
@@ -200,6 +243,13 @@ Result<DecodedScan> decodeDpx(std::span<const std::uint8_t> bytes, const ScanLim
 
 Result<DecodedScan> decodeOpenExr(std::span<const std::uint8_t> bytes, const ScanLimits& limits,
                                   ScanBuffers* buffers) {
+    const Result<ImageSize> window = exrDataWindowSize(bytes);
+    if (!window) {
+        return window.status();
+    }
+    if (Status size = checkScanSize(*window, limits); !size) {
+        return size;
+    }
     OIIO::Filesystem::IOMemReader memory(bytes.data(), bytes.size());
     Result<std::unique_ptr<OIIO::ImageInput>> input = openInMemory(memory, "scan.exr", "OpenEXR");
     if (!input) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <fstream>
 #include <ostream>
 
@@ -164,6 +165,35 @@ TEST(ScanFormats, DpxOrientationIsUndone) {
         cv::flip(rendered.image, stored, orientation == 1 ? 1 : orientation == 2 ? 0 : -1);
         EXPECT_EQ(cv::norm(*read, stored, cv::NORM_INF), 0.0) << "orientation " << orientation;
     }
+}
+
+// An OpenEXR header that claims a huge image is refused on its size before
+// the library opens it; one without a data window is refused too.
+TEST(ScanFormats, OpenExrSizeIsCheckedOnTheHeader) {
+    const SynthOptions options = optionsFor(FormatCase{"Exr", ScanFormat::OpenExr});
+    const SynthPlanResult planned = planSampleScans(options);
+    ASSERT_TRUE(planned.ok()) << planned.error;
+    test::TempDir dir;
+    const std::filesystem::path file = dir / "scan.exr";
+    ASSERT_EQ(writeScanFile(file, renderScanAtDepth(planned.plan, 0), options, 0), "");
+    std::vector<unsigned char> bytes = test::readFileBytes(file);
+    const std::string name = "dataWindow";
+    const auto found = std::search(bytes.begin(), bytes.end(), name.begin(), name.end());
+    ASSERT_NE(found, bytes.end());
+    // after the name, the type "box2i", the length 16, then xMin, yMin, xMax, yMax
+    const std::size_t xMax = static_cast<std::size_t>(found - bytes.begin()) + 11 + 6 + 4 + 8;
+    for (const std::size_t at : {xMax, xMax + 4}) {
+        bytes[at] = 0x40; // 0x10040: 65601 columns and rows
+        bytes[at + 2] = 0x01;
+    }
+    const LoadedScan huge = decodeScan(bytes, "huge.exr");
+    ASSERT_FALSE(huge.ok());
+    EXPECT_NE(huge.message().find("megapixels a scan may have"), std::string::npos)
+        << huge.message();
+    bytes[static_cast<std::size_t>(found - bytes.begin())] = 'X'; // "XataWindow"
+    const LoadedScan none = decodeScan(bytes, "none.exr");
+    ASSERT_FALSE(none.ok());
+    EXPECT_NE(none.message().find("gives no data window"), std::string::npos) << none.message();
 }
 
 } // namespace
