@@ -15,8 +15,8 @@ struct FilmSpeed {
     int denominator = 1; // at least 1; the fraction in lowest terms
 
     FilmSpeed() = default;
-    // A whole number of frames per second.
-    FilmSpeed(int framesPerSecond) : numerator(framesPerSecond) {} // NOLINT: 24 is a film speed
+    // A whole number of frames per second; implicit, as 24 is a film speed.
+    FilmSpeed(int framesPerSecond) : numerator(framesPerSecond) {}
     FilmSpeed(int numerator, int denominator);
 
     double perSecond() const { return static_cast<double>(numerator) / denominator; }
