@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -110,6 +111,34 @@ TEST(DeepScans, ArchivalSoundUsesTheBitsBelowTheEighth) {
     EXPECT_GE(sixteenBit, eightBit);
     RecordProperty("snr_8bit_db", std::to_string(eightBit));
     RecordProperty("snr_16bit_db", std::to_string(sixteenBit));
+}
+
+// A folder as archives leave them: a DPX scan among the TIFF ones and a
+// scan gone. The run reads the TIFF scans it has and says what it left out
+// and which numbers are missing.
+TEST(DeepScans, AFolderOfMixedOrMissingScansSaysSoAndGoesOn) {
+    test::TempDir dir;
+    render(dir / "scans", {});
+    render(dir / "dpx", {"--format", "dpx"});
+    std::filesystem::copy_file(dir / "dpx" / "frame_0001.dpx", dir / "scans" / "frame_0001.dpx");
+    std::filesystem::remove(dir / "scans" / "frame_0003.tif");
+    const test::ProcessResult r =
+        test::runCommandLine({"soundtrack", (dir / "scans").string(), "-o",
+                              (dir / "sound.wav").string(), "--dpi", "600", "--fps", "25"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string said = r.out + r.err;
+    EXPECT_NE(said.find("The folder also holds 1 DPX scan; only its TIFF scans are read"),
+              std::string::npos)
+        << said;
+    EXPECT_NE(said.find("The scans' numbers skip 3: a scan may be missing"), std::string::npos)
+        << said;
+    // one length for each of the three scans there are
+    std::istringstream lengths(test::readFileText(dir / "scans" / "leng.txt"));
+    int count = 0;
+    for (int length = 0; lengths >> length;) {
+        ++count;
+    }
+    EXPECT_EQ(count, 3) << lengths.str();
 }
 
 } // namespace
