@@ -119,9 +119,15 @@ TEST_F(FrameRates, TheFirstScansTimeCodeIsTheTimeReference) {
     EXPECT_EQ(wavFacts(wav).timeReference, 86401u * 2002u);
 }
 
-TEST_F(FrameRates, AHeaderRateOtherThanTheRunsIsLogged) {
-    const test::ProcessResult r = soundtrack({"--fps", "25"});
+// The transfer the header states goes into the log and the report, and a
+// frame rate other than the run's into the log.
+TEST_F(FrameRates, WhatTheHeaderSaysIsLoggedAndReported) {
+    const std::filesystem::path report = dir / "report";
+    const test::ProcessResult r = soundtrack({"--fps", "25", "--report", report.string()});
     ASSERT_EQ(r.status, 0) << r.err;
+    const std::string html = test::readFileText(report / "report.html");
+    EXPECT_NE(html.find("Scans as stored (samples used as they are)"), std::string::npos);
+    EXPECT_NE(html.find("10-bit DPX, grey, transfer: printing density"), std::string::npos);
     EXPECT_NE(r.err.find("Scans: 10-bit DPX, grey, transfer: printing density (samples used as "
                          "stored)"),
               std::string::npos)
