@@ -17,6 +17,11 @@ struct FilmOptions {
 };
 
 int runFilm(const FilmOptions& o, CommandIo& io) {
+    FolderLocks locks;
+    if (const int refused = checkBeforeRun(o.job, "the movie", false, locks, io);
+        refused != kExitOk) {
+        return refused;
+    }
     FilmJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
     job.cutSoundtrack = o.cutSoundtrack;

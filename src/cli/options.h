@@ -1,7 +1,9 @@
 #pragma once
 // Options and helpers shared by the job commands (soundtrack, film).
 
+#include "cli/command.h"
 #include "geometry/film_standard.h"
+#include "job/folder_lock.h"
 #include "job/run_settings.h"
 #include "reading/scan_limits.h"
 #include "report/run_report.h"
@@ -59,6 +61,15 @@ ScanRunSettings scanRunSettings(const JobOptions& options, const std::atomic<boo
 // The settings both jobs share, as a run report lists them; `last` is the
 // range's last frame as the job was given it.
 std::vector<RunSetting> jobSettings(const JobOptions& options, int last);
+
+// What is refused before a job runs, beyond what each option checks on its
+// own: --long-strip without 16 mm film (bad usage), an output (`what`: "the
+// sound") or scans that the run report would replace, and folders another
+// run is writing into (the run fails). Takes the run's folder locks into
+// `locks`, to hold while the job runs. Says why on the error stream and
+// returns the exit status, or kExitOk to go on.
+int checkBeforeRun(const JobOptions& options, std::string_view what, bool sideFilesBesideScans,
+                   FolderLocks& locks, CommandIo& io);
 
 // "yes" or "no".
 std::string yesNo(bool value);

@@ -75,6 +75,11 @@ void printWritten(const SoundtrackResult& result, CommandIo& io) {
 }
 
 int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
+    FolderLocks locks;
+    if (const int refused = checkBeforeRun(o.job, "the sound", true, locks, io);
+        refused != kExitOk) {
+        return refused;
+    }
     SoundtrackJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
     job.outputPath = o.job.output;
@@ -93,7 +98,12 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
         return static_cast<JobEnding>(result);
     };
     const auto finished = [&] {
-        if (!o.job.quiet) {
+        if (o.job.quiet) {
+            // -q silences progress, not what was written
+            for (const std::string& warning : result.warnings) {
+                io.err << "veltrana: warning: " << warning << "\n";
+            }
+        } else {
             printWritten(result, io);
         }
         return "The sound was written to " + result.wavPath.string() + " (" +

@@ -1,5 +1,6 @@
 #include "report/run_report.h"
 
+#include "job/folder_swap.h"
 #include "job/safe_file.h"
 #include "report/svg_plot.h"
 
@@ -259,14 +260,11 @@ std::vector<double> joinCorrelation(const std::vector<float>& previous,
 
 namespace {
 
-Status folderFor(const fs::path& folder, bool mayBeLink) {
+// The report folder, made when missing; a link to a folder is followed.
+Status folderFor(const fs::path& folder) {
     std::error_code ec;
-    const fs::file_status st = mayBeLink ? fs::status(folder, ec) : fs::symlink_status(folder, ec);
+    const fs::file_status st = fs::status(folder, ec);
     if (fs::exists(st)) {
-        if (fs::is_symlink(st)) {
-            return Status::failure("Cannot write " + std::string(kWhat) + " to " + folder.string() +
-                                   ": it is a link, not a folder");
-        }
         if (!fs::is_directory(st)) {
             return Status::failure("Cannot write " + std::string(kWhat) + " to " + folder.string() +
                                    ": it is not a folder");
@@ -278,6 +276,26 @@ Status folderFor(const fs::path& folder, bool mayBeLink) {
                                ": " + ec.message());
     }
     return {};
+}
+
+// A path as the filesystem resolves it, links followed as far as it exists.
+fs::path resolvedPath(const fs::path& path) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(path, ec).lexically_normal();
+    const fs::path canonical = fs::weakly_canonical(absolute, ec);
+    fs::path resolved = ec ? absolute : canonical;
+    return resolved.has_filename() ? resolved : resolved.parent_path();
+}
+
+// Whether `path` is `folder` or lies inside it; both resolved.
+bool isWithin(const fs::path& path, const fs::path& folder) {
+    auto p = path.begin();
+    for (auto f = folder.begin(); f != folder.end(); ++f, ++p) {
+        if (p == path.end() || *p != *f) {
+            return false;
+        }
+    }
+    return true;
 }
 
 // The preview picture with what was measured on it: the trim (the rest
@@ -835,14 +853,48 @@ std::string trimSection(const RunRecord& run, std::vector<PendingWrite>& writes)
            "mean the trim found the frame lines alike on every scan.</p>\n";
 }
 
+// Puts the new report in place of the old one: the pictures into a new
+// report_files/ swapped with the old one, then the page, then the old
+// pictures removed.
+Status replaceReport(const fs::path& dir, const std::vector<PendingWrite>& writes,
+                     const std::string& html) {
+    Result<FolderSwap> files = FolderSwap::create(dir / kReportFiles, kWhat);
+    if (!files) {
+        return files.status();
+    }
+    for (const PendingWrite& w : writes) {
+        if (Status written = files->write(w.name, w.bytes); !written) {
+            return written;
+        }
+    }
+    const fs::path pagePath = dir / kReportPage;
+    Result<OutputTarget> target = sideFileTarget(pagePath, kWhat);
+    if (!target) {
+        return target.status();
+    }
+    Result<PendingFile> page = PendingFile::create(*target, kWhat);
+    if (!page) {
+        return page.status();
+    }
+    if (Status written = page->write(html); !written) {
+        return written;
+    }
+    if (Status swapped = files->swapIn(); !swapped) {
+        return swapped;
+    }
+    // the page last, so that it never links to a picture not yet there
+    if (Status committed = page->commit(); !committed) {
+        files->swapBack();
+        return committed;
+    }
+    files->removeOld();
+    return {};
+}
+
 } // namespace
 
 Status writeRunReport(const RunRecord& run, const fs::path& dir) {
-    if (Status made = folderFor(dir, true); !made) {
-        return made;
-    }
-    const fs::path files = dir / kReportFiles;
-    if (Status made = folderFor(files, false); !made) {
+    if (Status made = folderFor(dir); !made) {
         return made;
     }
     const RunSummary sum = summarise(run);
@@ -878,13 +930,29 @@ Status writeRunReport(const RunRecord& run, const fs::path& dir) {
     }
     html += "</body>\n</html>\n";
 
-    for (const PendingWrite& w : writes) {
-        if (Status written = writeSideFile(files / w.name, w.bytes, kWhat); !written) {
-            return written;
-        }
+    return replaceReport(dir, writes, html);
+}
+
+Status checkOutputOutsideReport(const fs::path& output, const fs::path& dir,
+                                std::string_view what) {
+    const fs::path report = resolvedPath(dir);
+    const fs::path out = resolvedPath(output);
+    const bool page = out == report / kReportPage;
+    if (!page && !isWithin(out, report / kReportFiles)) {
+        return {};
     }
-    // the page last, so that it never links to a picture not yet there
-    return writeSideFile(dir / kReportPage, html, kWhat);
+    return Status::failure("Cannot write " + std::string(what) + " to " + output.string() +
+                           ": the run report written to " + dir.string() + " replaces " +
+                           (page ? "its page there" : "its folder of pictures"));
+}
+
+Status checkScansOutsideReport(const fs::path& scansFolder, const fs::path& dir) {
+    if (!isWithin(resolvedPath(scansFolder), resolvedPath(dir) / kReportFiles)) {
+        return {};
+    }
+    return Status::failure("Cannot write " + std::string(kWhat) + " to " + dir.string() +
+                           ": the scans lie in its folder of pictures, which the report "
+                           "replaces");
 }
 
 } // namespace veltrana

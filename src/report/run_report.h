@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace veltrana {
@@ -138,8 +139,22 @@ std::vector<double> joinCorrelation(const std::vector<float>& previous,
                                     const std::vector<float>& current, double join, int reach);
 
 // Writes report.html and report_files/ into `dir`, creating `dir` when its
-// parent exists. Replaces earlier files of the same names only. Fails with a
-// message naming the path and the cause.
+// parent exists. The report is replaced as a whole: the new report_files/ is
+// made under a temporary name and swapped with the old one, report.html
+// follows, and the old pictures go; a failure leaves the old report as it
+// was. Nothing else in `dir` is touched. Fails with a message naming the
+// path and the cause.
 Status writeRunReport(const RunRecord& record, const std::filesystem::path& dir);
+
+// Refuses an output that a report into `dir` would destroy: its report.html,
+// or anything in its report_files/ (also through a link). `what` names the
+// output ("the sound").
+Status checkOutputOutsideReport(const std::filesystem::path& output,
+                                const std::filesystem::path& dir, std::string_view what);
+
+// Refuses a report into `dir` whose report_files/ holds the scans folder:
+// replacing the pictures would take the scans along.
+Status checkScansOutsideReport(const std::filesystem::path& scansFolder,
+                               const std::filesystem::path& dir);
 
 } // namespace veltrana

@@ -223,6 +223,7 @@ std::optional<JobEnding> SoundtrackRun::prepareOutputs() {
         return end(JobEnd::OutputNotWritten, pending.message());
     }
     pendingWav.emplace(std::move(pending).value());
+    pendingWav->expectRiffForm("WAVE");
     if (assembly->reportsJoins()) {
         return prepareJoinReport(*target);
     }
@@ -262,9 +263,11 @@ SoundtrackResult SoundtrackRun::run() {
     if (std::optional<JobEnding> refused = prepare()) {
         return soundtrackResult(std::move(*refused));
     }
+    std::string oneFrame;
     if (frameCount == 1) {
-        view.log().addLine(format(
-            "Only frame %d: one frame gives no sound, a range needs at least two", job.startFrame));
+        oneFrame = format("Only frame %d: one frame gives no sound, a range needs at least two",
+                          job.startFrame);
+        view.log().addLine(oneFrame);
     }
     // the first frame settles the resolution every other frame is measured with
     const auto first = std::make_shared<const FrameReading>(readFrame(job.startFrame));
@@ -284,7 +287,12 @@ SoundtrackResult SoundtrackRun::run() {
     if (std::optional<JobEnding> ended = walkFrames(job, job.startFrame + 1, frames, first)) {
         return soundtrackResult(std::move(*ended));
     }
-    return finish();
+    SoundtrackResult result = finish();
+    if (!oneFrame.empty()) {
+        // what the file holds, said even where the log is not shown
+        result.warnings.insert(result.warnings.begin(), oneFrame);
+    }
+    return result;
 }
 
 FrameReading SoundtrackRun::readFrame(int n) const {

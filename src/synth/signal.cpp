@@ -7,8 +7,13 @@
 #include <sndfile.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <fcntl.h>
 #include <numbers>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace veltrana::synth {
 
@@ -17,6 +22,23 @@ namespace detail {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
+
+// An open file descriptor, closed with the object.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd(fd) {}
+    ~Descriptor() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd; }
+
+private:
+    int fd;
+};
 constexpr double kPeak = 0.9;
 
 // A sinusoid of steady amplitude whose frequency follows `frequencyAt`
@@ -83,8 +105,17 @@ std::vector<float> builtInSignal(SignalKind kind, int samples, int sampleRate, d
 
 SoundRead readSoundAtRate(const std::filesystem::path& path, int sampleRate, int samples) {
     SoundRead result;
+    // opened without waiting: a FIFO would block the open until a writer came;
+    // closed when the function returns, after the sound file
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        const std::string why = fd.get() < 0 ? std::strerror(errno) : "it is not a regular file";
+        result.error = "cannot read the sound file " + path.string() + ": " + why;
+        return result;
+    }
     SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* file = sf_open_fd(fd.get(), SFM_READ, &info, SF_FALSE);
     if (file == nullptr) {
         result.error = "cannot read the sound file " + path.string() + ": " + sf_strerror(nullptr);
         return result;

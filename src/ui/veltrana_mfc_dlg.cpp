@@ -104,6 +104,12 @@ void showMessageBox(QWidget* parent, const QString& text) {
     QMessageBox::information(parent, QApplication::applicationName(), text);
 }
 
+bool showQuestionBox(QWidget* parent, const QString& text) {
+    return QMessageBox::question(parent, QApplication::applicationName(), text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 // While alive, the application takes no user input: no clicks, keys, wheel,
 // shortcuts or window closes reach any window, but everything still repaints.
 // The pointer shows that the program is busy.
@@ -157,7 +163,7 @@ protected:
 
 CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     : QDialog(parent), icon(veltranaIcon()), fileDialog(showFileDialog), messageBox(showMessageBox),
-      soundtrackRunner(SoundtrackWorker), filmRunner(makeFilm) {
+      questionBox(showQuestionBox), soundtrackRunner(SoundtrackWorker), filmRunner(makeFilm) {
     setObjectName(QStringLiteral("veltranaMFCDlg"));
     setWindowTitle(QStringLiteral("VeltranaMFC"));
     job.stopRequested = &stopRequested;
@@ -252,12 +258,16 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     soundtrackBox->setObjectName(QStringLiteral("soundtrackBox"));
     filmBox = new QCheckBox(QStringLiteral("make film"), processGroup);
     filmBox->setObjectName(QStringLiteral("filmBox"));
+    movieLabel = new QLabel(processGroup);
+    movieLabel->setObjectName(QStringLiteral("movieLabel"));
+    movieLabel->setVisible(false);
     auto* processLayout = new QVBoxLayout(processGroup);
     processLayout->addWidget(startButton, 0, Qt::AlignHCenter);
     processLayout->addWidget(stopButton, 0, Qt::AlignHCenter);
     processLayout->addStretch(1);
     processLayout->addWidget(soundtrackBox);
     processLayout->addWidget(filmBox);
+    processLayout->addWidget(movieLabel);
 
     auto* controls = new QGridLayout;
     controls->addWidget(logBox, 0, 0);
@@ -327,6 +337,7 @@ void CVeltranaMFCDlg::OnInitDialog() {
     progressBar->setValue(0);
     setWindowIcon(icon);
     startButton->setFocus();
+    showMoviePath();
 }
 
 // Cancel brings back the path confirmed last.
@@ -362,6 +373,24 @@ void CVeltranaMFCDlg::OnOutputDirectory() {
     } else {
         outputPath = savedOutputPath;
     }
+    showMoviePath();
+}
+
+QString CVeltranaMFCDlg::moviePath() const {
+    // no output chosen yet: the default one's
+    const bool chosen = outputPath.size() >= 7 && !QFileInfo(outputPath).isDir();
+    const QFileInfo output(chosen ? outputPath : defaultOutputPath());
+    return output.dir().filePath(output.completeBaseName() + QStringLiteral(".avi"));
+}
+
+// The movie's name under the "make film" box, its whole path on hover.
+void CVeltranaMFCDlg::showMoviePath() {
+    const QString path = moviePath();
+    const QString text = QStringLiteral("Movie: ") + QFileInfo(path).fileName();
+    const int width = std::max(filmBox->sizeHint().width(), soundtrackBox->sizeHint().width());
+    movieLabel->setText(movieLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, width));
+    movieLabel->setToolTip(QDir::toNativeSeparators(path));
+    movieLabel->setVisible(filmBox->isChecked());
 }
 
 // Checks the frame range and the input, shows a message for each check that
@@ -399,10 +428,22 @@ void CVeltranaMFCDlg::OnStart() {
     }
 
     if (soundtrackBox->isChecked()) {
+        // one run at a time writes beside these scans; no run of this window holds a lock now
+        runLocks.release();
+        if (const Status locked = lockJobFolders(runLocks, toPath(inputPath), true, {}); !locked) {
+            messageBox(this, QString::fromStdString(locked.message()));
+            return;
+        }
         ++previewRun;
         previewPanel->clear(PreviewPanel::Run::Soundtrack);
         startSoundtrackWorker(startFrame, stopFrame);
     } else if (filmBox->isChecked()) {
+        if (QFileInfo::exists(moviePath()) &&
+            !questionBox(this,
+                         QDir::toNativeSeparators(moviePath()) +
+                             QStringLiteral(" already exists.\nDo you want to replace it?"))) {
+            return;
+        }
         ++previewRun;
         previewPanel->clear(PreviewPanel::Run::Film);
         makeFilmWithInputBlocked(startFrame, stopFrame);
@@ -473,7 +514,7 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     static_cast<ScanRunSettings&>(filmJob) = scanRunSettings(startFrame, stopFrame);
     filmJob.cutSoundtrack = movieParameters->values().cutSoundtrack != 0;
     filmJob.observer = this;
-    filmJob.outputPath = toPath(outputPath);
+    filmJob.outputPath = toPath(moviePath());
     stopRequested = false;
 
     const InputBlocker blocker;
@@ -491,6 +532,7 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
 void CVeltranaMFCDlg::reapSoundtrackWorker() {
     if (worker.joinable() && !workerRunning) {
         worker.join();
+        runLocks.release();
     }
 }
 
@@ -513,6 +555,7 @@ void CVeltranaMFCDlg::endSoundtrackWorker() {
         closing = false;
         ++dispatchEpoch; // calls still queued from that worker stay without effect
     }
+    runLocks.release();
     ++previewRun;
     startButton->setEnabled(true);
 }
@@ -560,12 +603,14 @@ void CVeltranaMFCDlg::OnMakeSoundtrack() {
     if (soundtrackBox->isChecked()) {
         filmBox->setChecked(false);
     }
+    showMoviePath();
 }
 
 void CVeltranaMFCDlg::OnMakeFilm() {
     if (filmBox->isChecked()) {
         soundtrackBox->setChecked(false);
     }
+    showMoviePath();
 }
 
 // The panel shows or hides and the window grows or shrinks with it. A run

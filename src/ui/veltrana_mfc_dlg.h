@@ -4,6 +4,7 @@
 // output and opens the option dialogs and the Info box. Below them, the
 // preview panel shows what a run measures; Options -> Preview Panel hides it.
 
+#include "job/folder_lock.h"
 #include "job/observer.h"
 #include "movie/film_job.h"
 #include "soundtrack/soundtrack_job.h"
@@ -23,6 +24,7 @@
 
 class QAction;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -51,6 +53,9 @@ using FileDialogFunction =
 // Shows a message with one OK button and returns when it is closed.
 using MessageBoxFunction = std::function<void(QWidget* parent, const QString& text)>;
 
+// Asks a question with Yes and No; true for Yes.
+using QuestionBoxFunction = std::function<bool(QWidget* parent, const QString& text)>;
+
 // The two jobs as the window starts them (replaceable for tests).
 using SoundtrackRunner = std::function<int(SoundtrackJob* job)>;
 using FilmRunner = std::function<FilmResult(const FilmJob& job)>;
@@ -78,10 +83,14 @@ public:
 
     void setFileDialog(FileDialogFunction dialog) { fileDialog = std::move(dialog); }
     void setMessageBox(MessageBoxFunction box) { messageBox = std::move(box); }
+    void setQuestionBox(QuestionBoxFunction box) { questionBox = std::move(box); }
     void setJobRunners(SoundtrackRunner soundtrack, FilmRunner film);
 
     const QString& currentInputPath() const { return inputPath; }
     const QString& currentOutputPath() const { return outputPath; }
+    // Where a film run puts its movie: the output's name with ".avi", so that
+    // a movie never takes the sound's name.
+    QString moviePath() const;
     // The record of the last soundtrack run (its settings stay after the run).
     const SoundtrackJob& soundtrackJob() const { return job; }
     bool soundtrackRunning() const { return workerRunning; }
@@ -125,6 +134,7 @@ private:
     void reapSoundtrackWorker();
     void endSoundtrackWorker();
     void carryOut(std::function<void()> update);
+    void showMoviePath();
 
     QIcon icon;
     QPlainTextEdit* logBox;
@@ -143,11 +153,13 @@ private:
     MovieParameters* movieParameters;
     QCheckBox* soundtrackBox;
     QCheckBox* filmBox;
+    QLabel* movieLabel; // where a film run puts the movie, while "make film" is ticked
     PreviewPanel* previewPanel;
     QAction* previewAction;
 
     FileDialogFunction fileDialog;
     MessageBoxFunction messageBox;
+    QuestionBoxFunction questionBox;
     SoundtrackRunner soundtrackRunner;
     FilmRunner filmRunner;
 
@@ -160,6 +172,8 @@ private:
     // The one stop flag of every run this window starts (Stop, closing).
     std::atomic<bool> stopRequested{false};
     bool filmRunning = false;
+    // the folders a soundtrack run writes beside the scans, held while it runs
+    FolderLocks runLocks;
 
     // Whether the next run is asked for previews (read by the job's thread).
     std::atomic<bool> previewWanted{true};

@@ -5,6 +5,7 @@
 
 #include "cli/report_observer.h"
 #include "support/command_line.h"
+#include "support/output_checks.h"
 #include "support/test_support.h"
 #include "synth/synth.h"
 
@@ -165,6 +166,63 @@ TEST_F(ReportEndToEnd, ReportIntoTheScansFolderWhenAskedLeavesTheScans) {
     EXPECT_TRUE(fs::is_regular_file(scans / "report.html"));
     EXPECT_TRUE(fs::is_directory(scans / "report_files"));
     EXPECT_EQ(test::readFileBytes(scans / "frame_0001.tif"), before);
+}
+
+// --- the report replaced as a whole -------------------------------------------------
+
+// The pictures a page links to inside report_files/.
+std::vector<std::string> linkedPictures(const std::string& html) {
+    std::vector<std::string> names;
+    const std::regex linked("report_files/([A-Za-z0-9_.]+)\"");
+    for (auto it = std::sregex_iterator(html.begin(), html.end(), linked);
+         it != std::sregex_iterator(); ++it) {
+        names.push_back((*it)[1]);
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+TEST_F(ReportEndToEnd, AFilmReportOverASoundtrackReportLeavesNoStalePictures) {
+    ASSERT_EQ(run("soundtrack", dir / "out.wav", {"-q", "--report", report.string()}).status, 0);
+    ASSERT_EQ(run("film", dir / "out.avi", {"-q", "--report", report.string()}).status, 0);
+    const std::string html = test::readFileText(report / "report.html");
+    EXPECT_NE(html.find("run report: film"), std::string::npos);
+    EXPECT_EQ(entries(report / "report_files"), linkedPictures(html));
+    EXPECT_EQ(entries(report), (std::vector<std::string>{"report.html", "report_files"}));
+}
+
+TEST_F(ReportEndToEnd, AFullDiskLeavesTheEarlierReportWhole) {
+    if (!test::runningAsRoot()) {
+        GTEST_SKIP() << "mounting a small filesystem needs root";
+    }
+    fs::create_directory(report);
+    test::ScopedMount mount;
+    if (!mount.mountTmpfs(report, 4 * 1024 * 1024)) {
+        GTEST_SKIP() << mount.whyNot();
+    }
+    ASSERT_EQ(run("film", dir / "out.avi", {"-q", "--report", report.string()}).status, 0);
+    const test::FolderSnapshot before(report);
+    ASSERT_TRUE(test::fillDisk(report / "filler", 8 * 1024));
+    const test::FolderSnapshot filled(report);
+    const auto r = run("soundtrack", dir / "out.wav", {"-q", "--report", report.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: the run report was not written"), std::string::npos) << r.err;
+    EXPECT_EQ(test::FolderSnapshot(report).changedSince(filled), std::vector<std::string>{});
+    EXPECT_EQ(test::temporariesUnder(report), std::vector<std::string>{});
+    EXPECT_NE(test::readFileText(report / "report.html").find("run report: film"),
+              std::string::npos);
+}
+
+// File names may hold any bytes; the page, declared UTF-8, must be UTF-8.
+TEST_F(ReportEndToEnd, FileNamesThatAreNoUtf8GiveAUtf8Page) {
+    fs::rename(scans / "frame_0001.tif", scans / "frame_0001\xff\xfe.tif");
+    ASSERT_EQ(run("film", dir / "out.avi", {"-q", "--report", report.string()}).status, 0);
+    const std::string html = test::readFileText(report / "report.html");
+    EXPECT_NE(html.find("frame_0001\xef\xbf\xbd\xef\xbf\xbd.tif"), std::string::npos);
+    const test::ProcessResult valid = test::runProgram(
+        {"/usr/bin/iconv", "-f", "UTF-8", "-t", "UTF-8", (report / "report.html").string()});
+    EXPECT_EQ(valid.status, 0) << valid.err;
 }
 
 // --- in browsers ---------------------------------------------------------------------

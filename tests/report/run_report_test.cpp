@@ -9,6 +9,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <random>
@@ -339,16 +340,25 @@ TEST(RunReportWriter, AFailedRunSaysHowItEnded) {
     EXPECT_TRUE(fs::exists(dir / "report_files/frame_000004.png"));
 }
 
-TEST(RunReportWriter, ReplacesItsOwnFilesAndLeavesTheRest) {
+// The report's folder of pictures is the report's own: replaced whole, with
+// nothing of an earlier report left in it. Beside it nothing is touched.
+TEST(RunReportWriter, ReplacesItsOwnFilesWholeAndLeavesTheRest) {
     TempDir dir;
     { std::ofstream(dir / "frame_0001.tif") << "a scan"; }
     fs::create_directory(dir / "report_files");
-    { std::ofstream(dir / "report_files/notes.txt") << "mine"; }
+    { std::ofstream(dir / "report_files/frame_000099.png") << "an earlier picture"; }
     { std::ofstream(dir / "report.html") << "an earlier report"; }
     ASSERT_TRUE(writeRunReport(soundtrackRecord(), dir.path()).ok());
     EXPECT_EQ(test::readFileText(dir / "frame_0001.tif"), "a scan");
-    EXPECT_EQ(test::readFileText(dir / "report_files/notes.txt"), "mine");
+    EXPECT_FALSE(fs::exists(dir / "report_files/frame_000099.png"));
+    EXPECT_TRUE(fs::exists(dir / "report_files/joins.svg"));
     EXPECT_NE(test::readFileText(dir / "report.html"), "an earlier report");
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir.path())) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"frame_0001.tif", "report.html", "report_files"}));
 }
 
 TEST(RunReportWriter, SaysWhyAFolderCannotTakeIt) {

@@ -94,6 +94,8 @@ protected:
         std::ofstream(frames / "frame_0001.tif") << "not read by the stand-in jobs";
         window = std::make_unique<CVeltranaMFCDlg>();
         window->setMessageBox([this](QWidget*, const QString& text) { messages << text; });
+        // a question would wait for a person: the tests that ask one answer it
+        window->setQuestionBox([](QWidget*, const QString&) { return true; });
         window->setFileDialog([this](QWidget*, const FileDialogRequest& request) {
             requests.push_back(request);
             std::optional<QString> answer;
@@ -869,6 +871,67 @@ TEST_F(MainWindowTest, FilmJobGetsTheSettingsOfTheThreeDialogs) {
     EXPECT_EQ(job.inputPath, scan().toStdString());
     EXPECT_EQ(job.outputPath, output.toStdString());
     EXPECT_EQ(soundtrack->runs, 0);
+}
+
+// ---- where a film run puts its movie ----
+
+// Sound and movie share the output's name but not its file: the movie gets
+// the name with ".avi", shown while "make film" is ticked.
+TEST_F(MainWindowTest, TheMovieTakesTheOutputsNameWithAvi) {
+    QLabel* label = child<QLabel>(*window, "movieLabel");
+    EXPECT_TRUE(label->isHidden());
+    const QString output = QDir(home()).filePath("reel.wav");
+    chooseOutput(output);
+    clickBox(filmBox());
+    EXPECT_FALSE(label->isHidden());
+    EXPECT_EQ(label->text(), "Movie: reel.avi");
+    EXPECT_EQ(label->toolTip(), QDir::toNativeSeparators(QDir(home()).filePath("reel.avi")));
+    chooseInput(scan());
+    pressStart();
+    ASSERT_EQ(filmJobs.size(), 1u);
+    EXPECT_EQ(filmJobs.front().outputPath, QDir(home()).filePath("reel.avi").toStdString());
+    clickBox(soundtrackBox());
+    EXPECT_TRUE(label->isHidden());
+}
+
+TEST_F(MainWindowTest, AnExistingMovieIsReplacedOnlyWhenTheUserSaysYes) {
+    const QString movie = QDir(home()).filePath("sound.avi");
+    std::ofstream(movie.toStdString()) << "an earlier movie";
+    QStringList questions;
+    bool answer = false;
+    window->setQuestionBox([&](QWidget*, const QString& text) {
+        questions << text;
+        return answer;
+    });
+    clickBox(filmBox());
+    chooseInput(scan());
+    pressStart();
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_TRUE(questions.front().startsWith(QDir::toNativeSeparators(movie) + " already exists."))
+        << questions.front().toStdString();
+    EXPECT_TRUE(filmJobs.empty());
+    answer = true;
+    pressStart();
+    EXPECT_EQ(questions.size(), 2);
+    EXPECT_EQ(filmJobs.size(), 1u);
+}
+
+// One run at a time writes beside the scans; another run's lock is said
+// in a message and the soundtrack does not start.
+TEST_F(MainWindowTest, AnotherRunOnTheScansFolderKeepsTheSoundtrackFromStarting) {
+    FolderLocks other;
+    ASSERT_TRUE(other.lock(frames.path(), "the scans folder").ok());
+    chooseInput(scan());
+    pressStart();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.front().startsWith("Another run is using the scans folder"))
+        << messages.front().toStdString();
+    EXPECT_EQ(soundtrack->runs, 0);
+    EXPECT_TRUE(startButton()->isEnabled());
+    other.release();
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->runs == 1; }));
+    finishRun();
 }
 
 } // namespace
