@@ -39,7 +39,7 @@ ScanInFlight::ScanInFlight(const FrameScans& scans, std::unique_ptr<BufferSet> s
 
 ScanInFlight::ScanInFlight(ScanInFlight&& other) noexcept
     : scans(other.scans), set(std::move(other.set)), lease(std::move(other.lease)),
-      scan(std::move(other.scan)) {}
+      scan(std::move(other.scan)), held(std::move(other.held)) {}
 
 ScanInFlight::~ScanInFlight() {
     release();
@@ -47,6 +47,7 @@ ScanInFlight::~ScanInFlight() {
 
 void ScanInFlight::release() {
     scan = Status::failure("the scan was let go");
+    held = Status::failure("the scan was let go");
     lease.release();
     if (set) {
         scans->giveBack(std::move(set));
@@ -112,26 +113,31 @@ std::int64_t FrameScans::admissionFor(std::int64_t kept) const {
 
 ScanInFlight FrameScans::load(const std::filesystem::path& file, const ScanLimits& limits,
                               double& seconds) const {
+    return read(file, limits, false, seconds);
+}
+
+ScanInFlight FrameScans::read(const std::filesystem::path& file, const ScanLimits& limits,
+                              bool keepStoredDepth, double& seconds) const {
     ScanInFlight scan(*this, takeSet());
     ScanInFlight::BufferSet& set = *scan.set;
     if (budget != nullptr) {
         scan.lease = budget->admit(admissionFor(set.kept.bytes()));
     }
     const StageClock::time_point began = StageClock::now();
-    Result<ScanReading> reading = readScan(file, limits, &set.buffers);
+    scan.held = readScanImages(file, limits, &set.buffers, keepStoredDepth);
     // every buffer the reading held at once: the kept ones, the image at its
     // stored depth and the 8-bit image made from it
     std::int64_t held = static_cast<std::int64_t>(set.buffers.keptBytes());
-    if (reading) {
-        const std::int64_t stored = ownBytes(reading->image);
-        const void* storedPixels = reading->image.data;
-        scan.scan = normaliseScan(std::move(reading->image));
-        held += stored;
-        if (scan.scan && scan.scan->data != storedPixels) {
-            held += ownBytes(*scan.scan);
+    if (scan.held) {
+        const cv::Mat& stored = scan.held->stored;
+        const cv::Mat& eightBit = scan.held->eightBit;
+        held += ownBytes(stored);
+        if (eightBit.data != stored.data) {
+            held += ownBytes(eightBit);
         }
+        scan.scan = eightBit;
     } else {
-        scan.scan = reading.status();
+        scan.scan = scan.held.status();
     }
     seconds = secondsSince(began);
     // what the scan held from now on, and what its buffers keep after it

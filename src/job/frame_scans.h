@@ -37,6 +37,9 @@ public:
     // The scan as the standard measures read it (loadScan), or why it
     // could not be read.
     const LoadedScan& loaded() const { return scan; }
+    // The same with what the file held and, when it was asked for, the
+    // samples at their stored depth (readScanImages).
+    const Result<ScanImages>& images() const { return held; }
     // Lets the scan go; loaded() is then empty.
     void release();
 
@@ -49,6 +52,7 @@ private:
     std::unique_ptr<BufferSet> set;
     MemoryLease lease;
     LoadedScan scan = Status::failure("not read");
+    Result<ScanImages> held = Status::failure("not read");
 };
 
 class FrameScans {
@@ -63,6 +67,14 @@ public:
     // the reading took, without the wait.
     ScanInFlight load(const std::filesystem::path& file, const ScanLimits& limits,
                       double& seconds) const;
+    // The same, keeping the samples at their stored depth when asked.
+    ScanInFlight read(const std::filesystem::path& file, const ScanLimits& limits,
+                      bool keepStoredDepth, double& seconds) const;
+
+    // The same with what the file held and, when asked for, the samples at
+    // their stored depth (readScanImages).
+    Result<ScanImages> read(const std::filesystem::path& file, const ScanLimits& limits,
+                            bool keepStoredDepth, double& seconds) const;
 
 private:
     friend class ScanInFlight;
