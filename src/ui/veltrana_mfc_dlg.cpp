@@ -728,6 +728,18 @@ void CVeltranaMFCDlg::framePreview(const FramePreview& preview) {
         Qt::QueuedConnection);
 }
 
+void CVeltranaMFCDlg::runWarning(const RunWarning& warning) {
+    const std::uint64_t run = previewRun;
+    QMetaObject::invokeMethod(
+        previewPanel,
+        [this, warning, run] {
+            if (run == previewRun) {
+                previewPanel->showWarning(warning);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
 void CVeltranaMFCDlg::picturePreview(const FramePreview& preview, const cv::Mat& picture) {
     const std::uint64_t run = previewRun;
     FramePreview numbers = preview;

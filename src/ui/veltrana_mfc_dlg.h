@@ -112,6 +112,7 @@ public:
     PreviewRequest previewRequest() const override;
     void framePreview(const FramePreview& preview) override;
     void picturePreview(const FramePreview& preview, const cv::Mat& picture) override;
+    void runWarning(const RunWarning& warning) override;
 
 private:
     void OnInitDialog();
