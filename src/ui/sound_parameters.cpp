@@ -135,12 +135,16 @@ void SoundParameters::OnOkButton() {
 }
 
 // Archival sound is meant for delivery at 24 bits and 48 kHz; the lists take
-// those values and stay free to change. Clearing the box leaves them as they
-// are: 16 or 24 bits suit standard joins too.
+// those values and stay free to change. Clearing the box restores the
+// standard delivery (8 bits at the film's rate), as a user who tried the
+// archival sound and went back expects: the lists stay free to change then too.
 void SoundParameters::OnArchival() {
     if (archivalBox->isChecked()) {
         bitDepthList->setCurrentIndex(kArchivalBitDepthIndex);
         sampleRateList->setCurrentIndex(kArchivalSampleRateIndex);
+    } else {
+        bitDepthList->setCurrentIndex(kStandardBitDepthIndex);
+        sampleRateList->setCurrentIndex(kStandardSampleRateIndex);
     }
 }
 
