@@ -9,6 +9,8 @@
 #include "ui/preview_panel.h"
 #include "ui/sound_parameters.h"
 
+#include "job/frame_sequence.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -41,7 +43,10 @@
 namespace veltrana::ui {
 namespace {
 
-constexpr int kFrameNumberDigits = 2;
+// A reel has thousands of frames, which the original two-digit edits could
+// not reach: seven digits number the scans of 115 hours of film at 24 frames
+// a second, more than any folder of scans holds.
+constexpr int kFrameNumberDigits = 7;
 
 // Pictures a second in the preview: enough to follow a run, few enough that
 // scaling them costs a run nothing it would notice.
@@ -115,7 +120,9 @@ bool showQuestionBox(QWidget* parent, const QString& text) {
 // The pointer shows that the program is busy.
 class InputBlocker : public QObject {
 public:
-    InputBlocker() {
+    // `stop` still takes its clicks and keys: the film job stops at its next
+    // frame when asked.
+    explicit InputBlocker(const QWidget* stop) : stop(stop) {
         qApp->installEventFilter(this);
         QApplication::setOverrideCursor(Qt::BusyCursor);
     }
@@ -128,6 +135,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == stop && isStopInput(event->type())) {
+            return QObject::eventFilter(watched, event);
+        }
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -157,6 +167,14 @@ protected:
             return QObject::eventFilter(watched, event);
         }
     }
+
+private:
+    static bool isStopInput(QEvent::Type type) {
+        return type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+               type == QEvent::KeyPress || type == QEvent::KeyRelease;
+    }
+
+    const QWidget* stop;
 };
 
 } // namespace
@@ -222,12 +240,17 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     startEdit->setObjectName(QStringLiteral("startEdit"));
     makeDigitEdit(*startEdit, kFrameNumberDigits);
     startEdit->setFixedWidth(dialogUnits(*this, 17, 0).width() +
-                             startEdit->fontMetrics().horizontalAdvance(QStringLiteral("99")));
+                             startEdit->fontMetrics().horizontalAdvance(QStringLiteral("9999999")));
     auto* stopLabel = new QLabel(QStringLiteral("Stop file number:"), frameGroup);
     stopEdit = new QLineEdit(frameGroup);
     stopEdit->setObjectName(QStringLiteral("stopEdit"));
     makeDigitEdit(*stopEdit, kFrameNumberDigits);
     stopEdit->setFixedWidth(startEdit->width());
+    wholeFolderButton = new QPushButton(QStringLiteral("Whole folder"), frameGroup);
+    wholeFolderButton->setObjectName(QStringLiteral("wholeFolderButton"));
+    wholeFolderButton->setAutoDefault(false);
+    wholeFolderButton->setToolTip(
+        QStringLiteral("Fill the range with the first and the last scan of the input folder"));
     auto* frameLayout = new QHBoxLayout(frameGroup);
     frameLayout->addSpacing(dialogUnits(*this, 10, 0).width());
     frameLayout->addWidget(startLabel);
@@ -235,6 +258,7 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     frameLayout->addStretch(1);
     frameLayout->addWidget(stopLabel);
     frameLayout->addWidget(stopEdit);
+    frameLayout->addWidget(wholeFolderButton);
     frameLayout->addSpacing(dialogUnits(*this, 10, 0).width());
 
     progressBar = new QProgressBar(this);
@@ -299,6 +323,7 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     connect(movieAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnMovieParameters);
     connect(infoAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnInfo);
     connect(stopButton, &QPushButton::clicked, this, &CVeltranaMFCDlg::OnStop);
+    connect(wholeFolderButton, &QPushButton::clicked, this, &CVeltranaMFCDlg::OnWholeFolder);
     connect(soundtrackBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeSoundtrack);
     connect(filmBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeFilm);
     connect(previewAction, &QAction::toggled, this, &CVeltranaMFCDlg::OnPreviewPanel);
@@ -353,6 +378,23 @@ void CVeltranaMFCDlg::OnInputDirectory() {
     } else {
         inputPath = savedInputPath;
     }
+}
+
+// The range from the folder's first scan to its last, as the jobs number
+// them (1 to the count of scans, in natural order).
+void CVeltranaMFCDlg::OnWholeFolder() {
+    const Result<FrameSequence> sequence = listFrameSequence(toPath(inputPath));
+    if (!sequence) {
+        messageBox(this, QString::fromStdString(sequence.message()));
+        return;
+    }
+    if (sequence->frames.empty()) {
+        messageBox(this, QStringLiteral("The folder %1 holds no scans.")
+                             .arg(QString::fromStdString(sequence->directory.string())));
+        return;
+    }
+    startEdit->setText(QStringLiteral("1"));
+    stopEdit->setText(QString::number(sequence->frames.size()));
 }
 
 void CVeltranaMFCDlg::OnOutputDirectory() {
@@ -512,8 +554,9 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     filmJob.observer = this;
     filmJob.outputPath = toPath(moviePath());
     stopRequested = false;
+    stopButton->setEnabled(true);
 
-    const InputBlocker blocker;
+    const InputBlocker blocker(stopButton);
     filmRunning = true;
     QEventLoop loop;
     std::thread helper([this, &filmJob, &loop] {
@@ -523,6 +566,7 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     loop.exec();
     helper.join();
     filmRunning = false;
+    stopButton->setEnabled(true);
 }
 
 void CVeltranaMFCDlg::reapSoundtrackWorker() {

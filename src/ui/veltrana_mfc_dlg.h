@@ -118,6 +118,7 @@ private:
     void OnInitDialog();
     void OnInputDirectory();
     void OnOutputDirectory();
+    void OnWholeFolder();
     void OnStart();
     void OnCloseCommand();
     void OnFilmParameters();
@@ -141,6 +142,7 @@ private:
     QPlainTextEdit* logBox;
     QPushButton* startButton;
     QPushButton* stopButton;
+    QPushButton* wholeFolderButton;
     QProgressBar* progressBar;
     QString outputPath;
     QString inputPath;
