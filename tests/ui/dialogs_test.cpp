@@ -322,6 +322,12 @@ TEST_F(SoundParametersTest, DeliveryOpensStandardWithItsChoicesInOrder) {
     EXPECT_EQ(v.sampleRateIndex, 0);
 }
 
+TEST_F(SoundParametersTest, DeliveryOptionsSayWhatTheyDo) {
+    EXPECT_TRUE(archivalBox->toolTip().contains("joins.csv"));
+    EXPECT_TRUE(bitDepthList->toolTip().contains("8 bits is the standard sound"));
+    EXPECT_TRUE(sampleRateList->toolTip().contains("resampled"));
+}
+
 TEST_F(SoundParametersTest, TickingArchivalQualitySetsTwentyFourBitsAt48000AndClearingRestores) {
     dialog.show();
     test::clickBox(archivalBox);
