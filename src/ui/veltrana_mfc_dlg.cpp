@@ -298,6 +298,13 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     controls->addWidget(frameGroup, 1, 0);
     controls->addWidget(processGroup, 0, 1, 2, 1);
     controls->addWidget(progressBar, 2, 0, Qt::AlignLeft);
+    // what a run will read and write, so that a whole reel's run starts on
+    // the folder and the file meant
+    pathsLabel = new QLabel(this);
+    pathsLabel->setObjectName(QStringLiteral("pathsLabel"));
+    pathsLabel->setTextFormat(Qt::PlainText);
+    pathsLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    controls->addWidget(pathsLabel, 3, 0, 1, 2);
 
     // The preview panel goes below the controls, which stay where they are
     // with or without it: the window grows downwards when it is shown.
@@ -363,6 +370,29 @@ void CVeltranaMFCDlg::OnInitDialog() {
     setWindowIcon(icon);
     startButton->setFocus();
     showMoviePath();
+    showChosenPaths();
+}
+
+// "Scans: /film/reel1 (1500 scans)   Output: /film/reel1.wav", cut in the
+// middle to the window's width; whole in the tooltip.
+void CVeltranaMFCDlg::showChosenPaths() {
+    QString scans = QStringLiteral("none chosen");
+    if (!inputPath.isEmpty()) {
+        const Result<FrameSequence> sequence = listFrameSequence(toPath(inputPath));
+        scans =
+            sequence
+                ? QStringLiteral("%1 (%2 scan%3)")
+                      .arg(QDir::toNativeSeparators(
+                          QString::fromStdString(sequence->directory.string())))
+                      .arg(sequence->frames.size())
+                      .arg(sequence->frames.size() == 1 ? QLatin1String("") : QLatin1String("s"))
+                : QStringLiteral("%1 (no scans there)").arg(QDir::toNativeSeparators(inputPath));
+    }
+    const QString output =
+        outputPath.isEmpty() ? QStringLiteral("none chosen") : QDir::toNativeSeparators(outputPath);
+    const QString text = QStringLiteral("Scans: %1   Output: %2").arg(scans, output);
+    pathsLabel->setText(text);
+    pathsLabel->setToolTip(text);
 }
 
 // Cancel brings back the path confirmed last.
@@ -378,6 +408,7 @@ void CVeltranaMFCDlg::OnInputDirectory() {
     } else {
         inputPath = savedInputPath;
     }
+    showChosenPaths();
 }
 
 // The range from the folder's first scan to its last, as the jobs number
@@ -412,6 +443,7 @@ void CVeltranaMFCDlg::OnOutputDirectory() {
         outputPath = savedOutputPath;
     }
     showMoviePath();
+    showChosenPaths();
 }
 
 QString CVeltranaMFCDlg::moviePath() const {

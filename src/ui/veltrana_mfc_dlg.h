@@ -137,12 +137,14 @@ private:
     void endSoundtrackWorker();
     void carryOut(std::function<void()> update);
     void showMoviePath();
+    void showChosenPaths();
 
     QIcon icon;
     QPlainTextEdit* logBox;
     QPushButton* startButton;
     QPushButton* stopButton;
     QPushButton* wholeFolderButton;
+    QLabel* pathsLabel;
     QProgressBar* progressBar;
     QString outputPath;
     QString inputPath;

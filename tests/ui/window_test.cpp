@@ -249,6 +249,17 @@ TEST_F(MainWindowTest, WholeFolderFillsTheRangeFromTheFolder) {
     EXPECT_TRUE(messages.isEmpty());
 }
 
+TEST_F(MainWindowTest, ShowsTheScansFolderItsCountAndTheOutput) {
+    QLabel* paths = child<QLabel>(*window, "pathsLabel");
+    std::ofstream(frames / "frame_0002.tif") << "not read";
+    chooseInput(scan());
+    EXPECT_TRUE(paths->text().contains(QString::fromStdString(frames.path().string()) + " (2 scans)"))
+        << paths->text().toStdString();
+    chooseOutput(QDir(home()).filePath("reel.wav"));
+    EXPECT_TRUE(paths->toolTip().endsWith("Output: " + QDir(home()).filePath("reel.wav")))
+        << paths->toolTip().toStdString();
+}
+
 TEST_F(MainWindowTest, WholeFolderWithoutAnInputSaysWhy) {
     chooseInput(QString::fromStdString((frames / "none" / "frame_0001.tif").string()));
     setRange("1", "2");
