@@ -33,6 +33,7 @@ struct SynthArguments {
     bool fractionalStarts = false;
     bool silence = false;
     bool nrBias = false;
+    double perspective = 0;
     std::string compression = "lzw";
 };
 
@@ -79,6 +80,10 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
         options.signal = synth::SignalKind::Tone;
     } else if (a.signal == "sweep") {
         options.signal = synth::SignalKind::Sweep;
+    } else if (a.signal == "speech") {
+        options.signal = synth::SignalKind::Speech;
+    } else if (a.signal == "silent") {
+        options.signal = synth::SignalKind::Silent;
     } else {
         options.signal = synth::SignalKind::File;
         options.signalFile = a.signal;
@@ -96,6 +101,7 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
     options.fractionalStarts = a.fractionalStarts;
     options.silence = a.silence;
     options.noiseReductionBias = a.nrBias;
+    options.perspectiveRows = a.perspective;
     options.compression = a.compression == "none"      ? synth::TiffCompression::None
                           : a.compression == "deflate" ? synth::TiffCompression::Deflate
                                                        : synth::TiffCompression::Lzw;
@@ -153,8 +159,9 @@ Command addSynthCommand(CLI::App& app) {
     sub->add_option("--fps", a->fps, "Film speed, 24 or 25 frames per second")
         ->capture_default_str();
     sub->add_option("--signal", a->signal,
-                    "Sound on the film: tone, sweep, mix, or a sound file (WAV of any rate, "
-                    "resampled to the film's rate)")
+                    "Sound on the film: tone, sweep, mix, speech (noise shaped like speech, "
+                    "never repeating), silent, or a sound file (WAV of any rate, resampled to "
+                    "the film's rate)")
         ->capture_default_str();
     CLI::Option* color = sub->add_flag("--color", a->color, "Colour scans (three channels)");
     sub->add_flag("--grey", a->grey, "Grey scans (one channel; the default)")->excludes(color);
@@ -192,6 +199,10 @@ Command addSynthCommand(CLI::App& app) {
     sub->add_flag("--nr-bias", a->nrBias,
                   "Variable area: a noise-reduction bias that narrows the clear band when the "
                   "sound is quiet");
+    sub->add_option("--perspective", a->perspective,
+                    "A frame photographed at a slant: the film's advance differs by this many "
+                    "rows per frame between the track's centre and the picture's (-20 to 20)")
+        ->capture_default_str();
     sub->add_flag("--force", a->force,
                   "Replace a directory that holds an earlier render (its scans, truth files and "
                   "the soundtrack job's leng.txt, v.txt, z.txt, r.txt) and nothing else");

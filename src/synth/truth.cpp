@@ -24,8 +24,8 @@ ScanResolution dpiFrom(const Json& j) {
 }
 
 std::optional<SignalKind> signalKindFromName(const std::string& name) {
-    for (SignalKind kind :
-         {SignalKind::Mix, SignalKind::Tone, SignalKind::Sweep, SignalKind::File}) {
+    for (SignalKind kind : {SignalKind::Mix, SignalKind::Tone, SignalKind::Sweep, SignalKind::File,
+                            SignalKind::Speech, SignalKind::Silent}) {
         if (signalKindName(kind) == name) {
             return kind;
         }
@@ -63,6 +63,7 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
         {"fractionalStarts", o.fractionalStarts},
         {"silence", o.silence},
         {"noiseReductionBias", o.noiseReductionBias},
+        {"perspectiveRows", o.perspectiveRows},
     };
     j["orientation"] = Json{
         {"workingImage",
@@ -176,6 +177,7 @@ SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson) {
         t.options.fractionalStarts = o.value("fractionalStarts", false);
         t.options.silence = o.value("silence", false);
         t.options.noiseReductionBias = o.value("noiseReductionBias", false);
+        t.options.perspectiveRows = o.value("perspectiveRows", 0.0);
 
         const Json& l = j.at("layout");
         SynthLayout& layout = t.layout;
