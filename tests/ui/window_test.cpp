@@ -253,7 +253,8 @@ TEST_F(MainWindowTest, ShowsTheScansFolderItsCountAndTheOutput) {
     QLabel* paths = child<QLabel>(*window, "pathsLabel");
     std::ofstream(frames / "frame_0002.tif") << "not read";
     chooseInput(scan());
-    EXPECT_TRUE(paths->text().contains(QString::fromStdString(frames.path().string()) + " (2 scans)"))
+    EXPECT_TRUE(
+        paths->text().contains(QString::fromStdString(frames.path().string()) + " (2 scans)"))
         << paths->text().toStdString();
     chooseOutput(QDir(home()).filePath("reel.wav"));
     EXPECT_TRUE(paths->toolTip().endsWith("Output: " + QDir(home()).filePath("reel.wav")))
