@@ -108,9 +108,17 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
         } else {
             printWritten(result, io);
         }
-        return "The sound was written to " + result.wavPath.string() + " (" +
-               std::to_string(result.sampleCount) + " samples at " +
-               std::to_string(result.sampleRate) + " Hz).";
+        RunWritten written;
+        written.done = "The sound was written to " + result.wavPath.string() + " (" +
+                       std::to_string(result.sampleCount) + " samples at " +
+                       std::to_string(result.sampleRate) + " Hz).";
+        written.sound = result.wavPath;
+        for (const auto& path : {result.wavPath, result.joinsPath, result.lengthsPath}) {
+            if (!path.empty()) {
+                written.outputs.push_back(path);
+            }
+        }
+        return written;
     };
     return runJobCommand(
         o.job, {RunKind::Soundtrack, soundtrackSettings(o, job), job.startFrame, job.stopFrame}, io,

@@ -94,7 +94,7 @@ public:
             shown.position = record->position;
             if (precise) {
                 shown.score = record->precise.score;
-                shown.weak = isFallback(record->method);
+                shown.precise = !isFallback(record->method);
             }
         }
         if (record && precise && isFallback(record->method)) {

@@ -12,6 +12,7 @@
 #include "job/safe_file.h"
 #include "job/stage_clock.h"
 #include "reading/scan_reader.h"
+#include "soundtrack/join_evidence.h"
 #include "soundtrack/join_report.h"
 #include "soundtrack/sound_assembly.h"
 #include "soundtrack/sound_frame.h"
@@ -122,7 +123,11 @@ private:
     void noteFirstScan(const ScanDescription& scan);
     void joinFrame(const FrameReading& frame, const FrameReading& previous,
                    const PairSearch& search);
-    void showFrame(const FrameReading& frame, const JoinShown& shown);
+    JoinEvidence evidenceOf(const FrameReading& frame, const FrameReading& previous,
+                            const PairSearch& search, const JoinShown& shown) const;
+    void showFrame(const FrameReading& frame, const JoinShown& shown, const PairSearch& search,
+                   const JoinEvidence& evidence);
+    void warnOfTheRun(SoundtrackResult& result);
     SoundtrackResult finish();
     Status writeWav(AssembledSound sound, SoundtrackResult& result);
     Status writeJoinReport(const std::vector<JoinRecord>& joins);
@@ -138,7 +143,8 @@ private:
     const SoundPlan plan;
     const SoundReadSettings reading;
     RunView view;
-    std::vector<double> joinsSoFar; // for the previews' outlying joins
+    RunEvidence evidence;            // what the frames say of the band and the joins
+    bool resolutionMeasured = false; // on the first frame, rather than given
     FrameScans scans{job.memoryBudget};
 
     FrameSequence sequence;
@@ -337,6 +343,7 @@ void SoundtrackRun::settleResolution(const FrameReading& first) {
     } else {
         const ResolutionEstimate& estimate = *first.sound.estimate;
         resolution = estimate.snapped;
+        resolutionMeasured = true;
         view.log().addLine(resolutionLine(resolution));
         // snapping by bands can land a scan one band off; say so
         if (differsByMoreThanATenth(estimate.measured.dpiX, resolution.dpiX) ||
@@ -428,9 +435,10 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
     if (job.stopAsked()) {
         return end(JobEnd::Stopped, kept::kOperationStopped);
     }
+    evidence.addBand(n, frame.sound.measured.band.first, frame.sound.measured.band.last);
     if (n == job.startFrame) {
         assembly->start(frame.sound, job.filmSpeed.rate(geometry.framePitch));
-        showFrame(frame, JoinShown{});
+        showFrame(frame, JoinShown{}, PairSearch{}, JoinEvidence{});
     } else {
         const PairSearch none;
         joinFrame(frame, *turn.previous, turn.meeting != nullptr ? *turn.meeting : none);
@@ -459,10 +467,42 @@ void SoundtrackRun::joinFrame(const FrameReading& frame, const FrameReading& pre
         timings->joinSearch += search.seconds;
         timings->joining += secondsSince(began);
     }
-    showFrame(frame, shown);
+    const JoinEvidence judged =
+        shown.position ? evidenceOf(frame, previous, search, shown) : JoinEvidence{};
+    showFrame(frame, shown, search, judged);
 }
 
-void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown) {
+JoinEvidence SoundtrackRun::evidenceOf(const FrameReading& frame, const FrameReading& previous,
+                                       const PairSearch& search, const JoinShown& shown) const {
+    JoinReadings r;
+    r.previousSamples = previous.sound.measured.samples;
+    r.samples = frame.sound.measured.samples;
+    // a precise join is judged on the readings it was found on
+    r.preciseUsed = shown.precise && shown.score.has_value();
+    r.preciseScore = shown.score.value_or(0);
+    r.join = *shown.position;
+    r.standardJoin = search.standard.position;
+    r.standardFound = search.standard.found;
+    r.searchedFirst = search.range.first;
+    r.searchedLast = search.range.last;
+    if (search.precise && search.precise->found) {
+        r.preciseJoin = search.precise->position;
+    }
+    // a resolution given by hand may not be the scans' own: its pitch is
+    // then no measure of where the joins lie
+    if (resolutionMeasured) {
+        r.advance = scanAdvanceRows(job.soundtrackType, job.longStrip, geometry.framePitch);
+    }
+    return joinEvidence(r);
+}
+
+void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown,
+                              const PairSearch& search, const JoinEvidence& judged) {
+    std::vector<JoinFlag> flags;
+    if (shown.position) {
+        flags = judgeJoin(judged);
+        evidence.addJoin(flags);
+    }
     const RunView::Showing showing = view.showing(frame.picture);
     if (!showing) {
         return;
@@ -480,10 +520,17 @@ void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown)
     // every frame but the first joins the one before
     if (shown.position) {
         preview.join = shown.position;
+        preview.standardJoin = search.standard.position;
+        if (search.precise && search.precise->found) {
+            preview.preciseJoin = search.precise->position;
+        }
         preview.score = shown.score;
-        preview.weak = shown.weak;
-        preview.outlying = isOutlyingJoin(*shown.position, joinsSoFar);
-        joinsSoFar.push_back(*shown.position);
+        preview.correlation = judged.correlation;
+        preview.overlapRms = judged.soundRms;
+        if (judged.offAdvance) {
+            preview.advance = *shown.position - *judged.offAdvance;
+        }
+        preview.flags = std::move(flags);
     }
     view.show(showing, preview, frame.picture);
 }
@@ -554,14 +601,31 @@ Status SoundtrackRun::writeJoinReport(const std::vector<JoinRecord>& joins) {
     return written;
 }
 
+// What the run's frames say of its joins and its band, to the observer (the
+// report, report.json and the desktop's marks); the sound is written all the
+// same. Only a band that does not look like a soundtrack is said in the log
+// too: the run's output is then not the film's sound at all, while a flagged
+// join or a band that changes width is for the report to show (the log of a
+// run that read its track stays as it always was).
+void SoundtrackRun::warnOfTheRun(SoundtrackResult& result) {
+    for (const RunWarning& warning : evidence.warnings()) {
+        view.ui().runWarning(warning);
+        if (warning.kind == kNotTrackWarning) {
+            view.log().addLine("Warning: " + warning.reason);
+            result.warnings.push_back(warning.reason);
+        }
+    }
+}
+
 SoundtrackResult SoundtrackRun::finish() {
     AssembledSound sound = assembly->finish();
     if (job.inverse) {
         ReverseSamples(sound.stream);
     }
     const StageClock::time_point began = StageClock::now();
-    // the WAV first: when it cannot be written, leng.txt stays as it was
     SoundtrackResult result;
+    warnOfTheRun(result);
+    // the WAV first: when it cannot be written, leng.txt stays as it was
     const std::vector<int> joinPositions = std::move(sound.joinPositions);
     const std::vector<JoinRecord> joins = std::move(sound.joins);
     const Status wav = writeWav(std::move(sound), result);

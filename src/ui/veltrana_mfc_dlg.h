@@ -114,11 +114,13 @@ public:
     PreviewRequest previewRequest() const override;
     void framePreview(const FramePreview& preview) override;
     void picturePreview(const FramePreview& preview, const cv::Mat& picture) override;
+    void runWarning(const RunWarning& warning) override;
 
 private:
     void OnInitDialog();
     void OnInputDirectory();
     void OnOutputDirectory();
+    void OnWholeFolder();
     void OnStart();
     void OnCloseCommand();
     void OnFilmParameters();
@@ -137,11 +139,14 @@ private:
     void endSoundtrackWorker();
     void carryOut(std::function<void()> update);
     void showMoviePath();
+    void showChosenPaths();
 
     QIcon icon;
     QPlainTextEdit* logBox;
     QPushButton* startButton;
     QPushButton* stopButton;
+    QPushButton* wholeFolderButton;
+    QLabel* pathsLabel;
     QProgressBar* progressBar;
     QString outputPath;
     QString inputPath;
