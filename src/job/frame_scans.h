@@ -71,11 +71,6 @@ public:
     ScanInFlight read(const std::filesystem::path& file, const ScanLimits& limits,
                       bool keepStoredDepth, double& seconds) const;
 
-    // The same with what the file held and, when asked for, the samples at
-    // their stored depth (readScanImages).
-    Result<ScanImages> read(const std::filesystem::path& file, const ScanLimits& limits,
-                            bool keepStoredDepth, double& seconds) const;
-
 private:
     friend class ScanInFlight;
     struct Pool;
