@@ -20,7 +20,8 @@ enum class JobEnd {
 };
 
 // How report.json names an end: "finished", "stopped", "unreadable-frame",
-// "refused", "output-not-written", "side-files-not-written", "error".
+// "refused", "output-not-written", "side-files-not-written", "error",
+// "usage-refused".
 constexpr const char* jobEndName(JobEnd end) {
     switch (end) {
     case JobEnd::Finished:
@@ -37,6 +38,8 @@ constexpr const char* jobEndName(JobEnd end) {
         return "side-files-not-written";
     case JobEnd::Error:
         return "error";
+    case JobEnd::UsageRefused:
+        return "usage-refused";
     }
     return "error";
 }

@@ -6,7 +6,7 @@
 // Keys (the README lists them for users):
 //   program, job ("soundtrack" | "film"), ended ("finished", "stopped",
 //   "unreadable-frame", "refused", "output-not-written",
-//   "side-files-not-written", "error"), message, first, last,
+//   "side-files-not-written", "error", "usage-refused"), message, first, last,
 //   resolution {x, y} | null, settings {key: value},
 //   frames [{frame, file, trim {left, right}, band {first, last} | null,
 //            join {used, standard, precise} | null, score, correlation,
