@@ -25,8 +25,8 @@ int runJobCommand(const JobOptions& options, JobRun jobRun, CommandIo& io,
     }
     terminal.finish();
     RunWritten written = finished();
-    return endJobCommand(ending, std::move(written), collector ? &*collector : nullptr, options.report,
-                         options.quiet, io);
+    return endJobCommand(ending, std::move(written), collector ? &*collector : nullptr,
+                         options.report, options.quiet, io);
 }
 
 } // namespace veltrana::cli

@@ -308,9 +308,8 @@ FrameReading SoundtrackRun::readFrame(int n) const {
     FrameReading frame;
     frame.sound.number = n;
     TraceCapture capture;
-    ScanInFlight scan =
-        scans.read(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                   reading.archival == ArchivalReading::Levels, frame.loadSeconds);
+    ScanInFlight scan = scans.read(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                                   reading.archival == ArchivalReading::Levels, frame.loadSeconds);
     frame.loaded = scan.images().status();
     if (frame.loaded) {
         const StageClock::time_point began = StageClock::now();
