@@ -8,6 +8,7 @@
 #include "job/frame_sequence.h"
 #include "job/job_log.h"
 #include "job/ordered_frames.h"
+#include "job/rendered_speed.h"
 #include "job/run_view.h"
 #include "job/safe_file.h"
 #include "job/stage_clock.h"
@@ -127,6 +128,7 @@ private:
                             const PairSearch& search, const JoinShown& shown) const;
     void showFrame(const FrameReading& frame, const JoinShown& shown, const PairSearch& search,
                    const JoinEvidence& evidence);
+    void warnOfTheSpeed();
     void warnOfTheRun(SoundtrackResult& result);
     SoundtrackResult finish();
     Status writeWav(AssembledSound sound, SoundtrackResult& result);
@@ -143,8 +145,9 @@ private:
     const SoundPlan plan;
     const SoundReadSettings reading;
     RunView view;
-    RunEvidence evidence;            // what the frames say of the band and the joins
-    bool resolutionMeasured = false; // on the first frame, rather than given
+    RunEvidence evidence;                   // what the frames say of the band and the joins
+    std::optional<RunWarning> speedWarning; // rendered scans read at another speed
+    bool resolutionMeasured = false;        // on the first frame, rather than given
     FrameScans scans{job.memoryBudget};
 
     FrameSequence sequence;
@@ -192,6 +195,7 @@ std::optional<JobEnding> SoundtrackRun::prepare() {
     for (const std::string& warning : sequence.warnings) {
         view.log().addLine(warning);
     }
+    warnOfTheSpeed();
     if (job.manualResolution) {
         const auto manual =
             computeSoundtrackGeometry(job.soundtrackType, {job.resolutionX, job.resolutionY});
@@ -606,7 +610,21 @@ Status SoundtrackRun::writeJoinReport(const std::vector<JoinRecord>& joins) {
 // too: the run's output is then not the film's sound at all, while a flagged
 // join or a band that changes width is for the report to show (the log of a
 // run that read its track stays as it always was).
+// Rendered scans read at a speed other than their own: said before the first
+// frame, as it concerns the whole sound.
+void SoundtrackRun::warnOfTheSpeed() {
+    const std::optional<FilmSpeed> rendered = renderedFilmSpeed(sequence.directory);
+    speedWarning = rendered ? filmSpeedWarning(*rendered, job.filmSpeed) : std::nullopt;
+    if (speedWarning) {
+        view.log().addLine("Warning: " + speedWarning->reason);
+        view.ui().runWarning(*speedWarning);
+    }
+}
+
 void SoundtrackRun::warnOfTheRun(SoundtrackResult& result) {
+    if (speedWarning) {
+        result.warnings.push_back(speedWarning->reason);
+    }
     for (const RunWarning& warning : evidence.warnings()) {
         view.ui().runWarning(warning);
         if (warning.kind == kNotTrackWarning) {

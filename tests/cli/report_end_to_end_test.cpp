@@ -131,8 +131,8 @@ TEST_F(ReportEndToEnd, AWrongRotationIsAWarning) {
     options.weave = 4;
     scans = dir / "uneven";
     ASSERT_TRUE(synth::renderSampleScans(options, scans).ok());
-    const auto r =
-        run("soundtrack", dir / "out.wav", {"--rotation", "down", "--report", report.string()});
+    const auto r = run("soundtrack", dir / "out.wav",
+                       {"--rotation", "down", "--fps", "24", "--report", report.string()});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("Warning: The joins do not follow the frame pitch"), std::string::npos)
         << r.err;
@@ -140,6 +140,26 @@ TEST_F(ReportEndToEnd, AWrongRotationIsAWarning) {
     ASSERT_FALSE(j["warnings"].empty());
     EXPECT_EQ(j["warnings"][0]["warning"], "band");
     EXPECT_NE(test::readFileText(report / "report.html").find("Warning:"), std::string::npos);
+}
+
+// The renderer's default speed is 24 fps, the reader's 25: read at the
+// reader's, the render's sound plays 4 % fast, and the run says so, naming
+// the option. Read at its own speed, it says nothing.
+TEST_F(ReportEndToEnd, ASpeedOtherThanTheRendersIsAWarning) {
+    const auto fast = run("soundtrack", dir / "fast.wav", {"--report", report.string()});
+    ASSERT_EQ(fast.status, 0) << fast.err;
+    EXPECT_NE(fast.err.find("Warning: The scans were rendered at 24 fps (truth.json beside them) "
+                            "but are read at 25 fps, so their sound plays 4.2 % fast: read them "
+                            "with --fps 24."),
+              std::string::npos)
+        << fast.err;
+    const nlohmann::json j = nlohmann::json::parse(test::readFileText(report / "report.json"));
+    ASSERT_FALSE(j["warnings"].empty());
+    EXPECT_EQ(j["warnings"][0]["warning"], "speed");
+
+    const auto right = run("soundtrack", dir / "right.wav", {"--fps", "24"});
+    ASSERT_EQ(right.status, 0) << right.err;
+    EXPECT_EQ(right.err.find("rendered at"), std::string::npos) << right.err;
 }
 
 TEST_F(ReportEndToEnd, FilmReportShowsTheCutRegionsAndNoJoins) {
