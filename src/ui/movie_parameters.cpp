@@ -18,6 +18,10 @@ namespace {
 
 constexpr int kNewSizeDigits = 3;
 
+const QString kStandardMovieNote =
+    QStringLiteral("The movie is always 640 × 480 DIVX at 24 fps: New size and Compression are "
+                   "kept, but do not change it.");
+
 } // namespace
 
 MovieParameters::MovieParameters(QWidget* parent) : OptionDialog(parent, Enter::PressesOk) {
@@ -41,12 +45,22 @@ MovieParameters::MovieParameters(QWidget* parent) : OptionDialog(parent, Enter::
     compressionList->setObjectName(QStringLiteral("compressionList"));
     compressionList->addItems({QStringLiteral("none"), QStringLiteral("cinepak")});
     setMinimumDialogUnits(*compressionList, 64, 12);
+    // The movie is always the standard one; the two settings are kept and
+    // stored as they always were, so say that they change nothing.
+    auto* standardNote = new QLabel(kStandardMovieNote, group);
+    standardNote->setObjectName(QStringLiteral("standardMovieNote"));
+    standardNote->setWordWrap(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{newSizeLabel, newSizeEdit, compressionLabel,
+                                                      compressionList}) {
+        w->setToolTip(kStandardMovieNote);
+    }
     auto* groupLayout = new QGridLayout(group);
     groupLayout->addWidget(newSizeLabel, 0, 0, Qt::AlignRight);
     groupLayout->addWidget(newSizeEdit, 0, 1, Qt::AlignLeft);
     groupLayout->addWidget(cutSoundtrackBox, 0, 2);
     groupLayout->addWidget(compressionLabel, 1, 0, Qt::AlignRight);
     groupLayout->addWidget(compressionList, 1, 1, 1, 2, Qt::AlignLeft);
+    groupLayout->addWidget(standardNote, 2, 0, 1, 3);
 
     // "OK" is the default button: Enter stores
     auto* okButton = new QPushButton(QStringLiteral("OK"), this);

@@ -471,6 +471,18 @@ TEST_F(MovieParametersTest, OpensWithTheProgramDefaults) {
     EXPECT_TRUE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
 }
 
+// New size and Compression are stored as always, but the movie stays the
+// standard one: the dialog says so beside them.
+TEST_F(MovieParametersTest, SaysThatSizeAndCompressionLeaveTheMovieAlone) {
+    dialog.show();
+    const QLabel* note = child<QLabel>(dialog, "standardMovieNote");
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->isVisible());
+    EXPECT_TRUE(note->text().contains("640 × 480 DIVX at 24 fps"));
+    EXPECT_EQ(sizeEdit->toolTip(), note->text());
+    EXPECT_EQ(compressionList->toolTip(), note->text());
+}
+
 TEST_F(MovieParametersTest, OkStoresAndTheNextOpeningShowsIt) {
     dialog.show();
     change();
