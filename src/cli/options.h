@@ -27,6 +27,7 @@ struct JobOptions {
     bool longStrip = false;
     std::string dpi; // empty: measured on the first frame
     bool inverse = false;
+    std::string track = "top"; // the edge the soundtrack runs along (soundtrack: --rotation too)
     bool trace = false;
     bool quiet = false;
     double maxMegapixels = 100.0; // the largest scan read
@@ -34,7 +35,7 @@ struct JobOptions {
     std::filesystem::path report; // empty: no run report
 };
 
-// Adds <frames>, -o, --first, --last, --film, --long-strip, --dpi, --inverse,
+// Adds <frames>, -o, --first, --last, --film, --long-strip, --dpi, --inverse, --track,
 // --max-megapixels, --threads, --report, --trace and --quiet. `outputHelp` describes -o for this
 // command.
 void addJobOptions(CLI::App& command, JobOptions& options, const std::string& outputHelp);
@@ -59,6 +60,9 @@ ScanRunSettings scanRunSettings(const JobOptions& options, const std::atomic<boo
 // The settings both jobs share, as a run report lists them; `last` is the
 // range's last frame as the job was given it.
 std::vector<RunSetting> jobSettings(const JobOptions& options, int last);
+
+// Where the band lies, as a run report says it.
+std::string trackSideDescription(TrackSide side);
 
 // "yes" or "no".
 std::string yesNo(bool value);

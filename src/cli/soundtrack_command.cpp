@@ -13,7 +13,6 @@ namespace {
 struct SoundtrackOptions {
     JobOptions job;
     int fps = 25;
-    std::string rotation = "up";
     std::string channel = "R";
     bool noDc = false;
     bool noCrossfade = false;
@@ -42,8 +41,6 @@ void setDelivery(const SoundtrackOptions& o, SoundtrackJob& job) {
 std::vector<RunSetting> soundtrackSettings(const SoundtrackOptions& o, const SoundtrackJob& job) {
     std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
     settings.push_back({"Film speed", std::to_string(job.filmSpeed) + " frames per second"});
-    settings.push_back({"Rotation", job.rotationUp ? "up (band along the top edge of the scan)"
-                                                   : "down (band along the bottom edge)"});
     settings.push_back({"Colour element read", o.channel});
     settings.push_back({"Mean level of each frame removed", yesNo(job.removeDc)});
     settings.push_back({"Crossfade at the joins", yesNo(job.crossfade)});
@@ -82,7 +79,6 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.crossfade = !o.noCrossfade;
     job.removeDc = !o.noDc;
     job.cutByAnalysis = o.cutByAnalysis;
-    job.rotationUp = o.rotation == "up";
     setDelivery(o, job);
 
     SoundtrackResult result;
@@ -116,12 +112,12 @@ Command addSoundtrackCommand(CLI::App& app) {
     command->add_option("--fps", options->fps, "Film speed in frames per second: 24 or 25")
         ->capture_default_str()
         ->check(CLI::IsMember({24, 25}));
+    // the name the band's side had before upright scans: up is top, down bottom
     command
-        ->add_option("--rotation", options->rotation,
-                     "Frame rotation: up (soundtrack band along the top edge of the scan) or "
-                     "down (along the bottom edge)")
-        ->capture_default_str()
-        ->check(CLI::IsMember({"up", "down"}));
+        ->add_option("--rotation", options->job.track,
+                     "Frame rotation, as --track: up (top) or down (bottom)")
+        ->check(CLI::IsMember({"up", "down"}))
+        ->excludes("--track");
     command
         ->add_option("--channel", options->channel,
                      "Image colour element read as sound: B, G, R or Y (luminance)")

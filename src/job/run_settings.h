@@ -3,6 +3,7 @@
 
 #include "base/status.h"
 #include "geometry/film_standard.h"
+#include "geometry/scan_view.h"
 #include "job/frame_sequence.h"
 #include "reading/scan_limits.h"
 
@@ -21,6 +22,8 @@ struct ScanRunSettings {
     SoundtrackType soundtrackType = SoundtrackType::VariableArea35;
     bool longStrip = false; // 16 mm: four frames to a scan
     bool inverse = false;   // "Inverse": each frame read the other way along the film
+    // the edge of the scan files the soundtrack runs along ("Frame rotation")
+    TrackSide trackSide = TrackSide::Top;
     bool manualResolution = false;
     int resolutionX = 0; // manual dpi across the film
     int resolutionY = 0; // manual dpi along the film

@@ -13,7 +13,7 @@ namespace {
 
 // The first frame's geometry: of the resolution given, or of the one
 // measured on its trimmed scan (with the estimate kept for the log).
-SoundtrackGeometry firstFrameGeometry(const cv::Mat& scan, const SoundReadSettings& settings,
+SoundtrackGeometry firstFrameGeometry(const ScanView& scan, const SoundReadSettings& settings,
                                       SoundFrame& frame) {
     const FrameSampling& s = settings.sampling;
     ScanResolution settled = settings.givenResolution.value_or(ScanResolution{});
@@ -32,12 +32,15 @@ SoundtrackGeometry firstFrameGeometry(const cv::Mat& scan, const SoundReadSettin
 }
 
 // What archival sound reads of the frame, beside its standard samples.
-ArchivalFrame archivalReadingOf(const cv::Mat& scan, const FrameSamples& measured,
+ArchivalFrame archivalReadingOf(const ScanView& scan, const FrameSamples& measured,
                                 const SoundReadSettings& settings) {
     const FrameSampling& s = settings.sampling;
     const FrameBounds& b = measured.bounds;
-    ArchivalFrame archival = archivalFrameOfScan(scan.colRange(b.left, b.right + 1), measured.band,
-                                                 s.element, s.type, s.rotationUp, s.longStrip);
+    // the bands are read on the measured scan: an upright scan's trimmed
+    // frame is turned for them (the standard samples never are)
+    ArchivalFrame archival =
+        archivalFrameOfScan(scan.colRange(b.left, b.right + 1).measuredImage(), measured.band,
+                            s.element, s.type, s.rotationUp, s.longStrip);
     if (settings.archival == ArchivalReading::JoinsOnly) {
         // precise joins of the standard samples: the levels stay as they are
         archival.samples = measured.samples;
@@ -51,12 +54,13 @@ ArchivalFrame archivalReadingOf(const cv::Mat& scan, const FrameSamples& measure
 
 } // namespace
 
-SoundFrame measureSoundFrame(const cv::Mat& scan, int number, bool first,
+SoundFrame measureSoundFrame(const cv::Mat& stored, int number, bool first,
                              const SoundReadSettings& settings,
                              const SoundtrackGeometry& geometry) {
+    const ScanView scan(stored, settings.trackSide);
     SoundFrame frame;
     frame.number = number;
-    frame.scanSize = scan.size();
+    frame.scanSize = stored.size();
     const SoundtrackGeometry frameGeometry =
         first ? firstFrameGeometry(scan, settings, frame) : geometry;
     frame.measured = sampleFrame(scan, settings.sampling, frameGeometry);

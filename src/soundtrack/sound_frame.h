@@ -7,6 +7,7 @@
 // Both steps run on any thread, beside other frames, and call no observer.
 
 #include "geometry/resolution.h"
+#include "geometry/scan_view.h"
 #include "soundtrack/archival_frame.h"
 #include "soundtrack/frame_samples.h"
 #include "soundtrack/join_search.h"
@@ -30,6 +31,9 @@ enum class ArchivalReading {
 // The settings of a run that decide what its frames give the sound.
 struct SoundReadSettings {
     FrameSampling sampling;
+    // where the band lies in the scan files; sampling.rotationUp is
+    // bandOnTop of it
+    TrackSide trackSide = TrackSide::Top;
     bool inverse = false; // each frame read the other way along the film
     // The first frame's resolution when it is given; otherwise it is
     // measured on the first frame.
@@ -49,9 +53,9 @@ struct SoundFrame {
     std::optional<ResolutionEstimate> estimate;
 };
 
-// Measures one loaded scan (8-bit, one or three channels) with the run's
-// geometry. The run's first frame (`first`) settles its resolution: the
-// geometry it is measured with is that resolution's.
+// Measures one loaded scan (8-bit, one or three channels, lying as
+// settings.trackSide says) with the run's geometry. The run's first frame (`first`) settles its
+// resolution: the geometry it is measured with is that resolution's.
 SoundFrame measureSoundFrame(const cv::Mat& scan, int number, bool first,
                              const SoundReadSettings& settings, const SoundtrackGeometry& geometry);
 

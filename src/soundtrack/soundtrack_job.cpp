@@ -60,7 +60,8 @@ SoundReadSettings readSettingsOf(const SoundtrackJob& job, const SoundPlan& plan
     s.sampling.type = job.soundtrackType;
     s.sampling.longStrip = job.longStrip;
     s.sampling.element = job.colorElement;
-    s.sampling.rotationUp = job.rotationUp;
+    s.sampling.rotationUp = bandOnTop(job.trackSide);
+    s.trackSide = job.trackSide;
     s.sampling.removeDc = job.removeDc;
     s.sampling.cutByAnalysis = job.cutByAnalysis;
     s.inverse = job.inverse;

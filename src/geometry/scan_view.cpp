@@ -1,0 +1,223 @@
+#include "geometry/scan_view.h"
+
+#include "base/vectorise.h"
+#include "geometry/profile.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace veltrana {
+
+namespace {
+
+using Sums = std::vector<std::uint32_t>;
+
+// Per stored row of `image`, channel `channel` of columns [first, end)
+// summed into sums[row] (or, with brightCount, the pixels above 127 counted).
+template <int Channels, bool BrightCount>
+[[gnu::always_inline]] inline void addStoredRowSumsLoop(const cv::Mat& image, int first, int end,
+                                                        int channel, std::uint32_t* sums) {
+    for (int r = 0; r < image.rows; ++r) {
+        const uchar* row = image.ptr<uchar>(r) + channel;
+        std::uint32_t sum = 0;
+        for (int c = first; c < end; ++c) {
+            if constexpr (BrightCount) {
+                sum += row[c * Channels] > 127 ? 1u : 0u;
+            } else {
+                sum += row[c * Channels];
+            }
+        }
+        sums[r] += sum;
+    }
+}
+
+VELTRANA_ALSO_FOR_AVX2 void addGreyRowSums(const cv::Mat& image, int first, int end, int channel,
+                                           std::uint32_t* sums) {
+    addStoredRowSumsLoop<1, false>(image, first, end, channel, sums);
+}
+
+VELTRANA_ALSO_FOR_AVX2 void addColourRowSums(const cv::Mat& image, int first, int end, int channel,
+                                             std::uint32_t* sums) {
+    addStoredRowSumsLoop<3, false>(image, first, end, channel, sums);
+}
+
+VELTRANA_ALSO_FOR_AVX2 void addBrightRowCounts(const cv::Mat& image, int first, int end,
+                                               std::uint32_t* sums) {
+    addStoredRowSumsLoop<1, true>(image, first, end, 0, sums);
+}
+
+// Stored rows: sums[row] over stored columns [first, end) (clipped).
+void addStoredRowSums(const cv::Mat& image, int first, int end, int channel, bool brightCount,
+                      std::span<std::uint32_t> sums) {
+    if (image.depth() != CV_8U || channel < 0 || channel >= image.channels() ||
+        sums.size() < static_cast<std::size_t>(image.rows) ||
+        (brightCount && image.channels() != 1)) {
+        return;
+    }
+    first = std::clamp(first, 0, image.cols);
+    end = std::clamp(end, first, image.cols);
+    if (brightCount) {
+        addBrightRowCounts(image, first, end, sums.data());
+    } else if (image.channels() == 1) {
+        addGreyRowSums(image, first, end, channel, sums.data());
+    } else if (image.channels() == 3) {
+        addColourRowSums(image, first, end, channel, sums.data());
+    }
+}
+
+// Stored columns: per column, the pixels above 127 of a one-channel image.
+void addStoredBrightColumnCounts(const cv::Mat& image, std::span<std::uint32_t> sums) {
+    if (image.depth() != CV_8U || image.channels() != 1 ||
+        sums.size() < static_cast<std::size_t>(image.cols)) {
+        return;
+    }
+    for (int r = 0; r < image.rows; ++r) {
+        const uchar* row = image.ptr<uchar>(r);
+        for (int c = 0; c < image.cols; ++c) {
+            sums[static_cast<std::size_t>(c)] += row[c] > 127 ? 1u : 0u;
+        }
+    }
+}
+
+// sums[i] += values[n - 1 - i] for every i.
+void addReversed(const Sums& values, std::span<std::uint32_t> sums) {
+    const std::size_t n = values.size();
+    for (std::size_t i = 0; i < n && i < sums.size(); ++i) {
+        sums[i] += values[n - 1 - i];
+    }
+}
+
+} // namespace
+
+std::optional<TrackSide> trackSideFromName(std::string_view name) {
+    if (name == "top" || name == "up") {
+        return TrackSide::Top;
+    }
+    if (name == "bottom" || name == "down") {
+        return TrackSide::Bottom;
+    }
+    if (name == "left") {
+        return TrackSide::Left;
+    }
+    if (name == "right") {
+        return TrackSide::Right;
+    }
+    return std::nullopt;
+}
+
+std::string_view trackSideName(TrackSide side) {
+    switch (side) {
+    case TrackSide::Top:
+        return "top";
+    case TrackSide::Bottom:
+        return "bottom";
+    case TrackSide::Left:
+        return "left";
+    case TrackSide::Right:
+        return "right";
+    }
+    return "top";
+}
+
+cv::Rect ScanView::storedRect(const cv::Rect& m) const {
+    switch (how) {
+    case TrackSide::Top:
+    case TrackSide::Bottom:
+        return m;
+    case TrackSide::Left:
+        return {m.y, image.rows - m.x - m.width, m.height, m.width};
+    case TrackSide::Right:
+        return {image.cols - m.y - m.height, image.rows - m.x - m.width, m.height, m.width};
+    }
+    return m;
+}
+
+ScanView ScanView::part(const cv::Rect& measured) const {
+    return {image(storedRect(measured)), how};
+}
+
+ScanView ScanView::colRange(int first, int end) const {
+    return part({first, 0, end - first, rows()});
+}
+
+ScanView ScanView::rowRange(int first, int end) const {
+    return part({0, first, cols(), end - first});
+}
+
+void ScanView::addColumnSums(int firstRow, int endRow, int channel,
+                             std::span<std::uint32_t> sums) const {
+    if (!isUpright(how)) {
+        veltrana::addColumnSums(image, firstRow, endRow, channel, sums);
+        return;
+    }
+    if (sums.size() < static_cast<std::size_t>(image.rows)) {
+        return;
+    }
+    firstRow = std::clamp(firstRow, 0, image.cols);
+    endRow = std::clamp(endRow, firstRow, image.cols);
+    // measured rows are stored columns, mirrored for Right
+    const int first = how == TrackSide::Left ? firstRow : image.cols - endRow;
+    Sums perStoredRow(static_cast<std::size_t>(image.rows), 0);
+    addStoredRowSums(image, first, first + (endRow - firstRow), channel, false, perStoredRow);
+    // measured column x is stored row H - 1 - x
+    addReversed(perStoredRow, sums);
+}
+
+void ScanView::addRowSums(int channel, std::span<std::uint32_t> sums, bool brightCount) const {
+    if (!isUpright(how)) {
+        addStoredRowSums(image, 0, image.cols, channel, brightCount, sums);
+        return;
+    }
+    if (image.depth() != CV_8U || sums.size() < static_cast<std::size_t>(image.cols)) {
+        return;
+    }
+    Sums perStoredColumn(static_cast<std::size_t>(image.cols), 0);
+    if (brightCount) {
+        addStoredBrightColumnCounts(image, perStoredColumn);
+    } else {
+        veltrana::addColumnSums(image, 0, image.rows, channel, perStoredColumn);
+    }
+    if (how == TrackSide::Left) {
+        for (std::size_t i = 0; i < perStoredColumn.size(); ++i) {
+            sums[i] += perStoredColumn[i];
+        }
+    } else {
+        addReversed(perStoredColumn, sums);
+    }
+}
+
+cv::Mat ScanView::measuredImage() const {
+    if (!isUpright(how) || image.empty()) {
+        return image;
+    }
+    cv::Mat measured;
+    if (how == TrackSide::Left) {
+        cv::rotate(image, measured, cv::ROTATE_90_CLOCKWISE);
+    } else {
+        cv::transpose(image, measured);
+        cv::flip(measured, measured, -1);
+    }
+    return measured;
+}
+
+cv::Mat ScanView::workingImage() const {
+    cv::Mat working;
+    if (image.empty()) {
+        return working;
+    }
+    switch (how) {
+    case TrackSide::Top:
+    case TrackSide::Bottom:
+        cv::rotate(image, working, cv::ROTATE_90_COUNTERCLOCKWISE);
+        break;
+    case TrackSide::Left:
+        working = image;
+        break;
+    case TrackSide::Right:
+        cv::flip(image, working, 1);
+        break;
+    }
+    return working;
+}
+
+} // namespace veltrana
