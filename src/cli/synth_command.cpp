@@ -21,7 +21,7 @@ struct SynthArguments {
     std::string signal = "mix";
     bool color = false;
     bool grey = false;
-    std::string rotation = "up";
+    std::string track = "top";
     bool longStrip = false;
     bool noise = false;
     bool blur = false;
@@ -33,6 +33,7 @@ struct SynthArguments {
     bool fractionalStarts = false;
     bool silence = false;
     bool nrBias = false;
+    bool fullAperture = false;
     std::string compression = "lzw";
 };
 
@@ -84,7 +85,9 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
         options.signalFile = a.signal;
     }
     options.color = a.color;
-    options.rotationUp = a.rotation == "up";
+    const TrackSide side = trackSideFromName(a.track).value_or(TrackSide::Top);
+    options.rotationUp = side == TrackSide::Top || side == TrackSide::Left;
+    options.upright = isUpright(side);
     options.longStrip = a.longStrip;
     options.noise = a.noise;
     options.blur = a.blur;
@@ -96,6 +99,7 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
     options.fractionalStarts = a.fractionalStarts;
     options.silence = a.silence;
     options.noiseReductionBias = a.nrBias;
+    options.fullAperture = a.fullAperture;
     options.compression = a.compression == "none"      ? synth::TiffCompression::None
                           : a.compression == "deflate" ? synth::TiffCompression::Deflate
                                                        : synth::TiffCompression::Lzw;
@@ -125,9 +129,10 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
         io.err << "veltrana synth: warning: " << warning << "\n";
     }
     const synth::SynthLayout& l = result.truth.layout;
-    io.out << "Wrote " << options.frames << " scans (" << l.scanRows << " x " << l.scanColumns
-           << ") of " << a.film << " at " << options.dpi.dpiX << " x " << options.dpi.dpiY
-           << " dpi to " << a.dir << "\n"
+    const int across = options.fullAperture ? l.apertureColumns : l.scanColumns;
+    io.out << "Wrote " << options.frames << " scans (" << l.scanRows << " x " << across << ") of "
+           << a.film << " at " << options.dpi.dpiX << " x " << options.dpi.dpiY << " dpi to "
+           << a.dir << "\n"
            << "Sound: " << result.truth.signalName << ", " << l.sampleRate
            << " Hz (truth.wav); truth in truth.json\n";
     return kExitOk;
@@ -158,10 +163,17 @@ Command addSynthCommand(CLI::App& app) {
         ->capture_default_str();
     CLI::Option* color = sub->add_flag("--color", a->color, "Colour scans (three channels)");
     sub->add_flag("--grey", a->grey, "Grey scans (one channel; the default)")->excludes(color);
-    sub->add_option("--rotation", a->rotation,
-                    "up: band along the top edge of each scan; down: along the bottom edge")
+    CLI::Option* track =
+        sub->add_option("--track", a->track,
+                        "The edge of each scan the band runs along: top or bottom (the film "
+                        "across the scans, later film further left), left (the picture upright, "
+                        "later film lower) or right (the same scanned from the base side, "
+                        "mirrored)")
+            ->check(CLI::IsMember({"top", "bottom", "left", "right"}))
+            ->capture_default_str();
+    sub->add_option("--rotation", a->track, "As --track: up (top) or down (bottom)")
         ->check(CLI::IsMember({"up", "down"}))
-        ->capture_default_str();
+        ->excludes(track);
     sub->add_flag("--long-strip", a->longStrip, "16 mm only: about four frames per scan");
     sub->add_flag("--noise", a->noise, "Film grain and scanner noise");
     sub->add_flag("--blur", a->blur, "Scanner optics: about one pixel of blur");
@@ -192,6 +204,10 @@ Command addSynthCommand(CLI::App& app) {
     sub->add_flag("--nr-bias", a->nrBias,
                   "Variable area: a noise-reduction bias that narrows the clear band when the "
                   "sound is quiet");
+    sub->add_flag("--full-aperture", a->fullAperture,
+                  "The whole width of the film: both perforation rows (one on 16 mm), the "
+                  "film's edges with the scanner's light beside them and the dark gate beyond; "
+                  "--weave then moves the film within the gate (at most 0.04 cm)");
     sub->add_flag("--force", a->force,
                   "Replace a directory that holds an earlier render (its scans, truth files and "
                   "the soundtrack job's leng.txt, v.txt, z.txt, r.txt) and nothing else");

@@ -293,6 +293,70 @@ void renderEffects(cv::Mat& image, DrawRow& drawRow, int start, double fraction,
     }
 }
 
+// Whether strip row t of a full-aperture scan shows a perforation hole in
+// the row beyond the window (35 mm: four to a frame, as at the window's
+// edge; 16 mm: one, on the frame line).
+bool farPerforation(const SynthLayout& l, bool film35, std::int64_t t) {
+    const std::int64_t fromFirstLine = t - l.firstFrameLine;
+    if (film35) {
+        const std::int64_t quarter =
+            fromFirstLine * 4 - detail::floorDiv(fromFirstLine * 4, l.framePitch) * l.framePitch;
+        const std::int64_t holeFirst = (l.framePitch - 4 * l.perforationRows) / 2;
+        return quarter >= holeFirst && quarter < holeFirst + 4 * l.perforationRows;
+    }
+    const std::int64_t within =
+        fromFirstLine - detail::floorDiv(fromFirstLine, l.framePitch) * l.framePitch;
+    const std::int64_t centre = l.frameLineRows / 2;
+    const std::int64_t half = l.aperture.holeRows16 / 2;
+    const std::int64_t distance =
+        std::min(std::abs(within - centre), std::abs(within - centre - l.framePitch));
+    return distance <= half;
+}
+
+// One row of a full-aperture scan from the window's row: the gate, the light
+// between it and the film's edge, the film beyond the window (margins,
+// perforations, the rest of the picture mirrored from the window's) and the
+// window itself, the film `weave` columns further from the band's side.
+void drawAperture(const SynthLayout& l, const SynthOptions& o, std::int64_t t, int weave,
+                  const std::vector<float>& window, float* values, int channels) {
+    const SynthAperture& a = l.aperture;
+    const bool film35 = is35mm(o.film);
+    const bool perforated = farPerforation(l, film35, t);
+    // the picture's rows are those whose window columns past the picture's
+    // start are not all frame-line black
+    const std::int64_t fromFirstLine = t - l.firstFrameLine;
+    const std::int64_t within =
+        fromFirstLine - detail::floorDiv(fromFirstLine, l.framePitch) * l.framePitch;
+    const bool inPicture = within >= l.frameLineRows;
+    for (int x = 0; x < l.apertureColumns; ++x) {
+        const int u = x - l.windowFirstColumn - weave; // window column
+        float value = static_cast<float>(kOpaque);
+        int from = -1; // a window column to take
+        if (x < a.gateColumns || x >= l.apertureColumns - a.gateColumns) {
+            value = static_cast<float>(detail::kGate);
+        } else if (u < a.edgeColumn || u >= a.farEdgeColumn) {
+            value = static_cast<float>(kLight);
+        } else if (u >= 0 && u < l.scanColumns) {
+            from = u;
+        } else if (u < 0) {
+            // 35 mm: the perforation whose inner end the window begins with
+            // (lit where the window's first column is)
+            if (film35 && u >= a.holeColumn) {
+                from = 0;
+            }
+        } else if (u < a.pictureEndColumn) {
+            from = inPicture ? std::max(l.pictureFirstColumn, 2 * l.scanColumns - 1 - u)
+                             : l.scanColumns - 1;
+        } else if (u >= a.farHoleFirst && u < a.farHoleEnd && perforated) {
+            value = static_cast<float>(kLight);
+        }
+        for (int ch = 0; ch < channels; ++ch) {
+            values[x * channels + ch] =
+                from >= 0 ? window[static_cast<std::size_t>(from * channels + ch)] : value;
+        }
+    }
+}
+
 } // namespace
 
 cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
@@ -423,18 +487,34 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
         }
     };
 
-    cv::Mat image(height, width, channels == 3 ? CV_8UC3 : CV_8UC1);
-    const int elements = width * channels;
-    if (fraction == 0.0 && placed.weave == 0 && o.falloffPercent == 0.0) {
+    // a full-aperture scan: the window drawn above, within the whole film
+    // and the gate beyond it
+    std::vector<float> window(static_cast<std::size_t>(width * channels));
+    auto drawApertureRow = [&](std::int64_t t, float* values) {
+        drawRow(t, window.data());
+        drawAperture(l, o, t, placed.weave, window, values, channels);
+    };
+    const bool full = o.fullAperture;
+    const int imageWidth = full ? l.apertureColumns : width;
+    cv::Mat image(height, imageWidth, channels == 3 ? CV_8UC3 : CV_8UC1);
+    const int elements = imageWidth * channels;
+    if (fraction == 0.0 && (placed.weave == 0 || full) && o.falloffPercent == 0.0) {
         // each strip row straight into its scan row
         std::vector<float> values(static_cast<std::size_t>(elements));
         for (int r = 0; r < height; ++r) {
-            drawRow(static_cast<std::int64_t>(start) + r, values.data());
+            if (full) {
+                drawApertureRow(static_cast<std::int64_t>(start) + r, values.data());
+            } else {
+                drawRow(static_cast<std::int64_t>(start) + r, values.data());
+            }
             uchar* out = image.ptr<uchar>(r);
             for (int i = 0; i < elements; ++i) {
                 out[i] = toByte(values[static_cast<std::size_t>(i)]);
             }
         }
+    } else if (full) {
+        // the film weaves within the gate: drawApertureRow places it
+        renderEffects(image, drawApertureRow, start, fraction, 0, o.falloffPercent);
     } else {
         renderEffects(image, drawRow, start, fraction, placed.weave, o.falloffPercent);
     }
@@ -464,8 +544,19 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
     return image;
 }
 
+TrackSide trackSideOf(const SynthOptions& o) {
+    if (o.upright) {
+        return o.rotationUp ? TrackSide::Left : TrackSide::Right;
+    }
+    return o.rotationUp ? TrackSide::Top : TrackSide::Bottom;
+}
+
 cv::Mat renderScan(const SynthPlan& plan, int scan) {
     const cv::Mat working = renderWorkingImage(plan, scan);
+    if (plan.truth.options.upright) {
+        // a DOWN working image is mirrored already: the band at the right
+        return working;
+    }
     cv::Mat file;
     if (!working.empty()) {
         // the inverse of the job's quarter turn anticlockwise
