@@ -17,6 +17,7 @@ struct SoundtrackOptions {
     bool noDc = false;
     bool noCrossfade = false;
     bool cutByAnalysis = false;
+    bool fullAperture = false;
     // archival sound; the empty values follow --archival
     bool archival = false;
     std::string join;
@@ -45,6 +46,7 @@ std::vector<RunSetting> soundtrackSettings(const SoundtrackOptions& o, const Sou
     settings.push_back({"Mean level of each frame removed", yesNo(job.removeDc)});
     settings.push_back({"Crossfade at the joins", yesNo(job.crossfade)});
     settings.push_back({"Band cut by analysis", yesNo(job.cutByAnalysis)});
+    settings.push_back({"Full-aperture scans", yesNo(job.fullAperture)});
     settings.push_back({"Joins", job.preciseJoins ? "precise" : "standard"});
     settings.push_back(
         {"Levels", job.archivalLevels ? "archival (without steps at the joins)" : "standard"});
@@ -79,6 +81,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.crossfade = !o.noCrossfade;
     job.removeDc = !o.noDc;
     job.cutByAnalysis = o.cutByAnalysis;
+    job.fullAperture = o.fullAperture;
     setDelivery(o, job);
 
     SoundtrackResult result;
@@ -130,6 +133,11 @@ Command addSoundtrackCommand(CLI::App& app) {
     command->add_flag("--cut-by-analysis", options->cutByAnalysis,
                       "Cut the band from the strongest brightening at the frame's border and "
                       "match frames on their samples (default: off)");
+    command->add_flag("--full-aperture", options->fullAperture,
+                      "The scans hold the film's whole width (both perforation rows, its edges "
+                      "and the dark gate beyond): each is read in the standard window found "
+                      "beside the film's edge on the band's side, following the weave; a scan "
+                      "without a film edge or a band there ends the run (default: off)");
     command->add_flag("--archival", options->archival,
                       "Archival sound: precise joins, levels without steps at the joins, 24-bit "
                       "48 kHz Broadcast WAV, and joins.csv beside it (default: off)");

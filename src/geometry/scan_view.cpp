@@ -42,22 +42,25 @@ VELTRANA_ALSO_FOR_AVX2 void addColourRowSums(const cv::Mat& image, int first, in
 }
 
 VELTRANA_ALSO_FOR_AVX2 void addBrightRowCounts(const cv::Mat& image, int first, int end,
-                                               std::uint32_t* sums) {
-    addStoredRowSumsLoop<1, true>(image, first, end, 0, sums);
+                                               int channel, std::uint32_t* sums) {
+    if (image.channels() == 3) {
+        addStoredRowSumsLoop<3, true>(image, first, end, channel, sums);
+    } else {
+        addStoredRowSumsLoop<1, true>(image, first, end, channel, sums);
+    }
 }
 
 // Stored rows: sums[row] over stored columns [first, end) (clipped).
 void addStoredRowSums(const cv::Mat& image, int first, int end, int channel, bool brightCount,
                       std::span<std::uint32_t> sums) {
     if (image.depth() != CV_8U || channel < 0 || channel >= image.channels() ||
-        sums.size() < static_cast<std::size_t>(image.rows) ||
-        (brightCount && image.channels() != 1)) {
+        sums.size() < static_cast<std::size_t>(image.rows)) {
         return;
     }
     first = std::clamp(first, 0, image.cols);
     end = std::clamp(end, first, image.cols);
     if (brightCount) {
-        addBrightRowCounts(image, first, end, sums.data());
+        addBrightRowCounts(image, first, end, channel, sums.data());
     } else if (image.channels() == 1) {
         addGreyRowSums(image, first, end, channel, sums.data());
     } else if (image.channels() == 3) {
@@ -65,16 +68,17 @@ void addStoredRowSums(const cv::Mat& image, int first, int end, int channel, boo
     }
 }
 
-// Stored columns: per column, the pixels above 127 of a one-channel image.
-void addStoredBrightColumnCounts(const cv::Mat& image, std::span<std::uint32_t> sums) {
-    if (image.depth() != CV_8U || image.channels() != 1 ||
+// Stored columns: per column, the pixels above 127 in channel `channel`.
+void addStoredBrightColumnCounts(const cv::Mat& image, int channel, std::span<std::uint32_t> sums) {
+    if (image.depth() != CV_8U || channel < 0 || channel >= image.channels() ||
         sums.size() < static_cast<std::size_t>(image.cols)) {
         return;
     }
+    const int channels = image.channels();
     for (int r = 0; r < image.rows; ++r) {
-        const uchar* row = image.ptr<uchar>(r);
+        const uchar* row = image.ptr<uchar>(r) + channel;
         for (int c = 0; c < image.cols; ++c) {
-            sums[static_cast<std::size_t>(c)] += row[c] > 127 ? 1u : 0u;
+            sums[static_cast<std::size_t>(c)] += row[c * channels] > 127 ? 1u : 0u;
         }
     }
 }
@@ -117,6 +121,19 @@ std::string_view trackSideName(TrackSide side) {
         return "right";
     }
     return "top";
+}
+
+AcrossFile acrossFile(TrackSide side, cv::Size stored, int first, int end) {
+    switch (side) {
+    case TrackSide::Top:
+    case TrackSide::Bottom:
+        break;
+    case TrackSide::Left:
+        return {"column", first, end - 1};
+    case TrackSide::Right:
+        return {"column", stored.width - end, stored.width - 1 - first};
+    }
+    return {"row", first, end - 1};
 }
 
 cv::Rect ScanView::storedRect(const cv::Rect& m) const {
@@ -173,7 +190,7 @@ void ScanView::addRowSums(int channel, std::span<std::uint32_t> sums, bool brigh
     }
     Sums perStoredColumn(static_cast<std::size_t>(image.cols), 0);
     if (brightCount) {
-        addStoredBrightColumnCounts(image, perStoredColumn);
+        addStoredBrightColumnCounts(image, channel, perStoredColumn);
     } else {
         veltrana::addColumnSums(image, 0, image.rows, channel, perStoredColumn);
     }

@@ -58,6 +58,16 @@ constexpr bool isUpright(TrackSide side) {
     return side == TrackSide::Left || side == TrackSide::Right;
 }
 
+// Rows [first, end) of a measured scan as they lie in the file of size
+// `stored`: its rows for Top and Bottom, its columns for upright scans;
+// first..last inclusive, for logs.
+struct AcrossFile {
+    const char* unit = "row"; // "row" or "column"
+    int first = 0;
+    int last = 0;
+};
+AcrossFile acrossFile(TrackSide side, cv::Size stored, int first, int end);
+
 class ScanView {
 public:
     ScanView() = default;
@@ -87,8 +97,8 @@ public:
     // (geometry/profile.h) of the measured scan. 8-bit images only.
     void addColumnSums(int firstRow, int endRow, int channel, std::span<std::uint32_t> sums) const;
     // Adds, for every measured row, channel `channel` over all measured
-    // columns to sums[row]; with brightCount, the count of pixels above 127
-    // instead (whole 8-bit grey values: 128 and above is bright).
+    // columns to sums[row]; with brightCount, the count of pixels whose
+    // channel is above 127 instead (whole 8-bit values: 128 and above is bright).
     void addRowSums(int channel, std::span<std::uint32_t> sums, bool brightCount = false) const;
 
     // The measured scan as an image of its own: the stored image for Top and

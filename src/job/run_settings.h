@@ -24,6 +24,9 @@ struct ScanRunSettings {
     bool inverse = false;   // "Inverse": each frame read the other way along the film
     // the edge of the scan files the soundtrack runs along ("Frame rotation")
     TrackSide trackSide = TrackSide::Top;
+    // the scans hold the film's whole width, its edges and the gate beyond:
+    // the standard window is found on each (the soundtrack job)
+    bool fullAperture = false;
     bool manualResolution = false;
     int resolutionX = 0; // manual dpi across the film
     int resolutionY = 0; // manual dpi along the film

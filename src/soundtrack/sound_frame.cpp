@@ -1,5 +1,6 @@
 #include "soundtrack/sound_frame.h"
 
+#include "geometry/film_window.h"
 #include "geometry/frame_correction.h"
 #include "geometry/profile.h"
 #include "geometry/trace.h"
@@ -26,6 +27,11 @@ SoundtrackGeometry firstFrameGeometry(const ScanView& scan, const SoundReadSetti
         }
         frame.estimate =
             estimateScanResolution(scan.colRange(bounds.left, bounds.right + 1), s.type);
+        if (frame.window) {
+            // across, the film's width between its edges is the better measure
+            frame.estimate->measured.dpiX = frame.window->dpiX;
+            frame.estimate->snapped.dpiX = frame.window->dpiX;
+        }
         settled = frame.estimate->snapped;
     }
     return computeSoundtrackGeometry(s.type, settled).value_or(SoundtrackGeometry{});
@@ -52,15 +58,41 @@ ArchivalFrame archivalReadingOf(const ScanView& scan, const FrameSamples& measur
     return archival;
 }
 
+// The standard window of a full-aperture scan, at the run's resolution
+// across or, on a first frame that measures it, at the one its film's width
+// gives.
+Result<FilmWindow> apertureWindowOf(const ScanView& scan, bool first,
+                                    const SoundReadSettings& settings, int runDpiX) {
+    const FrameSampling& s = settings.sampling;
+    int dpiX = settings.givenResolution ? settings.givenResolution->dpiX : runDpiX;
+    if (first && !settings.givenResolution) {
+        const Result<int> measured = apertureResolutionX(scan, s.type);
+        if (!measured) {
+            return measured.status();
+        }
+        dpiX = *measured;
+    }
+    return findFilmWindow(scan, s.type, dpiX, s.rotationUp);
+}
+
 } // namespace
 
 SoundFrame measureSoundFrame(const cv::Mat& stored, int number, bool first,
-                             const SoundReadSettings& settings,
-                             const SoundtrackGeometry& geometry) {
-    const ScanView scan(stored, settings.trackSide);
+                             const SoundReadSettings& settings, const SoundtrackGeometry& geometry,
+                             int runDpiX) {
+    ScanView scan(stored, settings.trackSide);
     SoundFrame frame;
     frame.number = number;
     frame.scanSize = stored.size();
+    if (settings.fullAperture) {
+        Result<FilmWindow> window = apertureWindowOf(scan, first, settings, runDpiX);
+        if (!window) {
+            frame.located = window.status();
+            return frame;
+        }
+        frame.window = *window;
+        scan = scan.rowRange(window->first, window->first + window->rows);
+    }
     const SoundtrackGeometry frameGeometry =
         first ? firstFrameGeometry(scan, settings, frame) : geometry;
     frame.measured = sampleFrame(scan, settings.sampling, frameGeometry);

@@ -6,6 +6,7 @@
 //
 // Both steps run on any thread, beside other frames, and call no observer.
 
+#include "geometry/film_window.h"
 #include "geometry/resolution.h"
 #include "geometry/scan_view.h"
 #include "soundtrack/archival_frame.h"
@@ -40,6 +41,9 @@ struct SoundReadSettings {
     std::optional<ScanResolution> givenResolution;
     ArchivalReading archival = ArchivalReading::None;
     bool searchPrecisely = false; // the precise join search runs on each pair
+    // the scans hold the film's whole width: each frame is read in the
+    // standard window found on it (geometry/film_window.h)
+    bool fullAperture = false;
 };
 
 // What one frame gives the sound.
@@ -51,13 +55,20 @@ struct SoundFrame {
     std::optional<ArchivalFrame> archival;
     // the first frame of a run settles the resolution when it is measured
     std::optional<ResolutionEstimate> estimate;
+    // a full-aperture scan: where its window was found, or why none was
+    // (the frame is not measured then); its bounds and band are the window's
+    Status located;
+    std::optional<FilmWindow> window;
 };
 
 // Measures one loaded scan (8-bit, one or three channels, lying as
-// settings.trackSide says) with the run's geometry. The run's first frame (`first`) settles its
-// resolution: the geometry it is measured with is that resolution's.
+// settings.trackSide says) with the run's geometry. The run's first frame
+// (`first`) settles its resolution: the geometry it is measured with is that
+// resolution's. A full-aperture scan's window is found at `runDpiX` across
+// (the first frame measures it unless it is given).
 SoundFrame measureSoundFrame(const cv::Mat& scan, int number, bool first,
-                             const SoundReadSettings& settings, const SoundtrackGeometry& geometry);
+                             const SoundReadSettings& settings, const SoundtrackGeometry& geometry,
+                             int runDpiX = 0);
 
 // The join of a frame with the one before, searched as soon as both are read.
 struct PairSearch {

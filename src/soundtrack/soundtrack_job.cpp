@@ -62,6 +62,7 @@ SoundReadSettings readSettingsOf(const SoundtrackJob& job, const SoundPlan& plan
     s.sampling.element = job.colorElement;
     s.sampling.rotationUp = bandOnTop(job.trackSide);
     s.trackSide = job.trackSide;
+    s.fullAperture = job.fullAperture;
     s.sampling.removeDc = job.removeDc;
     s.sampling.cutByAnalysis = job.cutByAnalysis;
     s.inverse = job.inverse;
@@ -113,6 +114,8 @@ private:
     PairSearch meetFrames(const FrameReading& previous, const FrameReading& current) const;
     std::optional<JobEnding> acceptFrame(const FrameTurn& turn);
     void settleResolution(const FrameReading& first);
+    void logWindow(const SoundFrame& first);
+    std::string noTrackMessage(int n, const Status& why) const;
     void joinFrame(const FrameReading& frame, const FrameReading& previous,
                    const PairSearch& search);
     void showFrame(const FrameReading& frame, const JoinShown& shown);
@@ -277,7 +280,8 @@ FrameReading SoundtrackRun::readFrame(int n) const {
     frame.loaded = scan.status();
     if (frame.loaded) {
         const StageClock::time_point began = StageClock::now();
-        frame.sound = measureSoundFrame(scan.value(), n, n == job.startFrame, reading, geometry);
+        frame.sound = measureSoundFrame(scan.value(), n, n == job.startFrame, reading, geometry,
+                                        resolution.dpiX);
         if (view.pictureDue()) {
             frame.picture = previewPicture(scan.value());
         }
@@ -319,6 +323,29 @@ void SoundtrackRun::settleResolution(const FrameReading& first) {
     geometry = computeSoundtrackGeometry(job.soundtrackType, resolution).value_or(geometry);
 }
 
+// A full-aperture run says where it found the film and the track on its
+// first scan, in the file's own rows (or columns, for upright scans).
+void SoundtrackRun::logWindow(const SoundFrame& first) {
+    if (!first.window) {
+        return;
+    }
+    const FilmWindow& w = *first.window;
+    const AcrossFile edge = acrossFile(job.trackSide, first.scanSize, w.filmEdge, w.filmEdge + 1);
+    const AcrossFile track = acrossFile(job.trackSide, first.scanSize, w.trackFirst, w.trackEnd);
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "Full aperture: the film's edge at %s %d, the soundtrack within %ss %d to %d",
+                  edge.unit, edge.first, track.unit, track.first, track.last);
+    view.log().addLine(line);
+}
+
+std::string SoundtrackRun::noTrackMessage(int n, const Status& why) const {
+    return "Frame " + std::to_string(n) + " (" +
+           sequence.frames[static_cast<std::size_t>(n - 1)].filename().string() +
+           "): no soundtrack found in the full-aperture scan: " + why.message() +
+           "; nothing was written";
+}
+
 // `turn.frame` is null when a stop was asked for before the frame's turn.
 std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
     const int n = turn.number;
@@ -338,8 +365,12 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
         return end(JobEnd::UnreadableFrame, std::string(kept::kWrongFileFormat) + "\r\n" + detail,
                    std::string(kept::kWrongFileFormat) + " " + detail);
     }
+    if (!frame.sound.located) {
+        return end(JobEnd::Refused, noTrackMessage(frame.sound.number, frame.sound.located));
+    }
     if (n == job.startFrame) {
         settleResolution(frame);
+        logWindow(frame.sound);
         firstScanSize = frame.sound.scanSize;
     } else if (const auto odd =
                    frameSizeWarning(n, frame.sound.scanSize, job.startFrame, firstScanSize)) {
