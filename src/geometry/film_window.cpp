@@ -205,8 +205,10 @@ Result<int> apertureResolutionX(const ScanView& scan, SoundtrackType type) {
     if (near < 0 || far < 0) {
         return Status::failure("the film's two edges beside a dark gate were not both found");
     }
+    // not snapped to the bands the standard measure snaps to: the film's
+    // whole width is measure enough, and 600 dpi would snap to 450
     const int filmRows = scan.rows() - near - far;
-    return snapResolution(truncateToInt(filmRows * 2.54 / filmStandard(type).filmWidthCm));
+    return roundHalfAway(filmRows * 2.54 / filmStandard(type).filmWidthCm);
 }
 
 } // namespace veltrana

@@ -40,7 +40,7 @@ Result<FilmWindow> findFilmWindow(const ScanView& scan, SoundtrackType type, int
                                   bool bandOnTop);
 
 // The resolution across a full-aperture scan: the film between its two
-// edges measured against the film's width, snapped as the resolution is.
+// edges measured against the film's width, rounded to whole dpi.
 Result<int> apertureResolutionX(const ScanView& scan, SoundtrackType type);
 
 } // namespace veltrana

@@ -334,10 +334,10 @@ void drawAperture(const SynthLayout& l, const SynthOptions& o, std::int64_t t, i
         int from = -1; // a window column to take
         if (x < a.gateColumns || x >= l.apertureColumns - a.gateColumns) {
             value = static_cast<float>(detail::kGate);
+        } else if (u >= 0 && u < l.scanColumns) {
+            from = u; // 16 mm: the light beside the edge in it too
         } else if (u < a.edgeColumn || u >= a.farEdgeColumn) {
             value = static_cast<float>(kLight);
-        } else if (u >= 0 && u < l.scanColumns) {
-            from = u;
         } else if (u < 0) {
             // 35 mm: the perforation whose inner end the window begins with
             // (lit where the window's first column is)
@@ -527,13 +527,17 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
         const std::uint64_t scanKey =
             detail::mix64(0x5E45ull ^ (static_cast<std::uint64_t>(o.variant) << 32) ^
                           static_cast<std::uint64_t>(scan));
+        // counted from the standard window's first column, so that a
+        // full-aperture scan's window holds the noise of its narrow twin
+        const std::int64_t first =
+            full ? static_cast<std::int64_t>(l.windowFirstColumn + placed.weave) * channels : 0;
         for (int r = 0; r < height; ++r) {
             const std::uint64_t rowKey = detail::mix64(scanKey + static_cast<std::uint64_t>(r));
             uchar* out = image.ptr<uchar>(r);
             for (int i = 0; i < elements; ++i) {
-                const float noise =
-                    static_cast<float>(kSensorLevels) *
-                    normalFromBits(detail::mix64(rowKey ^ (static_cast<std::uint64_t>(i) << 20)));
+                const float noise = static_cast<float>(kSensorLevels) *
+                                    normalFromBits(detail::mix64(
+                                        rowKey ^ (static_cast<std::uint64_t>(i - first) << 20)));
                 out[i] = toByte(static_cast<float>(out[i]) + noise);
             }
         }
