@@ -136,17 +136,44 @@ AcrossFile acrossFile(TrackSide side, cv::Size stored, int first, int end) {
     return {"row", first, end - 1};
 }
 
-cv::Rect ScanView::storedRect(const cv::Rect& m) const {
-    switch (how) {
+AcrossFile alongFile(TrackSide side, cv::Size stored, int first, int end) {
+    if (isUpright(side)) {
+        return {"row", stored.height - end, stored.height - 1 - first};
+    }
+    return {"column", first, end - 1};
+}
+
+cv::Size measuredSizeOf(TrackSide side, cv::Size stored) {
+    return isUpright(side) ? cv::Size(stored.height, stored.width) : stored;
+}
+
+cv::Rect storedRectOf(TrackSide side, cv::Size stored, const cv::Rect& m) {
+    switch (side) {
     case TrackSide::Top:
     case TrackSide::Bottom:
         return m;
     case TrackSide::Left:
-        return {m.y, image.rows - m.x - m.width, m.height, m.width};
+        return {m.y, stored.height - m.x - m.width, m.height, m.width};
     case TrackSide::Right:
-        return {image.cols - m.y - m.height, image.rows - m.x - m.width, m.height, m.width};
+        return {stored.width - m.y - m.height, stored.height - m.x - m.width, m.height, m.width};
     }
     return m;
+}
+
+cv::Mat storedFromMeasured(const cv::Mat& measured, TrackSide side) {
+    if (!isUpright(side) || measured.empty()) {
+        return measured;
+    }
+    cv::Mat stored;
+    cv::rotate(measured, stored, cv::ROTATE_90_COUNTERCLOCKWISE);
+    if (side == TrackSide::Right) {
+        cv::flip(stored, stored, 1);
+    }
+    return stored;
+}
+
+cv::Rect ScanView::storedRect(const cv::Rect& m) const {
+    return storedRectOf(how, image.size(), m);
 }
 
 ScanView ScanView::part(const cv::Rect& measured) const {

@@ -58,6 +58,14 @@ constexpr bool isUpright(TrackSide side) {
     return side == TrackSide::Left || side == TrackSide::Right;
 }
 
+// The size of the measured scan of a file of size `stored` (width along the
+// film, height across), and where a rectangle of it lies in the file.
+cv::Size measuredSizeOf(TrackSide side, cv::Size stored);
+cv::Rect storedRectOf(TrackSide side, cv::Size stored, const cv::Rect& measured);
+// A picture of a measured scan (an overlay drawn on it) turned the way the
+// file lies: the inverse of ScanView::measuredImage.
+cv::Mat storedFromMeasured(const cv::Mat& measured, TrackSide side);
+
 // Rows [first, end) of a measured scan as they lie in the file of size
 // `stored`: its rows for Top and Bottom, its columns for upright scans;
 // first..last inclusive, for logs.
@@ -67,6 +75,9 @@ struct AcrossFile {
     int last = 0;
 };
 AcrossFile acrossFile(TrackSide side, cv::Size stored, int first, int end);
+// The same for columns [first, end) of a measured scan (along the film): the
+// file's columns, or its rows for upright scans.
+AcrossFile alongFile(TrackSide side, cv::Size stored, int first, int end);
 
 class ScanView {
 public:

@@ -166,11 +166,7 @@ FilmFrames movieFramesOf(const ScanView& scan, const FilmCutting& c, const Frame
                          const std::optional<FrameBounds>& bounds) {
     if (scan.empty() || scan.depth() != CV_8U || scan.rows() > kExactPixelCount ||
         scan.cols() > kExactPixelCount || (scan.channels() != 1 && scan.channels() != 3)) {
-        FilmFrames turned = movieFramesOfTurned(scan.measuredImage(), c, geometry);
-        for (cv::Rect& region : turned.regions) {
-            region = scan.storedRect(region);
-        }
-        return turned;
+        return movieFramesOfTurned(scan.measuredImage(), c, geometry);
     }
     FilmFrames result;
     result.bounds = bounds ? *bounds : findFrameBounds(scan, c.type, c.longStrip);
@@ -180,8 +176,7 @@ FilmFrames movieFramesOf(const ScanView& scan, const FilmCutting& c, const Frame
     result.cut = frameCutFromProfiles(cutProfilesOf(trimmed, o, c.cutSoundtrack), geometry, c.type,
                                       c.longStrip, c.cutSoundtrack);
     for (const cv::Rect& region : result.cut.pieces) {
-        const cv::Rect measured = trimmedRegion(o, region) + cv::Point(result.bounds.left, 0);
-        result.regions.push_back(scan.storedRect(measured));
+        result.regions.push_back(trimmedRegion(o, region) + cv::Point(result.bounds.left, 0));
         result.frames.push_back(movieFrame(workingRegion(trimmed, o, region)));
     }
     return result;

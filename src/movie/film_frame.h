@@ -34,7 +34,7 @@ struct FilmCutting {
 struct FilmFrames {
     FrameBounds bounds;            // the trim, in columns of the measured scan (scan_view.h)
     FrameCut cut;                  // the regions, in working-image coordinates
-    std::vector<cv::Rect> regions; // the same regions on the scan as it lies in its file
+    std::vector<cv::Rect> regions; // the same regions on the measured scan
     std::vector<cv::Mat> frames;   // 640 x 480 colour movie frames, in film order
 };
 

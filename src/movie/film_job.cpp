@@ -273,6 +273,7 @@ void FilmRun::showFrame(const FilmReading& frame) {
         return;
     }
     FramePreview preview = framePreviewOf(sequence, frame.number, frame.scanSize, frame.cut.bounds);
+    preview.side = job.trackSide;
     if (frame.number == job.startFrame) {
         preview.resolution = frame.resolution;
     }

@@ -42,6 +42,7 @@ constexpr double kLeastLevelSpan = 4;
 // Colours of the overlays, the same in the thumbnails and the legend.
 const cv::Scalar kTrimBgr(60, 200, 60);
 const cv::Scalar kBandBgr(0, 150, 255);
+const cv::Scalar kFilmEdgeBgr(255, 200, 0);
 const cv::Scalar kCutBgr(230, 200, 0);
 constexpr const char* kTrimCss = "#3cc83c";
 constexpr const char* kBandCss = "#ff9600";
@@ -106,8 +107,10 @@ ShownFrame RunCollector::shownFrom(const FramePreview& p) const {
     s.frame = p.frame;
     s.file = p.file;
     s.scanSize = p.scanSize;
+    s.side = p.side;
     s.bounds = p.bounds;
     s.band = p.band;
+    s.filmEdge = p.filmEdge;
     s.cuts = p.cuts;
     s.join = p.join;
     s.score = p.score;
@@ -279,6 +282,8 @@ Status folderFor(const fs::path& folder, bool mayBeLink) {
 
 // The preview picture with what was measured on it: the trim (the rest
 // darkened), the soundtrack band and the cut regions.
+// Drawn on the picture turned film-across, as the numbers are given, and
+// turned back to lie as the scan does.
 cv::Mat thumbnail(const ShownFrame& s) {
     cv::Mat pic;
     if (s.picture.channels() == 1) {
@@ -286,8 +291,10 @@ cv::Mat thumbnail(const ShownFrame& s) {
     } else {
         pic = s.picture.clone();
     }
-    const double sx = s.scanSize.width > 0 ? pic.cols / static_cast<double>(s.scanSize.width) : 1;
-    const double sy = s.scanSize.height > 0 ? pic.rows / static_cast<double>(s.scanSize.height) : 1;
+    pic = ScanView(pic, s.side).measuredImage();
+    const cv::Size scan = measuredSizeOf(s.side, s.scanSize);
+    const double sx = scan.width > 0 ? pic.cols / static_cast<double>(scan.width) : 1;
+    const double sy = scan.height > 0 ? pic.rows / static_cast<double>(scan.height) : 1;
     const auto col = [&](double x) {
         return std::clamp(static_cast<int>(std::lround(x * sx)), 0, pic.cols);
     };
@@ -328,7 +335,30 @@ cv::Mat thumbnail(const ShownFrame& s) {
         cv::line(pic, {left, 0}, {left, pic.rows - 1}, kTrimBgr, 2, cv::LINE_AA);
         cv::line(pic, {right - 1, 0}, {right - 1, pic.rows - 1}, kTrimBgr, 2, cv::LINE_AA);
     }
-    return pic;
+    if (s.filmEdge) {
+        const int edge = row(*s.filmEdge);
+        cv::line(pic, {0, edge}, {pic.cols - 1, edge}, kFilmEdgeBgr, 2, cv::LINE_AA);
+    }
+    return storedFromMeasured(pic, s.side);
+}
+
+// "trim: columns 3 to 1200 of 1250; band: rows 10 to 120", in the file's own
+// rows and columns however it lies.
+std::string measuresText(const ShownFrame& s) {
+    const AcrossFile trim = alongFile(s.side, s.scanSize, s.bounds.left, s.bounds.end());
+    const int along = isUpright(s.side) ? s.scanSize.height : s.scanSize.width;
+    std::string text = "trim: " + std::string(trim.unit) + "s " + std::to_string(trim.first) +
+                       " to " + std::to_string(trim.last) + " of " + std::to_string(along);
+    if (s.band) {
+        const AcrossFile band = acrossFile(s.side, s.scanSize, s.band->first, s.band->last + 1);
+        text += "; band: " + std::string(band.unit) + "s " + std::to_string(band.first) + " to " +
+                std::to_string(band.last);
+    }
+    if (s.filmEdge) {
+        const AcrossFile edge = acrossFile(s.side, s.scanSize, *s.filmEdge, *s.filmEdge + 1);
+        text += "; film edge: " + std::string(edge.unit) + " " + std::to_string(edge.first);
+    }
+    return text;
 }
 
 std::string pairPlot(const ShownFrame& s) {
@@ -683,7 +713,8 @@ Result<std::string> framesSection(const RunRecord& run, const RunSummary& sum,
             "style=\"background: " +
             std::string(kTrimCss) + "\"></span>the frame trim (outside it darkened)";
     html += sum.soundtrack ? "<span class=\"swatch\" style=\"background: " + std::string(kBandCss) +
-                                 "\"></span>the soundtrack band read as sound"
+                                 "\"></span>the soundtrack band read as sound (and a full-aperture "
+                                 "scan's film edge in light blue)"
                            : "<span class=\"swatch\" style=\"background: " + std::string(kCutCss) +
                                  "\"></span>the regions cut into movie frames";
     html += ". A picture opens at its full size when clicked.</p>\n<div class=\"frames\">\n";
@@ -711,12 +742,7 @@ Result<std::string> framesSection(const RunRecord& run, const RunSummary& sum,
             html += "<p>No picture of this frame came from the run.</p>";
         }
         html += "<p><b>Frame " + std::to_string(s.frame) + "</b> " + escapeMarkup(s.file) + "<br>" +
-                tags(s) + "<br>trim: columns " + std::to_string(s.bounds.left) + " to " +
-                std::to_string(s.bounds.right) + " of " + std::to_string(s.scanSize.width);
-        if (s.band) {
-            html += "; band: rows " + std::to_string(s.band->first) + " to " +
-                    std::to_string(s.band->last);
-        }
+                tags(s) + "<br>" + measuresText(s);
         if (!s.cuts.empty()) {
             html += "; " + std::to_string(s.cuts.size()) + " cut region" +
                     (s.cuts.size() == 1 ? "" : "s");

@@ -67,9 +67,11 @@ struct FrameNumbers {
 struct ShownFrame {
     int frame = 0;
     std::string file;
-    cv::Size scanSize;
+    cv::Size scanSize; // as the scan lies; the numbers are on its measured scan
+    TrackSide side = TrackSide::Top;
     FrameBounds bounds;
     std::optional<ScanRows> band;
+    std::optional<int> filmEdge;
     std::vector<cv::Rect> cuts;
     std::optional<double> join;
     std::optional<double> score;

@@ -424,7 +424,13 @@ void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown)
     if (frame.sound.number == job.startFrame) {
         preview.resolution = resolution;
     }
-    preview.band = ScanRows{measured.band.first, measured.band.last};
+    preview.side = job.trackSide;
+    // a full-aperture scan's window lies within it
+    const int across = frame.sound.window ? frame.sound.window->first : 0;
+    preview.band = ScanRows{across + measured.band.first, across + measured.band.last};
+    if (frame.sound.window) {
+        preview.filmEdge = frame.sound.window->filmEdge;
+    }
     preview.samples = measured.samples;
     preview.level = measured.level;
     // every frame but the first joins the one before
