@@ -416,7 +416,8 @@ ScanRunSettings CVeltranaMFCDlg::scanRunSettings(int startFrame, int stopFrame) 
     settings.soundtrackType = static_cast<SoundtrackType>(film.soundtrackTypeIndex + 1);
     settings.longStrip = film.longStrip != 0;
     settings.inverse = soundParameters->values().inverse != 0;
-    settings.trackSide = film.rotationUp ? TrackSide::Top : TrackSide::Bottom;
+    settings.trackSide = film.trackSide;
+    settings.fullAperture = film.fullAperture != 0;
     settings.manualResolution = film.manualResolution != 0;
     settings.resolutionX = digitValue(film.resolutionXText);
     settings.resolutionY = digitValue(film.resolutionYText);
