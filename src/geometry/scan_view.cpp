@@ -4,6 +4,7 @@
 #include "geometry/profile.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace veltrana {
@@ -12,22 +13,63 @@ namespace {
 
 using Sums = std::vector<std::uint32_t>;
 
+// One value of a pixel: the byte itself, or with BrightCount whether it is
+// above 127.
+template <bool BrightCount> [[gnu::always_inline]] inline std::uint32_t valueOf(uchar v) {
+    if constexpr (BrightCount) {
+        return static_cast<std::uint32_t>(v > 127);
+    } else {
+        return v;
+    }
+}
+
+// Channel `channel` of pixels [first, end) of one row of Channels-channel
+// pixels, summed. A colour row is added in runs of 16 pixels, byte by byte
+// into 48 sixteen-bit lanes (emptied into the sum every 256 runs, before
+// they could overflow), so that the loop reads contiguous memory and
+// vectorises; lane j holds channel j % 3 of its pixels.
+template <int Channels, bool BrightCount>
+[[gnu::always_inline]] inline std::uint32_t storedRowSum(const uchar* row, int first, int end,
+                                                         int channel) {
+    std::uint32_t sum = 0;
+    if constexpr (Channels == 1) {
+        for (int c = first; c < end; ++c) {
+            sum += valueOf<BrightCount>(row[c]);
+        }
+    } else {
+        constexpr int kRun = 16 * Channels;
+        constexpr int kRunsPerEmptying = 256;
+        const uchar* p = row + first * Channels;
+        const int runs = std::max(end - first, 0) / 16;
+        for (int done = 0; done < runs; done += kRunsPerEmptying) {
+            std::array<std::uint16_t, kRun> lanes{};
+            const int stop = std::min(runs, done + kRunsPerEmptying);
+            for (int k = done; k < stop; ++k) {
+                const uchar* run = p + k * kRun;
+                for (int j = 0; j < kRun; ++j) {
+                    lanes[static_cast<std::size_t>(j)] = static_cast<std::uint16_t>(
+                        lanes[static_cast<std::size_t>(j)] + valueOf<BrightCount>(run[j]));
+                }
+            }
+            for (int j = channel; j < kRun; j += Channels) {
+                sum += lanes[static_cast<std::size_t>(j)];
+            }
+        }
+        const int bytes = std::max(end - first, 0) * Channels;
+        for (int k = runs * kRun + channel; k < bytes; k += Channels) {
+            sum += valueOf<BrightCount>(p[k]);
+        }
+    }
+    return sum;
+}
+
 // Per stored row of `image`, channel `channel` of columns [first, end)
 // summed into sums[row] (or, with brightCount, the pixels above 127 counted).
 template <int Channels, bool BrightCount>
 [[gnu::always_inline]] inline void addStoredRowSumsLoop(const cv::Mat& image, int first, int end,
                                                         int channel, std::uint32_t* sums) {
     for (int r = 0; r < image.rows; ++r) {
-        const uchar* row = image.ptr<uchar>(r) + channel;
-        std::uint32_t sum = 0;
-        for (int c = first; c < end; ++c) {
-            if constexpr (BrightCount) {
-                sum += row[c * Channels] > 127 ? 1u : 0u;
-            } else {
-                sum += row[c * Channels];
-            }
-        }
-        sums[r] += sum;
+        sums[r] += storedRowSum<Channels, BrightCount>(image.ptr<uchar>(r), first, end, channel);
     }
 }
 
@@ -69,17 +111,36 @@ void addStoredRowSums(const cv::Mat& image, int first, int end, int channel, boo
 }
 
 // Stored columns: per column, the pixels above 127 in channel `channel`.
+template <int Channels>
+[[gnu::always_inline]] inline void addBrightColumnCountsLoop(const cv::Mat& image, int channel,
+                                                             std::uint32_t* sums) {
+    for (int r = 0; r < image.rows; ++r) {
+        const uchar* row = image.ptr<uchar>(r) + channel;
+        for (int c = 0; c < image.cols; ++c) {
+            sums[c] += static_cast<std::uint32_t>(row[c * Channels] > 127);
+        }
+    }
+}
+
+VELTRANA_ALSO_FOR_AVX2 void addGreyBrightColumnCounts(const cv::Mat& image, int channel,
+                                                      std::uint32_t* sums) {
+    addBrightColumnCountsLoop<1>(image, channel, sums);
+}
+
+VELTRANA_ALSO_FOR_AVX2 void addColourBrightColumnCounts(const cv::Mat& image, int channel,
+                                                        std::uint32_t* sums) {
+    addBrightColumnCountsLoop<3>(image, channel, sums);
+}
+
 void addStoredBrightColumnCounts(const cv::Mat& image, int channel, std::span<std::uint32_t> sums) {
     if (image.depth() != CV_8U || channel < 0 || channel >= image.channels() ||
         sums.size() < static_cast<std::size_t>(image.cols)) {
         return;
     }
-    const int channels = image.channels();
-    for (int r = 0; r < image.rows; ++r) {
-        const uchar* row = image.ptr<uchar>(r) + channel;
-        for (int c = 0; c < image.cols; ++c) {
-            sums[static_cast<std::size_t>(c)] += row[c * channels] > 127 ? 1u : 0u;
-        }
+    if (image.channels() == 1) {
+        addGreyBrightColumnCounts(image, channel, sums.data());
+    } else if (image.channels() == 3) {
+        addColourBrightColumnCounts(image, channel, sums.data());
     }
 }
 
@@ -205,6 +266,45 @@ void ScanView::addColumnSums(int firstRow, int endRow, int channel,
     addStoredRowSums(image, first, first + (endRow - firstRow), channel, false, perStoredRow);
     // measured column x is stored row H - 1 - x
     addReversed(perStoredRow, sums);
+}
+
+void ScanView::addColumnSumsWithin(int firstRow, int endRow, int channel,
+                                   std::span<std::uint32_t> within,
+                                   std::span<std::uint32_t> all) const {
+    firstRow = std::clamp(firstRow, 0, rows());
+    endRow = std::clamp(endRow, firstRow, rows());
+    if (!isUpright(how)) {
+        veltrana::addColumnSums(image, firstRow, endRow, channel, within);
+        for (std::size_t c = 0; c < all.size() && c < within.size(); ++c) {
+            all[c] += within[c];
+        }
+        veltrana::addColumnSums(image, 0, firstRow, channel, all);
+        veltrana::addColumnSums(image, endRow, rows(), channel, all);
+        return;
+    }
+    const std::size_t n = static_cast<std::size_t>(image.rows);
+    if (image.depth() != CV_8U || channel < 0 || channel >= image.channels() || within.size() < n ||
+        all.size() < n) {
+        return;
+    }
+    // measured rows are stored columns, mirrored for Right; each stored row
+    // is read once, its three stretches one after the other
+    const int first = how == TrackSide::Left ? firstRow : image.cols - endRow;
+    const int end = first + (endRow - firstRow);
+    for (int r = 0; r < image.rows; ++r) {
+        const uchar* row = image.ptr<uchar>(r);
+        const std::uint32_t middle = image.channels() == 1
+                                         ? storedRowSum<1, false>(row, first, end, channel)
+                                         : storedRowSum<3, false>(row, first, end, channel);
+        const std::uint32_t outside =
+            image.channels() == 1 ? storedRowSum<1, false>(row, 0, first, channel) +
+                                        storedRowSum<1, false>(row, end, image.cols, channel)
+                                  : storedRowSum<3, false>(row, 0, first, channel) +
+                                        storedRowSum<3, false>(row, end, image.cols, channel);
+        // measured column x is stored row H - 1 - x
+        within[n - 1 - static_cast<std::size_t>(r)] += middle;
+        all[n - 1 - static_cast<std::size_t>(r)] += middle + outside;
+    }
 }
 
 void ScanView::addRowSums(int channel, std::span<std::uint32_t> sums, bool brightCount) const {

@@ -107,6 +107,10 @@ public:
     // [firstRow, endRow) (clipped) to sums[column]: addColumnSums
     // (geometry/profile.h) of the measured scan. 8-bit images only.
     void addColumnSums(int firstRow, int endRow, int channel, std::span<std::uint32_t> sums) const;
+    // addColumnSums of rows [firstRow, endRow) into `within` and of all rows
+    // into `all`, reading each pixel once.
+    void addColumnSumsWithin(int firstRow, int endRow, int channel, std::span<std::uint32_t> within,
+                             std::span<std::uint32_t> all) const;
     // Adds, for every measured row, channel `channel` over all measured
     // columns to sums[row]; with brightCount, the count of pixels whose
     // channel is above 127 instead (whole 8-bit values: 128 and above is bright).

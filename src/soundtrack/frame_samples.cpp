@@ -126,8 +126,15 @@ FrameSamples sampleFrame(const ScanView& scan, const FrameSampling& s,
     const TrimRows trim = trimProfileRows(height);
     const int middleBegin = std::max(trim.first, 0);
     const int middleEnd = std::min(trim.end, height);
+    // (a band read as luminance takes its frame profile from the grey image)
+    const bool luminance = readsLuminance(scan.stored(), s.element);
     Sums middle(static_cast<std::size_t>(scan.cols()), 0);
-    scan.addColumnSums(middleBegin, middleEnd, 0, middle);
+    Sums whole(middle.size(), 0);
+    if (luminance) {
+        scan.addColumnSums(middleBegin, middleEnd, 0, middle);
+    } else {
+        scan.addColumnSumsWithin(middleBegin, middleEnd, 0, middle, whole);
+    }
     std::vector<float> trimProfile(static_cast<std::size_t>(scan.cols()), 0.0f);
     if (middleBegin < middleEnd) {
         const float count = static_cast<float>(middleEnd - middleBegin);
@@ -152,7 +159,7 @@ FrameSamples sampleFrame(const ScanView& scan, const FrameSampling& s,
     // the samples: the band's rows summed down every trimmed column
     const ScanView bandRows = trimmed.rowRange(frame.band.first, frame.band.last + 1);
     Sums bandSums(static_cast<std::size_t>(trimmed.cols()), 0);
-    if (readsLuminance(scan.stored(), s.element)) {
+    if (luminance) {
         bandRows.sameWay(greyPixels(bandRows.stored()))
             .addColumnSums(0, bandRows.rows(), 0, bandSums);
     } else {
@@ -169,16 +176,13 @@ FrameSamples sampleFrame(const ScanView& scan, const FrameSampling& s,
 
     // the frame profile: luminance when the band was read as luminance (the
     // turned image is made grey then), channel 0 otherwise
-    Sums all;
-    if (readsLuminance(scan.stored(), s.element)) {
-        all.assign(static_cast<std::size_t>(trimmed.cols()), 0);
+    if (luminance) {
+        Sums all(static_cast<std::size_t>(trimmed.cols()), 0);
         trimmed.sameWay(greyPixels(trimmed.stored())).addColumnSums(0, height, 0, all);
         frame.profile = turnedMeans(all, 0, frame.rows, static_cast<float>(height));
     } else {
-        all = middle;
-        scan.addColumnSums(0, middleBegin, 0, all);
-        scan.addColumnSums(std::max(middleEnd, middleBegin), height, 0, all);
-        frame.profile = turnedMeans(all, frame.bounds.left, frame.rows, static_cast<float>(height));
+        frame.profile =
+            turnedMeans(whole, frame.bounds.left, frame.rows, static_cast<float>(height));
     }
     return frame;
 }

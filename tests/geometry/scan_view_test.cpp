@@ -11,14 +11,15 @@
 
 #include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 namespace veltrana {
 namespace {
 
 // A measured scan (film across) of distinct-looking pixels.
-cv::Mat measuredScan(int channels) {
-    cv::Mat scan(23, 37, channels == 3 ? CV_8UC3 : CV_8UC1);
+cv::Mat measuredScan(int channels, int rows = 23, int cols = 37) {
+    cv::Mat scan(rows, cols, channels == 3 ? CV_8UC3 : CV_8UC1);
     std::mt19937 rng(7);
     for (int r = 0; r < scan.rows; ++r) {
         uchar* row = scan.ptr<uchar>(r);
@@ -104,6 +105,29 @@ TEST_P(ScanViewOf, SumsAreThoseOfTheMeasuredScan) {
         std::vector<std::uint32_t> bright(expectedRows.size(), 0);
         view.addRowSums(0, bright, true);
         EXPECT_EQ(bright, expectedBright);
+    }
+}
+
+// Rows sums of an upright scan are taken along its stored rows in runs of
+// pixels: many rows (more runs than 16-bit partial sums of 255 could hold),
+// bright ones among them, and stretches that start and end within a run.
+TEST_P(ScanViewOf, SumsWithinRowsAreThoseOfTheMeasuredScan) {
+    cv::Mat measured = measuredScan(GetParam().channels, 16 * 300 + 7, 5);
+    measured.rowRange(0, 16 * 280).colRange(0, 2).setTo(cv::Scalar::all(255));
+    const ScanView view(storedAs(measured, GetParam().side), GetParam().side);
+    for (const int channel : {0, GetParam().channels - 1}) {
+        for (const auto& [first, end] :
+             {std::pair{5, 4801}, std::pair{0, 4807}, std::pair{33, 33}}) {
+            std::vector<std::uint32_t> expected(static_cast<std::size_t>(measured.cols), 0);
+            addColumnSums(measured, first, end, channel, expected);
+            std::vector<std::uint32_t> expectedAll(expected.size(), 0);
+            addColumnSums(measured, 0, measured.rows, channel, expectedAll);
+            std::vector<std::uint32_t> within(expected.size(), 0);
+            std::vector<std::uint32_t> all(expected.size(), 0);
+            view.addColumnSumsWithin(first, end, channel, within, all);
+            EXPECT_EQ(within, expected) << "rows " << first << " to " << end;
+            EXPECT_EQ(all, expectedAll) << "rows " << first << " to " << end;
+        }
     }
 }
 
