@@ -186,7 +186,8 @@ int measures(const veltrana::FrameSequence& sequence, veltrana::TrackSide side) 
         auto began = Clock::now();
         for (std::size_t k = 0; k < scans.size(); ++k) {
             checksum +=
-                measureSoundFrame(scans[k], static_cast<int>(k) + 1, false, reading, geometry)
+                measureSoundFrame(FrameScan{scans[k], {}, 1.0}, static_cast<int>(k) + 1, false,
+                                  reading, geometry)
                     .measured.level;
         }
         bestMeasure = std::min(bestMeasure, secondsSince(began));

@@ -25,8 +25,8 @@ int runJobCommand(const JobOptions& options, JobRun jobRun, CommandIo& io,
     }
     terminal.finish();
     const std::string done = finished();
-    return endJobCommand(ending.succeeded(), ending.message, done,
-                         collector ? &*collector : nullptr, options.report, options.quiet, io);
+    return endJobCommand(ending, done, collector ? &*collector : nullptr, options.report,
+                         options.quiet, io);
 }
 
 } // namespace veltrana::cli

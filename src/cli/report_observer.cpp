@@ -51,9 +51,10 @@ void writeReport(RunCollector& collector, const std::filesystem::path& dir, bool
     }
 }
 
-int endJobCommand(bool succeeded, const std::string& message, const std::string& done,
-                  RunCollector* collector, const std::filesystem::path& reportDir, bool quiet,
-                  CommandIo& io) {
+int endJobCommand(const JobEnding& ending, const std::string& done, RunCollector* collector,
+                  const std::filesystem::path& reportDir, bool quiet, CommandIo& io) {
+    const bool succeeded = ending.succeeded();
+    const std::string& message = ending.message;
     if (collector != nullptr) {
         writeReport(*collector, reportDir, succeeded, succeeded ? done : message, quiet, io);
     }
@@ -63,7 +64,7 @@ int endJobCommand(bool succeeded, const std::string& message, const std::string&
     if (quiet) {
         io.err << "veltrana: " << message << "\n";
     }
-    return kExitFailed;
+    return ending.end == JobEnd::UsageRefused ? kExitUsage : kExitFailed;
 }
 
 } // namespace veltrana::cli

@@ -3,6 +3,7 @@
 // always and also gathers it for the run report, written when the job ends.
 
 #include "cli/command.h"
+#include "job/job_end.h"
 #include "job/observer.h"
 #include "report/run_report.h"
 
@@ -44,9 +45,8 @@ void writeReport(RunCollector& collector, const std::filesystem::path& dir, bool
 // How a job command ends, once it has said what it wrote: the report (when
 // one was asked for) closes with `done` or the job's message; the message goes
 // to the error stream when the log lines that say it were not shown (quiet);
-// and the exit status follows the job.
-int endJobCommand(bool succeeded, const std::string& message, const std::string& done,
-                  RunCollector* collector, const std::filesystem::path& reportDir, bool quiet,
-                  CommandIo& io);
+// and the exit status follows the job (2 for a usage the scans refuse).
+int endJobCommand(const JobEnding& ending, const std::string& done, RunCollector* collector,
+                  const std::filesystem::path& reportDir, bool quiet, CommandIo& io);
 
 } // namespace veltrana::cli

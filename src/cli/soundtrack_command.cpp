@@ -12,7 +12,7 @@ namespace {
 
 struct SoundtrackOptions {
     JobOptions job;
-    int fps = 25;
+    std::string fps = "25";
     std::string channel = "R";
     bool noDc = false;
     bool noCrossfade = false;
@@ -36,12 +36,13 @@ void setDelivery(const SoundtrackOptions& o, SoundtrackJob& job) {
         preset.outputRate == 0 ? std::string("film") : std::to_string(preset.outputRate);
     const std::string rate = o.rate.empty() ? presetRate : o.rate;
     job.outputRate = rate == "film" ? 0 : std::stoi(rate);
+    job.filmRateRequired = o.rate == "film";
 }
 
 // What the run report lists of a soundtrack run's settings.
 std::vector<RunSetting> soundtrackSettings(const SoundtrackOptions& o, const SoundtrackJob& job) {
     std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
-    settings.push_back({"Film speed", std::to_string(job.filmSpeed) + " frames per second"});
+    settings.push_back({"Film speed", filmSpeedText(job.filmSpeed) + " frames per second"});
     settings.push_back({"Colour element read", o.channel});
     settings.push_back({"Mean level of each frame removed", yesNo(job.removeDc)});
     settings.push_back({"Crossfade at the joins", yesNo(job.crossfade)});
@@ -76,7 +77,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     SoundtrackJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
     job.outputPath = o.job.output;
-    job.filmSpeed = o.fps;
+    job.filmSpeed = parseFilmSpeed(o.fps).value_or(FilmSpeed{});
     job.colorElement = colorElementFromName(o.channel.front()).value_or(ColorElement::R);
     job.crossfade = !o.noCrossfade;
     job.removeDc = !o.noDc;
@@ -112,9 +113,19 @@ Command addSoundtrackCommand(CLI::App& app) {
                       "into an 8-bit mono WAV file, with leng.txt (the join positions) beside "
                       "the scans");
     addJobOptions(*command, options->job, "The WAV file to write");
-    command->add_option("--fps", options->fps, "Film speed in frames per second: 24 or 25")
+    command
+        ->add_option("--fps", options->fps,
+                     "Film speed in frames per second, 16 to 60: whole (24), decimal (16.5) or a "
+                     "fraction (24000/1001); 23.976, 29.97 and 59.94 are the 1000/1001 rates")
         ->capture_default_str()
-        ->check(CLI::IsMember({24, 25}));
+        ->check(
+            [](const std::string& text) -> std::string {
+                return parseFilmSpeed(text) ? std::string()
+                                            : "\"" + text +
+                                                  "\" is no film speed from 16 to 60 frames per "
+                                                  "second";
+            },
+            "FPS");
     // the name the band's side had before upright scans: up is top, down bottom
     command
         ->add_option("--rotation", options->job.track,
@@ -153,7 +164,8 @@ Command addSoundtrackCommand(CLI::App& app) {
     command
         ->add_option("--rate", options->rate,
                      "Sample rate: film (film speed x frame pitch), 44100, 48000 or 96000 "
-                     "(default: film, or 48000 with --archival)")
+                     "(default: film, or 48000 with --archival or where the film's rate is no "
+                     "whole number; asked for by name, such a rate is refused)")
         ->check(CLI::IsMember({"film", "44100", "48000", "96000"}));
     return {command, [options](CommandIo& io) { return runSoundtrack(*options, io); }};
 }

@@ -22,4 +22,12 @@ LoadedScan FrameScans::load(const std::filesystem::path& file, const ScanLimits&
     return scan;
 }
 
+Result<ScanImages> FrameScans::read(const std::filesystem::path& file, const ScanLimits& limits,
+                                    bool keepStoredDepth, double& seconds) const {
+    const StageClock::time_point began = StageClock::now();
+    Result<ScanImages> scan = readScanImages(file, limits, &buffers->each.local(), keepStoredDepth);
+    seconds = secondsSince(began);
+    return scan;
+}
+
 } // namespace veltrana

@@ -21,6 +21,11 @@ public:
     LoadedScan load(const std::filesystem::path& file, const ScanLimits& limits,
                     double& seconds) const;
 
+    // The same with what the file held and, when asked for, the samples at
+    // their stored depth (readScanImages).
+    Result<ScanImages> read(const std::filesystem::path& file, const ScanLimits& limits,
+                            bool keepStoredDepth, double& seconds) const;
+
 private:
     struct ThreadBuffers;
     std::unique_ptr<ThreadBuffers> buffers;

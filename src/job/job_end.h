@@ -15,6 +15,8 @@ enum class JobEnd {
                          // stays as it was
     SideFilesNotWritten, // the sound was written, but the join report or "leng.txt" was not
     Error,               // broke off on an unexpected error (out of memory, ...): nothing written
+    UsageRefused,        // what was asked for cannot be had from these scans (the film's own rate
+                         // where it is no whole number): nothing written; a usage error
 };
 
 // How a run ended, and for every end but Finished what went wrong. Each

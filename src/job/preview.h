@@ -41,6 +41,9 @@ struct FramePreview {
     FrameBounds bounds;
     // set on the first frame of a run: the resolution it was measured with
     std::optional<ScanResolution> resolution;
+    // set on the first frame of a run of DPX or OpenEXR scans: their format
+    // and the transfer their header states
+    std::optional<std::string> scanDescription;
 
     // the soundtrack job
     std::optional<ScanRows> band; // the soundtrack band read as sound

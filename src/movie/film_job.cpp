@@ -118,6 +118,9 @@ std::optional<JobEnding> FilmRun::prepare() {
         return end(JobEnd::Refused, checked.message());
     }
     sequence = std::move(checked).value();
+    for (const std::string& warning : sequence.warnings) {
+        view.log().addLine(warning);
+    }
     const Result<OutputTarget> target = resolveOutputTarget(job.outputPath, "the movie");
     if (!target) {
         return end(JobEnd::OutputNotWritten, target.message());

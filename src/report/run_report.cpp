@@ -127,6 +127,9 @@ void RunCollector::addFrame(const FramePreview& p) {
     if (p.resolution) {
         run.resolution = p.resolution;
     }
+    if (p.scanDescription) {
+        run.settings.push_back({"Scans as stored (samples used as they are)", *p.scanDescription});
+    }
     FrameNumbers n;
     n.frame = p.frame;
     n.bounds = p.bounds;

@@ -37,16 +37,22 @@ SoundtrackGeometry firstFrameGeometry(const ScanView& scan, const SoundReadSetti
     return computeSoundtrackGeometry(s.type, settled).value_or(SoundtrackGeometry{});
 }
 
-// What archival sound reads of the frame, beside its standard samples.
-ArchivalFrame archivalReadingOf(const ScanView& scan, const FrameSamples& measured,
+// What archival sound reads of the frame, beside its standard samples, and
+// for archival levels its samples at their stored depth (`deepScan`, empty
+// when they are 8-bit). The bands are read on the measured scan: an upright
+// scan's trimmed frame is turned for them (the standard samples never are).
+ArchivalFrame archivalReadingOf(const ScanView& scan, const ScanView& deepScan,
+                                double stepsPerUnit, const FrameSamples& measured,
                                 const SoundReadSettings& settings) {
     const FrameSampling& s = settings.sampling;
     const FrameBounds& b = measured.bounds;
-    // the bands are read on the measured scan: an upright scan's trimmed
-    // frame is turned for them (the standard samples never are)
+    std::optional<DeepScan> deep;
+    if (!deepScan.empty() && settings.archival == ArchivalReading::Levels) {
+        deep = DeepScan{deepScan.colRange(b.left, b.right + 1).measuredImage(), stepsPerUnit};
+    }
     ArchivalFrame archival =
         archivalFrameOfScan(scan.colRange(b.left, b.right + 1).measuredImage(), measured.band,
-                            s.element, s.type, s.rotationUp, s.longStrip);
+                            s.element, s.type, s.rotationUp, s.longStrip, deep ? &*deep : nullptr);
     if (settings.archival == ArchivalReading::JoinsOnly) {
         // precise joins of the standard samples: the levels stay as they are
         archival.samples = measured.samples;
@@ -77,13 +83,14 @@ Result<FilmWindow> apertureWindowOf(const ScanView& scan, bool first,
 
 } // namespace
 
-SoundFrame measureSoundFrame(const cv::Mat& stored, int number, bool first,
+SoundFrame measureSoundFrame(const FrameScan& images, int number, bool first,
                              const SoundReadSettings& settings, const SoundtrackGeometry& geometry,
                              int runDpiX) {
-    ScanView scan(stored, settings.trackSide);
+    ScanView scan(images.eightBit, settings.trackSide);
+    ScanView deep(images.stored, settings.trackSide);
     SoundFrame frame;
     frame.number = number;
-    frame.scanSize = stored.size();
+    frame.scanSize = images.eightBit.size();
     if (settings.fullAperture) {
         Result<FilmWindow> window = apertureWindowOf(scan, first, settings, runDpiX);
         if (!window) {
@@ -92,12 +99,16 @@ SoundFrame measureSoundFrame(const cv::Mat& stored, int number, bool first,
         }
         frame.window = *window;
         scan = scan.rowRange(window->first, window->first + window->rows);
+        if (!deep.empty()) {
+            deep = deep.rowRange(window->first, window->first + window->rows);
+        }
     }
     const SoundtrackGeometry frameGeometry =
         first ? firstFrameGeometry(scan, settings, frame) : geometry;
     frame.measured = sampleFrame(scan, settings.sampling, frameGeometry);
     if (settings.archival != ArchivalReading::None) {
-        frame.archival = archivalReadingOf(scan, frame.measured, settings);
+        frame.archival =
+            archivalReadingOf(scan, deep, images.storedStepsPerUnit, frame.measured, settings);
     }
     if (settings.inverse) {
         ReverseSamples(frame.measured.samples);

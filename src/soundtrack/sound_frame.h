@@ -61,12 +61,20 @@ struct SoundFrame {
     std::optional<FilmWindow> window;
 };
 
-// Measures one loaded scan (8-bit, one or three channels, lying as
-// settings.trackSide says) with the run's geometry. The run's first frame
-// (`first`) settles its resolution: the geometry it is measured with is that
-// resolution's. A full-aperture scan's window is found at `runDpiX` across
-// (the first frame measures it unless it is given).
-SoundFrame measureSoundFrame(const cv::Mat& scan, int number, bool first,
+// A loaded scan: 8-bit, one or three channels, and for archival levels its
+// samples at their stored depth when they are deeper (empty otherwise).
+struct FrameScan {
+    cv::Mat eightBit;
+    cv::Mat stored;
+    double storedStepsPerUnit = 1.0; // DeepScan::stepsPerUnit of `stored`
+};
+
+// Measures one loaded scan (lying as settings.trackSide says) with the run's
+// geometry. The run's first frame (`first`) settles its resolution: the
+// geometry it is measured with is that resolution's. Archival levels read
+// the track at the stored depth. A full-aperture scan's window is found at
+// `runDpiX` across (the first frame measures it unless it is given).
+SoundFrame measureSoundFrame(const FrameScan& scan, int number, bool first,
                              const SoundReadSettings& settings, const SoundtrackGeometry& geometry,
                              int runDpiX = 0);
 

@@ -55,6 +55,11 @@ SoundPlan soundPlanOf(const SoundtrackJob& job) {
     return plan;
 }
 
+// The factor that brings a scan's stored samples to 8-bit steps.
+double stepsPerUnit(const ScanDescription& d) {
+    return d.floatingPoint ? 255.0 : 255.0 / static_cast<double>((1 << d.bitsPerSample) - 1);
+}
+
 SoundReadSettings readSettingsOf(const SoundtrackJob& job, const SoundPlan& plan) {
     SoundReadSettings s;
     s.sampling.type = job.soundtrackType;
@@ -79,7 +84,8 @@ SoundReadSettings readSettingsOf(const SoundtrackJob& job, const SoundPlan& plan
 // What one frame gives the run, measured ahead on any thread with no
 // observer call; the frame's turn to be reported comes later, in order.
 struct FrameReading {
-    Status loaded; // whether the scan could be loaded, and why not
+    Status loaded;               // whether the scan could be loaded, and why not
+    ScanDescription description; // what the scan file held
     SoundFrame sound;
     cv::Mat picture;   // a preview of the scan, when one was due
     std::string trace; // the measures' trace lines, printed when the frame is reported
@@ -116,6 +122,8 @@ private:
     void settleResolution(const FrameReading& first);
     void logWindow(const SoundFrame& first);
     std::string noTrackMessage(int n, const Status& why) const;
+    std::optional<JobEnding> settleOutputRate(int framePitch);
+    void noteFirstScan(const ScanDescription& scan);
     void joinFrame(const FrameReading& frame, const FrameReading& previous,
                    const PairSearch& search);
     void showFrame(const FrameReading& frame, const JoinShown& shown);
@@ -145,6 +153,12 @@ private:
     ScanResolution resolution;
     SoundtrackGeometry geometry;
     cv::Size firstScanSize;
+    // the rate the sound is written at: the job's, or 48000 where the film's
+    // rate is no whole number (settleOutputRate)
+    int outputRate = job.outputRate;
+    bool outputRateSettled = false;
+    double secondsSinceMidnight = 0;                 // the first scan's time code
+    std::optional<std::string> firstScanDescription; // DPX and OpenEXR: for the report
     // the last pair's diagnostics, written when the run succeeds
     JoinDiagnostics diagnostics;
     std::vector<float> lastFineCorrelation;
@@ -173,6 +187,9 @@ std::optional<JobEnding> SoundtrackRun::prepare() {
         return end(JobEnd::Refused, checked.message());
     }
     sequence = std::move(checked).value();
+    for (const std::string& warning : sequence.warnings) {
+        view.log().addLine(warning);
+    }
     if (job.manualResolution) {
         const auto manual =
             computeSoundtrackGeometry(job.soundtrackType, {job.resolutionX, job.resolutionY});
@@ -181,6 +198,10 @@ std::optional<JobEnding> SoundtrackRun::prepare() {
                        "The manual resolution x=" + std::to_string(job.resolutionX) +
                            ",y=" + std::to_string(job.resolutionY) +
                            " gives no soundtrack width or frame pitch: give both in dpi");
+        }
+        // the pitch is known: so is whether the film's rate can be written
+        if (std::optional<JobEnding> refused = settleOutputRate(manual->framePitch)) {
+            return refused;
         }
     }
     assembly = makeSoundAssembly(plan, {.type = job.soundtrackType,
@@ -275,17 +296,19 @@ FrameReading SoundtrackRun::readFrame(int n) const {
     frame.sound.number = n;
     TraceCapture capture;
     // the scan is read into this thread's buffers: valid until its next scan
-    LoadedScan scan = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                                 frame.loadSeconds);
+    Result<ScanImages> scan =
+        scans.read(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                   reading.archival == ArchivalReading::Levels, frame.loadSeconds);
     frame.loaded = scan.status();
     if (frame.loaded) {
         const StageClock::time_point began = StageClock::now();
-        frame.sound = measureSoundFrame(scan.value(), n, n == job.startFrame, reading, geometry,
-                                        resolution.dpiX);
+        frame.description = scan->description;
+        const FrameScan images{scan->eightBit, scan->stored, stepsPerUnit(scan->description)};
+        frame.sound =
+            measureSoundFrame(images, n, n == job.startFrame, reading, geometry, resolution.dpiX);
         if (view.pictureDue()) {
-            frame.picture = previewPicture(scan.value());
+            frame.picture = previewPicture(scan->eightBit);
         }
-        scan.value().release();
         frame.samplesSeconds = secondsSince(began);
     }
     frame.trace = capture.take();
@@ -346,6 +369,48 @@ std::string SoundtrackRun::noTrackMessage(int n, const Status& why) const {
            "; nothing was written";
 }
 
+// Where film speed x pitch is no whole number, the film's own rate cannot be
+// written: refused when it was asked for by name, 48000 otherwise.
+std::optional<JobEnding> SoundtrackRun::settleOutputRate(int framePitch) {
+    if (outputRateSettled || job.outputRate != 0 || job.filmSpeed.givesWholeRate(framePitch)) {
+        return std::nullopt;
+    }
+    outputRateSettled = true;
+    char rate[128];
+    std::snprintf(rate, sizeof rate, "%s frames per second times a frame pitch of %d rows is %.2f",
+                  filmSpeedText(job.filmSpeed).c_str(), framePitch, job.filmSpeed.rate(framePitch));
+    if (job.filmRateRequired) {
+        return end(JobEnd::UsageRefused, std::string("The film's own rate cannot be written: ") +
+                                             rate +
+                                             " samples per second, no whole number; ask for "
+                                             "44100, 48000 or 96000 Hz");
+    }
+    outputRate = kArchivalSoundFormat.outputRate;
+    view.log().addLine(std::string("The film's rate is no whole number (") + rate +
+                       "): the sound is written at " + std::to_string(outputRate) + " Hz");
+    return std::nullopt;
+}
+
+// What the first scan's header says that the run uses or should say: its
+// format and transfer, its time code, a frame rate other than the run's.
+void SoundtrackRun::noteFirstScan(const ScanDescription& scan) {
+    if (scan.format != "DPX" && scan.format != "OpenEXR") {
+        return;
+    }
+    firstScanDescription = describeScan(scan);
+    view.log().addLine("Scans: " + *firstScanDescription + " (samples used as stored)");
+    if (scan.timecode) {
+        secondsSinceMidnight = secondsOfTimecode(*scan.timecode, job.filmSpeed);
+    }
+    if (scan.frameRate && std::abs(*scan.frameRate - job.filmSpeed.perSecond()) > 0.001) {
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "The scan's header gives %.4g frames per second; the run uses %s",
+                      *scan.frameRate, filmSpeedText(job.filmSpeed).c_str());
+        view.log().addLine(line);
+    }
+}
+
 // `turn.frame` is null when a stop was asked for before the frame's turn.
 std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
     const int n = turn.number;
@@ -369,9 +434,13 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
         return end(JobEnd::Refused, noTrackMessage(frame.sound.number, frame.sound.located));
     }
     if (n == job.startFrame) {
+        noteFirstScan(frame.description);
         settleResolution(frame);
         logWindow(frame.sound);
         firstScanSize = frame.sound.scanSize;
+        if (std::optional<JobEnding> refused = settleOutputRate(geometry.framePitch)) {
+            return refused;
+        }
     } else if (const auto odd =
                    frameSizeWarning(n, frame.sound.scanSize, job.startFrame, firstScanSize)) {
         view.log().addLine(*odd);
@@ -380,7 +449,7 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
         return end(JobEnd::Stopped, kept::kOperationStopped);
     }
     if (n == job.startFrame) {
-        assembly->start(frame.sound, static_cast<double>(job.filmSpeed) * geometry.framePitch);
+        assembly->start(frame.sound, job.filmSpeed.rate(geometry.framePitch));
         showFrame(frame, JoinShown{});
     } else {
         const PairSearch none;
@@ -423,6 +492,7 @@ void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown)
         framePreviewOf(sequence, frame.sound.number, frame.sound.scanSize, measured.bounds);
     if (frame.sound.number == job.startFrame) {
         preview.resolution = resolution;
+        preview.scanDescription = firstScanDescription;
     }
     preview.side = job.trackSide;
     // a full-aperture scan's window lies within it
@@ -475,8 +545,9 @@ Status SoundtrackRun::writeWav(AssembledSound sound, SoundtrackResult& result) {
     origin.joins = assembly->joinsName();
     origin.levels = assembly->levelsName();
     SoundDelivery delivery;
-    delivery.format = {job.bitsPerSample, job.outputRate};
-    delivery.filmRate = job.filmSpeed * geometry.framePitch;
+    delivery.format = {job.bitsPerSample, outputRate};
+    delivery.filmRate = job.filmSpeed.rate(geometry.framePitch);
+    delivery.secondsSinceMidnight = secondsSinceMidnight;
     delivery.centredOnZero = sound.centredOnZero;
     delivery.removeDc = job.removeDc;
     delivery.description = broadcastDescription(origin);

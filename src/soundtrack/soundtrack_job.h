@@ -3,6 +3,7 @@
 // "leng.txt" out.
 
 #include "geometry/film_standard.h"
+#include "job/film_speed.h"
 #include "job/job_end.h"
 #include "job/observer.h"
 #include "job/run_settings.h"
@@ -35,7 +36,7 @@ struct SoundtrackJob : ScanRunSettings {
 
     std::filesystem::path outputPath; // the WAV file
 
-    int filmSpeed = 25; // frames per second, 24 or 25
+    FilmSpeed filmSpeed = 25; // frames per second, 16 to 60
     ColorElement colorElement = ColorElement::R;
     bool crossfade = true;
     bool removeDc = true;
@@ -47,7 +48,13 @@ struct SoundtrackJob : ScanRunSettings {
     bool archivalLevels = false; // levels without steps at the joins, in floating point
     bool preciseJoins = false;   // joins registered on the scans' overlap, at fractions of a row
     int bitsPerSample = 8;       // 8, 16 or 24
-    int outputRate = 0;          // samples per second; 0 for the film's rate
+    // Samples per second; 0 for the film's rate (film speed x frame pitch),
+    // or 48000 where that is no whole number: the archival writer then
+    // resamples it, at the bits asked for.
+    int outputRate = 0;
+    // The film's own rate was asked for by name: where it is no whole number
+    // the run is refused (JobEnd::UsageRefused) as soon as the pitch is known.
+    bool filmRateRequired = false;
 
     // When set, the run adds the time of each stage here.
     SoundtrackTimings* timings = nullptr;

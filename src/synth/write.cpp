@@ -24,31 +24,19 @@ namespace veltrana::synth {
 
 namespace {
 
-// The image library's own TIFF compression codes; LZW is what it writes
-// when given none, and is left to it so that those files stay as they were.
-std::vector<int> tiffParameters(TiffCompression compression) {
-    constexpr int kNone = 1;
-    constexpr int kAdobeDeflate = 8;
-    switch (compression) {
-    case TiffCompression::None:
-        return {cv::IMWRITE_TIFF_COMPRESSION, kNone};
-    case TiffCompression::Deflate:
-        return {cv::IMWRITE_TIFF_COMPRESSION, kAdobeDeflate};
-    case TiffCompression::Lzw:
-        break;
-    }
-    return {};
-}
-
 namespace fs = std::filesystem;
 
 // Scans rendered between two looks at progress and Stop.
 constexpr int kBatch = 4;
 
-// "frame_" followed by four or more digits and ".tif": a scan of a render.
+// "frame_" followed by four or more digits and ".tif", ".dpx" or ".exr": a
+// scan of a render.
 bool isScanName(const std::string& name) {
     const std::string prefix = "frame_";
-    const std::string suffix = ".tif";
+    const std::string suffix = name.size() > 4 ? name.substr(name.size() - 4) : std::string();
+    if (suffix != ".tif" && suffix != ".dpx" && suffix != ".exr") {
+        return false;
+    }
     if (name.size() < prefix.size() + 4 + suffix.size() ||
         name.compare(0, prefix.size(), prefix) != 0 ||
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
@@ -315,7 +303,11 @@ SynthResult renderSampleScans(const SynthOptions& options, const fs::path& dir,
         cv::parallel_for_(cv::Range(first, end), [&](const cv::Range& range) {
             for (int k = range.start; k < range.end; ++k) {
                 std::string& problem = problems[static_cast<std::size_t>(k)];
-                const cv::Mat file = renderScan(plan, k);
+                // the samples before their rounding only for a deeper format
+                const RenderedScan rendered = options.format == ScanFormat::Tiff
+                                                  ? RenderedScan{renderScan(plan, k), {}}
+                                                  : renderScanAtDepth(plan, k);
+                const cv::Mat& file = rendered.image;
                 // the checks read the file as the job does: film across, and
                 // of a full-aperture scan the standard window it finds
                 const cv::Mat measured =
@@ -325,13 +317,7 @@ SynthResult renderSampleScans(const SynthOptions& options, const fs::path& dir,
                 }
                 bandHeld[static_cast<std::size_t>(k)] = profileCutHoldsBand(plan, k, measured);
                 const fs::path path = staging / truth.scans[static_cast<std::size_t>(k)].file;
-                try {
-                    if (!cv::imwrite(path.string(), file, tiffParameters(options.compression))) {
-                        problem = "cannot write " + path.filename().string();
-                    }
-                } catch (const cv::Exception& e) {
-                    problem = "cannot write " + path.filename().string() + ": " + e.what();
-                }
+                problem = writeScanFile(path, rendered, options, k);
             }
         });
         for (int k = first; k < end; ++k) {

@@ -334,7 +334,11 @@ void CVeltranaMFCDlg::OnInputDirectory() {
     FileDialogRequest request;
     request.save = false;
     request.defaultSuffix = QStringLiteral("tif");
-    request.nameFilters = {QStringLiteral("Soundtrack Tif Files (*.tif)")};
+    // the scans of a folder are of one format: any of them stands for it
+    request.nameFilters = {QStringLiteral("Soundtrack Scans (*.tif *.tiff *.dpx *.exr)"),
+                           QStringLiteral("Soundtrack Tif Files (*.tif)"),
+                           QStringLiteral("Soundtrack DPX Files (*.dpx)"),
+                           QStringLiteral("Soundtrack OpenEXR Files (*.exr)")};
     request.initialPath = inputPath;
     if (const std::optional<QString> chosen = fileDialog(this, request)) {
         inputPath = *chosen;
@@ -440,7 +444,7 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
     static_cast<ScanRunSettings&>(job) = scanRunSettings(startFrame, stopFrame);
     job.observer = this;
     job.outputPath = toPath(outputPath);
-    job.filmSpeed = film.filmSpeedIndex + 24;
+    job.filmSpeed = filmSpeedOfIndex(film.filmSpeedIndex);
     job.colorElement = static_cast<ColorElement>(sound.colorElementIndex);
     job.crossfade = sound.crossfade != 0;
     job.removeDc = sound.removeDc != 0;

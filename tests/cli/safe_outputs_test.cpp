@@ -305,8 +305,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "<root>/out/sound.wav",
                    {},
                    1,
-                   {"No frames: <root>/scans/truth.json is neither a folder of scans nor a .tif "
-                    "or .tiff scan"}},
+                   {"No frames: <root>/scans/truth.json is neither a folder of scans nor a .tif, "
+                    ".tiff, .dpx or .exr scan"}},
         RefusalRow{
             "FramesPathIsADanglingLink",
             [](const fs::path& root) { fs::create_symlink(root / "gone", root / "out/frames"); },

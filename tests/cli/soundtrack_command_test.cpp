@@ -84,7 +84,7 @@ TEST_F(SoundtrackCommand, QuietPrintsNothingAndTraceGoesToStandardOutput) {
 
 TEST_F(SoundtrackCommand, BadUsageExitsWithTwo) {
     for (const auto& extra : std::vector<std::vector<std::string>>{{"--film", "70mm"},
-                                                                   {"--fps", "30"},
+                                                                   {"--fps", "61"},
                                                                    {"--channel", "Q"},
                                                                    {"--dpi", "12x"},
                                                                    {"--rotation", "left"},

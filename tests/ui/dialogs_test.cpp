@@ -101,7 +101,12 @@ TEST_F(FilmParametersTest, OpensWithTheProgramDefaults) {
     EXPECT_EQ(dialog.windowTitle(), "Film Parameters");
     EXPECT_EQ(entries(*typeList),
               QStringList({"35mm variable area", "35mm variable density", "16mm variable area"}));
-    EXPECT_EQ(entries(*speedList), QStringList({"24", "25"}));
+    // 24 and 25 where they always were, then the other rates film is shot at
+    EXPECT_EQ(entries(*speedList), QStringList({"24", "25", "16", "18", "20", "22", "23.976",
+                                                "29.97", "30", "48", "50", "59.94", "60"}));
+    EXPECT_EQ(filmSpeedOfIndex(6), FilmSpeed(24000, 1001));
+    EXPECT_EQ(filmSpeedOfIndex(7), FilmSpeed(30000, 1001));
+    EXPECT_EQ(filmSpeedOfIndex(1), FilmSpeed(25));
     dialog.show();
     EXPECT_EQ(typeList->currentText(), "35mm variable area");
     EXPECT_EQ(speedList->currentText(), "25");

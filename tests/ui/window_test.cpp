@@ -301,13 +301,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- input and output ----
 
-TEST_F(MainWindowTest, InputDialogOffersTifFilesAndCancelBringsBackTheLastChoice) {
+// Any scan stands for its folder: TIFF, DPX or OpenEXR.
+const QStringList kScanFilters = {"Soundtrack Scans (*.tif *.tiff *.dpx *.exr)",
+                                  "Soundtrack Tif Files (*.tif)", "Soundtrack DPX Files (*.dpx)",
+                                  "Soundtrack OpenEXR Files (*.exr)"};
+
+TEST_F(MainWindowTest, InputDialogOffersScanFilesAndCancelBringsBackTheLastChoice) {
     cancelInput();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_FALSE(requests[0].save);
     EXPECT_EQ(requests[0].defaultSuffix, "tif");
     EXPECT_TRUE(requests[0].defaultFileName.isEmpty());
-    EXPECT_EQ(requests[0].nameFilters, QStringList({"Soundtrack Tif Files (*.tif)"}));
+    EXPECT_EQ(requests[0].nameFilters, kScanFilters);
     EXPECT_EQ(requests[0].initialPath, home());
     // cancelled at the first use: still no input
     EXPECT_EQ(window->currentInputPath(), home());
@@ -413,12 +418,12 @@ protected:
     CVeltranaMFCDlg window;
 };
 
-TEST_F(RealFileDialogs, InputOffersTifFilesAndTakesANameOfAMissingFile) {
+TEST_F(RealFileDialogs, InputOffersScanFilesAndTakesANameOfAMissingFile) {
     useDialog(
         "inputDirectoryAction",
         [&](QFileDialog& dialog) {
             EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
-            EXPECT_EQ(dialog.nameFilters(), QStringList({"Soundtrack Tif Files (*.tif)"}));
+            EXPECT_EQ(dialog.nameFilters(), kScanFilters);
             EXPECT_EQ(dialog.defaultSuffix(), "tif");
             EXPECT_EQ(dialog.directory().absolutePath(), QDir(home()).absolutePath());
         },
