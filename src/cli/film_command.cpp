@@ -17,8 +17,15 @@ struct FilmOptions {
 };
 
 int runFilm(const FilmOptions& o, CommandIo& io) {
+    FolderLocks locks;
+    if (const int refused = checkBeforeRun(o.job, "the movie", false, locks, io);
+        refused != kExitOk) {
+        return refused;
+    }
     FilmJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
+    MemoryBudget budget(memoryBudgetBytes(o.job));
+    job.memoryBudget = &budget;
     job.cutSoundtrack = o.cutSoundtrack;
     job.outputPath = o.job.output;
 
@@ -35,8 +42,13 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
             io.out << "Movie: " << result.moviePath.string() << " (" << result.movieFrames
                    << " frames, 640 x 480 DIVX at 24 fps)\n";
         }
-        return "The movie was written to " + result.moviePath.string() + " (" +
-               std::to_string(result.movieFrames) + " frames).";
+        RunWritten written;
+        written.done = "The movie was written to " + result.moviePath.string() + " (" +
+                       std::to_string(result.movieFrames) + " frames).";
+        if (result.succeeded()) {
+            written.outputs.push_back(result.moviePath);
+        }
+        return written;
     };
     return runJobCommand(o.job, {RunKind::Film, std::move(settings), job.startFrame, job.stopFrame},
                          io, run, finished);

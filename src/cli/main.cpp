@@ -1,4 +1,6 @@
+#include "base/standard_streams.h"
 #include "cli/command.h"
+#include "movie/movie_check.h"
 #include "reading/scan_reader.h"
 
 #include <atomic>
@@ -17,8 +19,13 @@ extern "C" void onInterrupt(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // before anything is opened: a closed stderr must not become an output
+    if (!veltrana::openClosedStandardStreams()) {
+        return veltrana::cli::kExitFailed;
+    }
     veltrana::reuseLargeImageBuffers();
     veltrana::silenceImageLibraryLog();
+    veltrana::silenceMovieLibraryLog();
     // Ctrl-C, kill and a closed terminal stop a run like the Stop button:
     // nothing half-written is left behind
     std::signal(SIGINT, onInterrupt);
@@ -27,6 +34,8 @@ int main(int argc, char** argv) {
     // a closed standard output (veltrana ... | head) ends the output, not the run
     std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> args(argv, argv + argc);
-    veltrana::cli::CommandIo io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0, &interrupted};
+    // the image library's own lines about a damaged scan go nowhere: the job says it
+    veltrana::cli::CommandIo io{std::cout, veltrana::ownErrorStream(), isatty(STDERR_FILENO) != 0,
+                                &interrupted};
     return veltrana::cli::runVeltrana(args, io);
 }

@@ -7,6 +7,8 @@
 
 #include <charconv>
 #include <cstdio>
+#include <limits>
+#include <ostream>
 #include <system_error>
 
 namespace veltrana::cli {
@@ -20,6 +22,64 @@ std::optional<int> parseDpiNumber(std::string_view text) {
         return std::nullopt;
     }
     return value;
+}
+
+// What is wrong with a frame number as given, or nothing.
+std::string frameNumberProblem(const std::string& text) {
+    int value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec == std::errc::result_out_of_range && end == text.data() + text.size()) {
+        return "\"" + text + "\" is too large: frame numbers go up to " +
+               std::to_string(std::numeric_limits<int>::max());
+    }
+    if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
+        return "\"" + text + "\" is not a frame number: frames count from 1";
+    }
+    return {};
+}
+
+// More memory than any machine has, in MB (a petabyte).
+constexpr std::int64_t kMostMemoryMb = std::int64_t{1} << 30;
+
+// A check that refuses an empty value, saying `why`.
+CLI::Validator nonEmpty(const std::string& why) {
+    return CLI::Validator(
+        [why](const std::string& text) { return text.empty() ? why : std::string(); }, "");
+}
+
+// --max-megapixels, --threads and --max-memory: what the run may take.
+void addReadingOptions(CLI::App& command, JobOptions& options) {
+    command
+        .add_option("--max-megapixels", options.maxMegapixels,
+                    "The largest scan to read, in millions of pixels; larger files are refused "
+                    "before they are decoded")
+        ->capture_default_str()
+        ->check(
+            [](const std::string& text) -> std::string {
+                double value = 0;
+                const auto [end, ec] =
+                    std::from_chars(text.data(), text.data() + text.size(), value);
+                if (ec != std::errc() || end != text.data() + text.size() || !(value > 0) ||
+                    value > 1e6) {
+                    return "\"" + text + "\" is not a number of megapixels above 0";
+                }
+                return {};
+            },
+            "MP");
+    command
+        .add_option("--threads", options.threads,
+                    "Scans read at once; 0 for every core this process may use (the result is "
+                    "the same for any number)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 256));
+    command
+        .add_option("--max-memory", options.maxMemoryMb,
+                    "The memory the scans being read may take at once, in MB: fewer are read at "
+                    "once when they would take more, and a scan larger than that is read alone "
+                    "(default: half of what this process may use, its control group's limit or "
+                    "the memory the system has available)")
+        ->check(CLI::Range(std::int64_t{1}, kMostMemoryMb))
+        ->type_name("MB");
 }
 
 } // namespace
@@ -81,6 +141,11 @@ ScanRunSettings scanRunSettings(const JobOptions& options, const std::atomic<boo
     return settings;
 }
 
+std::int64_t memoryBudgetBytes(const JobOptions& options) {
+    constexpr std::int64_t kMegabyte = 1 << 20;
+    return options.maxMemoryMb > 0 ? options.maxMemoryMb * kMegabyte : defaultMemoryBudgetBytes();
+}
+
 SoundtrackType filmType(const std::string& name) {
     return soundtrackTypeFromName(name).value_or(SoundtrackType::VariableArea35);
 }
@@ -134,22 +199,16 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
                     "Frame directory, or any .tif scan in it; its .tif/.tiff files in "
                     "natural order are frames 1, 2, ...")
         ->required();
-    command.add_option("-o,--output", options.output, outputHelp)->required();
-    const auto frameNumber = [](const std::string& text) -> std::string {
-        int value = 0;
-        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (ec != std::errc() || end != text.data() + text.size() || value < 1) {
-            return "\"" + text + "\" is not a frame number: frames count from 1";
-        }
-        return {};
-    };
+    command.add_option("-o,--output", options.output, outputHelp)
+        ->required()
+        ->check(nonEmpty("no file name was given"));
     command.add_option("--first", options.first, "First frame of the range (1-based)")
         ->capture_default_str()
-        ->check(frameNumber, "N");
+        ->check(frameNumberProblem, "N");
     command
         .add_option("--last", options.last,
                     "Last frame of the range, included (default: the last scan)")
-        ->check(frameNumber, "N");
+        ->check(frameNumberProblem, "N");
     command
         .add_option("--film", options.film,
                     "Film standard: 35va (35 mm variable area), 35vd (35 mm variable density), "
@@ -177,40 +236,44 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
                     "mirrored)")
         ->capture_default_str()
         ->check(CLI::IsMember({"top", "bottom", "left", "right"}));
-    command
-        .add_option("--max-megapixels", options.maxMegapixels,
-                    "The largest scan to read, in millions of pixels; larger files are refused "
-                    "before they are decoded")
-        ->capture_default_str()
-        ->check(
-            [](const std::string& text) -> std::string {
-                double value = 0;
-                const auto [end, ec] =
-                    std::from_chars(text.data(), text.data() + text.size(), value);
-                if (ec != std::errc() || end != text.data() + text.size() || !(value > 0) ||
-                    value > 1e6) {
-                    return "\"" + text + "\" is not a number of megapixels above 0";
-                }
-                return {};
-            },
-            "MP");
-    command
-        .add_option("--threads", options.threads,
-                    "Scans read at once; 0 for every core this process may use (the result is "
-                    "the same for any number)")
-        ->capture_default_str()
-        ->check(CLI::Range(0, 256));
+    addReadingOptions(command, options);
     command
         .add_option("--report", options.report,
                     "Write a run report into DIR (created if missing): report.html and its "
                     "pictures in report_files/, showing the settings, the frames worth a look "
                     "with what was measured on them, and plots of the run; written whatever "
                     "the run's end")
+        ->check(nonEmpty("no folder was given"))
         ->type_name("DIR");
     command.add_flag("--trace", options.trace,
                      "Print the measuring code's trace lines on standard output (default: off)");
     command.add_flag("-q,--quiet", options.quiet,
                      "No log lines or progress bar; errors are still reported (default: off)");
+}
+
+int checkBeforeRun(const JobOptions& options, std::string_view what, bool sideFilesBesideScans,
+                   FolderLocks& locks, CommandIo& io) {
+    if (options.longStrip && options.film != "16va") {
+        io.err << "veltrana: --long-strip: a long strip is a 16 mm scan (--film 16va)\n"
+               << "Run with --help for more information.\n";
+        return kExitUsage;
+    }
+    Status refused;
+    if (!options.report.empty()) {
+        refused = checkOutputOutsideReport(options.output, options.report, what);
+        const Result<FrameSequence> sequence = listFrameSequence(options.frames);
+        if (refused && sequence) {
+            refused = checkScansOutsideReport(sequence->directory, options.report);
+        }
+    }
+    if (refused) {
+        refused = lockJobFolders(locks, options.frames, sideFilesBesideScans, options.report);
+    }
+    if (!refused) {
+        io.err << "veltrana: " << refused.message() << "\n";
+        return kExitFailed;
+    }
+    return kExitOk;
 }
 
 ScopedTrace::ScopedTrace(bool on) : previous(traceEnabled()) {

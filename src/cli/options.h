@@ -1,7 +1,9 @@
 #pragma once
 // Options and helpers shared by the job commands (soundtrack, film).
 
+#include "cli/command.h"
 #include "geometry/film_standard.h"
+#include "job/folder_lock.h"
 #include "job/run_settings.h"
 #include "reading/scan_limits.h"
 #include "report/run_report.h"
@@ -9,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -32,12 +35,13 @@ struct JobOptions {
     bool quiet = false;
     double maxMegapixels = 100.0; // the largest scan read
     int threads = 0;              // 0: every core
+    std::int64_t maxMemoryMb = 0; // 0: half of what the process may use
     std::filesystem::path report; // empty: no run report
 };
 
 // Adds <frames>, -o, --first, --last, --film, --long-strip, --dpi, --inverse, --track,
-// --max-megapixels, --threads, --report, --trace and --quiet. `outputHelp` describes -o for this
-// command.
+// --max-megapixels, --threads, --max-memory, --report, --trace and --quiet. `outputHelp` describes
+// -o for this command.
 void addJobOptions(CLI::App& command, JobOptions& options, const std::string& outputHelp);
 
 // A manual resolution given as "X" (both axes) or "X:Y".
@@ -53,6 +57,9 @@ int lastFrame(const JobOptions& options);
 // What a scan may be, from --max-megapixels.
 ScanLimits scanLimits(const JobOptions& options);
 
+// The memory budget --max-memory gives, in bytes, or the default one.
+std::int64_t memoryBudgetBytes(const JobOptions& options);
+
 // The settings both jobs share, from the options; Ctrl-C (`interrupt`)
 // stops the run as Stop does.
 ScanRunSettings scanRunSettings(const JobOptions& options, const std::atomic<bool>* interrupt);
@@ -63,6 +70,15 @@ std::vector<RunSetting> jobSettings(const JobOptions& options, int last);
 
 // Where the band lies, as a run report says it.
 std::string trackSideDescription(TrackSide side);
+
+// What is refused before a job runs, beyond what each option checks on its
+// own: --long-strip without 16 mm film (bad usage), an output (`what`: "the
+// sound") or scans that the run report would replace, and folders another
+// run is writing into (the run fails). Takes the run's folder locks into
+// `locks`, to hold while the job runs. Says why on the error stream and
+// returns the exit status, or kExitOk to go on.
+int checkBeforeRun(const JobOptions& options, std::string_view what, bool sideFilesBesideScans,
+                   FolderLocks& locks, CommandIo& io);
 
 // "yes" or "no".
 std::string yesNo(bool value);

@@ -74,8 +74,15 @@ void printWritten(const SoundtrackResult& result, CommandIo& io) {
 }
 
 int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
+    FolderLocks locks;
+    if (const int refused = checkBeforeRun(o.job, "the sound", true, locks, io);
+        refused != kExitOk) {
+        return refused;
+    }
     SoundtrackJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
+    MemoryBudget budget(memoryBudgetBytes(o.job));
+    job.memoryBudget = &budget;
     job.outputPath = o.job.output;
     job.filmSpeed = parseFilmSpeed(o.fps).value_or(FilmSpeed{});
     job.colorElement = colorElementFromName(o.channel.front()).value_or(ColorElement::R);
@@ -92,12 +99,25 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
         return static_cast<JobEnding>(result);
     };
     const auto finished = [&] {
-        if (!o.job.quiet) {
+        if (o.job.quiet) {
+            // -q silences progress, not what was written
+            for (const std::string& warning : result.warnings) {
+                io.err << "veltrana: warning: " << warning << "\n";
+            }
+        } else {
             printWritten(result, io);
         }
-        return "The sound was written to " + result.wavPath.string() + " (" +
-               std::to_string(result.sampleCount) + " samples at " +
-               std::to_string(result.sampleRate) + " Hz).";
+        RunWritten written;
+        written.done = "The sound was written to " + result.wavPath.string() + " (" +
+                       std::to_string(result.sampleCount) + " samples at " +
+                       std::to_string(result.sampleRate) + " Hz).";
+        written.sound = result.wavPath;
+        for (const auto& path : {result.wavPath, result.joinsPath, result.lengthsPath}) {
+            if (!path.empty()) {
+                written.outputs.push_back(path);
+            }
+        }
+        return written;
     };
     return runJobCommand(
         o.job, {RunKind::Soundtrack, soundtrackSettings(o, job), job.startFrame, job.stopFrame}, io,

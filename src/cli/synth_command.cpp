@@ -34,6 +34,7 @@ struct SynthArguments {
     bool silence = false;
     bool nrBias = false;
     bool fullAperture = false;
+    double perspective = 0;
     std::string compression = "lzw";
     std::string format = "tiff";
     int dpxBits = 10;
@@ -99,6 +100,10 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
         options.signal = synth::SignalKind::Tone;
     } else if (a.signal == "sweep") {
         options.signal = synth::SignalKind::Sweep;
+    } else if (a.signal == "speech") {
+        options.signal = synth::SignalKind::Speech;
+    } else if (a.signal == "silent") {
+        options.signal = synth::SignalKind::Silent;
     } else {
         options.signal = synth::SignalKind::File;
         options.signalFile = a.signal;
@@ -119,6 +124,7 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
     options.silence = a.silence;
     options.noiseReductionBias = a.nrBias;
     options.fullAperture = a.fullAperture;
+    options.perspectiveRows = a.perspective;
     options.compression = a.compression == "none"      ? synth::TiffCompression::None
                           : a.compression == "deflate" ? synth::TiffCompression::Deflate
                                                        : synth::TiffCompression::Lzw;
@@ -179,8 +185,9 @@ Command addSynthCommand(CLI::App& app) {
     sub->add_option("--fps", a->fps, "Film speed, 24 or 25 frames per second")
         ->capture_default_str();
     sub->add_option("--signal", a->signal,
-                    "Sound on the film: tone, sweep, mix, or a sound file (WAV of any rate, "
-                    "resampled to the film's rate)")
+                    "Sound on the film: tone, sweep, mix, speech (noise shaped like speech, "
+                    "never repeating), silent, or a sound file (WAV of any rate, resampled to "
+                    "the film's rate)")
         ->capture_default_str();
     CLI::Option* color = sub->add_flag("--color", a->color, "Colour scans (three channels)");
     sub->add_flag("--grey", a->grey, "Grey scans (one channel; the default)")->excludes(color);
@@ -247,6 +254,10 @@ Command addSynthCommand(CLI::App& app) {
                   "The whole width of the film: both perforation rows (one on 16 mm), the "
                   "film's edges with the scanner's light beside them and the dark gate beyond; "
                   "--weave then moves the film within the gate (at most 0.04 cm)");
+    sub->add_option("--perspective", a->perspective,
+                    "A frame photographed at a slant: the film's advance differs by this many "
+                    "rows per frame between the track's centre and the picture's (-20 to 20)")
+        ->capture_default_str();
     sub->add_flag("--force", a->force,
                   "Replace a directory that holds an earlier render (its scans, truth files and "
                   "the soundtrack job's leng.txt, v.txt, z.txt, r.txt) and nothing else");

@@ -54,6 +54,10 @@ Result<NamedFrames> namedFrames(const std::filesystem::path& input) {
     }
     // a link is followed; one that leads nowhere is a path that does not exist
     const fs::file_status status = fs::status(absolute, ec);
+    if (ec == std::errc::filename_too_long) {
+        return Status::failure("No frames: the path " + input.string() +
+                               " is longer than the system allows");
+    }
     if (!fs::exists(status)) {
         return Status::failure("No frames: " + input.string() + " does not exist");
     }

@@ -1,5 +1,6 @@
 #include "job/safe_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -19,6 +20,8 @@ constexpr std::string_view kTemporaryPrefix = ".veltrana-";
 constexpr std::string_view kTemporarySuffix = ".tmp";
 // how often a fresh random name is tried when one is taken
 constexpr int kNameAttempts = 16;
+// the most of the host name a temporary name takes
+constexpr std::size_t kHostNameLength = 64;
 
 std::string errnoText(int error) {
     return std::strerror(error);
@@ -84,17 +87,9 @@ std::string randomHex() {
     return text;
 }
 
-std::string temporaryName() {
-    std::string name(kTemporaryPrefix);
-    name += std::to_string(::getpid());
-    name += '-';
-    name += randomHex();
-    name += kTemporarySuffix;
-    return name;
-}
+} // namespace
 
-// Syncs a folder so that a rename in it survives a crash. Filesystems that
-// cannot sync a folder say so with EINVAL; that is not a failure.
+// Filesystems that cannot sync a folder say so with EINVAL.
 Status syncFolder(const fs::path& folder) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
@@ -109,9 +104,7 @@ Status syncFolder(const fs::path& folder) {
     return {};
 }
 
-// Removes a private folder and the files in it; subfolders are never made
-// there, so none are followed.
-void removeFolder(const fs::path& folder) {
+void removeFolderOfFiles(const fs::path& folder) {
     std::error_code ec;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
         ::unlink(entry.path().c_str());
@@ -119,58 +112,171 @@ void removeFolder(const fs::path& folder) {
     ::rmdir(folder.c_str());
 }
 
+Status writeNewFile(const fs::path& path, std::string_view bytes, std::string_view what,
+                    bool synced) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return Status::failure(cannotWrite(what, path, errnoText(errno)));
+    }
+    std::size_t done = 0;
+    int error = 0;
+    while (done < bytes.size() && error == 0) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n == 0 || errno != EINTR) {
+            error = n == 0 ? ENOSPC : errno;
+        }
+    }
+    if (error == 0 && synced && ::fsync(fd) != 0) {
+        error = errno;
+    }
+    if (::close(fd) != 0 && error == 0) {
+        error = errno;
+    }
+    if (error != 0) {
+        ::unlink(path.c_str());
+        return Status::failure(cannotWrite(what, path, errnoText(error)));
+    }
+    return {};
+}
+
+namespace {
+
 bool processRuns(long pid) {
     return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
 }
 
+// The existing regular file a target replaces.
+void remember(OutputTarget& target, const struct stat& st) {
+    target.exists = true;
+    target.device = st.st_dev;
+    target.inode = st.st_ino;
+    target.mode = st.st_mode;
+    target.owner = st.st_uid;
+    target.group = st.st_gid;
+}
+
+// Gives the new file the permissions of the one it replaces, and its owner
+// and group as far as this user may: root gives both, anyone else the group
+// when a member of it. The owner goes first, as a change of owner clears the
+// set-user-id bits.
+void keepOwnerAndMode(int fd, const OutputTarget& target) {
+    if (!target.exists) {
+        return;
+    }
+    if (::geteuid() == 0) {
+        (void)::fchown(fd, target.owner, target.group);
+    } else {
+        (void)::fchown(fd, static_cast<uid_t>(-1), target.group);
+    }
+    (void)::fchmod(fd, target.mode & 07777);
+}
+
+// What stands at the final name just before the rename: nothing or a
+// regular file, as when the run began (or a link, for a name replaced as
+// such). Anything else was put there during the run and stays.
+Status checkStillReplaceable(const OutputTarget& target) {
+    struct stat st {};
+    if (::fstatat(AT_FDCWD, target.file.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return errno == ENOENT ? Status() : Status::failure(errnoText(errno));
+    }
+    if (S_ISREG(st.st_mode) || (S_ISLNK(st.st_mode) && target.replacedAsName)) {
+        return {};
+    }
+    return Status::failure(target.file.string() + " became " +
+                           (S_ISLNK(st.st_mode) ? std::string("a link") : kindOf(st.st_mode)) +
+                           " during the run; only regular files are replaced");
+}
+
+// Whether the file behind `fd` starts as a RIFF file of the given form.
+bool startsAsRiff(int fd, std::string_view form) {
+    char header[12] = {};
+    if (::pread(fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header)) {
+        return false;
+    }
+    return std::string_view(header, 4) == "RIFF" && std::string_view(header + 8, 4) == form;
+}
+
 } // namespace
 
-bool isTemporaryName(std::string_view name, long* pid) {
+std::string temporaryHostName() {
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') {
+        return "localhost";
+    }
+    std::string name;
+    for (const char* c = host; *c != '\0' && name.size() < kHostNameLength; ++c) {
+        const bool kept = (*c >= 'a' && *c <= 'z') || (*c >= 'A' && *c <= 'Z') ||
+                          (*c >= '0' && *c <= '9') || *c == '.' || *c == '_';
+        name += kept ? *c : '_';
+    }
+    return name;
+}
+
+std::string temporaryName() {
+    std::string name(kTemporaryPrefix);
+    name += temporaryHostName();
+    name += '-';
+    name += std::to_string(::getpid());
+    name += '-';
+    name += randomHex();
+    name += kTemporarySuffix;
+    return name;
+}
+
+std::optional<TemporaryNameParts> parseTemporaryName(std::string_view name) {
     if (name.size() <= kTemporaryPrefix.size() + kTemporarySuffix.size() ||
         name.substr(0, kTemporaryPrefix.size()) != kTemporaryPrefix ||
         name.substr(name.size() - kTemporarySuffix.size()) != kTemporarySuffix) {
-        return false;
+        return std::nullopt;
     }
+    // host-pid-random: the host holds no dash
     const std::string_view middle = name.substr(
         kTemporaryPrefix.size(), name.size() - kTemporaryPrefix.size() - kTemporarySuffix.size());
-    const std::size_t dash = middle.find('-');
-    if (dash == 0 || dash == std::string_view::npos || dash > 9 || dash + 1 == middle.size()) {
-        return false;
+    const std::size_t first = middle.find('-');
+    const std::size_t second =
+        first == std::string_view::npos ? first : middle.find('-', first + 1);
+    if (first == 0 || second == std::string_view::npos ||
+        middle.find('-', second + 1) != std::string_view::npos) {
+        return std::nullopt;
     }
-    long value = 0;
-    for (char c : middle.substr(0, dash)) {
-        if (c < '0' || c > '9') {
-            return false;
-        }
-        value = value * 10 + (c - '0');
+    const std::string_view pid = middle.substr(first + 1, second - first - 1);
+    const std::string_view random = middle.substr(second + 1);
+    const auto isDigit = [](char c) { return c >= '0' && c <= '9'; };
+    const auto isHex = [&](char c) { return isDigit(c) || (c >= 'a' && c <= 'f'); };
+    if (pid.empty() || pid.size() > 9 || random.empty() ||
+        !std::all_of(pid.begin(), pid.end(), isDigit) ||
+        !std::all_of(random.begin(), random.end(), isHex)) {
+        return std::nullopt;
     }
-    for (char c : middle.substr(dash + 1)) {
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) {
-            return false;
-        }
+    TemporaryNameParts parts;
+    parts.host = std::string(middle.substr(0, first));
+    for (char c : pid) {
+        parts.pid = parts.pid * 10 + (c - '0');
     }
-    if (pid != nullptr) {
-        *pid = value;
-    }
-    return true;
+    return parts;
 }
 
 void removeStaleTemporaries(const fs::path& folder) {
+    const std::string host = temporaryHostName();
     std::error_code ec;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
-        long pid = 0;
-        if (!isTemporaryName(entry.path().filename().string(), &pid) || pid == ::getpid()) {
+        const std::optional<TemporaryNameParts> parts =
+            parseTemporaryName(entry.path().filename().string());
+        // another machine's processes cannot be asked whether they run
+        if (!parts || parts->host != host || parts->pid == ::getpid()) {
             continue;
         }
         struct stat st {};
         if (::lstat(entry.path().c_str(), &st) != 0 || st.st_uid != ::geteuid() ||
-            processRuns(pid)) {
+            processRuns(parts->pid)) {
             continue;
         }
         if (S_ISREG(st.st_mode)) {
             ::unlink(entry.path().c_str());
         } else if (S_ISDIR(st.st_mode)) {
-            removeFolder(entry.path());
+            removeFolderOfFiles(entry.path());
         }
     }
 }
@@ -233,10 +339,7 @@ Result<OutputTarget> resolveOutputTarget(const fs::path& given, std::string_view
         return Status::failure(cannotWrite(
             what, given, "it is " + kindOf(st.st_mode) + "; only regular files are written"));
     }
-    target.exists = true;
-    target.device = st.st_dev;
-    target.inode = st.st_ino;
-    target.mode = st.st_mode;
+    remember(target, st);
     return target;
 }
 
@@ -244,6 +347,7 @@ Result<OutputTarget> sideFileTarget(const fs::path& path, std::string_view what)
     OutputTarget target;
     target.given = path;
     target.file = path;
+    target.replacedAsName = true;
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) {
         if (errno != ENOENT) {
@@ -258,11 +362,18 @@ Result<OutputTarget> sideFileTarget(const fs::path& path, std::string_view what)
     if (!S_ISREG(st.st_mode)) {
         return Status::failure(cannotWrite(what, path, "it is " + kindOf(st.st_mode)));
     }
-    target.exists = true;
-    target.device = st.st_dev;
-    target.inode = st.st_ino;
-    target.mode = st.st_mode;
+    remember(target, st);
     return target;
+}
+
+bool fileStartsAsRiff(const fs::path& path, std::string_view form) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool riff = startsAsRiff(fd, form);
+    ::close(fd);
+    return riff;
 }
 
 bool isSameFile(const OutputTarget& target, const fs::path& path) {
@@ -292,7 +403,7 @@ Result<PendingFile> PendingFile::create(const OutputTarget& target, std::string_
     for (int attempt = 0; attempt < kNameAttempts && error == EEXIST; ++attempt) {
         const fs::path candidate = folder / temporaryName();
         pending.fd =
-            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (pending.fd >= 0) {
             pending.temporary = candidate;
             break;
@@ -304,10 +415,7 @@ Result<PendingFile> PendingFile::create(const OutputTarget& target, std::string_
             cannotWrite(what, target.given,
                         "cannot create a file in " + folder.string() + ": " + errnoText(error)));
     }
-    if (target.exists) {
-        // the new file keeps the permissions of the one it replaces
-        (void)::fchmod(pending.fd, target.mode & 07777);
-    }
+    keepOwnerAndMode(pending.fd, target);
     return pending;
 }
 
@@ -370,6 +478,9 @@ Status PendingFile::commit() {
     if (fd < 0) {
         return Status::failure(cannotWrite(what, target.given, "the file is not open"));
     }
+    if (!riffForm.empty() && !startsAsRiff(fd, riffForm)) {
+        return failed("what was written does not start as a RIFF " + riffForm + " file");
+    }
     if (::fsync(fd) != 0) {
         return failed(errnoText(errno));
     }
@@ -377,6 +488,9 @@ Status PendingFile::commit() {
     fd = -1;
     if (closed != 0) {
         return failed(errnoText(errno));
+    }
+    if (Status still = checkStillReplaceable(target); !still) {
+        return failed(still.message());
     }
     if (::rename(temporary.c_str(), target.file.c_str()) != 0) {
         return failed(errnoText(errno));
@@ -470,15 +584,15 @@ Status PendingFolder::commit() {
         ::close(fd);
         return fail("the writer left no regular file");
     }
-    if (target.exists) {
-        // the new file keeps the permissions of the one it replaces
-        (void)::fchmod(fd, target.mode & 07777);
-    }
+    keepOwnerAndMode(fd, target);
     const int synced = ::fsync(fd);
     const int syncError = errno;
     ::close(fd);
     if (synced != 0) {
         return fail(errnoText(syncError));
+    }
+    if (Status still = checkStillReplaceable(target); !still) {
+        return fail(still.message());
     }
     if (::rename(file.c_str(), target.file.c_str()) != 0) {
         return fail(errnoText(errno));
@@ -492,7 +606,7 @@ Status PendingFolder::commit() {
 
 void PendingFolder::discard() {
     if (!folder.empty()) {
-        removeFolder(folder);
+        removeFolderOfFiles(folder);
         folder.clear();
     }
 }

@@ -104,7 +104,7 @@ private:
     const FilmJob& job;
     RunView view;
     MovieFile movie;
-    FrameScans scans;
+    FrameScans scans{job.memoryBudget};
     FrameSequence sequence;
     FrameGeometry geometry;
     cv::Size firstScanSize;
@@ -191,12 +191,13 @@ FilmReading FilmRun::readFrame(int n) const {
     FilmReading frame;
     frame.number = n;
     TraceCapture capture;
-    LoadedScan scan = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                                 frame.loadSeconds);
-    if (!scan.ok()) {
-        frame.loaded = scan.status();
+    ScanInFlight inFlight = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)],
+                                       job.scanLimits, frame.loadSeconds);
+    if (!inFlight.loaded().ok()) {
+        frame.loaded = inFlight.loaded().status();
         return frame;
     }
+    const LoadedScan& scan = inFlight.loaded();
     const StageClock::time_point began = StageClock::now();
     frame.scanSize = scan.value().size();
     frame.geometry = geometry;
@@ -220,6 +221,7 @@ FilmReading FilmRun::readFrame(int n) const {
     if (view.pictureDue()) {
         frame.picture = previewPicture(scan.value());
     }
+    inFlight.release();
     frame.trace = capture.take();
     return frame;
 }

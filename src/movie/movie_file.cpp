@@ -1,5 +1,7 @@
 #include "movie/movie_file.h"
 
+#include "movie/movie_check.h"
+
 #include <opencv2/imgproc.hpp>
 
 #include <utility>
@@ -29,22 +31,6 @@ cv::Mat movieFrame(const cv::Mat& region) {
     return colour;
 }
 
-int countMovieFrames(const std::filesystem::path& path) {
-    try {
-        cv::VideoCapture reader(path.string(), cv::CAP_FFMPEG);
-        if (!reader.isOpened()) {
-            return -1;
-        }
-        int count = 0;
-        while (reader.grab()) {
-            ++count;
-        }
-        return count;
-    } catch (const cv::Exception&) {
-        return -1;
-    }
-}
-
 MovieFile::~MovieFile() {
     discard();
 }
@@ -61,6 +47,10 @@ Status MovieFile::open(const OutputTarget& target) {
     discard();
     given = target.given;
     frames = 0;
+    // a sound is worth more than the movie that would take its name
+    if (target.exists && fileStartsAsRiff(target.file, "WAVE")) {
+        return cannotWrite(given, "it is a WAV file, and a movie never replaces a sound");
+    }
     Result<PendingFolder> folder = PendingFolder::create(target, "the movie");
     if (!folder) {
         return folder.status();
@@ -105,13 +95,11 @@ Status MovieFile::commit() {
         writeFailed = true;
     }
     // the writer says nothing of a full disk: read the movie back
-    const int found = writeFailed ? -1 : countMovieFrames(pending->filePath());
-    if (found != frames) {
+    const Status whole = writeFailed ? Status::failure("the video writer failed")
+                                     : checkFinishedMovie(pending->filePath(), frames);
+    if (!whole) {
         discard();
-        return cannotWrite(given, found < 0
-                                      ? "the video writer failed (is the disk full?)"
-                                      : "the movie holds " + std::to_string(found) + " of its " +
-                                            std::to_string(frames) + " frames (is the disk full?)");
+        return cannotWrite(given, whole.message() + " (is the disk full?)");
     }
     Status committed = pending->commit();
     pending.reset();

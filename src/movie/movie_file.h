@@ -4,8 +4,9 @@
 //
 // The writer only takes a file name, so it writes inside a private folder
 // beside the target (job/safe_file.h). The finished movie is read back and
-// its frames counted before it is renamed over the target: the writer does
-// not report a full disk, and a short movie must not replace a good one.
+// checked whole (movie/movie_check.h) before it is renamed over the target:
+// the writer does not report a full disk, and a short movie must not
+// replace a good one. Nor does a movie ever replace a WAV file.
 
 #include "base/status.h"
 #include "job/safe_file.h"
@@ -30,10 +31,6 @@ inline constexpr int kMovieFourcc = 'D' | ('I' << 8) | ('V' << 16) | ('X' << 24)
 // one-channel frames without a word).
 cv::Mat movieFrame(const cv::Mat& region);
 
-// The frames a movie file holds, counted by reading it through; -1 when it
-// cannot be opened as a movie.
-int countMovieFrames(const std::filesystem::path& path);
-
 class MovieFile {
 public:
     MovieFile() = default;
@@ -42,8 +39,9 @@ public:
     MovieFile(const MovieFile&) = delete;
     MovieFile& operator=(const MovieFile&) = delete;
 
-    // Opens the writer for a target checked with resolveOutputTarget. On
-    // failure the message names the target and the cause.
+    // Opens the writer for a target checked with resolveOutputTarget; refuses
+    // a target that is a WAV file. On failure the message names the target
+    // and the cause.
     Status open(const OutputTarget& target);
     // The same for a path, resolved first.
     Status open(const std::filesystem::path& target);

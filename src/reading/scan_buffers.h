@@ -26,6 +26,8 @@ public:
     // A second one, for what a decoder delivers before it becomes `image`
     // (samples deeper than 8 bits).
     cv::Mat decoded(int rows, int cols, int type);
+    // The bytes kept, for a memory budget.
+    std::size_t keptBytes() const { return file.size + pixels.size + decodedPixels.size; }
 
 private:
     struct Region {

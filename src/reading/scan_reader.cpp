@@ -246,6 +246,9 @@ Result<DecodedScan> decodedInKeptLayout(Result<cv::Mat> decoded, const char* for
 
 Result<DecodedScan> decodeBytes(std::span<const std::uint8_t> bytes, const ScanLimits& limits,
                                 ScanBuffers* buffers) {
+    if (bytes.empty()) {
+        return Status::failure("it is an empty file");
+    }
     if (isTiff(bytes)) {
         return decodedInKeptLayout(decodeTiffScan(bytes, limits, buffers), "TIFF");
     }
@@ -409,6 +412,7 @@ LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits,
 
 void silenceImageLibraryLog() {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    silenceTiffLibraryLog();
     // FFmpeg's own lines (a damaged movie read back, ...): the video reader and
     // writer read this when first used; a level the user set is kept
     ::setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);

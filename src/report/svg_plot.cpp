@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <string_view>
 
 namespace veltrana {
 
@@ -53,6 +54,42 @@ void widen(double& low, double& high) {
     }
 }
 
+// U+FFFD, in place of bytes that are no UTF-8
+constexpr std::string_view kReplacementCharacter = "\xef\xbf\xbd";
+
+// The length of the well-formed UTF-8 sequence at text[at] (a byte of 0x80
+// or above), or 0 when it is none: no overlong forms, no surrogates, nothing
+// past U+10FFFF.
+std::size_t utf8SequenceLength(const std::string& text, std::size_t at) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(at);
+    std::size_t length = 0;
+    unsigned char low = 0x80; // the range of the second byte
+    unsigned char high = 0xbf;
+    if (lead >= 0xc2 && lead <= 0xdf) {
+        length = 2;
+    } else if (lead >= 0xe0 && lead <= 0xef) {
+        length = 3;
+        low = lead == 0xe0 ? 0xa0 : 0x80;
+        high = lead == 0xed ? 0x9f : 0xbf;
+    } else if (lead >= 0xf0 && lead <= 0xf4) {
+        length = 4;
+        low = lead == 0xf0 ? 0x90 : 0x80;
+        high = lead == 0xf4 ? 0x8f : 0xbf;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high) {
+        return 0;
+    }
+    for (std::size_t k = 2; k < length; ++k) {
+        if (byte(at + k) < 0x80 || byte(at + k) > 0xbf) {
+            return 0;
+        }
+    }
+    return length;
+}
+
 std::string dash(bool dashed) {
     return dashed ? " stroke-dasharray=\"5,4\"" : "";
 }
@@ -62,7 +99,8 @@ std::string dash(bool dashed) {
 std::string escapeMarkup(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    for (const char c : text) {
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
         switch (c) {
         case '&':
             out += "&amp;";
@@ -80,8 +118,16 @@ std::string escapeMarkup(const std::string& text) {
             out += "&#39;";
             break;
         default:
+            if (static_cast<unsigned char>(c) >= 0x80) {
+                // a file name's bytes need not be UTF-8; the page is
+                const std::size_t length = utf8SequenceLength(text, i);
+                out += length == 0 ? std::string(kReplacementCharacter) : text.substr(i, length);
+                i += length == 0 ? 1 : length;
+                continue;
+            }
             out += c;
         }
+        ++i;
     }
     return out;
 }

@@ -52,7 +52,8 @@ private:
     std::vector<std::string> notes;
 };
 
-// Escapes text for XML and HTML.
+// Escapes text for XML and HTML; bytes that are no UTF-8 (a file name may
+// hold any) become U+FFFD, as the page and plots are declared UTF-8.
 std::string escapeMarkup(const std::string& text);
 
 } // namespace veltrana

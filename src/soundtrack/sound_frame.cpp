@@ -130,13 +130,14 @@ PairSearch searchPair(const SoundFrame& previous, const SoundFrame& current,
     const FrameSamples& p = previous.measured;
     const FrameSamples& c = current.measured;
     if (s.cutByAnalysis) {
-        search.position =
-            findJoinPositionFromSamples(pair, c.samples, p.samples, s.type, s.longStrip).position;
+        search.standard =
+            findJoinPositionFromSamples(pair, c.samples, p.samples, s.type, s.longStrip);
     } else {
-        search.position = findJoinPosition(pair, c.samples, p.samples, c.profile, p.profile, s.type,
-                                           s.longStrip, &search.diagnostics)
-                              .position;
+        search.standard = findJoinPosition(pair, c.samples, p.samples, c.profile, p.profile, s.type,
+                                           s.longStrip, &search.diagnostics);
     }
+    search.position = search.standard.position;
+    search.range = searchedJoins(pair.previousLength, s.type, s.longStrip, s.cutByAnalysis);
     if (settings.searchPrecisely && previous.archival && current.archival) {
         search.precise =
             findPreciseJoin(*previous.archival, *current.archival, s.type, s.longStrip);

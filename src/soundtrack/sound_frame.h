@@ -81,7 +81,10 @@ SoundFrame measureSoundFrame(const FrameScan& scan, int number, bool first,
 // The join of a frame with the one before, searched as soon as both are read.
 struct PairSearch {
     int position = 0;
-    bool searched = false;              // false for the first frame
+    bool searched = false; // false for the first frame
+    // the standard search's result (position, score, found) and what it searched
+    JoinSearchResult standard;
+    JoinRange range;
     std::optional<PreciseJoin> precise; // with the precise search
     JoinDiagnostics diagnostics;
     std::string trace; // the search's trace lines, printed when the frame is reported

@@ -12,6 +12,7 @@
 #include "job/safe_file.h"
 #include "job/stage_clock.h"
 #include "reading/scan_reader.h"
+#include "soundtrack/join_evidence.h"
 #include "soundtrack/join_report.h"
 #include "soundtrack/sound_assembly.h"
 #include "soundtrack/sound_frame.h"
@@ -126,7 +127,11 @@ private:
     void noteFirstScan(const ScanDescription& scan);
     void joinFrame(const FrameReading& frame, const FrameReading& previous,
                    const PairSearch& search);
-    void showFrame(const FrameReading& frame, const JoinShown& shown);
+    JoinEvidence evidenceOf(const FrameReading& frame, const FrameReading& previous,
+                            const PairSearch& search, const JoinShown& shown) const;
+    void showFrame(const FrameReading& frame, const JoinShown& shown, const PairSearch& search,
+                   const JoinEvidence& evidence);
+    void warnOfTheRun(SoundtrackResult& result);
     SoundtrackResult finish();
     Status writeWav(AssembledSound sound, SoundtrackResult& result);
     Status writeJoinReport(const std::vector<JoinRecord>& joins);
@@ -142,8 +147,9 @@ private:
     const SoundPlan plan;
     const SoundReadSettings reading;
     RunView view;
-    std::vector<double> joinsSoFar; // for the previews' outlying joins
-    FrameScans scans;
+    RunEvidence evidence;            // what the frames say of the band and the joins
+    bool resolutionMeasured = false; // on the first frame, rather than given
+    FrameScans scans{job.memoryBudget};
 
     FrameSequence sequence;
     std::optional<PendingFile> pendingWav;   // the WAV, open from before the first frame
@@ -227,17 +233,21 @@ std::optional<JobEnding> SoundtrackRun::prepareOutputs() {
         return end(JobEnd::OutputNotWritten, pending.message());
     }
     pendingWav.emplace(std::move(pending).value());
+    pendingWav->expectRiffForm("WAVE");
     if (assembly->reportsJoins()) {
         return prepareJoinReport(*target);
     }
     return std::nullopt;
 }
 
-// The join report beside the sound, under the same rules.
+// The join report beside the sound, written as the files beside the scans
+// are: a link planted at its name is replaced, never followed (anyone who can
+// make a name in the sound's folder could otherwise have any of the user's
+// files overwritten).
 std::optional<JobEnding> SoundtrackRun::prepareJoinReport(const OutputTarget& sound) {
     const std::filesystem::path given = job.outputPath;
     joinsPath = given.parent_path() / kJoinReportFileName;
-    const Result<OutputTarget> report = resolveOutputTarget(joinsPath, "the join report");
+    const Result<OutputTarget> report = sideFileTarget(joinsPath, "the join report");
     if (!report) {
         return end(JobEnd::OutputNotWritten, report.message());
     }
@@ -266,9 +276,11 @@ SoundtrackResult SoundtrackRun::run() {
     if (std::optional<JobEnding> refused = prepare()) {
         return soundtrackResult(std::move(*refused));
     }
+    std::string oneFrame;
     if (frameCount == 1) {
-        view.log().addLine(format(
-            "Only frame %d: one frame gives no sound, a range needs at least two", job.startFrame));
+        oneFrame = format("Only frame %d: one frame gives no sound, a range needs at least two",
+                          job.startFrame);
+        view.log().addLine(oneFrame);
     }
     // the first frame settles the resolution every other frame is measured with
     const auto first = std::make_shared<const FrameReading>(readFrame(job.startFrame));
@@ -288,27 +300,32 @@ SoundtrackResult SoundtrackRun::run() {
     if (std::optional<JobEnding> ended = walkFrames(job, job.startFrame + 1, frames, first)) {
         return soundtrackResult(std::move(*ended));
     }
-    return finish();
+    SoundtrackResult result = finish();
+    if (!oneFrame.empty()) {
+        // what the file holds, said even where the log is not shown
+        result.warnings.insert(result.warnings.begin(), oneFrame);
+    }
+    return result;
 }
 
 FrameReading SoundtrackRun::readFrame(int n) const {
     FrameReading frame;
     frame.sound.number = n;
     TraceCapture capture;
-    // the scan is read into this thread's buffers: valid until its next scan
-    Result<ScanImages> scan =
-        scans.read(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                   reading.archival == ArchivalReading::Levels, frame.loadSeconds);
-    frame.loaded = scan.status();
+    ScanInFlight scan = scans.read(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                                   reading.archival == ArchivalReading::Levels, frame.loadSeconds);
+    frame.loaded = scan.images().status();
     if (frame.loaded) {
         const StageClock::time_point began = StageClock::now();
-        frame.description = scan->description;
-        const FrameScan images{scan->eightBit, scan->stored, stepsPerUnit(scan->description)};
-        frame.sound =
-            measureSoundFrame(images, n, n == job.startFrame, reading, geometry, resolution.dpiX);
+        const ScanImages& images = scan.images().value();
+        frame.description = images.description;
+        const FrameScan frameScan{images.eightBit, images.stored, stepsPerUnit(images.description)};
+        frame.sound = measureSoundFrame(frameScan, n, n == job.startFrame, reading, geometry,
+                                        resolution.dpiX);
         if (view.pictureDue()) {
-            frame.picture = previewPicture(scan->eightBit);
+            frame.picture = previewPicture(images.eightBit);
         }
+        scan.release();
         frame.samplesSeconds = secondsSince(began);
     }
     frame.trace = capture.take();
@@ -330,6 +347,7 @@ void SoundtrackRun::settleResolution(const FrameReading& first) {
     } else {
         const ResolutionEstimate& estimate = *first.sound.estimate;
         resolution = estimate.snapped;
+        resolutionMeasured = true;
         view.log().addLine(resolutionLine(resolution));
         // snapping by bands can land a scan one band off; say so
         if (differsByMoreThanATenth(estimate.measured.dpiX, resolution.dpiX) ||
@@ -448,9 +466,10 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
     if (job.stopAsked()) {
         return end(JobEnd::Stopped, kept::kOperationStopped);
     }
+    evidence.addBand(n, frame.sound.measured.band.first, frame.sound.measured.band.last);
     if (n == job.startFrame) {
         assembly->start(frame.sound, job.filmSpeed.rate(geometry.framePitch));
-        showFrame(frame, JoinShown{});
+        showFrame(frame, JoinShown{}, PairSearch{}, JoinEvidence{});
     } else {
         const PairSearch none;
         joinFrame(frame, *turn.previous, turn.meeting != nullptr ? *turn.meeting : none);
@@ -479,10 +498,42 @@ void SoundtrackRun::joinFrame(const FrameReading& frame, const FrameReading& pre
         timings->joinSearch += search.seconds;
         timings->joining += secondsSince(began);
     }
-    showFrame(frame, shown);
+    const JoinEvidence judged =
+        shown.position ? evidenceOf(frame, previous, search, shown) : JoinEvidence{};
+    showFrame(frame, shown, search, judged);
 }
 
-void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown) {
+JoinEvidence SoundtrackRun::evidenceOf(const FrameReading& frame, const FrameReading& previous,
+                                       const PairSearch& search, const JoinShown& shown) const {
+    JoinReadings r;
+    r.previousSamples = previous.sound.measured.samples;
+    r.samples = frame.sound.measured.samples;
+    // a precise join is judged on the readings it was found on
+    r.preciseUsed = shown.precise && shown.score.has_value();
+    r.preciseScore = shown.score.value_or(0);
+    r.join = *shown.position;
+    r.standardJoin = search.standard.position;
+    r.standardFound = search.standard.found;
+    r.searchedFirst = search.range.first;
+    r.searchedLast = search.range.last;
+    if (search.precise && search.precise->found) {
+        r.preciseJoin = search.precise->position;
+    }
+    // a resolution given by hand may not be the scans' own: its pitch is
+    // then no measure of where the joins lie
+    if (resolutionMeasured) {
+        r.advance = scanAdvanceRows(job.soundtrackType, job.longStrip, geometry.framePitch);
+    }
+    return joinEvidence(r);
+}
+
+void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown,
+                              const PairSearch& search, const JoinEvidence& judged) {
+    std::vector<JoinFlag> flags;
+    if (shown.position) {
+        flags = judgeJoin(judged);
+        evidence.addJoin(flags);
+    }
     const RunView::Showing showing = view.showing(frame.picture);
     if (!showing) {
         return;
@@ -506,10 +557,17 @@ void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown)
     // every frame but the first joins the one before
     if (shown.position) {
         preview.join = shown.position;
+        preview.standardJoin = search.standard.position;
+        if (search.precise && search.precise->found) {
+            preview.preciseJoin = search.precise->position;
+        }
         preview.score = shown.score;
-        preview.weak = shown.weak;
-        preview.outlying = isOutlyingJoin(*shown.position, joinsSoFar);
-        joinsSoFar.push_back(*shown.position);
+        preview.correlation = judged.correlation;
+        preview.overlapRms = judged.soundRms;
+        if (judged.offAdvance) {
+            preview.advance = *shown.position - *judged.offAdvance;
+        }
+        preview.flags = std::move(flags);
     }
     view.show(showing, preview, frame.picture);
 }
@@ -580,14 +638,31 @@ Status SoundtrackRun::writeJoinReport(const std::vector<JoinRecord>& joins) {
     return written;
 }
 
+// What the run's frames say of its joins and its band, to the observer (the
+// report, report.json and the desktop's marks); the sound is written all the
+// same. Only a band that does not look like a soundtrack is said in the log
+// too: the run's output is then not the film's sound at all, while a flagged
+// join or a band that changes width is for the report to show (the log of a
+// run that read its track stays as it always was).
+void SoundtrackRun::warnOfTheRun(SoundtrackResult& result) {
+    for (const RunWarning& warning : evidence.warnings()) {
+        view.ui().runWarning(warning);
+        if (warning.kind == kNotTrackWarning) {
+            view.log().addLine("Warning: " + warning.reason);
+            result.warnings.push_back(warning.reason);
+        }
+    }
+}
+
 SoundtrackResult SoundtrackRun::finish() {
     AssembledSound sound = assembly->finish();
     if (job.inverse) {
         ReverseSamples(sound.stream);
     }
     const StageClock::time_point began = StageClock::now();
-    // the WAV first: when it cannot be written, leng.txt stays as it was
     SoundtrackResult result;
+    warnOfTheRun(result);
+    // the WAV first: when it cannot be written, leng.txt stays as it was
     const std::vector<int> joinPositions = std::move(sound.joinPositions);
     const std::vector<JoinRecord> joins = std::move(sound.joins);
     const Status wav = writeWav(std::move(sound), result);
@@ -608,8 +683,9 @@ SoundtrackResult SoundtrackRun::finish() {
         lengths = writeSideFile(sequence.directory / kLengthsFileName,
                                 joinPositionsText(joinPositions), "the join positions");
     }
-    // the diagnostics only help whoever tunes the search: a warning at most
-    const Status diagnosticsWritten = writeDiagnostics();
+    // the diagnostics only help whoever tunes the search: a warning at most,
+    // and only beside the outputs of a run that succeeded
+    const Status diagnosticsWritten = report && lengths ? writeDiagnostics() : Status();
     if (timings != nullptr) {
         timings->writing += secondsSince(began);
     }

@@ -74,6 +74,9 @@ constexpr double kGateCm = 0.1;
 constexpr double kMaxApertureWeaveCm = 0.04;
 
 constexpr double kMaxFalloffPercent = 80;
+// A slant steeper than this would move the picture's rows further than the
+// scans overlap.
+constexpr double kMaxPerspectiveRows = 20;
 // Weave of at most this share of the track width keeps the band where the
 // strip cutters look for it.
 constexpr double kMaxWeaveShareOfTrack = 0.1;
@@ -337,6 +340,10 @@ std::string signalKindName(SignalKind kind) {
         return "sweep";
     case SignalKind::File:
         return "file";
+    case SignalKind::Speech:
+        return "speech";
+    case SignalKind::Silent:
+        return "silent";
     }
     return "mix";
 }
@@ -384,6 +391,11 @@ std::vector<std::string> checkSynthOptions(const SynthOptions& options) {
     }
     if (options.noiseReductionBias && options.film == SoundtrackType::VariableDensity35) {
         problems.push_back("the noise-reduction bias is drawn on variable-area film only");
+    }
+    if (!(std::abs(options.perspectiveRows) <= kMaxPerspectiveRows)) {
+        problems.push_back("the perspective must be within " +
+                           std::to_string(static_cast<int>(kMaxPerspectiveRows)) +
+                           " rows either way");
     }
     if (options.weave < 0) {
         problems.push_back("the weave cannot be negative");

@@ -47,10 +47,12 @@
 namespace veltrana::synth {
 
 enum class SignalKind {
-    Mix,   // tones and a sweep (the default)
-    Tone,  // one steady tone
-    Sweep, // a logarithmic sweep
-    File,  // a sound file, resampled to the film's rate
+    Mix,    // tones and a sweep (the default)
+    Tone,   // one steady tone
+    Sweep,  // a logarithmic sweep
+    File,   // a sound file, resampled to the film's rate
+    Speech, // noise shaped like speech: its spectrum falling above a few hundred Hz, in syllables
+    Silent, // nothing: the track carries its resting state throughout
 };
 
 // How the scan files are compressed: scanners write uncompressed TIFF more
@@ -108,6 +110,11 @@ struct SynthOptions {
     bool fullAperture = false;
     ScanFormat format = ScanFormat::Tiff;
     DeepFileLayout deepLayout;
+    // A frame photographed at a slant (keystone): the film's advance along a
+    // scan differs by this many rows per frame pitch between the track's
+    // centre and the picture's, in proportion to the distance across the
+    // film. The track's centre keeps its scale, so the joins stay true there.
+    double perspectiveRows = 0;
 };
 
 // The passages of SynthOptions::silence, repeating every 0.8 s: 0.2 s at full

@@ -24,8 +24,8 @@ ScanResolution dpiFrom(const Json& j) {
 }
 
 std::optional<SignalKind> signalKindFromName(const std::string& name) {
-    for (SignalKind kind :
-         {SignalKind::Mix, SignalKind::Tone, SignalKind::Sweep, SignalKind::File}) {
+    for (SignalKind kind : {SignalKind::Mix, SignalKind::Tone, SignalKind::Sweep, SignalKind::File,
+                            SignalKind::Speech, SignalKind::Silent}) {
         if (signalKindName(kind) == name) {
             return kind;
         }
@@ -64,6 +64,7 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
         {"fractionalStarts", o.fractionalStarts},
         {"silence", o.silence},
         {"noiseReductionBias", o.noiseReductionBias},
+        {"perspectiveRows", o.perspectiveRows},
         {"fullAperture", o.fullAperture},
     };
     // only a render in a deeper format says so: the default's file stays as it was
@@ -205,6 +206,7 @@ SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson) {
         t.options.fractionalStarts = o.value("fractionalStarts", false);
         t.options.silence = o.value("silence", false);
         t.options.noiseReductionBias = o.value("noiseReductionBias", false);
+        t.options.perspectiveRows = o.value("perspectiveRows", 0.0);
         t.options.fullAperture = o.value("fullAperture", false);
 
         const Json& l = j.at("layout");

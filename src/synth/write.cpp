@@ -8,6 +8,7 @@
 #include "geometry/frame_correction.h"
 #include "geometry/resolution.h"
 #include "geometry/scan.h"
+#include "job/safe_file.h"
 #include "soundtrack/strip.h"
 #include "soundtrack/track_geometry.h"
 
@@ -15,10 +16,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
-#include <fstream>
-#include <random>
 #include <system_error>
-#include <unistd.h>
 
 namespace veltrana::synth {
 
@@ -64,13 +62,12 @@ bool isRenderEntry(const fs::directory_entry& entry) {
 }
 
 // A fresh hidden directory beside `target`, or an empty path and the reason.
-fs::path makeStagingDirectory(const fs::path& target, const std::string& purpose,
-                              std::string& error) {
-    std::random_device random;
-    const std::string base =
-        "." + target.filename().string() + "." + purpose + "-" + std::to_string(::getpid());
+// It has the name of the program's temporaries, so that what a killed run
+// left there is removed by the next run, which removes it first.
+fs::path makeStagingDirectory(const fs::path& target, std::string& error) {
+    removeStaleTemporaries(target.parent_path());
     for (int attempt = 0; attempt < 20; ++attempt) {
-        const fs::path candidate = target.parent_path() / (base + "-" + std::to_string(random()));
+        const fs::path candidate = target.parent_path() / temporaryName();
         std::error_code ec;
         if (fs::create_directory(candidate, ec)) {
             return candidate;
@@ -151,7 +148,7 @@ std::string commit(const fs::path& staging, const fs::path& target, bool replace
                   : std::string();
     }
     std::string error;
-    const fs::path old = makeStagingDirectory(target, "synth-old", error);
+    const fs::path old = makeStagingDirectory(target, error);
     if (old.empty()) {
         return error;
     }
@@ -283,7 +280,7 @@ SynthResult renderSampleScans(const SynthOptions& options, const fs::path& dir,
         result.error = "cannot create " + target.parent_path().string() + ": " + ec.message();
         return result;
     }
-    const fs::path staging = makeStagingDirectory(target, "synth", result.error);
+    const fs::path staging = makeStagingDirectory(target, result.error);
     if (staging.empty()) {
         return result;
     }
@@ -322,7 +319,7 @@ SynthResult renderSampleScans(const SynthOptions& options, const fs::path& dir,
         });
         for (int k = first; k < end; ++k) {
             if (!problems[static_cast<std::size_t>(k)].empty()) {
-                result.error = problems[static_cast<std::size_t>(k)] + " in " + staging.string();
+                result.error = problems[static_cast<std::size_t>(k)];
                 return result;
             }
         }
@@ -352,14 +349,11 @@ SynthResult renderSampleScans(const SynthOptions& options, const fs::path& dir,
     }
 
     // truth.json last: a directory holding it holds everything
-    {
-        std::ofstream out(staging / "truth.json", std::ios::binary);
-        out << detail::truthToJson(truth).dump(2) << "\n";
-        out.flush();
-        if (!out) {
-            result.error = "cannot write truth.json in " + staging.string();
-            return result;
-        }
+    if (const Status written = writeNewFile(
+            staging / "truth.json", detail::truthToJson(truth).dump(2) + "\n", "truth.json");
+        !written) {
+        result.error = written.message();
+        return result;
     }
 
     result.error = commit(staging, target, replace);

@@ -9,6 +9,8 @@
 #include "ui/preview_panel.h"
 #include "ui/sound_parameters.h"
 
+#include "job/frame_sequence.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -41,7 +43,10 @@
 namespace veltrana::ui {
 namespace {
 
-constexpr int kFrameNumberDigits = 2;
+// A reel has thousands of frames, which the original two-digit edits could
+// not reach: seven digits number the scans of 115 hours of film at 24 frames
+// a second, more than any folder of scans holds.
+constexpr int kFrameNumberDigits = 7;
 
 // Pictures a second in the preview: enough to follow a run, few enough that
 // scaling them costs a run nothing it would notice.
@@ -104,12 +109,20 @@ void showMessageBox(QWidget* parent, const QString& text) {
     QMessageBox::information(parent, QApplication::applicationName(), text);
 }
 
+bool showQuestionBox(QWidget* parent, const QString& text) {
+    return QMessageBox::question(parent, QApplication::applicationName(), text,
+                                 QMessageBox::Yes | QMessageBox::No,
+                                 QMessageBox::No) == QMessageBox::Yes;
+}
+
 // While alive, the application takes no user input: no clicks, keys, wheel,
 // shortcuts or window closes reach any window, but everything still repaints.
 // The pointer shows that the program is busy.
 class InputBlocker : public QObject {
 public:
-    InputBlocker() {
+    // `stop` still takes its clicks and keys: the film job stops at its next
+    // frame when asked.
+    explicit InputBlocker(const QWidget* stop) : stop(stop) {
         qApp->installEventFilter(this);
         QApplication::setOverrideCursor(Qt::BusyCursor);
     }
@@ -122,6 +135,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == stop && isStopInput(event->type())) {
+            return QObject::eventFilter(watched, event);
+        }
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -151,13 +167,21 @@ protected:
             return QObject::eventFilter(watched, event);
         }
     }
+
+private:
+    static bool isStopInput(QEvent::Type type) {
+        return type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+               type == QEvent::KeyPress || type == QEvent::KeyRelease;
+    }
+
+    const QWidget* stop;
 };
 
 } // namespace
 
 CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     : QDialog(parent), icon(veltranaIcon()), fileDialog(showFileDialog), messageBox(showMessageBox),
-      soundtrackRunner(SoundtrackWorker), filmRunner(makeFilm) {
+      questionBox(showQuestionBox), soundtrackRunner(SoundtrackWorker), filmRunner(makeFilm) {
     setObjectName(QStringLiteral("veltranaMFCDlg"));
     setWindowTitle(QStringLiteral("VeltranaMFC"));
     job.stopRequested = &stopRequested;
@@ -216,12 +240,17 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     startEdit->setObjectName(QStringLiteral("startEdit"));
     makeDigitEdit(*startEdit, kFrameNumberDigits);
     startEdit->setFixedWidth(dialogUnits(*this, 17, 0).width() +
-                             startEdit->fontMetrics().horizontalAdvance(QStringLiteral("99")));
+                             startEdit->fontMetrics().horizontalAdvance(QStringLiteral("9999999")));
     auto* stopLabel = new QLabel(QStringLiteral("Stop file number:"), frameGroup);
     stopEdit = new QLineEdit(frameGroup);
     stopEdit->setObjectName(QStringLiteral("stopEdit"));
     makeDigitEdit(*stopEdit, kFrameNumberDigits);
     stopEdit->setFixedWidth(startEdit->width());
+    wholeFolderButton = new QPushButton(QStringLiteral("Whole folder"), frameGroup);
+    wholeFolderButton->setObjectName(QStringLiteral("wholeFolderButton"));
+    wholeFolderButton->setAutoDefault(false);
+    wholeFolderButton->setToolTip(
+        QStringLiteral("Fill the range with the first and the last scan of the input folder"));
     auto* frameLayout = new QHBoxLayout(frameGroup);
     frameLayout->addSpacing(dialogUnits(*this, 10, 0).width());
     frameLayout->addWidget(startLabel);
@@ -229,6 +258,7 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     frameLayout->addStretch(1);
     frameLayout->addWidget(stopLabel);
     frameLayout->addWidget(stopEdit);
+    frameLayout->addWidget(wholeFolderButton);
     frameLayout->addSpacing(dialogUnits(*this, 10, 0).width());
 
     progressBar = new QProgressBar(this);
@@ -252,18 +282,29 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     soundtrackBox->setObjectName(QStringLiteral("soundtrackBox"));
     filmBox = new QCheckBox(QStringLiteral("make film"), processGroup);
     filmBox->setObjectName(QStringLiteral("filmBox"));
+    movieLabel = new QLabel(processGroup);
+    movieLabel->setObjectName(QStringLiteral("movieLabel"));
+    movieLabel->setVisible(false);
     auto* processLayout = new QVBoxLayout(processGroup);
     processLayout->addWidget(startButton, 0, Qt::AlignHCenter);
     processLayout->addWidget(stopButton, 0, Qt::AlignHCenter);
     processLayout->addStretch(1);
     processLayout->addWidget(soundtrackBox);
     processLayout->addWidget(filmBox);
+    processLayout->addWidget(movieLabel);
 
     auto* controls = new QGridLayout;
     controls->addWidget(logBox, 0, 0);
     controls->addWidget(frameGroup, 1, 0);
     controls->addWidget(processGroup, 0, 1, 2, 1);
     controls->addWidget(progressBar, 2, 0, Qt::AlignLeft);
+    // what a run will read and write, so that a whole reel's run starts on
+    // the folder and the file meant
+    pathsLabel = new QLabel(this);
+    pathsLabel->setObjectName(QStringLiteral("pathsLabel"));
+    pathsLabel->setTextFormat(Qt::PlainText);
+    pathsLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    controls->addWidget(pathsLabel, 3, 0, 1, 2);
 
     // The preview panel goes below the controls, which stay where they are
     // with or without it: the window grows downwards when it is shown.
@@ -289,6 +330,7 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     connect(movieAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnMovieParameters);
     connect(infoAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnInfo);
     connect(stopButton, &QPushButton::clicked, this, &CVeltranaMFCDlg::OnStop);
+    connect(wholeFolderButton, &QPushButton::clicked, this, &CVeltranaMFCDlg::OnWholeFolder);
     connect(soundtrackBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeSoundtrack);
     connect(filmBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeFilm);
     connect(previewAction, &QAction::toggled, this, &CVeltranaMFCDlg::OnPreviewPanel);
@@ -327,6 +369,30 @@ void CVeltranaMFCDlg::OnInitDialog() {
     progressBar->setValue(0);
     setWindowIcon(icon);
     startButton->setFocus();
+    showMoviePath();
+    showChosenPaths();
+}
+
+// "Scans: /film/reel1 (1500 scans)   Output: /film/reel1.wav", cut in the
+// middle to the window's width; whole in the tooltip.
+void CVeltranaMFCDlg::showChosenPaths() {
+    QString scans = QStringLiteral("none chosen");
+    if (!inputPath.isEmpty()) {
+        const Result<FrameSequence> sequence = listFrameSequence(toPath(inputPath));
+        scans =
+            sequence
+                ? QStringLiteral("%1 (%2 scan%3)")
+                      .arg(QDir::toNativeSeparators(
+                          QString::fromStdString(sequence->directory.string())))
+                      .arg(sequence->frames.size())
+                      .arg(sequence->frames.size() == 1 ? QLatin1String("") : QLatin1String("s"))
+                : QStringLiteral("%1 (no scans there)").arg(QDir::toNativeSeparators(inputPath));
+    }
+    const QString output =
+        outputPath.isEmpty() ? QStringLiteral("none chosen") : QDir::toNativeSeparators(outputPath);
+    const QString text = QStringLiteral("Scans: %1   Output: %2").arg(scans, output);
+    pathsLabel->setText(text);
+    pathsLabel->setToolTip(text);
 }
 
 // Cancel brings back the path confirmed last.
@@ -346,6 +412,24 @@ void CVeltranaMFCDlg::OnInputDirectory() {
     } else {
         inputPath = savedInputPath;
     }
+    showChosenPaths();
+}
+
+// The range from the folder's first scan to its last, as the jobs number
+// them (1 to the count of scans, in natural order).
+void CVeltranaMFCDlg::OnWholeFolder() {
+    const Result<FrameSequence> sequence = listFrameSequence(toPath(inputPath));
+    if (!sequence) {
+        messageBox(this, QString::fromStdString(sequence.message()));
+        return;
+    }
+    if (sequence->frames.empty()) {
+        messageBox(this, QStringLiteral("The folder %1 holds no scans.")
+                             .arg(QString::fromStdString(sequence->directory.string())));
+        return;
+    }
+    startEdit->setText(QStringLiteral("1"));
+    stopEdit->setText(QString::number(sequence->frames.size()));
 }
 
 void CVeltranaMFCDlg::OnOutputDirectory() {
@@ -362,6 +446,25 @@ void CVeltranaMFCDlg::OnOutputDirectory() {
     } else {
         outputPath = savedOutputPath;
     }
+    showMoviePath();
+    showChosenPaths();
+}
+
+QString CVeltranaMFCDlg::moviePath() const {
+    // no output chosen yet: the default one's
+    const bool chosen = outputPath.size() >= 7 && !QFileInfo(outputPath).isDir();
+    const QFileInfo output(chosen ? outputPath : defaultOutputPath());
+    return output.dir().filePath(output.completeBaseName() + QStringLiteral(".avi"));
+}
+
+// The movie's name under the "make film" box, its whole path on hover.
+void CVeltranaMFCDlg::showMoviePath() {
+    const QString path = moviePath();
+    const QString text = QStringLiteral("Movie: ") + QFileInfo(path).fileName();
+    const int width = std::max(filmBox->sizeHint().width(), soundtrackBox->sizeHint().width());
+    movieLabel->setText(movieLabel->fontMetrics().elidedText(text, Qt::ElideMiddle, width));
+    movieLabel->setToolTip(QDir::toNativeSeparators(path));
+    movieLabel->setVisible(filmBox->isChecked());
 }
 
 // Checks the frame range and the input, shows a message for each check that
@@ -399,10 +502,22 @@ void CVeltranaMFCDlg::OnStart() {
     }
 
     if (soundtrackBox->isChecked()) {
+        // one run at a time writes beside these scans; no run of this window holds a lock now
+        runLocks.release();
+        if (const Status locked = lockJobFolders(runLocks, toPath(inputPath), true, {}); !locked) {
+            messageBox(this, QString::fromStdString(locked.message()));
+            return;
+        }
         ++previewRun;
         previewPanel->clear(PreviewPanel::Run::Soundtrack);
         startSoundtrackWorker(startFrame, stopFrame);
     } else if (filmBox->isChecked()) {
+        if (QFileInfo::exists(moviePath()) &&
+            !questionBox(this,
+                         QDir::toNativeSeparators(moviePath()) +
+                             QStringLiteral(" already exists.\nDo you want to replace it?"))) {
+            return;
+        }
         ++previewRun;
         previewPanel->clear(PreviewPanel::Run::Film);
         makeFilmWithInputBlocked(startFrame, stopFrame);
@@ -426,6 +541,7 @@ ScanRunSettings CVeltranaMFCDlg::scanRunSettings(int startFrame, int stopFrame) 
     settings.resolutionX = digitValue(film.resolutionXText);
     settings.resolutionY = digitValue(film.resolutionYText);
     settings.stopRequested = &stopRequested;
+    settings.memoryBudget = memoryBudget.get();
     return settings;
 }
 
@@ -474,10 +590,11 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     static_cast<ScanRunSettings&>(filmJob) = scanRunSettings(startFrame, stopFrame);
     filmJob.cutSoundtrack = movieParameters->values().cutSoundtrack != 0;
     filmJob.observer = this;
-    filmJob.outputPath = toPath(outputPath);
+    filmJob.outputPath = toPath(moviePath());
     stopRequested = false;
+    stopButton->setEnabled(true);
 
-    const InputBlocker blocker;
+    const InputBlocker blocker(stopButton);
     filmRunning = true;
     QEventLoop loop;
     std::thread helper([this, &filmJob, &loop] {
@@ -487,11 +604,13 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     loop.exec();
     helper.join();
     filmRunning = false;
+    stopButton->setEnabled(true);
 }
 
 void CVeltranaMFCDlg::reapSoundtrackWorker() {
     if (worker.joinable() && !workerRunning) {
         worker.join();
+        runLocks.release();
     }
 }
 
@@ -514,6 +633,7 @@ void CVeltranaMFCDlg::endSoundtrackWorker() {
         closing = false;
         ++dispatchEpoch; // calls still queued from that worker stay without effect
     }
+    runLocks.release();
     ++previewRun;
     startButton->setEnabled(true);
 }
@@ -561,12 +681,14 @@ void CVeltranaMFCDlg::OnMakeSoundtrack() {
     if (soundtrackBox->isChecked()) {
         filmBox->setChecked(false);
     }
+    showMoviePath();
 }
 
 void CVeltranaMFCDlg::OnMakeFilm() {
     if (filmBox->isChecked()) {
         soundtrackBox->setChecked(false);
     }
+    showMoviePath();
 }
 
 // The panel shows or hides and the window grows or shrinks with it. A run
@@ -683,6 +805,18 @@ void CVeltranaMFCDlg::framePreview(const FramePreview& preview) {
         [this, preview, run] {
             if (run == previewRun) {
                 previewPanel->showFrame(preview);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void CVeltranaMFCDlg::runWarning(const RunWarning& warning) {
+    const std::uint64_t run = previewRun;
+    QMetaObject::invokeMethod(
+        previewPanel,
+        [this, warning, run] {
+            if (run == previewRun) {
+                previewPanel->showWarning(warning);
             }
         },
         Qt::QueuedConnection);

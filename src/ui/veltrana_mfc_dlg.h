@@ -4,6 +4,8 @@
 // output and opens the option dialogs and the Info box. Below them, the
 // preview panel shows what a run measures; Options -> Preview Panel hides it.
 
+#include "job/folder_lock.h"
+#include "job/memory_budget.h"
 #include "job/observer.h"
 #include "movie/film_job.h"
 #include "soundtrack/soundtrack_job.h"
@@ -17,12 +19,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 
 class QAction;
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
@@ -51,6 +55,9 @@ using FileDialogFunction =
 // Shows a message with one OK button and returns when it is closed.
 using MessageBoxFunction = std::function<void(QWidget* parent, const QString& text)>;
 
+// Asks a question with Yes and No; true for Yes.
+using QuestionBoxFunction = std::function<bool(QWidget* parent, const QString& text)>;
+
 // The two jobs as the window starts them (replaceable for tests).
 using SoundtrackRunner = std::function<int(SoundtrackJob* job)>;
 using FilmRunner = std::function<FilmResult(const FilmJob& job)>;
@@ -78,10 +85,14 @@ public:
 
     void setFileDialog(FileDialogFunction dialog) { fileDialog = std::move(dialog); }
     void setMessageBox(MessageBoxFunction box) { messageBox = std::move(box); }
+    void setQuestionBox(QuestionBoxFunction box) { questionBox = std::move(box); }
     void setJobRunners(SoundtrackRunner soundtrack, FilmRunner film);
 
     const QString& currentInputPath() const { return inputPath; }
     const QString& currentOutputPath() const { return outputPath; }
+    // Where a film run puts its movie: the output's name with ".avi", so that
+    // a movie never takes the sound's name.
+    QString moviePath() const;
     // The record of the last soundtrack run (its settings stay after the run).
     const SoundtrackJob& soundtrackJob() const { return job; }
     bool soundtrackRunning() const { return workerRunning; }
@@ -103,11 +114,13 @@ public:
     PreviewRequest previewRequest() const override;
     void framePreview(const FramePreview& preview) override;
     void picturePreview(const FramePreview& preview, const cv::Mat& picture) override;
+    void runWarning(const RunWarning& warning) override;
 
 private:
     void OnInitDialog();
     void OnInputDirectory();
     void OnOutputDirectory();
+    void OnWholeFolder();
     void OnStart();
     void OnCloseCommand();
     void OnFilmParameters();
@@ -125,11 +138,15 @@ private:
     void reapSoundtrackWorker();
     void endSoundtrackWorker();
     void carryOut(std::function<void()> update);
+    void showMoviePath();
+    void showChosenPaths();
 
     QIcon icon;
     QPlainTextEdit* logBox;
     QPushButton* startButton;
     QPushButton* stopButton;
+    QPushButton* wholeFolderButton;
+    QLabel* pathsLabel;
     QProgressBar* progressBar;
     QString outputPath;
     QString inputPath;
@@ -143,11 +160,13 @@ private:
     MovieParameters* movieParameters;
     QCheckBox* soundtrackBox;
     QCheckBox* filmBox;
+    QLabel* movieLabel; // where a film run puts the movie, while "make film" is ticked
     PreviewPanel* previewPanel;
     QAction* previewAction;
 
     FileDialogFunction fileDialog;
     MessageBoxFunction messageBox;
+    QuestionBoxFunction questionBox;
     SoundtrackRunner soundtrackRunner;
     FilmRunner filmRunner;
 
@@ -159,7 +178,13 @@ private:
     std::atomic<bool> workerRunning{false};
     // The one stop flag of every run this window starts (Stop, closing).
     std::atomic<bool> stopRequested{false};
+    // The memory the scans of every run this window starts may take at once:
+    // the default, half of what the program may use.
+    const std::unique_ptr<MemoryBudget> memoryBudget =
+        std::make_unique<MemoryBudget>(defaultMemoryBudgetBytes());
     bool filmRunning = false;
+    // the folders a soundtrack run writes beside the scans, held while it runs
+    FolderLocks runLocks;
 
     // Whether the next run is asked for previews (read by the job's thread).
     std::atomic<bool> previewWanted{true};

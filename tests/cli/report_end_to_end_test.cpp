@@ -4,11 +4,14 @@
 // and that the page passes xmllint and opens in a browser.
 
 #include "cli/report_observer.h"
+#include "geometry/scan_view.h"
 #include "support/command_line.h"
+#include "support/output_checks.h"
 #include "support/test_support.h"
 #include "synth/synth.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -102,6 +105,71 @@ TEST_F(ReportEndToEnd, SoundtrackReportShowsTheLandmarksAndTheirJoins) {
     }
     // nothing of the report went into the scans folder
     EXPECT_EQ(entries(scans), scansBefore);
+
+    // report.json: every frame, no flag on a clean render, the sound's digest
+    const nlohmann::json j = nlohmann::json::parse(test::readFileText(report / "report.json"));
+    EXPECT_EQ(j["ended"], "finished");
+    ASSERT_EQ(j["frames"].size(), 9u);
+    for (const nlohmann::json& f : j["frames"]) {
+        EXPECT_TRUE(f["flags"].empty()) << f.dump();
+    }
+    EXPECT_TRUE(j["warnings"].empty()) << j["warnings"].dump();
+    ASSERT_FALSE(j["outputs"].empty());
+    EXPECT_EQ(j["outputs"][0]["path"], (dir / "out.wav").string());
+    EXPECT_EQ(j["outputs"][0]["md5"].get<std::string>().size(), 32u);
+}
+
+// Scans with the band along the top read as DOWN: the picture is read as
+// sound. The run still finishes (exit 0), but says so in the log and the report.
+// (On the plain render the picture's edge follows the film so closely that its
+// joins lie right; lit unevenly and weaving, as real scans are, they do not.)
+TEST_F(ReportEndToEnd, AWrongRotationIsAWarning) {
+    synth::SynthOptions options;
+    options.frames = 9;
+    options.noise = true;
+    options.color = true;
+    options.falloffPercent = 30;
+    options.weave = 4;
+    scans = dir / "uneven";
+    ASSERT_TRUE(synth::renderSampleScans(options, scans).ok());
+    const auto r =
+        run("soundtrack", dir / "out.wav", {"--rotation", "down", "--report", report.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Warning: The joins do not follow the frame pitch"), std::string::npos)
+        << r.err;
+    const nlohmann::json j = nlohmann::json::parse(test::readFileText(report / "report.json"));
+    ASSERT_FALSE(j["warnings"].empty());
+    EXPECT_EQ(j["warnings"][0]["warning"], "band");
+    EXPECT_NE(test::readFileText(report / "report.html").find("Warning:"), std::string::npos);
+}
+
+// The full-resolution crop around the band lies as the scan does: an upright
+// scan's is its film-across twin's turned, pixel for pixel, the trim and the
+// band drawn where they are in the file.
+TEST_F(ReportEndToEnd, BandCropOfAnUprightScanIsItsTwinsTurned) {
+    const auto bandCrop = [&](bool upright, const char* track) {
+        synth::SynthOptions options;
+        options.frames = 3;
+        options.dpi = {600, 600};
+        options.noise = true;
+        options.upright = upright;
+        const fs::path folder = dir / track;
+        EXPECT_TRUE(synth::renderSampleScans(options, folder / "scans").ok());
+        const auto r = test::runCommandLine({"soundtrack", (folder / "scans").string(), "-o",
+                                             (folder / "out.wav").string(), "-q", "--track", track,
+                                             "--report", (folder / "report").string()});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return cv::imread((folder / "report/report_files/band_000001.png").string());
+    };
+    const cv::Mat top = bandCrop(false, "top");
+    const cv::Mat left = bandCrop(true, "left");
+    ASSERT_FALSE(top.empty());
+    ASSERT_FALSE(left.empty());
+    // the band runs down the upright scan: the crop is narrow and tall
+    EXPECT_LT(left.cols, left.rows);
+    const cv::Mat turned = storedFromMeasured(top, TrackSide::Left);
+    ASSERT_EQ(left.size(), turned.size());
+    EXPECT_EQ(cv::norm(left, turned, cv::NORM_INF), 0.0);
 }
 
 TEST_F(ReportEndToEnd, FilmReportShowsTheCutRegionsAndNoJoins) {
@@ -165,6 +233,64 @@ TEST_F(ReportEndToEnd, ReportIntoTheScansFolderWhenAskedLeavesTheScans) {
     EXPECT_TRUE(fs::is_regular_file(scans / "report.html"));
     EXPECT_TRUE(fs::is_directory(scans / "report_files"));
     EXPECT_EQ(test::readFileBytes(scans / "frame_0001.tif"), before);
+}
+
+// --- the report replaced as a whole -------------------------------------------------
+
+// The pictures a page links to inside report_files/.
+std::vector<std::string> linkedPictures(const std::string& html) {
+    std::vector<std::string> names;
+    const std::regex linked("report_files/([A-Za-z0-9_.]+)\"");
+    for (auto it = std::sregex_iterator(html.begin(), html.end(), linked);
+         it != std::sregex_iterator(); ++it) {
+        names.push_back((*it)[1]);
+    }
+    std::sort(names.begin(), names.end());
+    names.erase(std::unique(names.begin(), names.end()), names.end());
+    return names;
+}
+
+TEST_F(ReportEndToEnd, AFilmReportOverASoundtrackReportLeavesNoStalePictures) {
+    ASSERT_EQ(run("soundtrack", dir / "out.wav", {"-q", "--report", report.string()}).status, 0);
+    ASSERT_EQ(run("film", dir / "out.avi", {"-q", "--report", report.string()}).status, 0);
+    const std::string html = test::readFileText(report / "report.html");
+    EXPECT_NE(html.find("run report: film"), std::string::npos);
+    EXPECT_EQ(entries(report / "report_files"), linkedPictures(html));
+    EXPECT_EQ(entries(report),
+              (std::vector<std::string>{"report.html", "report.json", "report_files"}));
+}
+
+TEST_F(ReportEndToEnd, AFullDiskLeavesTheEarlierReportWhole) {
+    if (!test::runningAsRoot()) {
+        GTEST_SKIP() << "mounting a small filesystem needs root";
+    }
+    fs::create_directory(report);
+    test::ScopedMount mount;
+    if (!mount.mountTmpfs(report, 4 * 1024 * 1024)) {
+        GTEST_SKIP() << mount.whyNot();
+    }
+    ASSERT_EQ(run("film", dir / "out.avi", {"-q", "--report", report.string()}).status, 0);
+    const test::FolderSnapshot before(report);
+    ASSERT_TRUE(test::fillDisk(report / "filler", 8 * 1024));
+    const test::FolderSnapshot filled(report);
+    const auto r = run("soundtrack", dir / "out.wav", {"-q", "--report", report.string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("warning: the run report was not written"), std::string::npos) << r.err;
+    EXPECT_EQ(test::FolderSnapshot(report).changedSince(filled), std::vector<std::string>{});
+    EXPECT_EQ(test::temporariesUnder(report), std::vector<std::string>{});
+    EXPECT_NE(test::readFileText(report / "report.html").find("run report: film"),
+              std::string::npos);
+}
+
+// File names may hold any bytes; the page, declared UTF-8, must be UTF-8.
+TEST_F(ReportEndToEnd, FileNamesThatAreNoUtf8GiveAUtf8Page) {
+    fs::rename(scans / "frame_0001.tif", scans / "frame_0001\xff\xfe.tif");
+    ASSERT_EQ(run("film", dir / "out.avi", {"-q", "--report", report.string()}).status, 0);
+    const std::string html = test::readFileText(report / "report.html");
+    EXPECT_NE(html.find("frame_0001\xef\xbf\xbd\xef\xbf\xbd.tif"), std::string::npos);
+    const test::ProcessResult valid = test::runProgram(
+        {"/usr/bin/iconv", "-f", "UTF-8", "-t", "UTF-8", (report / "report.html").string()});
+    EXPECT_EQ(valid.status, 0) << valid.err;
 }
 
 // --- in browsers ---------------------------------------------------------------------

@@ -6,8 +6,19 @@
 // Every case checks the exit status and what standard error says, that no
 // file but the run's own outputs changed (a snapshot of the whole test
 // folder before and after) and that no temporary was left behind.
+//
+// The cases run the command line in-process (runVeltrana, the program's own
+// code on real files). Those that need a process of their own start the
+// program: a file-size limit, another user, signals, closed standard
+// streams; and one refusal and one written sound show that the program
+// behaves as its code does in-process.
 
+#include "job/folder_lock.h"
+#include "job/safe_file.h"
+#include "movie/movie_check.h"
+#include "support/command_line.h"
 #include "support/output_checks.h"
+#include "support/stopped_runs.h"
 #include "support/test_support.h"
 #include "synth/synth.h"
 
@@ -15,6 +26,7 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <tiffio.h>
 
 #include <csignal>
 #include <fstream>
@@ -69,11 +81,16 @@ protected:
         writeText(scans / "r.txt", "earlier r\r\n");
     }
 
+    // In-process, unless the options need a process of its own.
     test::ProcessResult soundtrack(const std::string& frames, const std::string& output,
                                    std::vector<std::string> extra = {},
                                    const test::RunOptions& options = {}) {
-        std::vector<std::string> args{VELTRANA_EXE, "soundtrack", frames, "-o", output};
+        std::vector<std::string> args{"soundtrack", frames, "-o", output};
         args.insert(args.end(), extra.begin(), extra.end());
+        if (!options.any() && !ownProcess) {
+            return test::runCommandLine(args);
+        }
+        args.insert(args.begin(), program.empty() ? std::string(VELTRANA_EXE) : program);
         return test::runProgram(args, options);
     }
     test::ProcessResult soundtrack(std::vector<std::string> extra = {},
@@ -99,6 +116,8 @@ protected:
     fs::path scans = dir / "scans";
     fs::path out = dir / "out";
     fs::path wav = out / "sound.wav";
+    std::string program;     // the program started, when not the build's
+    bool ownProcess = false; // started even without RunOptions
 };
 
 // --- refusals before any frame is read --------------------------------------
@@ -130,9 +149,13 @@ TEST_P(SoundtrackRefuses, BeforeReadingAFrameAndChangesNothing) {
     if (row.prepare) {
         row.prepare(dir.path());
     }
+    std::vector<std::string> extra;
+    for (const std::string& a : row.extra) {
+        extra.push_back(withRoot(a, dir.path()));
+    }
     const FolderSnapshot before(dir.path());
     const test::ProcessResult r =
-        soundtrack(withRoot(row.frames, dir.path()), withRoot(row.output, dir.path()), row.extra);
+        soundtrack(withRoot(row.frames, dir.path()), withRoot(row.output, dir.path()), extra);
     EXPECT_EQ(r.status, row.status) << r.err;
     for (const std::string& part : row.says) {
         EXPECT_NE(r.err.find(withRoot(part, dir.path())), std::string::npos)
@@ -202,13 +225,78 @@ INSTANTIATE_TEST_SUITE_P(
                    {},
                    1,
                    {"Cannot write the sound to .: it is a folder"}},
-        RefusalRow{"OutputIsEmpty",
+        RefusalRow{
+            "OutputIsEmpty", {}, "<root>/scans", "", {}, 2, {"--output: no file name was given"}},
+        RefusalRow{"ReportFolderIsEmpty",
                    {},
                    "<root>/scans",
-                   "",
+                   "<root>/out/sound.wav",
+                   {"--report", ""},
+                   2,
+                   {"--report: no folder was given"}},
+        RefusalRow{"LongStripOf35mm",
+                   {},
+                   "<root>/scans",
+                   "<root>/out/sound.wav",
+                   {"--long-strip"},
+                   2,
+                   {"a long strip is a 16 mm scan (--film 16va)"}},
+        RefusalRow{"LastFramePastAnyNumber",
+                   {},
+                   "<root>/scans",
+                   "<root>/out/sound.wav",
+                   {"--last", "99999999999"},
+                   2,
+                   {"\"99999999999\" is too large: frame numbers go up to 2147483647"}},
+        RefusalRow{"FramesPathTooLong",
+                   {},
+                   "<root>/scans/" + std::string(300, 'f'),
+                   "<root>/out/sound.wav",
                    {},
                    1,
-                   {"Cannot write the sound: no file name was given"}},
+                   {"No frames: the path <root>/scans/" + std::string(300, 'f') +
+                    " is longer than the system allows"}},
+        // what the run report would destroy
+        RefusalRow{"OutputIsTheReportPage",
+                   [](const fs::path& root) { fs::create_directory(root / "out/report"); },
+                   "<root>/scans",
+                   "<root>/out/report/report.html",
+                   {"--report", "<root>/out/report"},
+                   1,
+                   {"Cannot write the sound to <root>/out/report/report.html: the run report "
+                    "written to <root>/out/report replaces its page there"}},
+        RefusalRow{
+            "OutputIsInTheReportPictures",
+            [](const fs::path& root) { fs::create_directories(root / "out/report/report_files"); },
+            "<root>/scans",
+            "<root>/out/report/report_files/frame_000001.png",
+            {"--report", "<root>/out/report"},
+            1,
+            {"Cannot write the sound to <root>/out/report/report_files/frame_000001.png: "
+             "the run report written to <root>/out/report replaces its folder of "
+             "pictures"}},
+        RefusalRow{"OutputLinksIntoTheReport",
+                   [](const fs::path& root) {
+                       fs::create_directory(root / "out/report");
+                       writeText(root / "out/report/report.html", "an earlier report");
+                       fs::create_symlink(root / "out/report/report.html", root / "out/link.wav");
+                   },
+                   "<root>/scans",
+                   "<root>/out/link.wav",
+                   {"--report", "<root>/out/report"},
+                   1,
+                   {"the run report written to <root>/out/report replaces its page there"}},
+        RefusalRow{"ScansInTheReportPictures",
+                   [](const fs::path& root) {
+                       fs::create_directory(root / "rep");
+                       fs::copy(root / "scans", root / "rep/report_files");
+                   },
+                   "<root>/rep/report_files",
+                   "<root>/out/sound.wav",
+                   {"--report", "<root>/rep"},
+                   1,
+                   {"Cannot write the run report to <root>/rep: the scans lie in its folder of "
+                    "pictures, which the report replaces"}},
         RefusalRow{"OutputInAMissingFolder",
                    {},
                    "<root>/scans",
@@ -425,9 +513,31 @@ TEST_F(SafeSoundtrack, LinksPlantedAtTheSideFilesAreReplacedNotFollowed) {
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
+// joins.csv goes beside the sound, where anyone who may make a name in that
+// folder could plant a link: it is replaced as the files beside the scans are.
+TEST_F(SafeSoundtrack, ALinkPlantedAtTheJoinReportIsReplacedNotFollowed) {
+    const fs::path victim = dir / "precious.txt";
+    writeText(victim, "precious");
+    fs::create_symlink(victim, out / "joins.csv");
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack({"--archival"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Join report: " + (out / "joins.csv").string()), std::string::npos)
+        << r.out;
+    EXPECT_EQ(test::readFileText(victim), "precious");
+    EXPECT_FALSE(fs::is_symlink(out / "joins.csv"));
+    EXPECT_EQ(test::readFileText(out / "joins.csv").substr(0, 6), "frame,");
+    std::vector<std::string> changed = runOutputs();
+    changed.push_back("out/joins.csv");
+    std::sort(changed.begin(), changed.end());
+    EXPECT_EQ(changedSince(before), changed);
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
 TEST_F(SafeSoundtrack, StaleTemporariesOfDeadRunsAreRemovedAndLiveOnesKept) {
-    const std::string dead = std::to_string(test::unusedProcessId());
-    const std::string mine = std::to_string(::getpid());
+    const std::string host = temporaryHostName();
+    const std::string dead = host + "-" + std::to_string(test::unusedProcessId());
+    const std::string mine = host + "-" + std::to_string(::getpid());
     // a killed run's sound, its movie folder, and one beside the scans
     writeText(out / (".veltrana-" + dead + "-0123456789abcdef.tmp"), "half a sound");
     fs::create_directory(out / (".veltrana-" + dead + "-fedcba9876543210.tmp"));
@@ -435,13 +545,22 @@ TEST_F(SafeSoundtrack, StaleTemporariesOfDeadRunsAreRemovedAndLiveOnesKept) {
     writeText(scans / (".veltrana-" + dead + "-00112233aabbccdd.tmp"), "half a leng.txt");
     // runs still going: this test and the first process
     writeText(out / (".veltrana-" + mine + "-aaaaaaaaaaaaaaaa.tmp"), "being written");
-    writeText(out / ".veltrana-1-bbbbbbbbbbbbbbbb.tmp", "being written");
+    writeText(out / (".veltrana-" + host + "-1-bbbbbbbbbbbbbbbb.tmp"), "being written");
+    // another machine's run on a shared folder: its pid says nothing here
+    const std::string elsewhere = "other.host-" + std::to_string(test::unusedProcessId());
+    writeText(out / (".veltrana-" + elsewhere + "-dddddddddddddddd.tmp"), "being written there");
     // names of another pattern are none of the program's business
     writeText(out / (".veltrana-" + dead + "-notahexpart.tmp"), "someone else's");
     writeText(out / (".veltrana-" + dead + "-0123.partial"), "someone else's");
-    std::vector<std::string> kept{
-        "out/.veltrana-" + mine + "-aaaaaaaaaaaaaaaa.tmp", "out/.veltrana-1-bbbbbbbbbbbbbbbb.tmp",
-        "out/.veltrana-" + dead + "-notahexpart.tmp", "out/.veltrana-" + dead + "-0123.partial"};
+    writeText(out / (".veltrana-" + std::to_string(test::unusedProcessId()) + "-0123.tmp"),
+              "without a host");
+    std::vector<std::string> kept{"out/.veltrana-" + mine + "-aaaaaaaaaaaaaaaa.tmp",
+                                  "out/.veltrana-" + host + "-1-bbbbbbbbbbbbbbbb.tmp",
+                                  "out/.veltrana-" + elsewhere + "-dddddddddddddddd.tmp",
+                                  "out/.veltrana-" + dead + "-notahexpart.tmp",
+                                  "out/.veltrana-" + dead + "-0123.partial",
+                                  "out/.veltrana-" + std::to_string(test::unusedProcessId()) +
+                                      "-0123.tmp"};
     if (test::runningAsRoot()) {
         // another user's temporary is theirs to clean, dead or not
         const fs::path theirs = out / (".veltrana-" + dead + "-cccccccccccccccc.tmp");
@@ -598,6 +717,25 @@ TEST_F(SafeSoundtrack, JoinPositionsOnAFullDiskFailTheRunButKeepTheSound) {
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
+// v.txt, z.txt and r.txt belong to a run that succeeded: a run that fails
+// at its last output leaves the earlier ones.
+TEST_F(SafeSoundtrack, AFailedRunWritesNoDiagnostics) {
+    fs::remove(scans / "leng.txt");
+    fs::create_directory(scans / "leng.txt");
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("The sound was written to " + wav.string() +
+                         ", but the join positions were not."),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::readFileText(scans / "v.txt"), "earlier v\r\n");
+    EXPECT_EQ(test::readFileText(scans / "z.txt"), "earlier z\r\n");
+    EXPECT_EQ(test::readFileText(scans / "r.txt"), "earlier r\r\n");
+    EXPECT_EQ(changedSince(before), std::vector<std::string>{"out/sound.wav"});
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
 TEST_F(SafeSoundtrack, AReadOnlyScansFolderKeepsTheSoundAndNamesTheJoinPositions) {
     test::ScopedMount readOnly;
     if (test::runningAsRoot()) {
@@ -742,19 +880,43 @@ TEST_F(SafeSoundtrack, OneFrameGivesNoSoundAndSaysSo) {
     EXPECT_EQ(test::readFileText(scans / "leng.txt"), "0 ");
 }
 
+TEST_F(SafeSoundtrack, AnArchivalOneFrameRangeGivesNoSoundAndSaysSo) {
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack({"--archival", "--first", "2", "--last", "2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Only frame 2: one frame gives no sound, a range needs at least two"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("Sound: " + wav.string() + " (0 samples, 24-bit"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(changedSince(before),
+              (std::vector<std::string>{"out/joins.csv", "out/sound.wav", "scans/leng.txt"}));
+    EXPECT_EQ(test::readFileText(scans / "leng.txt"), "0 ");
+}
+
 TEST_F(SafeSoundtrack, AnUnreadableScanNamesTheCause) {
     const fs::path scan = scans / "frame_0002.tif";
     fs::permissions(scan, fs::perms::none);
     test::RunOptions options;
+    std::optional<test::ProgramForOthers> copy;
     if (test::runningAsRoot()) {
         // root reads any file: run as nobody, who may read the scans (not this
-        // one) and write only the output folder
+        // one) and write only the output folder, a copy of the program where
+        // nobody can reach it
         options.user = kNobody;
         options.group = kNogroup;
         fs::permissions(out, fs::perms::all);
         fs::permissions(dir.path(),
                         fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        copy.emplace(VELTRANA_EXE);
+        if (!copy->ready()) {
+            GTEST_SKIP() << copy->whyNot();
+        }
+        program = copy->path().string();
     }
+    // a process of its own all the same: the image library's own lines
+    // would go to it
+    ownProcess = true;
     const FolderSnapshot before(dir.path());
     const test::ProcessResult r = soundtrack({}, options);
     EXPECT_EQ(r.status, 1) << r.err;
@@ -768,68 +930,271 @@ TEST_F(SafeSoundtrack, AnUnreadableScanNamesTheCause) {
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
-// --- stopped runs ------------------------------------------------------------
-
-class SoundtrackStopped : public testing::TestWithParam<int> {
-protected:
-    static void SetUpTestSuite() {
-        rendered = std::make_unique<test::TempDir>();
-        synth::SynthOptions options;
-        options.frames = 40;
-        ASSERT_TRUE(synth::renderSampleScans(options, rendered->path() / "scans").ok());
-    }
-    static void TearDownTestSuite() { rendered.reset(); }
-
-    static inline std::unique_ptr<test::TempDir> rendered;
+// A scan the program cannot read, in a process of its own under -q: the image
+// library's own lines (libtiff's, OpenCV's "imdecode_('')...") would reach
+// its standard error. The program says what is wrong once, in its words.
+struct DamagedScanRow {
+    const char* name;
+    std::function<bool(const fs::path& scan)> write;
+    std::string cause;
 };
 
+class SoundtrackDamagedScan : public SafeSoundtrack,
+                              public testing::WithParamInterface<DamagedScanRow> {};
+
+TEST_P(SoundtrackDamagedScan, IsNamedInTheProgramsWordsAlone) {
+    const DamagedScanRow& row = GetParam();
+    const fs::path scan = scans / "frame_0002.tif";
+    ASSERT_TRUE(row.write(scan));
+    ownProcess = true;
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack({"-q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot read the scan " + scan.string() + ": " + row.cause),
+              std::string::npos)
+        << r.err;
+    for (const char* theirs : {"imdecode", "OpenCV", "TIFFRead", "libpng", "buf.empty"}) {
+        EXPECT_EQ(occurrences(r.err, theirs), 0u) << theirs << " in " << r.err;
+    }
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(changedSince(before), std::vector<std::string>{});
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scans, SoundtrackDamagedScan,
+    testing::Values(DamagedScanRow{"Empty",
+                                   [](const fs::path& scan) {
+                                       writeText(scan, "");
+                                       return true;
+                                   },
+                                   "it is an empty file"},
+                    DamagedScanRow{
+                        "FourBitPalette",
+                        [](const fs::path& scan) {
+                            return test::writeUnusualTiff(scan, 4, 1, PHOTOMETRIC_PALETTE);
+                        },
+                        "unsupported sample format (4 bits per sample; only 8- and 16-bit "
+                        "integer scans are read)"},
+                    // the image library reads its header and fails on its data
+                    DamagedScanRow{"SixteenBitCmyk",
+                                   [](const fs::path& scan) {
+                                       return test::writeUnusualTiff(scan, 16, 4,
+                                                                     PHOTOMETRIC_SEPARATED);
+                                   },
+                                   "the TIFF data cannot be decoded"}),
+    [](const testing::TestParamInfo<DamagedScanRow>& info) { return info.param.name; });
+
+// --- the program itself --------------------------------------------------------
+
+// The cases above run the program's code in-process; started, the program
+// refuses and writes the same.
+TEST_F(SafeSoundtrack, TheProgramRefusesAndWritesAsItsCodeDoes) {
+    makeFifo(out / "pipe.wav");
+    const FolderSnapshot before(dir.path());
+    ownProcess = true;
+    test::ProcessResult r = soundtrack(scans.string(), (out / "pipe.wav").string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot write the sound to " + (out / "pipe.wav").string() +
+                         ": it is a FIFO; only regular files are written"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(changedSince(before), std::vector<std::string>{});
+    r = soundtrack();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(changedSince(before), runOutputs());
+    const std::vector<unsigned char> started = test::readFileBytes(wav);
+    ownProcess = false;
+    ASSERT_EQ(soundtrack().status, 0);
+    EXPECT_EQ(test::readFileBytes(wav), started);
+    // a disk that takes only part of the sound, as a file-size limit makes it
+    test::RunOptions limited;
+    limited.fileSizeLimit = 1000;
+    const FolderSnapshot written(dir.path());
+    r = soundtrack({}, limited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot write the sound to " + wav.string() + ": "), std::string::npos)
+        << r.err;
+    EXPECT_EQ(changedSince(written), std::vector<std::string>{});
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
+// Started with standard input, output and error closed, the program must
+// not take a descriptor of them for an output: the log would go into it.
+struct ClosedStreamsRow {
+    const char* name;
+    std::vector<std::string> args; // after the program; "<scans>", "<out>" replaced
+    const char* output;
+    const char* form; // the RIFF form the output must have
+};
+
+class ClosedStandardStreams : public SafeSoundtrack,
+                              public testing::WithParamInterface<ClosedStreamsRow> {};
+
+TEST_P(ClosedStandardStreams, LeaveTheOutputWhole) {
+    const ClosedStreamsRow& row = GetParam();
+    std::vector<std::string> args{VELTRANA_EXE};
+    for (const std::string& a : row.args) {
+        args.push_back(a == "<scans>" ? scans.string()
+                       : a == "<out>" ? (out / row.output).string()
+                                      : a);
+    }
+    test::RunOptions options;
+    options.closeStandardStreams = true;
+    const test::ProcessResult r = test::runProgram(args, options);
+    EXPECT_EQ(r.status, 0);
+    const std::string written = test::readFileText(out / row.output);
+    ASSERT_GE(written.size(), 12u);
+    EXPECT_EQ(written.substr(0, 4), "RIFF");
+    EXPECT_EQ(written.substr(8, 4), row.form);
+    EXPECT_EQ(written.find("frame number"), std::string::npos);
+    if (std::string(row.form) == "AVI ") {
+        EXPECT_TRUE(checkFinishedMovie(out / row.output, 3).ok());
+    }
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, ClosedStandardStreams,
+    testing::Values(
+        ClosedStreamsRow{"Soundtrack", {"soundtrack", "<scans>", "-o", "<out>"}, "s.wav", "WAVE"},
+        ClosedStreamsRow{"ArchivalSoundtrack",
+                         {"soundtrack", "<scans>", "-o", "<out>", "--archival"},
+                         "a.wav",
+                         "WAVE"},
+        ClosedStreamsRow{"Film", {"film", "<scans>", "-o", "<out>"}, "m.avi", "AVI "}),
+    [](const testing::TestParamInfo<ClosedStreamsRow>& info) { return info.param.name; });
+
+// --- what a run finds around it ------------------------------------------------
+
+// -q silences the progress, not what was written: a one-frame range replaces
+// a complete leng.txt with "0 ".
+TEST_F(SafeSoundtrack, QuietStillWarnsThatOneFrameGaveNoSound) {
+    const test::ProcessResult r = soundtrack({"-q", "--first", "2", "--last", "2"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err,
+              "veltrana: warning: Only frame 2: one frame gives no sound, a range needs at least "
+              "two\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(test::readFileText(scans / "leng.txt"), "0 ");
+}
+
+// Another run holds the folder: one at a time writes the side files there.
+TEST_F(SafeSoundtrack, AnotherRunOnTheScansFolderIsRefusedAtOnce) {
+    FolderLocks other;
+    ASSERT_TRUE(other.lock(scans, "the scans folder").ok());
+    const FolderSnapshot before(dir.path());
+    test::ProcessResult r = soundtrack();
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Another run is using the scans folder " + scans.string()),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("Translating frame number"), std::string::npos) << r.err;
+    EXPECT_EQ(changedSince(before), std::vector<std::string>{});
+    // the film writes nothing beside the scans: it runs
+    EXPECT_EQ(test::runCommandLine({"film", scans.string(), "-o", (out / "m.avi").string()}).status,
+              0);
+    other.release();
+    r = soundtrack();
+    EXPECT_EQ(r.status, 0) << r.err;
+}
+
+TEST_F(SafeSoundtrack, AnotherRunOnTheReportFolderIsRefusedAtOnce) {
+    const fs::path report = out / "report";
+    fs::create_directory(report);
+    FolderLocks other;
+    ASSERT_TRUE(other.lock(report, "the report folder").ok());
+    const FolderSnapshot before(dir.path());
+    for (const char* job : {"soundtrack", "film"}) {
+        const test::ProcessResult r = test::runCommandLine(
+            {job, scans.string(), "-o", wav.string(), "--report", report.string()});
+        EXPECT_EQ(r.status, 1) << job;
+        EXPECT_NE(r.err.find("Another run is using the report folder " + report.string()),
+                  std::string::npos)
+            << r.err;
+    }
+    EXPECT_EQ(changedSince(before), std::vector<std::string>{});
+}
+
+// As cp does: the replaced file's owner, group and mode stay (root can give
+// them all).
+TEST_F(SafeSoundtrack, ReplacedFilesKeepTheirOwnerAndMode) {
+    if (!test::runningAsRoot()) {
+        GTEST_SKIP() << "only root can give a file to another user";
+    }
+    writeText(wav, "earlier sound");
+    for (const fs::path& file : {wav, scans / "leng.txt"}) {
+        ASSERT_EQ(::chown(file.c_str(), kNobody, kNogroup), 0);
+        ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+    }
+    const test::ProcessResult r = soundtrack();
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (const fs::path& file : {wav, scans / "leng.txt"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(file.c_str(), &st), 0);
+        EXPECT_EQ(st.st_uid, kNobody) << file;
+        EXPECT_EQ(st.st_gid, kNogroup) << file;
+        EXPECT_EQ(st.st_mode & 07777, 0640u) << file;
+    }
+    EXPECT_EQ(test::readFileText(wav).substr(0, 4), "RIFF");
+}
+
+// --- stopped runs ------------------------------------------------------------
+
+class SoundtrackStopped : public test::StoppedRunTest {};
+
 TEST_P(SoundtrackStopped, BySignalKeepsTheEarlierOutputs) {
-    test::TempDir dir;
-    test::TempDir logs;
-    fs::copy(rendered->path() / "scans", dir / "scans");
-    writeText(dir / "scans/leng.txt", "101 102 ");
+    writeText(scans / "leng.txt", "101 102 ");
     writeText(dir / "sound.wav", "earlier sound");
     const FolderSnapshot before(dir.path());
-    test::BackgroundProgram program(
-        {VELTRANA_EXE, "soundtrack", (dir / "scans").string(), "-o", (dir / "sound.wav").string()},
-        logs / "err.txt");
-    ASSERT_TRUE(program.waitForError("Translating frame number : 3..."));
-    program.signal(GetParam());
-    EXPECT_EQ(program.wait(), 1);
-    EXPECT_NE(program.errorText().find("Operation stopped !!!!"), std::string::npos)
-        << program.errorText();
+    const test::StoppedRun run =
+        stopAt("soundtrack", dir / "sound.wav", "Translating frame number : 3...", GetParam());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Operation stopped !!!!"), std::string::npos) << run.err;
     EXPECT_EQ(test::readFileText(dir / "sound.wav"), "earlier sound");
     EXPECT_EQ(FolderSnapshot(dir.path()).changedSince(before), std::vector<std::string>{});
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, SoundtrackStopped, testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const testing::TestParamInfo<int>& info) {
-                             return std::string(sigabbrev_np(info.param));
-                         });
+                         test::signalName);
 
-class SoundtrackKilled : public SoundtrackStopped {};
+class SoundtrackKilled : public test::StoppedRunTest {};
 
 TEST_F(SoundtrackKilled, TheNextRunRemovesTheTemporary) {
-    test::TempDir dir;
-    test::TempDir logs;
-    fs::copy(rendered->path() / "scans", dir / "scans");
     const fs::path wav = dir / "sound.wav";
-    {
-        test::BackgroundProgram program(
-            {VELTRANA_EXE, "soundtrack", (dir / "scans").string(), "-o", wav.string()},
-            logs / "err.txt");
-        ASSERT_TRUE(program.waitForError("Translating frame number : 3..."));
-        program.signal(SIGKILL);
-        EXPECT_EQ(program.wait(), 128 + SIGKILL);
-    }
+    EXPECT_EQ(stopAt("soundtrack", wav, "Translating frame number : 3...", SIGKILL).status,
+              128 + SIGKILL);
     // what a killed run leaves: its temporary sound, nothing under the name
     EXPECT_EQ(temporariesUnder(dir.path()).size(), 1u);
     EXPECT_FALSE(fs::exists(wav));
-    const test::ProcessResult r = test::runProgram(
-        {VELTRANA_EXE, "soundtrack", (dir / "scans").string(), "-o", wav.string(), "--last", "2"});
+    const test::ProcessResult r =
+        test::runCommandLine({"soundtrack", scans.string(), "-o", wav.string(), "--last", "2"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::is_regular_file(wav));
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
+class SoundtrackOutputReplaced : public test::StoppedRunTest {};
+
+// The output is checked again just before the rename: a FIFO (or a device)
+// put at the link's target during the run stays, and the run fails.
+TEST_F(SoundtrackOutputReplaced, ByAFifoDuringTheRunIsNotRenamedOver) {
+    const fs::path target = dir / "sound.wav";
+    writeText(target, "earlier sound");
+    fs::create_symlink(target, dir / "link.wav");
+    const test::StoppedRun run =
+        runUntil("soundtrack", dir / "link.wav", "Translating frame number : 3...",
+                 [&](test::BackgroundProgram&) {
+                     fs::remove(target);
+                     makeFifo(target);
+                 });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(target.string() +
+                           " became a FIFO during the run; only regular files are replaced"),
+              std::string::npos)
+        << run.err;
+    EXPECT_TRUE(fs::is_fifo(target));
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 

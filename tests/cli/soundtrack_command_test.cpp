@@ -88,7 +88,9 @@ TEST_F(SoundtrackCommand, BadUsageExitsWithTwo) {
                                                                    {"--channel", "Q"},
                                                                    {"--dpi", "12x"},
                                                                    {"--rotation", "left"},
-                                                                   {"--first", "0"}}) {
+                                                                   {"--first", "0"},
+                                                                   {"--max-memory", "0"},
+                                                                   {"--max-memory", "lots"}}) {
         const test::ProcessResult r = run(extra);
         EXPECT_EQ(r.status, 2) << extra.front();
     }
@@ -99,12 +101,41 @@ TEST_F(SoundtrackCommand, BadUsageExitsWithTwo) {
 TEST_F(SoundtrackCommand, HelpNamesEveryFlagWithItsDefault) {
     const test::ProcessResult r = test::runCommandLine({"soundtrack", "--help"});
     ASSERT_EQ(r.status, 0);
-    for (const char* flag :
-         {"--first", "--last", "--film", "--fps", "--long-strip", "--dpi", "--rotation",
-          "--channel", "--no-dc", "--no-crossfade", "--inverse", "--cut-by-analysis", "--trace",
-          "--quiet", "35va", "=25", "=up", "=R"}) {
+    const char* const expected[] = {"--first",
+                                    "--last",
+                                    "--film",
+                                    "--fps",
+                                    "--long-strip",
+                                    "--dpi",
+                                    "--track",
+                                    "--rotation",
+                                    "--full-aperture",
+                                    "--channel",
+                                    "--no-dc",
+                                    "--no-crossfade",
+                                    "--inverse",
+                                    "--cut-by-analysis",
+                                    "--trace",
+                                    "--quiet",
+                                    "--max-memory",
+                                    "35va",
+                                    "=25",
+                                    "=top",
+                                    "=R"};
+    for (const char* flag : expected) {
         EXPECT_NE(r.out.find(flag), std::string::npos) << flag;
     }
+}
+
+// A budget smaller than one scan reads the scans one at a time, on any of
+// the threads: the same sound as a run that reads four at once.
+TEST_F(SoundtrackCommand, AMemoryBudgetForOneScanGivesTheSameSound) {
+    ASSERT_EQ(run({"--threads", "4"}).status, 0);
+    const std::vector<unsigned char> atOnce = test::readFileBytes(wav);
+    const test::ProcessResult r = run({"--threads", "4", "--max-memory", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::readFileBytes(wav), atOnce);
+    EXPECT_EQ(strayFiles(), 0);
 }
 
 TEST_F(SoundtrackCommand, ARangePastTheLastScanIsRefused) {

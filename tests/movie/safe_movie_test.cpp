@@ -6,9 +6,18 @@
 // Every case checks the exit status and what standard error says, that no
 // file but the movie changed (a snapshot of the whole test folder before and
 // after) and that no temporary was left behind.
+//
+// The cases run the command line in-process (runVeltrana, the program's own
+// code on real files). Those that need a process of their own start the
+// program: a file-size limit, another user, signals, a closed standard
+// output; and one refusal and one movie show that the program behaves as
+// its code does in-process.
 
+#include "job/safe_file.h"
 #include "movie/movie_probe.h"
+#include "support/command_line.h"
 #include "support/output_checks.h"
+#include "support/stopped_runs.h"
 #include "support/test_support.h"
 #include "synth/synth.h"
 
@@ -60,11 +69,16 @@ protected:
         writePlainScans(scans, 3);
     }
 
+    // In-process, unless the options need a process of its own.
     test::ProcessResult film(const std::string& frames, const std::string& output,
                              std::vector<std::string> extra = {},
                              const test::RunOptions& options = {}) {
-        std::vector<std::string> args{VELTRANA_EXE, "film", frames, "-o", output};
+        std::vector<std::string> args{"film", frames, "-o", output};
         args.insert(args.end(), extra.begin(), extra.end());
+        if (!options.any() && !ownProcess) {
+            return test::runCommandLine(args);
+        }
+        args.insert(args.begin(), program.empty() ? std::string(VELTRANA_EXE) : program);
         return test::runProgram(args, options);
     }
     test::ProcessResult film(std::vector<std::string> extra = {},
@@ -80,6 +94,8 @@ protected:
     fs::path scans = dir / "scans";
     fs::path out = dir / "out";
     fs::path movie = out / "reel.avi";
+    std::string program;     // the program started, when not the build's
+    bool ownProcess = false; // started even without RunOptions
 };
 
 // --- refusals before any scan is read ---------------------------------------
@@ -241,8 +257,9 @@ TEST_F(SafeMovie, ALinkToAFileIsWrittenThroughAndKept) {
 }
 
 TEST_F(SafeMovie, StaleTemporariesOfDeadRunsAreRemovedAndLiveOnesKept) {
-    const std::string dead = std::to_string(test::unusedProcessId());
-    const std::string mine = std::to_string(::getpid());
+    const std::string host = temporaryHostName();
+    const std::string dead = host + "-" + std::to_string(test::unusedProcessId());
+    const std::string mine = host + "-" + std::to_string(::getpid());
     // a killed run's private movie folder, and a killed soundtrack run's file
     const fs::path staleFolder = out / (".veltrana-" + dead + "-0011223344556677.tmp");
     fs::create_directory(staleFolder);
@@ -250,7 +267,7 @@ TEST_F(SafeMovie, StaleTemporariesOfDeadRunsAreRemovedAndLiveOnesKept) {
     writeText(out / (".veltrana-" + dead + "-8899aabbccddeeff.tmp"), "half a sound");
     // runs still going
     fs::create_directory(out / (".veltrana-" + mine + "-aaaaaaaaaaaaaaaa.tmp"));
-    writeText(out / ".veltrana-1-bbbbbbbbbbbbbbbb.tmp", "being written");
+    writeText(out / (".veltrana-" + host + "-1-bbbbbbbbbbbbbbbb.tmp"), "being written");
     const FolderSnapshot before(dir.path());
 
     const test::ProcessResult r = film();
@@ -258,7 +275,7 @@ TEST_F(SafeMovie, StaleTemporariesOfDeadRunsAreRemovedAndLiveOnesKept) {
     std::vector<std::string> left = temporariesUnder(dir.path());
     std::sort(left.begin(), left.end());
     std::vector<std::string> kept{"out/.veltrana-" + mine + "-aaaaaaaaaaaaaaaa.tmp",
-                                  "out/.veltrana-1-bbbbbbbbbbbbbbbb.tmp"};
+                                  "out/.veltrana-" + host + "-1-bbbbbbbbbbbbbbbb.tmp"};
     std::sort(kept.begin(), kept.end());
     EXPECT_EQ(left, kept);
     std::vector<std::string> expected{"out/.veltrana-" + dead + "-0011223344556677.tmp",
@@ -407,15 +424,25 @@ TEST_F(SafeMovie, AnUnreadableScanNamesTheCause) {
     const fs::path scan = scans / "scan02.tif";
     fs::permissions(scan, fs::perms::none);
     test::RunOptions options;
+    std::optional<test::ProgramForOthers> copy;
     if (test::runningAsRoot()) {
         // root reads any file: run as nobody, who may read the other scans
-        // and write only the output folder
+        // and write only the output folder, a copy of the program where
+        // nobody can reach it
         options.user = kNobody;
         options.group = kNogroup;
         fs::permissions(out, fs::perms::all);
         fs::permissions(dir.path(),
                         fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        copy.emplace(VELTRANA_EXE);
+        if (!copy->ready()) {
+            GTEST_SKIP() << copy->whyNot();
+        }
+        program = copy->path().string();
     }
+    // a process of its own all the same: the image library's own lines
+    // would go to it
+    ownProcess = true;
     const FolderSnapshot before(dir.path());
     const test::ProcessResult r = film({}, options);
     EXPECT_EQ(r.status, 1) << r.err;
@@ -428,80 +455,90 @@ TEST_F(SafeMovie, AnUnreadableScanNamesTheCause) {
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
+// --- the program itself --------------------------------------------------------
+
+// The cases above run the program's code in-process; started, the program
+// refuses and writes the same.
+TEST_F(SafeMovie, TheProgramRefusesAndWritesAsItsCodeDoes) {
+    ASSERT_EQ(::mkfifo((out / "pipe.avi").c_str(), 0644), 0);
+    const FolderSnapshot before(dir.path());
+    ownProcess = true;
+    test::ProcessResult r = film(scans.string(), (out / "pipe.avi").string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot write the movie to " + (out / "pipe.avi").string() +
+                         ": it is a FIFO; only regular files are written"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(changedSince(before), std::vector<std::string>{});
+    r = film();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(changedSince(before), std::vector<std::string>{"out/reel.avi"});
+    const std::vector<test::MovieProbe> probes{probeMovie(movie, true)};
+    ownProcess = false;
+    ASSERT_EQ(film().status, 0);
+    const test::MovieProbe again = probeMovie(movie, true);
+    ASSERT_EQ(again.frames, 3);
+    ASSERT_EQ(probes.front().frames, 3);
+    for (int k = 0; k < 3; ++k) {
+        EXPECT_EQ(cv::norm(again.images[static_cast<std::size_t>(k)],
+                           probes.front().images[static_cast<std::size_t>(k)], cv::NORM_INF),
+                  0.0)
+            << k;
+    }
+    // a disk that takes only part of the movie, as a file-size limit makes it
+    test::RunOptions limited;
+    limited.fileSizeLimit = 2048;
+    const FolderSnapshot written(dir.path());
+    r = film({}, limited);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot write the movie to " + movie.string() + ": "), std::string::npos)
+        << r.err;
+    EXPECT_EQ(changedSince(written), std::vector<std::string>{});
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
 // --- stopped runs and a closed standard output ------------------------------
 
-class MovieStopped : public testing::TestWithParam<int> {
-protected:
-    static void SetUpTestSuite() {
-        rendered = std::make_unique<test::TempDir>();
-        synth::SynthOptions options;
-        options.frames = 40;
-        ASSERT_TRUE(synth::renderSampleScans(options, rendered->path() / "scans").ok());
-    }
-    static void TearDownTestSuite() { rendered.reset(); }
-
-    static inline std::unique_ptr<test::TempDir> rendered;
-};
+class MovieStopped : public test::StoppedRunTest {};
 
 TEST_P(MovieStopped, BySignalKeepsTheEarlierMovie) {
-    test::TempDir dir;
-    test::TempDir logs;
-    fs::copy(rendered->path() / "scans", dir / "scans");
     writeText(dir / "reel.avi", "earlier movie");
     const FolderSnapshot before(dir.path());
-    test::BackgroundProgram program(
-        {VELTRANA_EXE, "film", (dir / "scans").string(), "-o", (dir / "reel.avi").string()},
-        logs / "err.txt");
-    ASSERT_TRUE(program.waitForError("Cutting frame number : 3..."));
-    program.signal(GetParam());
-    EXPECT_EQ(program.wait(), 1);
-    EXPECT_NE(program.errorText().find("Operation stopped !!!!"), std::string::npos)
-        << program.errorText();
+    const test::StoppedRun run =
+        stopAt("film", dir / "reel.avi", "Cutting frame number : 3...", GetParam());
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Operation stopped !!!!"), std::string::npos) << run.err;
     EXPECT_EQ(test::readFileText(dir / "reel.avi"), "earlier movie");
     EXPECT_EQ(FolderSnapshot(dir.path()).changedSince(before), std::vector<std::string>{});
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, MovieStopped, testing::Values(SIGINT, SIGTERM, SIGHUP),
-                         [](const testing::TestParamInfo<int>& info) {
-                             return std::string(sigabbrev_np(info.param));
-                         });
+                         test::signalName);
 
-class MovieKilled : public MovieStopped {};
+class MovieKilled : public test::StoppedRunTest {};
 
 TEST_F(MovieKilled, TheNextRunRemovesTheTemporary) {
-    test::TempDir dir;
-    test::TempDir logs;
-    fs::copy(rendered->path() / "scans", dir / "scans");
     const fs::path movie = dir / "reel.avi";
-    {
-        test::BackgroundProgram program(
-            {VELTRANA_EXE, "film", (dir / "scans").string(), "-o", movie.string()},
-            logs / "err.txt");
-        ASSERT_TRUE(program.waitForError("Cutting frame number : 3..."));
-        program.signal(SIGKILL);
-        EXPECT_EQ(program.wait(), 128 + SIGKILL);
-    }
+    EXPECT_EQ(stopAt("film", movie, "Cutting frame number : 3...", SIGKILL).status, 128 + SIGKILL);
     // what a killed run leaves: its private folder with the movie begun in it
     EXPECT_EQ(temporariesUnder(dir.path()).size(), 1u);
     EXPECT_FALSE(fs::exists(movie));
-    const test::ProcessResult r = test::runProgram(
-        {VELTRANA_EXE, "film", (dir / "scans").string(), "-o", movie.string(), "--last", "2"});
+    const test::ProcessResult r =
+        test::runCommandLine({"film", scans.string(), "-o", movie.string(), "--last", "2"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(probeMovie(movie).frames, 2);
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
-class MovieOutputClosed : public MovieStopped {};
+class MovieOutputClosed : public test::StoppedRunTest {};
 
 // `veltrana film ... --trace | head -1`: the trace ends, the run does not.
 TEST_F(MovieOutputClosed, TheMovieIsStillMade) {
-    test::TempDir dir;
-    test::TempDir logs;
     const fs::path movie = dir / "reel.avi";
-    test::BackgroundProgram program({VELTRANA_EXE, "film", (rendered->path() / "scans").string(),
-                                     "-o", movie.string(), "--trace", "--last", "12"},
-                                    logs / "err.txt", true);
+    test::BackgroundProgram program(
+        {VELTRANA_EXE, "film", scans.string(), "-o", movie.string(), "--trace", "--last", "12"},
+        logs / "err.txt", true);
     EXPECT_NE(program.readOutputLine(), "");
     program.closeOutput();
     EXPECT_EQ(program.wait(), 0) << program.errorText();

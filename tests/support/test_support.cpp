@@ -12,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -89,6 +90,11 @@ int statusOf(int waitStatus) {
     if (options.user && (::setgroups(0, nullptr) != 0 || ::setuid(*options.user) != 0)) {
         ::_exit(127);
     }
+    if (options.closeStandardStreams) {
+        for (int fd = 0; fd <= 2; ++fd) {
+            ::close(fd);
+        }
+    }
     std::vector<char*> args;
     for (const auto& a : argv) {
         args.push_back(const_cast<char*>(a.c_str()));
@@ -124,6 +130,43 @@ ProcessResult runProgram(const std::vector<std::string>& argv, const RunOptions&
     result.out = readFileText(outPath);
     result.err = readFileText(errPath);
     return result;
+}
+
+bool reachableByOthers(const std::filesystem::path& path) {
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::absolute(path, ec);
+    for (; !folder.empty(); folder = folder.parent_path()) {
+        struct stat st {};
+        if (::stat(folder.c_str(), &st) != 0 || (st.st_mode & S_IXOTH) == 0) {
+            return false;
+        }
+        if (folder == folder.root_path()) {
+            break;
+        }
+    }
+    return true;
+}
+
+ProgramForOthers::ProgramForOthers(const std::filesystem::path& program) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::permissions(folder.path(),
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    ec);
+    if (!reachableByOthers(folder.path())) {
+        failure = "other users cannot reach the temporary folder " + folder.path().string();
+        return;
+    }
+    copy = folder / program.filename().string();
+    if (!fs::copy_file(program, copy, ec)) {
+        failure = "cannot copy " + program.string() + ": " + ec.message();
+        return;
+    }
+    fs::permissions(copy,
+                    fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                        fs::perms::others_read | fs::perms::others_exec,
+                    ec);
 }
 
 BackgroundProgram::BackgroundProgram(const std::vector<std::string>& argv,

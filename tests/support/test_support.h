@@ -46,6 +46,10 @@ struct RunOptions {
     // permission checks apply to the program.
     std::optional<uid_t> user;
     std::optional<gid_t> group;
+    // Start with descriptors 0, 1 and 2 closed (`program <&- >&- 2>&-`).
+    bool closeStandardStreams = false;
+
+    bool any() const { return fileSizeLimit || user || group || closeStandardStreams; }
 };
 
 // Runs a program with arguments (no shell), capturing both streams.
@@ -82,6 +86,29 @@ private:
     int outputFd = -1;
     std::filesystem::path errPath;
 };
+
+// A copy of a program in a folder that every user may reach, for running it
+// as another user: a build under a folder of mode 0700 (a clone in /root)
+// cannot be reached by them. When the temporary folder itself cannot be
+// reached by others there is no such place, and whyNot() says so.
+class ProgramForOthers {
+public:
+    explicit ProgramForOthers(const std::filesystem::path& program);
+    ProgramForOthers(const ProgramForOthers&) = delete;
+    ProgramForOthers& operator=(const ProgramForOthers&) = delete;
+
+    bool ready() const { return failure.empty(); }
+    const std::string& whyNot() const { return failure; }
+    const std::filesystem::path& path() const { return copy; }
+
+private:
+    TempDir folder;
+    std::filesystem::path copy;
+    std::string failure;
+};
+
+// Whether every folder from the root down to `path` lets other users pass.
+bool reachableByOthers(const std::filesystem::path& path);
 
 // A one-channel 8-bit image whose columns hold the given values on every row.
 cv::Mat imageWithColumns(const std::vector<int>& columnValues, int rows);

@@ -5,8 +5,12 @@
 
 #include "synth/synth.h"
 
+#include "job/safe_file.h"
 #include "support/command_line.h"
+#include "support/output_checks.h"
 #include "support/test_support.h"
+
+#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -150,6 +154,58 @@ TEST(SynthCommand, ANonEmptyDirectoryNeedsForce) {
     ASSERT_EQ(r.status, 0) << r.err;
     expectOnly(dir / "s", {"frame_0001.tif", "frame_0002.tif", "truth.json", "truth.wav"});
     expectOnly(dir.path(), {"s"});
+}
+
+// A FIFO as the signal would block the open for good, Ctrl-C or not.
+TEST(SynthCommand, ASignalThatIsNoRegularFileIsRefused) {
+    test::TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "pipe.wav").c_str(), 0644), 0);
+    fs::create_directory(dir / "folder.wav");
+    for (const char* name : {"pipe.wav", "folder.wav"}) {
+        const test::ProcessResult r =
+            synth({(dir / "s").string(), "--signal", (dir / name).string(), "--frames", "2"});
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("cannot read the sound file " + (dir / name).string() +
+                             ": it is not a regular file"),
+                  std::string::npos)
+            << r.err;
+    }
+    expectOnly(dir.path(), {"folder.wav", "pipe.wav"});
+}
+
+// What a killed render left beside its target goes with the next render
+// there; another machine's, or a live one's, stays.
+TEST(SynthCommand, AKilledRendersStagingIsRemovedByTheNext) {
+    test::TempDir dir;
+    const std::string host = temporaryHostName();
+    const std::string dead =
+        ".veltrana-" + host + "-" + std::to_string(test::unusedProcessId()) + "-00aa.tmp";
+    const std::string elsewhere =
+        ".veltrana-other-" + std::to_string(test::unusedProcessId()) + "-00bb.tmp";
+    for (const std::string& name : {dead, elsewhere}) {
+        fs::create_directory(dir / name);
+        std::ofstream(dir / name / "frame_0001.tif") << "half a scan";
+    }
+    ASSERT_EQ(synth({(dir / "s").string(), "--frames", "2"}).status, 0);
+    expectOnly(dir.path(), {elsewhere, "s"});
+}
+
+// A full disk is named; nothing of the render is left.
+TEST(SynthCommand, AFullDiskIsNamed) {
+    if (!test::runningAsRoot()) {
+        GTEST_SKIP() << "mounting a small filesystem needs root";
+    }
+    test::TempDir dir;
+    test::ScopedMount mount;
+    if (!mount.mountTmpfs(dir.path(), 256 * 1024)) {
+        GTEST_SKIP() << mount.whyNot();
+    }
+    // the program itself: the image library's own lines would reach its stderr
+    const test::ProcessResult r = synthProgram({(dir / "s").string(), "--frames", "8"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("TIFF"), std::string::npos) << r.err;
+    expectOnly(dir.path(), {});
 }
 
 } // namespace

@@ -153,6 +153,7 @@ TEST(ScanFormats, DpxOrientationIsUndone) {
     test::TempDir dir;
     const std::filesystem::path file = dir / "scan.dpx";
     for (const int orientation : {1, 2, 3}) {
+        std::filesystem::remove(file); // a scan is written only as a new file
         ASSERT_EQ(writeScanFile(file, rendered, options, 0), "");
         std::fstream patch(file, std::ios::in | std::ios::out | std::ios::binary);
         patch.seekp(768);

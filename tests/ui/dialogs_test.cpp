@@ -357,19 +357,28 @@ TEST_F(SoundParametersTest, DeliveryOpensStandardWithItsChoicesInOrder) {
     EXPECT_EQ(v.sampleRateIndex, 0);
 }
 
-TEST_F(SoundParametersTest, TickingArchivalQualitySetsTwentyFourBitsAt48000AndLeavesThemFree) {
+TEST_F(SoundParametersTest, DeliveryOptionsSayWhatTheyDo) {
+    EXPECT_TRUE(archivalBox->toolTip().contains("joins.csv"));
+    EXPECT_TRUE(bitDepthList->toolTip().contains("8 bits is the standard sound"));
+    EXPECT_TRUE(sampleRateList->toolTip().contains("resampled"));
+}
+
+TEST_F(SoundParametersTest, TickingArchivalQualitySetsTwentyFourBitsAt48000AndClearingRestores) {
     dialog.show();
     test::clickBox(archivalBox);
     EXPECT_TRUE(archivalBox->isChecked());
     EXPECT_EQ(bitDepthList->currentText(), "24");
     EXPECT_EQ(sampleRateList->currentText(), "48000");
-    // the lists stay free to change, and clearing the box leaves them as set
+    // the lists stay free to change; clearing the box restores the standard
+    // delivery, 8 bits at the film's own rate
     sampleRateList->setCurrentIndex(3);
     bitDepthList->setCurrentIndex(1);
     test::clickBox(archivalBox);
     EXPECT_FALSE(archivalBox->isChecked());
-    EXPECT_EQ(bitDepthList->currentText(), "16");
-    EXPECT_EQ(sampleRateList->currentText(), "96000");
+    EXPECT_EQ(bitDepthList->currentText(), "8");
+    EXPECT_EQ(sampleRateList->currentIndex(), 0);
+    sampleRateList->setCurrentIndex(1);
+    EXPECT_EQ(sampleRateList->currentText(), "44100");
 }
 
 TEST_F(SoundParametersTest, OpeningWithArchivalStoredKeepsTheStoredLists) {

@@ -93,6 +93,8 @@ protected:
 
         window = std::make_unique<CVeltranaMFCDlg>();
         window->setMessageBox([this](QWidget*, const QString& text) { messages << text; });
+        // a question would wait for a person: the tests that ask one answer it
+        window->setQuestionBox([](QWidget*, const QString&) { return true; });
         window->setFileDialog([this](QWidget*, const FileDialogRequest& request) {
             return std::optional<QString>(request.save ? qpath(output)
                                                        : qpath(scans / truth.scans[0].file));
@@ -304,6 +306,27 @@ TEST_F(RealRunTest, FilmRunWritesTheMovieBeforeStartReturns) {
     int frames = 0;
     cv::Mat frame;
     while (movie.read(frame)) {
+        ++frames;
+    }
+    EXPECT_EQ(frames, 3);
+}
+
+// The sound and the movie share the output's name in the window: the movie
+// goes to its own ".avi" file, and the earlier WAV stays whole.
+TEST_F(RealRunTest, AFilmRunLeavesAnEarlierWavWhole) {
+    start("1", "3");
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }, kRunTimeoutMs));
+    const std::vector<unsigned char> sound = veltrana::test::readFileBytes(output);
+    ASSERT_GT(sound.size(), 44u);
+    test::clickBox(child<QCheckBox>(*window, "filmBox"));
+    start("1", "3");
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    EXPECT_EQ(logLines().back(), "Pictures were cut succesfully!");
+    EXPECT_EQ(veltrana::test::readFileBytes(output), sound);
+    cv::VideoCapture movie((dir / "out" / "sound.avi").string());
+    ASSERT_TRUE(movie.isOpened());
+    int frames = 0;
+    for (cv::Mat frame; movie.read(frame);) {
         ++frames;
     }
     EXPECT_EQ(frames, 3);

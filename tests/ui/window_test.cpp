@@ -94,6 +94,8 @@ protected:
         std::ofstream(frames / "frame_0001.tif") << "not read by the stand-in jobs";
         window = std::make_unique<CVeltranaMFCDlg>();
         window->setMessageBox([this](QWidget*, const QString& text) { messages << text; });
+        // a question would wait for a person: the tests that ask one answer it
+        window->setQuestionBox([](QWidget*, const QString&) { return true; });
         window->setFileDialog([this](QWidget*, const FileDialogRequest& request) {
             requests.push_back(request);
             std::optional<QString> answer;
@@ -220,12 +222,52 @@ TEST_F(MainWindowTest, MenuHoldsTheCommandsInOrder) {
                            "Help: Info"}));
 }
 
-TEST_F(MainWindowTest, FrameNumberEditsTakeTwoDigitsOnly) {
+TEST_F(MainWindowTest, FrameNumberEditsTakeAReelsFrameNumbers) {
     for (QLineEdit* edit : {startEdit(), stopEdit()}) {
         edit->clear();
         QTest::keyClicks(edit, "-4x56");
-        EXPECT_EQ(edit->text(), "45");
+        EXPECT_EQ(edit->text(), "456");
+        edit->clear();
+        QTest::keyClicks(edit, "1500");
+        EXPECT_EQ(edit->text(), "1500");
+        edit->clear();
+        QTest::keyClicks(edit, "123456789");
+        EXPECT_EQ(edit->text(), "1234567");
     }
+}
+
+TEST_F(MainWindowTest, WholeFolderFillsTheRangeFromTheFolder) {
+    for (int f = 2; f <= 1500; ++f) {
+        char name[32];
+        std::snprintf(name, sizeof name, "frame_%04d.tif", f);
+        std::ofstream(frames / name) << "not read";
+    }
+    chooseInput(scan());
+    setRange("1", "2");
+    QTest::mouseClick(child<QPushButton>(*window, "wholeFolderButton"), Qt::LeftButton);
+    EXPECT_EQ(startEdit()->text(), "1");
+    EXPECT_EQ(stopEdit()->text(), "1500");
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(MainWindowTest, ShowsTheScansFolderItsCountAndTheOutput) {
+    QLabel* paths = child<QLabel>(*window, "pathsLabel");
+    std::ofstream(frames / "frame_0002.tif") << "not read";
+    chooseInput(scan());
+    EXPECT_TRUE(
+        paths->text().contains(QString::fromStdString(frames.path().string()) + " (2 scans)"))
+        << paths->text().toStdString();
+    chooseOutput(QDir(home()).filePath("reel.wav"));
+    EXPECT_TRUE(paths->toolTip().endsWith("Output: " + QDir(home()).filePath("reel.wav")))
+        << paths->toolTip().toStdString();
+}
+
+TEST_F(MainWindowTest, WholeFolderWithoutAnInputSaysWhy) {
+    chooseInput(QString::fromStdString((frames / "none" / "frame_0001.tif").string()));
+    setRange("1", "2");
+    QTest::mouseClick(child<QPushButton>(*window, "wholeFolderButton"), Qt::LeftButton);
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(stopEdit()->text(), "2");
 }
 
 // ---- the two job boxes ----
@@ -799,6 +841,29 @@ TEST_F(MainWindowTest, LogShowsTheNewestLineWhenLongLinesWrapPastTheBox) {
 
 // ---- the film job ----
 
+TEST_F(MainWindowTest, StopStopsAFilmRun) {
+    std::atomic<bool> stopSeen{false};
+    film = [&](const FilmJob& job) {
+        job.observer->setLogText("Cutting frame number : 1...\r\n");
+        for (int waited = 0; !job.stopAsked() && waited < 30'000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        stopSeen = job.stopAsked();
+        return FilmResult{};
+    };
+    clickBox(filmBox());
+    chooseInput(scan());
+    setRange("1", "2");
+    QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(waitUntil([&] { return logBox()->toPlainText().startsWith("Cutting"); }));
+        QTest::mouseClick(stopButton(), Qt::LeftButton);
+    });
+    startButton()->click();
+    EXPECT_TRUE(stopSeen);
+    // ready for the next run, which can be stopped too
+    EXPECT_TRUE(stopButton()->isEnabled());
+}
+
 TEST_F(MainWindowTest, FilmRunsWithInputBlockedAndStartReturnsWhenItIsDone) {
     std::atomic<bool> filmDone{false};
     std::atomic<bool> inputTried{false};
@@ -819,8 +884,8 @@ TEST_F(MainWindowTest, FilmRunsWithInputBlockedAndStartReturnsWhenItIsDone) {
     clickBox(filmBox());
     chooseInput(scan());
     setRange("3", "7");
-    // while the film runs: a click on a box, Escape, a click on Stop, a close,
-    // typing
+    // while the film runs: a click on a box, Escape, a click on Stop (which
+    // this job does not heed), a close, typing
     QTimer::singleShot(0, [&] {
         EXPECT_TRUE(waitUntil([&] { return logBox()->toPlainText().startsWith("Cutting"); }));
         clickBox(soundtrackBox());
@@ -886,6 +951,67 @@ TEST_F(MainWindowTest, FilmJobGetsTheSettingsOfTheThreeDialogs) {
     EXPECT_EQ(job.inputPath, scan().toStdString());
     EXPECT_EQ(job.outputPath, output.toStdString());
     EXPECT_EQ(soundtrack->runs, 0);
+}
+
+// ---- where a film run puts its movie ----
+
+// Sound and movie share the output's name but not its file: the movie gets
+// the name with ".avi", shown while "make film" is ticked.
+TEST_F(MainWindowTest, TheMovieTakesTheOutputsNameWithAvi) {
+    QLabel* label = child<QLabel>(*window, "movieLabel");
+    EXPECT_TRUE(label->isHidden());
+    const QString output = QDir(home()).filePath("reel.wav");
+    chooseOutput(output);
+    clickBox(filmBox());
+    EXPECT_FALSE(label->isHidden());
+    EXPECT_EQ(label->text(), "Movie: reel.avi");
+    EXPECT_EQ(label->toolTip(), QDir::toNativeSeparators(QDir(home()).filePath("reel.avi")));
+    chooseInput(scan());
+    pressStart();
+    ASSERT_EQ(filmJobs.size(), 1u);
+    EXPECT_EQ(filmJobs.front().outputPath, QDir(home()).filePath("reel.avi").toStdString());
+    clickBox(soundtrackBox());
+    EXPECT_TRUE(label->isHidden());
+}
+
+TEST_F(MainWindowTest, AnExistingMovieIsReplacedOnlyWhenTheUserSaysYes) {
+    const QString movie = QDir(home()).filePath("sound.avi");
+    std::ofstream(movie.toStdString()) << "an earlier movie";
+    QStringList questions;
+    bool answer = false;
+    window->setQuestionBox([&](QWidget*, const QString& text) {
+        questions << text;
+        return answer;
+    });
+    clickBox(filmBox());
+    chooseInput(scan());
+    pressStart();
+    ASSERT_EQ(questions.size(), 1);
+    EXPECT_TRUE(questions.front().startsWith(QDir::toNativeSeparators(movie) + " already exists."))
+        << questions.front().toStdString();
+    EXPECT_TRUE(filmJobs.empty());
+    answer = true;
+    pressStart();
+    EXPECT_EQ(questions.size(), 2);
+    EXPECT_EQ(filmJobs.size(), 1u);
+}
+
+// One run at a time writes beside the scans; another run's lock is said
+// in a message and the soundtrack does not start.
+TEST_F(MainWindowTest, AnotherRunOnTheScansFolderKeepsTheSoundtrackFromStarting) {
+    FolderLocks other;
+    ASSERT_TRUE(other.lock(frames.path(), "the scans folder").ok());
+    chooseInput(scan());
+    pressStart();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.front().startsWith("Another run is using the scans folder"))
+        << messages.front().toStdString();
+    EXPECT_EQ(soundtrack->runs, 0);
+    EXPECT_TRUE(startButton()->isEnabled());
+    other.release();
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->runs == 1; }));
+    finishRun();
 }
 
 } // namespace
