@@ -185,10 +185,9 @@ int measures(const veltrana::FrameSequence& sequence, veltrana::TrackSide side) 
     for (int round = 0; round < kRounds; ++round) {
         auto began = Clock::now();
         for (std::size_t k = 0; k < scans.size(); ++k) {
-            checksum +=
-                measureSoundFrame(FrameScan{scans[k], {}, 1.0}, static_cast<int>(k) + 1, false,
-                                  reading, geometry)
-                    .measured.level;
+            checksum += measureSoundFrame(FrameScan{scans[k], {}, 1.0}, static_cast<int>(k) + 1,
+                                          false, reading, geometry)
+                            .measured.level;
         }
         bestMeasure = std::min(bestMeasure, secondsSince(began));
         began = Clock::now();

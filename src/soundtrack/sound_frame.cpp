@@ -41,9 +41,8 @@ SoundtrackGeometry firstFrameGeometry(const ScanView& scan, const SoundReadSetti
 // for archival levels its samples at their stored depth (`deepScan`, empty
 // when they are 8-bit). The bands are read on the measured scan: an upright
 // scan's trimmed frame is turned for them (the standard samples never are).
-ArchivalFrame archivalReadingOf(const ScanView& scan, const ScanView& deepScan,
-                                double stepsPerUnit, const FrameSamples& measured,
-                                const SoundReadSettings& settings) {
+ArchivalFrame archivalReadingOf(const ScanView& scan, const ScanView& deepScan, double stepsPerUnit,
+                                const FrameSamples& measured, const SoundReadSettings& settings) {
     const FrameSampling& s = settings.sampling;
     const FrameBounds& b = measured.bounds;
     std::optional<DeepScan> deep;
