@@ -35,8 +35,9 @@ struct Outputs {
     std::string lengths;
 };
 
-Outputs soundOf(const Case& c, TrackSide side, const test::TempDir& dir) {
-    const std::string name(trackSideName(side));
+Outputs soundOf(const Case& c, TrackSide side, const test::TempDir& dir,
+                synth::ScanFormat format = synth::ScanFormat::Tiff) {
+    const std::string name = std::string(trackSideName(side)) + "-" + synth::scanFormatName(format);
     synth::SynthOptions options;
     options.film = c.film;
     options.dpi = {600, 600};
@@ -45,6 +46,7 @@ Outputs soundOf(const Case& c, TrackSide side, const test::TempDir& dir) {
     options.noise = true;
     options.rotationUp = side == TrackSide::Top || side == TrackSide::Left;
     options.upright = isUpright(side);
+    options.format = format;
     const fs::path scans = dir / ("scans-" + name);
     const synth::SynthResult rendered = synth::renderSampleScans(options, scans);
     EXPECT_TRUE(rendered.ok()) << rendered.error;
@@ -52,7 +54,7 @@ Outputs soundOf(const Case& c, TrackSide side, const test::TempDir& dir) {
     std::vector<std::string> args{"soundtrack", scans.string(),
                                   "-o",         (dir / (name + ".wav")).string(),
                                   "--film",     std::string(soundtrackTypeName(c.film)),
-                                  "--track",    name};
+                                  "--track",    std::string(trackSideName(side))};
     args.insert(args.end(), c.flags.begin(), c.flags.end());
     const test::ProcessResult run = test::runCommandLine(args);
     EXPECT_EQ(run.status, 0) << run.err;
@@ -70,6 +72,20 @@ TEST_P(EveryLayout, GivesTheSoundOfTheTopLayout) {
         EXPECT_TRUE(other.wav == top.wav) << trackSideName(side);
         EXPECT_EQ(other.lengths, top.lengths) << trackSideName(side);
     }
+}
+
+// What scanners write: upright 10-bit DPX and mirrored 16-bit TIFF, read in
+// the standard mode, round to the 8-bit top-layout render's samples.
+TEST_P(EveryLayout, GivesTheSoundOfTheTopLayoutFromDeeperFormats) {
+    const test::TempDir dir;
+    const Outputs top = soundOf(GetParam(), TrackSide::Top, dir);
+    ASSERT_FALSE(top.wav.empty());
+    const Outputs dpx = soundOf(GetParam(), TrackSide::Left, dir, synth::ScanFormat::Dpx);
+    EXPECT_TRUE(dpx.wav == top.wav);
+    EXPECT_EQ(dpx.lengths, top.lengths);
+    const Outputs tiff16 = soundOf(GetParam(), TrackSide::Right, dir, synth::ScanFormat::Tiff16);
+    EXPECT_TRUE(tiff16.wav == top.wav);
+    EXPECT_EQ(tiff16.lengths, top.lengths);
 }
 
 INSTANTIATE_TEST_SUITE_P(
