@@ -13,11 +13,11 @@ namespace {
 struct SoundtrackOptions {
     JobOptions job;
     std::string fps = "25";
-    std::string rotation = "up";
     std::string channel = "R";
     bool noDc = false;
     bool noCrossfade = false;
     bool cutByAnalysis = false;
+    bool fullAperture = false;
     // archival sound; the empty values follow --archival
     bool archival = false;
     std::string join;
@@ -43,12 +43,11 @@ void setDelivery(const SoundtrackOptions& o, SoundtrackJob& job) {
 std::vector<RunSetting> soundtrackSettings(const SoundtrackOptions& o, const SoundtrackJob& job) {
     std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
     settings.push_back({"Film speed", filmSpeedText(job.filmSpeed) + " frames per second"});
-    settings.push_back({"Rotation", job.rotationUp ? "up (band along the top edge of the scan)"
-                                                   : "down (band along the bottom edge)"});
     settings.push_back({"Colour element read", o.channel});
     settings.push_back({"Mean level of each frame removed", yesNo(job.removeDc)});
     settings.push_back({"Crossfade at the joins", yesNo(job.crossfade)});
     settings.push_back({"Band cut by analysis", yesNo(job.cutByAnalysis)});
+    settings.push_back({"Full-aperture scans", yesNo(job.fullAperture)});
     settings.push_back({"Joins", job.preciseJoins ? "precise" : "standard"});
     settings.push_back(
         {"Levels", job.archivalLevels ? "archival (without steps at the joins)" : "standard"});
@@ -90,7 +89,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.crossfade = !o.noCrossfade;
     job.removeDc = !o.noDc;
     job.cutByAnalysis = o.cutByAnalysis;
-    job.rotationUp = o.rotation == "up";
+    job.fullAperture = o.fullAperture;
     setDelivery(o, job);
 
     SoundtrackResult result;
@@ -147,12 +146,12 @@ Command addSoundtrackCommand(CLI::App& app) {
                                                   "second";
             },
             "FPS");
+    // the name the band's side had before upright scans: up is top, down bottom
     command
-        ->add_option("--rotation", options->rotation,
-                     "Frame rotation: up (soundtrack band along the top edge of the scan) or "
-                     "down (along the bottom edge)")
-        ->capture_default_str()
-        ->check(CLI::IsMember({"up", "down"}));
+        ->add_option("--rotation", options->job.track,
+                     "Frame rotation, as --track: up (top) or down (bottom)")
+        ->check(CLI::IsMember({"up", "down"}))
+        ->excludes("--track");
     command
         ->add_option("--channel", options->channel,
                      "Image colour element read as sound: B, G, R or Y (luminance)")
@@ -165,6 +164,11 @@ Command addSoundtrackCommand(CLI::App& app) {
     command->add_flag("--cut-by-analysis", options->cutByAnalysis,
                       "Cut the band from the strongest brightening at the frame's border and "
                       "match frames on their samples (default: off)");
+    command->add_flag("--full-aperture", options->fullAperture,
+                      "The scans hold the film's whole width (both perforation rows, its edges "
+                      "and the dark gate beyond): each is read in the standard window found "
+                      "beside the film's edge on the band's side, following the weave; a scan "
+                      "without a film edge or a band there ends the run (default: off)");
     command->add_flag("--archival", options->archival,
                       "Archival sound: precise joins, levels without steps at the joins, 24-bit "
                       "48 kHz Broadcast WAV, and joins.csv beside it (default: off)");

@@ -67,7 +67,9 @@ SoundReadSettings readSettingsOf(const SoundtrackJob& job, const SoundPlan& plan
     s.sampling.type = job.soundtrackType;
     s.sampling.longStrip = job.longStrip;
     s.sampling.element = job.colorElement;
-    s.sampling.rotationUp = job.rotationUp;
+    s.sampling.rotationUp = bandOnTop(job.trackSide);
+    s.trackSide = job.trackSide;
+    s.fullAperture = job.fullAperture;
     s.sampling.removeDc = job.removeDc;
     s.sampling.cutByAnalysis = job.cutByAnalysis;
     s.inverse = job.inverse;
@@ -120,6 +122,8 @@ private:
     PairSearch meetFrames(const FrameReading& previous, const FrameReading& current) const;
     std::optional<JobEnding> acceptFrame(const FrameTurn& turn);
     void settleResolution(const FrameReading& first);
+    void logWindow(const SoundFrame& first);
+    std::string noTrackMessage(int n, const Status& why) const;
     std::optional<JobEnding> settleOutputRate(int framePitch);
     void noteFirstScan(const ScanDescription& scan);
     void joinFrame(const FrameReading& frame, const FrameReading& previous,
@@ -320,7 +324,8 @@ FrameReading SoundtrackRun::readFrame(int n) const {
         const ScanImages& images = scan.images().value();
         frame.description = images.description;
         const FrameScan frameScan{images.eightBit, images.stored, stepsPerUnit(images.description)};
-        frame.sound = measureSoundFrame(frameScan, n, n == job.startFrame, reading, geometry);
+        frame.sound = measureSoundFrame(frameScan, n, n == job.startFrame, reading, geometry,
+                                        resolution.dpiX);
         if (view.pictureDue()) {
             frame.picture = previewPicture(images.eightBit);
         }
@@ -361,6 +366,29 @@ void SoundtrackRun::settleResolution(const FrameReading& first) {
         }
     }
     geometry = computeSoundtrackGeometry(job.soundtrackType, resolution).value_or(geometry);
+}
+
+// A full-aperture run says where it found the film and the track on its
+// first scan, in the file's own rows (or columns, for upright scans).
+void SoundtrackRun::logWindow(const SoundFrame& first) {
+    if (!first.window) {
+        return;
+    }
+    const FilmWindow& w = *first.window;
+    const AcrossFile edge = acrossFile(job.trackSide, first.scanSize, w.filmEdge, w.filmEdge + 1);
+    const AcrossFile track = acrossFile(job.trackSide, first.scanSize, w.trackFirst, w.trackEnd);
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "Full aperture: the film's edge at %s %d, the soundtrack within %ss %d to %d",
+                  edge.unit, edge.first, track.unit, track.first, track.last);
+    view.log().addLine(line);
+}
+
+std::string SoundtrackRun::noTrackMessage(int n, const Status& why) const {
+    return "Frame " + std::to_string(n) + " (" +
+           sequence.frames[static_cast<std::size_t>(n - 1)].filename().string() +
+           "): no soundtrack found in the full-aperture scan: " + why.message() +
+           "; nothing was written";
 }
 
 // Where film speed x pitch is no whole number, the film's own rate cannot be
@@ -424,9 +452,13 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
         return end(JobEnd::UnreadableFrame, std::string(kept::kWrongFileFormat) + "\r\n" + detail,
                    std::string(kept::kWrongFileFormat) + " " + detail);
     }
+    if (!frame.sound.located) {
+        return end(JobEnd::Refused, noTrackMessage(frame.sound.number, frame.sound.located));
+    }
     if (n == job.startFrame) {
         noteFirstScan(frame.description);
         settleResolution(frame);
+        logWindow(frame.sound);
         firstScanSize = frame.sound.scanSize;
         if (std::optional<JobEnding> refused = settleOutputRate(geometry.framePitch)) {
             return refused;
@@ -517,7 +549,13 @@ void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown,
         preview.resolution = resolution;
         preview.scanDescription = firstScanDescription;
     }
-    preview.band = ScanRows{measured.band.first, measured.band.last};
+    preview.side = job.trackSide;
+    // a full-aperture scan's window lies within it
+    const int across = frame.sound.window ? frame.sound.window->first : 0;
+    preview.band = ScanRows{across + measured.band.first, across + measured.band.last};
+    if (frame.sound.window) {
+        preview.filmEdge = frame.sound.window->filmEdge;
+    }
     preview.samples = measured.samples;
     preview.level = measured.level;
     // every frame but the first joins the one before

@@ -41,7 +41,6 @@ struct SoundtrackJob : ScanRunSettings {
     bool crossfade = true;
     bool removeDc = true;
     bool cutByAnalysis = false;
-    bool rotationUp = true;
 
     // Archival sound; all off gives the standard 8-bit sound at the film's
     // rate, byte for byte. The archival preset of both front ends sets both

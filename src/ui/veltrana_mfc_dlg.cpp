@@ -535,6 +535,8 @@ ScanRunSettings CVeltranaMFCDlg::scanRunSettings(int startFrame, int stopFrame) 
     settings.soundtrackType = static_cast<SoundtrackType>(film.soundtrackTypeIndex + 1);
     settings.longStrip = film.longStrip != 0;
     settings.inverse = soundParameters->values().inverse != 0;
+    settings.trackSide = film.trackSide;
+    settings.fullAperture = film.fullAperture != 0;
     settings.manualResolution = film.manualResolution != 0;
     settings.resolutionX = digitValue(film.resolutionXText);
     settings.resolutionY = digitValue(film.resolutionYText);
@@ -563,7 +565,6 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
     job.crossfade = sound.crossfade != 0;
     job.removeDc = sound.removeDc != 0;
     job.cutByAnalysis = sound.cutByAnalysis;
-    job.rotationUp = film.rotationUp;
     // "Archival quality" is the archival levels and the precise joins; the
     // lists give the WAV file's format whatever the box says
     job.archivalLevels = sound.archival;
