@@ -149,11 +149,15 @@ void PreviewPanel::showFrame(const FramePreview& preview) {
             joins->addJoin(preview.frame, *preview.join, bad);
         }
     }
-    showCaption(preview);
 }
 
+// The pictures come at a few a second while the frames' numbers come with
+// every frame, so the caption and its details follow the picture: they
+// always describe the frame shown, also after a run whose last frames
+// brought no picture. The plots show every frame.
 void PreviewPanel::showPicture(const FramePreview& preview, const QImage& image) {
     picture->showPicture(preview, image);
+    showCaption(preview);
 }
 
 void PreviewPanel::showCaption(const FramePreview& preview) {

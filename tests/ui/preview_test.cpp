@@ -355,6 +355,25 @@ TEST(PreviewPanel, SoundtrackFramesFillTheWaveformAndTheJoinPlot) {
     EXPECT_TRUE(details.contains("correlation 0.21 at the join")) << details.toStdString();
 }
 
+// Pictures come a few a second, the numbers with every frame: the caption
+// describes the frame whose picture is shown, never a later one.
+TEST(PreviewPanel, CaptionDescribesTheFrameInThePicture) {
+    PreviewPanel panel;
+    panel.clear(PreviewPanel::Run::Soundtrack);
+    panel.showFrame(soundtrackFrame(1, std::nullopt));
+    panel.showFrame(soundtrackFrame(2, 100.0));
+    EXPECT_EQ(child<QLabel>(panel, "previewCaption")->text(), "No frame yet");
+    panel.showPicture(soundtrackFrame(2, 100.0), greyPicture(240, 180));
+    panel.showFrame(soundtrackFrame(3, 101.0, true));
+    panel.showFrame(soundtrackFrame(4, 102.0));
+    EXPECT_EQ(child<FramePictureView>(panel, "framePictureView")->frame(), 2);
+    EXPECT_EQ(child<QLabel>(panel, "previewCaption")->text(), "Frame 2 \u2013 frame_0002.tif");
+    const QString details = child<QLabel>(panel, "previewDetails")->text();
+    EXPECT_TRUE(details.contains("Join at row 100.00")) << details.toStdString();
+    EXPECT_FALSE(details.contains("weak")) << details.toStdString();
+    EXPECT_EQ(child<WaveformView>(panel, "waveformView")->frameCount(), 4);
+}
+
 TEST(PreviewPanel, ShowsTheRunsWarningsUntilTheNextRun) {
     PreviewPanel panel;
     panel.clear(PreviewPanel::Run::Soundtrack);
