@@ -6,14 +6,12 @@
 // written to the disk. The first four bytes choose how many frames the
 // movie must hold, so that both the count and the decoding are reached.
 
-#include "movie/movie_check.h"
+#include "memory_file.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
+#include "movie/movie_check.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <string>
 
 namespace {
 
@@ -32,20 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     const std::uint32_t frames = (data[0] | (data[1] << 8)) % (kMostFrames + 1);
-    const int fd = ::memfd_create("movie", MFD_CLOEXEC);
-    if (fd < 0) {
-        return 0;
+    const veltrana::fuzzing::MemoryFile movie(data + 4, size - 4);
+    if (movie.ok()) {
+        (void)veltrana::checkFinishedMovie(movie.path(), static_cast<int>(frames));
     }
-    std::size_t done = 4;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, size - done);
-        if (n <= 0) {
-            break;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    (void)veltrana::checkFinishedMovie(path, static_cast<int>(frames));
-    ::close(fd);
     return 0;
 }
