@@ -45,35 +45,6 @@ bool differsByMoreThanATenth(int measured, int snapped) {
     return std::abs(measured - snapped) > 0.1 * snapped;
 }
 
-// How the job's sound is assembled: the one place its archival settings are
-// read.
-SoundPlan soundPlanOf(const SoundtrackJob& job) {
-    SoundPlan plan;
-    plan.preciseSearch = job.preciseJoins;
-    plan.levelsWithoutSteps = job.archivalLevels;
-    plan.archivalStream = plan.preciseSearch || plan.levelsWithoutSteps;
-    return plan;
-}
-
-SoundReadSettings readSettingsOf(const SoundtrackJob& job, const SoundPlan& plan) {
-    SoundReadSettings s;
-    s.sampling.type = job.soundtrackType;
-    s.sampling.longStrip = job.longStrip;
-    s.sampling.element = job.colorElement;
-    s.sampling.rotationUp = job.rotationUp;
-    s.sampling.removeDc = job.removeDc;
-    s.sampling.cutByAnalysis = job.cutByAnalysis;
-    s.inverse = job.inverse;
-    if (job.manualResolution) {
-        s.givenResolution = ScanResolution{job.resolutionX, job.resolutionY};
-    }
-    if (plan.archivalStream) {
-        s.archival = plan.levelsWithoutSteps ? ArchivalReading::Levels : ArchivalReading::JoinsOnly;
-    }
-    s.searchPrecisely = plan.preciseSearch;
-    return s;
-}
-
 // What one frame gives the run, measured ahead on any thread with no
 // observer call; the frame's turn to be reported comes later, in order.
 struct FrameReading {
@@ -97,7 +68,7 @@ SoundtrackResult soundtrackResult(JobEnding ending) {
 class SoundtrackRun {
 public:
     explicit SoundtrackRun(SoundtrackJob& job)
-        : job(job), plan(soundPlanOf(job)), reading(readSettingsOf(job, plan)),
+        : job(job), plan(soundPlanOf(job)), reading(readSettingsOf(job, job, plan)),
           view(job.observer, StopButton::Shown) {}
 
     SoundtrackResult run();
@@ -436,20 +407,8 @@ Status SoundtrackRun::writeDiagnostics() const {
 
 // The WAV, committed when it was written whole.
 Status SoundtrackRun::writeWav(AssembledSound sound, SoundtrackResult& result) {
-    SoundOrigin origin;
-    origin.type = job.soundtrackType;
-    origin.resolution = resolution;
-    origin.startFrame = job.startFrame;
-    origin.stopFrame = job.stopFrame;
-    origin.filmSpeed = job.filmSpeed;
-    origin.joins = assembly->joinsName();
-    origin.levels = assembly->levelsName();
-    SoundDelivery delivery;
-    delivery.format = {job.bitsPerSample, job.outputRate};
-    delivery.filmRate = job.filmSpeed * geometry.framePitch;
-    delivery.centredOnZero = sound.centredOnZero;
-    delivery.removeDc = job.removeDc;
-    delivery.description = broadcastDescription(origin);
+    const SoundDelivery delivery =
+        soundDeliveryOf(job, job, *assembly, resolution, geometry, sound.centredOnZero);
     const Result<SoundWritten> written = writeSound(
         pendingWav->descriptor(), job.outputPath.string(), std::move(sound.stream), delivery);
     if (!written) {
@@ -554,6 +513,54 @@ std::string joinPositionsText(std::span<const int> joinPositions) {
         text += ' ';
     }
     return text;
+}
+
+SoundDelivery soundDeliveryOf(const ScanRunSettings& run, const SoundSettings& sound,
+                              const SoundAssembly& assembly, ScanResolution resolution,
+                              const SoundtrackGeometry& geometry, bool centredOnZero) {
+    SoundOrigin origin;
+    origin.type = run.soundtrackType;
+    origin.resolution = resolution;
+    origin.startFrame = run.startFrame;
+    origin.stopFrame = run.stopFrame;
+    origin.filmSpeed = sound.filmSpeed;
+    origin.joins = assembly.joinsName();
+    origin.levels = assembly.levelsName();
+    SoundDelivery delivery;
+    delivery.format = {sound.bitsPerSample, sound.outputRate};
+    delivery.filmRate = sound.filmSpeed * geometry.framePitch;
+    delivery.centredOnZero = centredOnZero;
+    delivery.removeDc = sound.removeDc;
+    delivery.description = broadcastDescription(origin);
+    return delivery;
+}
+
+SoundPlan soundPlanOf(const SoundSettings& sound) {
+    SoundPlan plan;
+    plan.preciseSearch = sound.preciseJoins;
+    plan.levelsWithoutSteps = sound.archivalLevels;
+    plan.archivalStream = plan.preciseSearch || plan.levelsWithoutSteps;
+    return plan;
+}
+
+SoundReadSettings readSettingsOf(const ScanRunSettings& run, const SoundSettings& sound,
+                                 const SoundPlan& plan) {
+    SoundReadSettings s;
+    s.sampling.type = run.soundtrackType;
+    s.sampling.longStrip = run.longStrip;
+    s.sampling.element = sound.colorElement;
+    s.sampling.rotationUp = sound.rotationUp;
+    s.sampling.removeDc = sound.removeDc;
+    s.sampling.cutByAnalysis = sound.cutByAnalysis;
+    s.inverse = run.inverse;
+    if (run.manualResolution) {
+        s.givenResolution = ScanResolution{run.resolutionX, run.resolutionY};
+    }
+    if (plan.archivalStream) {
+        s.archival = plan.levelsWithoutSteps ? ArchivalReading::Levels : ArchivalReading::JoinsOnly;
+    }
+    s.searchPrecisely = plan.preciseSearch;
+    return s;
 }
 
 bool writesStandardSound(const SoundtrackJob& job) {

@@ -6,7 +6,9 @@
 #include "job/job_end.h"
 #include "job/observer.h"
 #include "job/run_settings.h"
+#include "soundtrack/sound_assembly.h"
 #include "soundtrack/sound_delivery.h"
+#include "soundtrack/sound_frame.h"
 #include "soundtrack/strip.h"
 
 #include <cstdint>
@@ -27,14 +29,12 @@ struct SoundtrackTimings {
     double writing = 0;
 };
 
-// Every setting of one run, filled by the front end before the worker starts
-// and read by the worker for the whole run. Nothing changes while the worker
-// runs but the stop flag it points at (ScanRunSettings::stopRequested).
-struct SoundtrackJob : ScanRunSettings {
-    JobObserver* observer = nullptr; // log box, progress bar, Start and Stop
-
-    std::filesystem::path outputPath; // the WAV file
-
+// How a run reads its soundtrack and assembles and writes its sound: the
+// soundtrack job's own settings, which the film job takes too for a movie
+// with sound. All the archival ones off give the standard 8-bit sound at
+// the film's rate, byte for byte. The archival preset of both front ends
+// sets both archival flags and kArchivalSoundFormat (sound_delivery.h).
+struct SoundSettings {
     int filmSpeed = 25; // frames per second, 24 or 25
     ColorElement colorElement = ColorElement::R;
     bool crossfade = true;
@@ -42,13 +42,19 @@ struct SoundtrackJob : ScanRunSettings {
     bool cutByAnalysis = false;
     bool rotationUp = true;
 
-    // Archival sound; all off gives the standard 8-bit sound at the film's
-    // rate, byte for byte. The archival preset of both front ends sets both
-    // flags and kArchivalSoundFormat (sound_delivery.h).
     bool archivalLevels = false; // levels without steps at the joins, in floating point
     bool preciseJoins = false;   // joins registered on the scans' overlap, at fractions of a row
     int bitsPerSample = 8;       // 8, 16 or 24
     int outputRate = 0;          // samples per second; 0 for the film's rate
+};
+
+// Every setting of one run, filled by the front end before the worker starts
+// and read by the worker for the whole run. Nothing changes while the worker
+// runs but the stop flag it points at (ScanRunSettings::stopRequested).
+struct SoundtrackJob : ScanRunSettings, SoundSettings {
+    JobObserver* observer = nullptr; // log box, progress bar, Start and Stop
+
+    std::filesystem::path outputPath; // the WAV file
 
     // When set, the run adds the time of each stage here.
     SoundtrackTimings* timings = nullptr;
@@ -73,6 +79,20 @@ struct SoundtrackResult : JobEnding {
 
 // Runs the whole job on the calling thread.
 SoundtrackResult runSoundtrackJob(SoundtrackJob& job);
+
+// How a run's sound is assembled: the one place the archival settings are
+// read.
+SoundPlan soundPlanOf(const SoundSettings& sound);
+
+// What a run's frames give the sound.
+SoundReadSettings readSettingsOf(const ScanRunSettings& run, const SoundSettings& sound,
+                                 const SoundPlan& plan);
+
+// How a run's WAV is written: the format asked for, the film's rate at the
+// geometry's pitch, and the Broadcast WAV's description of the run.
+SoundDelivery soundDeliveryOf(const ScanRunSettings& run, const SoundSettings& sound,
+                              const SoundAssembly& assembly, ScanResolution resolution,
+                              const SoundtrackGeometry& geometry, bool centredOnZero);
 
 // Whether a job writes the standard 8-bit WAV, byte for byte as always: 8
 // bits at the film's rate of samples at the standard levels, whatever the

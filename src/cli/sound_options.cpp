@@ -1,0 +1,86 @@
+#include "cli/sound_options.h"
+
+namespace veltrana::cli {
+
+std::vector<CLI::Option*> addSoundOptions(CLI::App& command, SoundOptions& o) {
+    std::vector<CLI::Option*> added;
+    added.push_back(command
+                        .add_option("--rotation", o.rotation,
+                                    "Frame rotation: up (soundtrack band along the top edge of "
+                                    "the scan) or down (along the bottom edge)")
+                        ->capture_default_str()
+                        ->check(CLI::IsMember({"up", "down"})));
+    added.push_back(command
+                        .add_option("--channel", o.channel,
+                                    "Image colour element read as sound: B, G, R or Y "
+                                    "(luminance)")
+                        ->capture_default_str()
+                        ->check(CLI::IsMember({"B", "G", "R", "Y"})));
+    added.push_back(command.add_flag("--no-dc", o.noDc,
+                                     "Keep each frame's mean level (default: removed, -DC)"));
+    added.push_back(command.add_flag("--no-crossfade", o.noCrossfade,
+                                     "Join frames without a crossfade (default: crossfade)"));
+    added.push_back(command.add_flag("--cut-by-analysis", o.cutByAnalysis,
+                                     "Cut the band from the strongest brightening at the frame's "
+                                     "border and match frames on their samples (default: off)"));
+    added.push_back(command.add_flag(
+        "--archival", o.archival,
+        "Archival sound: precise joins, levels without steps at the joins, 24-bit 48 kHz "
+        "Broadcast WAV, and joins.csv beside it (default: off)"));
+    added.push_back(command
+                        .add_option("--join", o.join,
+                                    "How frames are joined: standard, or precise (registered on "
+                                    "the scans' overlap to a fraction of a row); default: precise "
+                                    "with --archival")
+                        ->check(CLI::IsMember({"standard", "precise"})));
+    added.push_back(
+        command
+            .add_option("--bits", o.bits,
+                        "Bits per sample: 8, 16 or 24 (default: 8, or 24 with --archival)")
+            ->check(CLI::IsMember({8, 16, 24})));
+    added.push_back(command
+                        .add_option("--rate", o.rate,
+                                    "Sample rate: film (film speed x frame pitch), 44100, 48000 "
+                                    "or 96000 (default: film, or 48000 with --archival)")
+                        ->check(CLI::IsMember({"film", "44100", "48000", "96000"})));
+    return added;
+}
+
+SoundSettings soundSettingsOf(const SoundOptions& o, int filmSpeed) {
+    SoundSettings s;
+    s.filmSpeed = filmSpeed;
+    s.colorElement = colorElementFromName(o.channel.front()).value_or(ColorElement::R);
+    s.crossfade = !o.noCrossfade;
+    s.removeDc = !o.noDc;
+    s.cutByAnalysis = o.cutByAnalysis;
+    s.rotationUp = o.rotation == "up";
+    s.archivalLevels = o.archival;
+    s.preciseJoins = o.join.empty() ? o.archival : o.join == "precise";
+    const SoundFormat preset = o.archival ? kArchivalSoundFormat : SoundFormat{};
+    s.bitsPerSample = o.bits != 0 ? o.bits : preset.bitsPerSample;
+    const std::string presetRate =
+        preset.outputRate == 0 ? std::string("film") : std::to_string(preset.outputRate);
+    const std::string rate = o.rate.empty() ? presetRate : o.rate;
+    s.outputRate = rate == "film" ? 0 : std::stoi(rate);
+    return s;
+}
+
+std::vector<RunSetting> soundRunSettings(const SoundOptions& o, const SoundSettings& s) {
+    std::vector<RunSetting> settings;
+    settings.push_back({"Film speed", std::to_string(s.filmSpeed) + " frames per second"});
+    settings.push_back({"Rotation", s.rotationUp ? "up (band along the top edge of the scan)"
+                                                 : "down (band along the bottom edge)"});
+    settings.push_back({"Colour element read", o.channel});
+    settings.push_back({"Mean level of each frame removed", yesNo(s.removeDc)});
+    settings.push_back({"Crossfade at the joins", yesNo(s.crossfade)});
+    settings.push_back({"Band cut by analysis", yesNo(s.cutByAnalysis)});
+    settings.push_back({"Joins", s.preciseJoins ? "precise" : "standard"});
+    settings.push_back(
+        {"Levels", s.archivalLevels ? "archival (without steps at the joins)" : "standard"});
+    settings.push_back({"Bits per sample", std::to_string(s.bitsPerSample)});
+    settings.push_back({"Sample rate", s.outputRate == 0 ? std::string("the film's rate")
+                                                         : std::to_string(s.outputRate) + " Hz"});
+    return settings;
+}
+
+} // namespace veltrana::cli
