@@ -63,6 +63,9 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
         {"fractionalStarts", o.fractionalStarts},
         {"silence", o.silence},
         {"noiseReductionBias", o.noiseReductionBias},
+        {"syncMarks", o.syncMarks},
+        {"syncAdvance", syncAdvanceOf(o)},
+        {"shrinkPercent", o.shrinkPercent},
     };
     j["orientation"] = Json{
         {"workingImage",
@@ -176,6 +179,9 @@ SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson) {
         t.options.fractionalStarts = o.value("fractionalStarts", false);
         t.options.silence = o.value("silence", false);
         t.options.noiseReductionBias = o.value("noiseReductionBias", false);
+        t.options.syncMarks = o.value("syncMarks", std::vector<int>{});
+        t.options.syncAdvance = o.value("syncAdvance", -1);
+        t.options.shrinkPercent = o.value("shrinkPercent", 0.0);
 
         const Json& l = j.at("layout");
         SynthLayout& layout = t.layout;
