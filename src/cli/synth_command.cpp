@@ -36,6 +36,7 @@ struct SynthArguments {
     std::vector<int> syncMarks;
     int syncAdvance = -1;
     double shrink = 0;
+    double perspective = 0;
     std::string compression = "lzw";
 };
 
@@ -82,6 +83,10 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
         options.signal = synth::SignalKind::Tone;
     } else if (a.signal == "sweep") {
         options.signal = synth::SignalKind::Sweep;
+    } else if (a.signal == "speech") {
+        options.signal = synth::SignalKind::Speech;
+    } else if (a.signal == "silent") {
+        options.signal = synth::SignalKind::Silent;
     } else {
         options.signal = synth::SignalKind::File;
         options.signalFile = a.signal;
@@ -102,6 +107,7 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
     options.syncMarks = a.syncMarks;
     options.syncAdvance = a.syncAdvance;
     options.shrinkPercent = a.shrink;
+    options.perspectiveRows = a.perspective;
     options.compression = a.compression == "none"      ? synth::TiffCompression::None
                           : a.compression == "deflate" ? synth::TiffCompression::Deflate
                                                        : synth::TiffCompression::Lzw;
@@ -159,8 +165,9 @@ Command addSynthCommand(CLI::App& app) {
     sub->add_option("--fps", a->fps, "Film speed, 24 or 25 frames per second")
         ->capture_default_str();
     sub->add_option("--signal", a->signal,
-                    "Sound on the film: tone, sweep, mix, or a sound file (WAV of any rate, "
-                    "resampled to the film's rate)")
+                    "Sound on the film: tone, sweep, mix, speech (noise shaped like speech, "
+                    "never repeating), silent, or a sound file (WAV of any rate, resampled to "
+                    "the film's rate)")
         ->capture_default_str();
     CLI::Option* color = sub->add_flag("--color", a->color, "Colour scans (three channels)");
     sub->add_flag("--grey", a->grey, "Grey scans (one channel; the default)")->excludes(color);
@@ -210,6 +217,10 @@ Command addSynthCommand(CLI::App& app) {
     sub->add_option("--shrink", a->shrink,
                     "The film shrunk along its length by this many percent (0 to 5): give the "
                     "rendered resolution by hand to the jobs")
+        ->capture_default_str();
+    sub->add_option("--perspective", a->perspective,
+                    "A frame photographed at a slant: the film's advance differs by this many "
+                    "rows per frame between the track's centre and the picture's (-20 to 20)")
         ->capture_default_str();
     sub->add_flag("--force", a->force,
                   "Replace a directory that holds an earlier render (its scans, truth files and "

@@ -260,7 +260,7 @@ std::vector<float> relativeHighPass(std::span<const float> values, int window) {
             (prefix[static_cast<std::size_t>(to)] - prefix[static_cast<std::size_t>(from)]) /
             (to - from);
         out[static_cast<std::size_t>(i)] =
-            static_cast<float>(logs[static_cast<std::size_t>(i)] - mean);
+            static_cast<float>(std::exp(logs[static_cast<std::size_t>(i)] - mean) - 1.0);
     }
     return out;
 }
@@ -398,86 +398,6 @@ std::vector<float> fitLight(std::span<const int> at, std::span<const float> leve
     return relativeFit(coefficients, rows);
 }
 
-// The high-passed profile of the band between UP columns firstUp..lastUp
-// (empty when it has none), from an even selection of its scan rows.
-std::vector<float> bandSearchProfile(const cv::Mat& scan, int firstUp, int lastUp, bool rotationUp,
-                                     int window) {
-    if (lastUp < firstUp) {
-        return {};
-    }
-    const StripRange scanRows = imageColumns(firstUp, lastUp, scan.rows, rotationUp);
-    const int step = stepFor(scanRows.last - scanRows.first + 1, kProfileRowsPerBand);
-    return relativeHighPass(
-        brightnessMeans(rowSums(scan, scanRows.first, scanRows.last, step), scan.channels()),
-        window);
-}
-
-// The search bands' profiles, high-passed, with the margin the smoothing
-// leaves at each end. `up` is the track band in UP columns.
-void readSearchProfiles(const cv::Mat& scan, StripRange up, SoundtrackType type, bool rotationUp,
-                        bool longStrip, ArchivalFrame& frame) {
-    const int width = scan.rows;
-    const int rows = scan.cols;
-    const int framesInScan = isLongStrip16(type, longStrip) ? 4 : 1;
-    int window =
-        std::max(kMinHighPassWindow, roundHalfAway(kHighPassShareOfPitch * rows / framesInScan));
-    window |= 1;
-    frame.profileMargin = window / 2;
-    auto bandProfile = [&](int firstUp, int lastUp) {
-        return bandSearchProfile(scan, firstUp, lastUp, rotationUp, window);
-    };
-    frame.profiles[static_cast<int>(SearchBand::Track)] = relativeHighPass(frame.samples, window);
-    frame.profiles[static_cast<int>(SearchBand::Edge)] = bandProfile(0, up.first - 1);
-    const int pictureFirst = up.last + 1;
-    const int pictureColumns = width - pictureFirst;
-    if (pictureColumns >= 3) {
-        const int third = pictureColumns / 3;
-        frame.profiles[static_cast<int>(SearchBand::PictureNear)] =
-            bandProfile(pictureFirst, pictureFirst + third - 1);
-        frame.profiles[static_cast<int>(SearchBand::PictureMiddle)] =
-            bandProfile(pictureFirst + third, pictureFirst + 2 * third - 1);
-        frame.profiles[static_cast<int>(SearchBand::PictureFar)] =
-            bandProfile(pictureFirst + 2 * third, width - 1);
-    }
-}
-
-// The light along the frame: the clear part of a variable-area track (read
-// from `track`, the band's scan rows as the samples were read), the
-// perforation light beside a variable-density one. Sets frame.light; empty
-// when there is none to read or it is even.
-std::vector<float> readIllumination(const cv::Mat& scan, const cv::Mat& track, StripRange up,
-                                    ColorElement element, SoundtrackType type, bool rotationUp,
-                                    ArchivalFrame& frame) {
-    const int rows = scan.cols;
-    const int workingStep = stepFor(rows, kLightWorkingRows);
-    std::vector<float> illumination;
-    if (type == SoundtrackType::VariableDensity35) {
-        if (up.first >= 1) {
-            const StripRange edge = imageColumns(0, up.first - 1, scan.rows, rotationUp);
-            const LightLevels light = brightestLevels(
-                scan, edge.first, edge.last, stepFor(edge.last - edge.first + 1, kLightScanRows),
-                workingStep, ColorElement::Y, 0.0);
-            illumination =
-                fitLight(light.rows, light.levels, usableLightRows(light.levels, true), rows, true);
-            frame.light = illumination.empty() ? LightReference::None : LightReference::EdgeLight;
-        }
-    } else {
-        const LightLevels clear =
-            brightestLevels(track, 0, track.rows - 1, stepFor(frame.bandWidth, kLightScanRows),
-                            workingStep, element, kClearShare);
-        illumination =
-            fitLight(clear.rows, clear.levels, usableLightRows(clear.levels, false), rows, false);
-        frame.light = illumination.empty() ? LightReference::None : LightReference::TrackClear;
-    }
-    if (!illumination.empty()) {
-        const auto [low, high] = std::minmax_element(illumination.begin(), illumination.end());
-        if (*high < (1.0f + kNegligibleFalloff) * *low) {
-            illumination.clear(); // evenly lit: nothing worth flattening
-        }
-    }
-    return illumination;
-}
-
 } // namespace
 
 std::vector<float> fittedIllumination(std::span<const float> level,
@@ -487,6 +407,100 @@ std::vector<float> fittedIllumination(std::span<const float> level,
     return fitLight(at, level, usable, static_cast<int>(level.size()), brightRowsOnly);
 }
 
+namespace {
+
+// A trimmed scan as it lies, with the frame's working geometry: working rows
+// run along the scan's columns, working columns are scan rows.
+struct ScanFrame {
+    const cv::Mat& scan;
+    bool rotationUp = true;
+    int width() const { return scan.rows; } // working columns
+    int rows() const { return scan.cols; }  // working rows
+    int channels() const { return scan.channels(); }
+    // working columns [first, last] of an UP frame as rows of this scan
+    StripRange scanRows(int first, int last) const {
+        return imageColumns(first, last, width(), rotationUp);
+    }
+};
+
+// The smoothing window of the search profiles' high-pass, odd.
+int highPassWindow(int rows, SoundtrackType type, bool longStrip) {
+    const int framesInScan = isLongStrip16(type, longStrip) ? 4 : 1;
+    const int window =
+        std::max(kMinHighPassWindow, roundHalfAway(kHighPassShareOfPitch * rows / framesInScan));
+    return window | 1;
+}
+
+// The bands' profiles, high-passed, and their columns: the track's from its
+// samples, the others from their brightness. `up` is the track band in UP
+// columns.
+void readSearchProfiles(ArchivalFrame& frame, const ScanFrame& f, StripRange up, int window) {
+    const auto setBand = [&](SearchBand band, int firstUp, int lastUp) {
+        const std::size_t b = static_cast<std::size_t>(band);
+        frame.bandColumns[b] = 0.5 * (firstUp + lastUp);
+        if (lastUp < firstUp) {
+            return;
+        }
+        const StripRange rows = f.scanRows(firstUp, lastUp);
+        const int step = stepFor(rows.last - rows.first + 1, kProfileRowsPerBand);
+        frame.profiles[b] = relativeHighPass(
+            brightnessMeans(rowSums(f.scan, rows.first, rows.last, step), f.channels()), window);
+    };
+    frame.profiles[static_cast<int>(SearchBand::Track)] = relativeHighPass(frame.samples, window);
+    frame.bandColumns[static_cast<int>(SearchBand::Track)] = 0.5 * (up.first + up.last);
+    setBand(SearchBand::Edge, 0, up.first - 1);
+    const int pictureFirst = up.last + 1;
+    const int pictureColumns = f.width() - pictureFirst;
+    if (pictureColumns >= 3) {
+        const int third = pictureColumns / 3;
+        setBand(SearchBand::PictureNear, pictureFirst, pictureFirst + third - 1);
+        setBand(SearchBand::PictureMiddle, pictureFirst + third, pictureFirst + 2 * third - 1);
+        setBand(SearchBand::PictureFar, pictureFirst + 2 * third, f.width() - 1);
+    }
+}
+
+// The light along the frame, relative to its mean (empty when nothing
+// usable was read): the clear part of a variable-area track, the
+// perforation light beside a variable-density one.
+// `track` holds the band's scan rows as the samples were read from them.
+std::vector<float> readLight(ArchivalFrame& frame, const ScanFrame& f, const cv::Mat& track,
+                             StripRange up, ColorElement element, SoundtrackType type) {
+    const int workingStep = stepFor(f.rows(), kLightWorkingRows);
+    if (type == SoundtrackType::VariableDensity35) {
+        if (up.first < 1) {
+            return {};
+        }
+        const StripRange edge = f.scanRows(0, up.first - 1);
+        const LightLevels light = brightestLevels(
+            f.scan, edge.first, edge.last, stepFor(edge.last - edge.first + 1, kLightScanRows),
+            workingStep, ColorElement::Y, 0.0);
+        frame.light = LightReference::EdgeLight;
+        return fitLight(light.rows, light.levels, usableLightRows(light.levels, true), f.rows(),
+                        true);
+    }
+    const LightLevels clear =
+        brightestLevels(track, 0, track.rows - 1, stepFor(frame.bandWidth, kLightScanRows),
+                        workingStep, element, kClearShare);
+    frame.light = LightReference::TrackClear;
+    return fitLight(clear.rows, clear.levels, usableLightRows(clear.levels, false), f.rows(),
+                    false);
+}
+
+// The light to flatten by: all ones when none was read or it varies by
+// less than kNegligibleFalloff.
+std::vector<float> flatteningLight(std::vector<float> light, int rows) {
+    if (!light.empty()) {
+        const auto [low, high] = std::minmax_element(light.begin(), light.end());
+        if (*high < (1.0f + kNegligibleFalloff) * *low) {
+            light.clear(); // evenly lit: nothing worth flattening
+        }
+    }
+    return light.empty() ? std::vector<float>(static_cast<std::size_t>(rows), 1.0f)
+                         : std::move(light);
+}
+
+} // namespace
+
 ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
                                   ColorElement element, SoundtrackType type, bool rotationUp,
                                   bool longStrip) {
@@ -495,13 +509,10 @@ ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
     if (scan.empty() || scan.depth() != CV_8U || (scan.channels() != 1 && scan.channels() != 3)) {
         return frame;
     }
-    // working rows run along the scan's columns, working columns are scan rows
-    const int width = scan.rows;
-    const int rows = scan.cols;
-    const StripRange band = clipStripRange(track, width);
+    const ScanFrame f{scan, rotationUp};
+    const StripRange band = clipStripRange(track, f.width());
     frame.bandWidth = band.last - band.first + 1;
-    // the band in UP columns
-    const StripRange up = imageColumns(band.first, band.last, width, rotationUp);
+    const StripRange up = f.scanRows(band.first, band.last); // the band in UP columns
 
     // the track: per row, the colour element's mean across every row of the
     // band. Y is each pixel's luminance, as the standard samples read it, so
@@ -513,12 +524,14 @@ ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
     }
     frame.samples =
         elementMeans(rowSums(trackRows, 0, trackRows.rows - 1, 1), trackRows.channels(), element);
-    readSearchProfiles(scan, up, type, rotationUp, longStrip, frame);
-    std::vector<float> illumination =
-        readIllumination(scan, trackRows, up, element, type, rotationUp, frame);
-    frame.illumination = illumination.empty()
-                             ? std::vector<float>(static_cast<std::size_t>(rows), 1.0f)
-                             : std::move(illumination);
+    const int window = highPassWindow(f.rows(), type, longStrip);
+    frame.profileMargin = window / 2;
+    readSearchProfiles(frame, f, up, window);
+    std::vector<float> light = readLight(frame, f, trackRows, up, element, type);
+    if (light.empty()) {
+        frame.light = LightReference::None;
+    }
+    frame.illumination = flatteningLight(std::move(light), f.rows());
     return frame;
 }
 

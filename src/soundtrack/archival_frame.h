@@ -62,6 +62,10 @@ struct ArchivalFrame {
     // smoothing window: the search leaves them out, since the same film near
     // the end of one frame and the start of the next is smoothed differently.
     int profileMargin = 0;
+    // Per band: the working column of its middle, as in an UP frame (from the
+    // film's edge on the track's side), where the band has columns. On a
+    // photographed frame the advance differs across the film.
+    std::array<double, kSearchBandCount> bandColumns{};
     int bandWidth = 0; // columns of the clipped track band
     LightReference light = LightReference::None;
 
@@ -88,13 +92,21 @@ ArchivalFrame archivalFrame(const cv::Mat& workingImage, StripRange track, Color
 // Reverses every per-row array: for film that ran the other way.
 void reverseRows(ArchivalFrame& frame);
 
-// The relative high-pass used for the search profiles: log v less its box
-// mean over `window` rows (shortened at the ends), v taken as at least one
-// 8-bit step. About v / smooth(v) - 1 for small changes, but a multiplicative
-// ramp becomes an additive one, which a symmetric mean cancels: dividing by
-// a smoothed v instead leaves the ramp's slope times the content's first
-// moment in the window, a shift of the content that differs between the
-// dark end of one frame and the dark start of the next.
+// The relative high-pass used for the search profiles: v over its local
+// level less 1, the local level being exp of the box mean of log v over
+// `window` rows (shortened at the ends), v taken as at least one 8-bit step.
+// About v / smooth(v) - 1 for small changes. Two properties matter to the
+// join search:
+// - A multiplicative ramp of light cancels: in the logarithm it is additive,
+//   and a symmetric mean follows it. (Dividing by a smoothed v instead
+//   leaves the ramp's slope times the content's first moment in the window,
+//   a shift of the content that differs between the dark end of one frame
+//   and the dark start of the next.)
+// - The film's sharp structure keeps its position when the film lies a
+//   fraction of a row further on: v is only ever multiplied by a smooth
+//   level, never put through a curve itself. (log v less its mean would
+//   bend a frame line's dark edge, drawn between two rows, differently for
+//   every fraction: tenths of a row on the pictures of a render.)
 std::vector<float> relativeHighPass(std::span<const float> values, int window);
 
 // A robust smooth fit (a polynomial of degree 4 along the rows, refitted

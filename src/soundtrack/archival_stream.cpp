@@ -55,6 +55,20 @@ std::vector<double> boxMean(std::span<const double> values, int length) {
     return out;
 }
 
+// What to add to the current frame's samples so that its level matches the
+// previous one's over the film they share: `overlap` samples of `tail` from
+// `begin` on and of `current` from its start; without any shared film, over
+// the samples either side of the join.
+double offsetToMatch(std::span<const float> tail, std::size_t begin, std::size_t overlap,
+                     std::span<const float> current) {
+    if (overlap > 0) {
+        return meanOf(tail.subspan(begin, overlap)) - meanOf(current.first(overlap));
+    }
+    const std::size_t count =
+        std::min<std::size_t>(kOffsetRowsWithoutOverlap, std::min(tail.size(), current.size()));
+    return meanOf(tail.last(count)) - meanOf(current.first(count));
+}
+
 } // namespace
 
 const char* joinMethodName(JoinMethod method) {
@@ -63,6 +77,8 @@ const char* joinMethodName(JoinMethod method) {
         return "precise";
     case JoinMethod::NearestBand:
         return "precise (nearest band)";
+    case JoinMethod::PreciseLoose:
+        return "precise (loose)";
     case JoinMethod::StandardWeak:
         return "standard (precise search weak)";
     case JoinMethod::StandardNotFound:
@@ -95,8 +111,9 @@ JoinChoice chooseJoin(const PreciseJoin& searched, int standardPosition, int pre
         choice.method = JoinMethod::StandardWeak;
         return choice;
     }
-    choice.method =
-        searched.band == SearchBand::Track ? JoinMethod::Precise : JoinMethod::NearestBand;
+    choice.method = searched.loose                       ? JoinMethod::PreciseLoose
+                    : searched.band == SearchBand::Track ? JoinMethod::Precise
+                                                         : JoinMethod::NearestBand;
     choice.position = searched.position;
     return choice;
 }
@@ -148,19 +165,8 @@ void joinAtFraction(std::vector<float>& committed, std::vector<float>& tail,
     const std::size_t begin = static_cast<std::size_t>(within);
     const std::size_t overlap = std::min(tail.size() - begin, current.size());
 
-    // the current frame's offset matched to the previous one's over the film
-    // they share (without any, over the samples either side of the join)
     if (matchOffset && !tail.empty() && !current.empty()) {
-        double shift = 0.0;
-        if (overlap > 0) {
-            shift = meanOf(std::span<const float>(tail).subspan(begin, overlap)) -
-                    meanOf(std::span<const float>(current).first(overlap));
-        } else {
-            const std::size_t count = std::min<std::size_t>(kOffsetRowsWithoutOverlap,
-                                                            std::min(tail.size(), current.size()));
-            shift = meanOf(std::span<const float>(tail).last(count)) -
-                    meanOf(std::span<const float>(current).first(count));
-        }
+        const double shift = offsetToMatch(tail, begin, overlap, current);
         for (float& v : current) {
             v = static_cast<float>(v + shift);
         }
@@ -228,6 +234,7 @@ std::optional<JoinRecord> ArchivalStream::addFrame(ArchivalFrame frame, int fram
         referenceWidth = settings.scaleByWidth ? frame.bandWidth : 0;
         tail = levelledSamples(frame, settings.type, referenceWidth, settings.flattenIllumination);
         start = 0.0;
+        lastRows = frame.rows();
         joinLengths.push_back(0);
         previous = std::move(frame);
         return std::nullopt;
@@ -249,6 +256,7 @@ std::optional<JoinRecord> ArchivalStream::addFrame(ArchivalFrame frame, int fram
         levelledSamples(frame, settings.type, referenceWidth, settings.flattenIllumination);
     joinAtFraction(committed, tail, levelled, next, settings.crossfade, settings.matchOffsets);
     start = next;
+    lastRows = frame.rows();
     previous = std::move(frame);
     joins.push_back(record);
     return record;
@@ -258,6 +266,13 @@ ArchivalOutput ArchivalStream::finish() {
     ArchivalOutput out;
     committed.insert(committed.end(), tail.begin(), tail.end());
     tail.clear();
+    // as long as the standard stream of the same joins: the whole rows of
+    // leng.txt, then the last frame (whose last row, when the frame starts
+    // less than half a row past a whole one, is held one sample longer)
+    if (!empty) {
+        committed.resize(static_cast<std::size_t>(std::max(roundHalfAway(start) + lastRows, 0)),
+                         committed.empty() ? 0.0f : committed.back());
+    }
     if (settings.centre) {
         removeDrift(committed, settings.sampleRate, settings.driftCutoffHz);
     }

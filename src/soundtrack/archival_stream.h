@@ -47,7 +47,8 @@ struct ArchivalSettings {
 
 enum class JoinMethod {
     Precise,          // the track's own correlation settled it
-    NearestBand,      // the band nearest the track that could settled it (silent or missed track)
+    NearestBand,      // the bands beside the track settled it (silent or missed track)
+    PreciseLoose,     // the frames overlap at the whole shift found, but the fraction is unsure
     StandardWeak,     // the precise search could not be trusted: the standard position was used
     StandardNotFound, // the precise search found nothing: the standard position was used
 };
@@ -55,7 +56,8 @@ enum class JoinMethod {
 // A short name, for joins.csv and the log.
 const char* joinMethodName(JoinMethod method);
 
-// Whether the standard position was used.
+// Whether the standard position was used. A loose join is no fallback: an
+// unsure fraction at the right whole shift is far better than a wrong one.
 inline bool isFallback(JoinMethod method) {
     return method == JoinMethod::StandardWeak || method == JoinMethod::StandardNotFound;
 }
@@ -82,9 +84,10 @@ struct JoinChoice {
 // stand out from every other shift or agree with the standard coarse step.
 // A track that carries sound but does not match (a cut that missed the
 // band) confirms nothing: the other bands may then settle the join only
-// where the standard coarse step agrees. The track settles the fraction when
-// it can (Precise), else the nearest band that can (NearestBand); when
-// nothing is trusted the standard position is used.
+// where the standard coarse step agrees. The track takes part in the
+// fraction when it can (Precise), else the bands beside it settle it
+// (NearestBand); an unsure fraction is loose (PreciseLoose); when nothing is
+// trusted the standard position is used.
 JoinChoice chooseJoin(const PreciseJoin& searched, int standardPosition, int previousRows,
                       SoundtrackType type, bool longStrip);
 
@@ -123,7 +126,9 @@ public:
                                        int standardJoinPosition);
 
     // The rest of the last frame, then the stream's mean and drift removed.
-    // The stream is left empty.
+    // The stream holds as many samples as the standard one would with these
+    // joins: the sum of joinLengths, then the last frame's rows. The stream
+    // is left empty.
     ArchivalOutput finish();
 
 private:
@@ -131,6 +136,7 @@ private:
     ArchivalFrame previous;  // for the join search
     int referenceWidth = 0;  // band width of the first frame
     double start = 0;        // stream position of the current frame's row 0
+    int lastRows = 0;        // rows of the latest frame
     std::vector<float> tail; // the latest frame's levelled samples not yet in the stream
     std::vector<float> committed;
     std::vector<JoinRecord> joins;

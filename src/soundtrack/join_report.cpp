@@ -3,6 +3,16 @@
 #include <cstdio>
 
 namespace veltrana {
+namespace {
+
+// A number in rows as joins.csv writes it: to a thousandth.
+std::string rowsField(double rows) {
+    char value[32];
+    std::snprintf(value, sizeof value, "%.3f", rows);
+    return value;
+}
+
+} // namespace
 
 std::string csvField(std::string_view text) {
     if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
@@ -21,22 +31,22 @@ std::string csvField(std::string_view text) {
 
 std::string joinReportText(std::span<const JoinRecord> joins, const FrameSequence& sequence,
                            const std::function<const char*(const JoinRecord&)>& methodName) {
-    // frame, file, the standard join, the precise join, its score and the join used
-    std::string text = "frame,file,standard_join,precise_join,score,method,join_used\n";
+    // frame, file, the standard join, the precise join, its score, the join
+    // used and, for a join the precise search settled, its precision (one
+    // standard deviation, rows)
+    std::string text =
+        "frame,file,standard_join,precise_join,score,method,join_used,precision_rows\n";
     char line[512];
     for (const JoinRecord& r : joins) {
         const std::string file =
             sequence.frames[static_cast<std::size_t>(r.frameNumber - 1)].filename().string();
         const std::string quoted = csvField(file);
-        std::string precise;
-        if (r.precise.found) {
-            char value[32];
-            std::snprintf(value, sizeof value, "%.3f", r.precise.position);
-            precise = value;
-        }
-        std::snprintf(line, sizeof line, "%d,%s,%d,%s,%.3f,%s,%.3f\n", r.frameNumber,
+        const std::string precise = r.precise.found ? rowsField(r.precise.position) : "";
+        // a fallback, or a run without the precise search, has no precision
+        const std::string precision = isFallback(r.method) ? "" : rowsField(r.precise.precision);
+        std::snprintf(line, sizeof line, "%d,%s,%d,%s,%.3f,%s,%.3f,%s\n", r.frameNumber,
                       quoted.c_str(), r.standardPosition, precise.c_str(), r.precise.score,
-                      methodName(r), r.position);
+                      methodName(r), r.position, precision.c_str());
         text += line;
     }
     return text;

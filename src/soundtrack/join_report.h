@@ -19,7 +19,9 @@ std::string csvField(std::string_view text);
 
 // joins.csv: a header line, then per join its frame, the frame's file, the
 // standard join, the precise join (empty when none was found), its score,
-// the method (as `methodName` names it) and the join used.
+// the method (as `methodName` names it), the join used and its precision
+// (one standard deviation in rows; empty for a fallback to the standard join,
+// which is every join of a run without the precise search).
 std::string joinReportText(std::span<const JoinRecord> joins, const FrameSequence& sequence,
                            const std::function<const char*(const JoinRecord&)>& methodName);
 

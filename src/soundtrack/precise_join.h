@@ -10,21 +10,34 @@
 // - Only the shifts that the standard coarse step allows are searched: from
 //   its guard (join_rules.h) to the last shift that leaves kMinOverlapRows
 //   rows of overlap.
-// - Correlations are zero-mean normalised (Pearson), -1..1, over the rows the
-//   two frames share.
+// - Correlations are zero-mean normalised (Pearson), -1..1.
+// - Precisions are one standard deviation, in rows.
 //
-// The bands of ArchivalFrame are registered separately. Together they choose
-// the whole shift (each band's evidence capped, so that no single band, a
-// repeating tone on the track say, outvotes the others); then each band finds
-// its own peak within kBandSearchReach rows of it (on warped or photographed
-// film the advance differs across the width by a few rows), refined to a
-// fraction of a row on windowed-sinc shifted profiles. The track's own peak
-// sets the position when it is precise; otherwise the nearest band that is
-// (a silent track has a high but broad peak). Precision is judged by
-// splitting the overlap in two halves and comparing the positions they give,
-// never by the peak height alone. Whether the whole shift can be trusted is
-// for the caller to judge (chooseJoin in archival_stream.h): the search
-// reports how clearly it stood out and how well the track agreed.
+// The search runs in named steps (precise_join.cpp):
+// Every profile is compared through a low-pass that keeps what the film
+// shows the same wherever it lies between rows (comparedProfile).
+// 1. Whole shift. Every band of ArchivalFrame is correlated with the other
+//    frame's at every allowed shift over all the rows they share; their
+//    agreement (each band's evidence capped, so that no single band, a
+//    repeating tone on the track say, outvotes the others) picks the shift.
+// 2. Each band's peak near it: the band is matched again within
+//    kBandSearchReach rows with a fixed stretch of the current frame (the
+//    overlap's ends move with the shift, a fixed template does not), the
+//    peak refined by a parabola, then on windowed-sinc shifted profiles a
+//    tenth of a row apart. Its variance is the larger of what the peak's
+//    height and curvature allow and what its two halves' disagreement says.
+// 3. Across the film: the bands beside the track are read at the track's
+//    column, along a weighted line where the advance differs across the
+//    width (a photographed or warped frame), else as their weighted mean.
+// 4. The track: its own peak near that reading joins it, weighted by the
+//    inverse variances, when the two agree; when they do not, the track
+//    decides if it is the more precise and not far off; else, or without a
+//    good peak on the track, the reading stands.
+// 5. When no band gives a trustworthy fraction but the whole shift stands
+//    out, the best band's fraction is used and the join is loose.
+// Whether the whole shift can be trusted is for the caller to judge
+// (chooseJoin in archival_stream.h): the search reports how clearly it stood
+// out and how well the track agreed.
 
 #include "soundtrack/archival_frame.h"
 
@@ -44,15 +57,9 @@ namespace veltrana {
 // tone repeats and matches anywhere; a silent track cannot tell.
 inline constexpr double kWeakJoinScore = 0.4;
 
-// A band settles the fraction only when the two halves of the overlap put
-// the join within twice this distance of each other (rows).
-inline constexpr double kMaxJoinSpreadRows = 0.1;
-
-// When no band is that precise, the band whose halves agree best settles it,
-// if they agree within twice this distance (rows): a short overlap (a 16 mm
-// long strip shares about 60 rows) or a smooth silent track leaves halves
-// too short to agree to a tenth of a row, yet far closer than a whole row.
-inline constexpr double kMaxLooseSpreadRows = 0.5;
+// A join whose precision is no better than this (one standard deviation,
+// rows) is loose: the frames overlap there, but its fraction is unsure.
+inline constexpr double kLoosePrecisionRows = 0.25;
 
 // Rows around the common whole shift in which each band looks for its peak.
 inline constexpr int kBandSearchReach = 10;
@@ -64,10 +71,15 @@ struct PreciseJoin {
     double position = 0; // the join (fractional); the best whole shift when not found
     // how far the frames are taken to share film, -1..1 (see kWeakJoinScore)
     double score = 0;
-    bool found = false;                  // a band settled the position
-    SearchBand band = SearchBand::Track; // the band whose correlation set the position
+    // A position was settled: by the bands (precisely, or loosely when
+    // `loose`), or at least the whole shift stood out.
+    bool found = false;
+    bool loose = false; // its fraction is unsure (precision above kLoosePrecisionRows)
+    // One standard deviation of the position, rows (0 when not found).
+    double precision = 0;
+    SearchBand band = SearchBand::Track; // the band nearest the track that set the position
+    bool trackUsed = false;              // the track's own peak took part
     int wholeShift = 0;                  // the whole shift the bands agreed on
-    double spread = 0;                   // half the difference of the two halves' positions, rows
     int bandsUsed = 0;                   // bands that showed structure in the overlap
     // each band's peak correlation near the whole shift; kNoBandScore for a
     // band without structure there (or missing)

@@ -56,6 +56,9 @@ constexpr double kBandHalfWidthMinShare = 0.03; // of the track width, at signal
 constexpr double kBandHalfWidthMaxShare = 0.36; // at signal +1
 
 constexpr double kMaxFalloffPercent = 80;
+// A slant steeper than this would move the picture's rows further than the
+// scans overlap.
+constexpr double kMaxPerspectiveRows = 20;
 // Weave of at most this share of the track width keeps the band where the
 // strip cutters look for it.
 constexpr double kMaxWeaveShareOfTrack = 0.1;
@@ -297,6 +300,10 @@ std::string signalKindName(SignalKind kind) {
         return "sweep";
     case SignalKind::File:
         return "file";
+    case SignalKind::Speech:
+        return "speech";
+    case SignalKind::Silent:
+        return "silent";
     }
     return "mix";
 }
@@ -358,6 +365,11 @@ std::vector<std::string> checkSynthOptions(const SynthOptions& options) {
     }
     if (options.syncAdvance < -1) {
         problems.push_back("the sync advance cannot be negative");
+    }
+    if (!(std::abs(options.perspectiveRows) <= kMaxPerspectiveRows)) {
+        problems.push_back("the perspective must be within " +
+                           std::to_string(static_cast<int>(kMaxPerspectiveRows)) +
+                           " rows either way");
     }
     if (options.weave < 0) {
         problems.push_back("the weave cannot be negative");

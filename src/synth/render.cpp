@@ -294,6 +294,96 @@ void renderEffects(cv::Mat& image, DrawRow& drawRow, int start, double fraction,
     }
 }
 
+// Per working column of an UP scan, how much further along the film than
+// at the track's centre a scan row reads per row from the scan's middle:
+// zero at the track's centre, perspectiveRows / pitch at the picture's.
+std::vector<double> slantAcross(const SynthLayout& l, double perspectiveRows) {
+    const double trackCentre = 0.5 * (l.trackFirstColumn + l.trackEndColumn);
+    const double pictureCentre = 0.5 * (l.pictureFirstColumn + l.scanColumns);
+    std::vector<double> slant(static_cast<std::size_t>(l.scanColumns), 0.0);
+    if (perspectiveRows == 0.0 || !(pictureCentre > trackCentre) || l.framePitch <= 0) {
+        return slant;
+    }
+    const double perRow = perspectiveRows / l.framePitch;
+    for (int c = 0; c < l.scanColumns; ++c) {
+        slant[static_cast<std::size_t>(c)] =
+            perRow * (c - trackCentre) / (pictureCentre - trackCentre);
+    }
+    return slant;
+}
+
+// The windowed-sinc weights for fractions on a grid of 1/kSlantSteps of a row,
+// made as they are first asked for.
+constexpr int kSlantSteps = 1024;
+
+class KernelTable {
+public:
+    const std::vector<double>& operator()(int step) {
+        std::vector<double>& k = kernels[static_cast<std::size_t>(step)];
+        if (k.empty()) {
+            k = shiftKernel(static_cast<double>(step) / kSlantSteps);
+        }
+        return k;
+    }
+
+private:
+    std::vector<std::vector<double>> kernels =
+        std::vector<std::vector<double>>(static_cast<std::size_t>(kSlantSteps));
+};
+
+// renderEffects for a slanted (photographed) frame: every column read at its
+// own position along the film, `slant` (per output column) times the row's
+// distance from the scan's middle past the scan's fractional start. The
+// positions are taken to 1/1024 of a row.
+template <typename DrawRow>
+void renderSlanted(cv::Mat& image, DrawRow& drawRow, int start, double fraction, int weave,
+                   double falloffPercent, const std::vector<double>& slant) {
+    const int height = image.rows;
+    const int channels = image.channels();
+    const int elements = image.cols * channels;
+    double steepest = 0.0;
+    for (double s : slant) {
+        steepest = std::max(steepest, std::abs(s));
+    }
+    const int lead = kShiftKernelReach + 2 + static_cast<int>(std::ceil(steepest * height / 2.0));
+    cv::Mat strip(height + 2 * lead, elements, CV_32F);
+    for (int i = 0; i < strip.rows; ++i) {
+        drawRow(static_cast<std::int64_t>(start) - lead + i, strip.ptr<float>(i));
+    }
+    const std::vector<double> light = falloffAlongScan(height, falloffPercent);
+    const double middle = 0.5 * (height - 1);
+    KernelTable kernels;
+    for (int r = 0; r < height; ++r) {
+        uchar* out = image.ptr<uchar>(r);
+        const double lit = light[static_cast<std::size_t>(r)];
+        for (int c = 0; c < image.cols; ++c) {
+            const double position =
+                r + lead + fraction + (r - middle) * slant[static_cast<std::size_t>(c)];
+            int base = static_cast<int>(std::floor(position));
+            int step = static_cast<int>(std::lround((position - base) * kSlantSteps));
+            if (step == kSlantSteps) {
+                ++base;
+                step = 0;
+            }
+            const int source = std::max(c - weave, 0);
+            for (int ch = 0; ch < channels; ++ch) {
+                const int element = source * channels + ch;
+                double value = strip.ptr<float>(base)[element];
+                if (step != 0) {
+                    const std::vector<double>& w = kernels(step);
+                    const int first = base - kShiftKernelReach + 1;
+                    value = 0.0;
+                    for (int k = 0; k < 2 * kShiftKernelReach; ++k) {
+                        value +=
+                            w[static_cast<std::size_t>(k)] * strip.ptr<float>(first + k)[element];
+                    }
+                }
+                out[c * channels + ch] = toByte(static_cast<float>(value * lit));
+            }
+        }
+    }
+}
+
 } // namespace
 
 cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
@@ -433,7 +523,10 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
 
     cv::Mat image(height, width, channels == 3 ? CV_8UC3 : CV_8UC1);
     const int elements = width * channels;
-    if (fraction == 0.0 && placed.weave == 0 && o.falloffPercent == 0.0) {
+    if (o.perspectiveRows != 0.0) {
+        renderSlanted(image, drawRow, start, fraction, placed.weave, o.falloffPercent,
+                      slantAcross(l, o.perspectiveRows));
+    } else if (fraction == 0.0 && placed.weave == 0 && o.falloffPercent == 0.0) {
         // each strip row straight into its scan row
         std::vector<float> values(static_cast<std::size_t>(elements));
         for (int r = 0; r < height; ++r) {

@@ -60,6 +60,76 @@ std::vector<float> sinusoid(int samples, int sampleRate, FrequencyAt frequencyAt
     return out;
 }
 
+// A value of about normal spread (mean 0, deviation 1) for index n: the
+// same everywhere, unlike the standard library's distributions.
+double normalAt(std::uint64_t key, std::uint64_t n) {
+    const std::uint64_t bits = mix64(key + n);
+    const std::uint64_t sum =
+        (bits & 0xFFFF) + ((bits >> 16) & 0xFFFF) + ((bits >> 32) & 0xFFFF) + (bits >> 48);
+    return (static_cast<double>(sum) - 131070.0) / 37837.0;
+}
+
+// The share of a one-pole filter's output kept from one sample to the next
+// for a corner at `hz`.
+double onePoleKeep(double hz, int sampleRate) {
+    return std::exp(-kTwoPi * hz / sampleRate);
+}
+
+// Noise shaped like speech: high-passed at 100 Hz, low-passed twice at 1 kHz
+// (its spectrum falls by 12 dB an octave above, as speech does), in
+// syllables of 0.1 to 0.3 s at levels from -14 dB to full, a pause now and
+// then. Scaled to the peak, or less where a step from one row to the next
+// would exceed maxStep. It never repeats, so frames that share no film
+// match nowhere.
+std::vector<float> speechLike(int samples, int sampleRate, double maxStep) {
+    constexpr std::uint64_t kKey = 0x5BEEC4ull;
+    const double highKeep = onePoleKeep(100.0, sampleRate);
+    const double lowKeep = onePoleKeep(1000.0, sampleRate);
+    std::vector<double> out(static_cast<std::size_t>(samples), 0.0);
+    double high = 0.0, low1 = 0.0, low2 = 0.0, previousIn = 0.0;
+    int syllable = 0;
+    int syllableStart = 0;
+    int syllableLength = 0;
+    double syllableLevel = 0.0;
+    for (int n = 0; n < samples; ++n) {
+        if (n >= syllableStart + syllableLength) {
+            const std::uint64_t draw =
+                mix64(kKey ^ (0xABCDull + static_cast<std::uint64_t>(syllable)));
+            ++syllable;
+            syllableStart = n;
+            syllableLength = std::max(
+                1, static_cast<int>((0.1 + 0.2 * static_cast<double>(draw & 0xFFFF) / 65535.0) *
+                                    sampleRate));
+            const bool pause = ((draw >> 16) & 0xFF) < 40;
+            syllableLevel =
+                pause ? 0.02 : 0.2 + 0.8 * static_cast<double>((draw >> 24) & 0xFFFF) / 65535.0;
+        }
+        const double in = normalAt(kKey, static_cast<std::uint64_t>(n));
+        high = highKeep * (high + in - previousIn);
+        previousIn = in;
+        low1 = lowKeep * low1 + (1.0 - lowKeep) * high;
+        low2 = lowKeep * low2 + (1.0 - lowKeep) * low1;
+        const double phase = static_cast<double>(n - syllableStart) / syllableLength;
+        const double envelope = 0.5 - 0.5 * std::cos(kTwoPi * phase);
+        out[static_cast<std::size_t>(n)] = low2 * syllableLevel * envelope;
+    }
+    double peak = 0.0;
+    double step = 0.0;
+    for (std::size_t n = 0; n < out.size(); ++n) {
+        peak = std::max(peak, std::abs(out[n]));
+        if (n > 0) {
+            step = std::max(step, std::abs(out[n] - out[n - 1]));
+        }
+    }
+    const double scale =
+        peak > 0.0 ? std::min(kPeak / peak, step > 0.0 ? maxStep / step : kPeak / peak) : 0.0;
+    std::vector<float> result(out.size());
+    for (std::size_t n = 0; n < out.size(); ++n) {
+        result[n] = static_cast<float>(out[n] * scale);
+    }
+    return result;
+}
+
 } // namespace
 
 std::vector<float> builtInSignal(SignalKind kind, int samples, int sampleRate, double maxStep) {
@@ -81,6 +151,10 @@ std::vector<float> builtInSignal(SignalKind kind, int samples, int sampleRate, d
             samples, sampleRate, [&](double t) { return 50.0 * std::pow(top / 50.0, t / seconds); },
             limited);
     }
+    case SignalKind::Speech:
+        return speechLike(samples, sampleRate, maxStep);
+    case SignalKind::Silent:
+        return std::vector<float>(static_cast<std::size_t>(samples), 0.0f);
     case SignalKind::Mix:
     case SignalKind::File:
         break;

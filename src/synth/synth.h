@@ -42,10 +42,12 @@
 namespace veltrana::synth {
 
 enum class SignalKind {
-    Mix,   // tones and a sweep (the default)
-    Tone,  // one steady tone
-    Sweep, // a logarithmic sweep
-    File,  // a sound file, resampled to the film's rate
+    Mix,    // tones and a sweep (the default)
+    Tone,   // one steady tone
+    Sweep,  // a logarithmic sweep
+    File,   // a sound file, resampled to the film's rate
+    Speech, // noise shaped like speech: its spectrum falling above a few hundred Hz, in syllables
+    Silent, // nothing: the track carries its resting state throughout
 };
 
 // How the scan files are compressed: scanners write uncompressed TIFF more
@@ -90,6 +92,11 @@ struct SynthOptions {
     // the rendered resolution, and the sound's rate with it. Give the
     // rendered resolution by hand to the jobs.
     double shrinkPercent = 0;
+    // A frame photographed at a slant (keystone): the film's advance along a
+    // scan differs by this many rows per frame pitch between the track's
+    // centre and the picture's, in proportion to the distance across the
+    // film. The track's centre keeps its scale, so the joins stay true there.
+    double perspectiveRows = 0;
 };
 
 // The sync test's burst, and the level of the quiet track under it (-20 dB).

@@ -24,8 +24,8 @@ ScanResolution dpiFrom(const Json& j) {
 }
 
 std::optional<SignalKind> signalKindFromName(const std::string& name) {
-    for (SignalKind kind :
-         {SignalKind::Mix, SignalKind::Tone, SignalKind::Sweep, SignalKind::File}) {
+    for (SignalKind kind : {SignalKind::Mix, SignalKind::Tone, SignalKind::Sweep, SignalKind::File,
+                            SignalKind::Speech, SignalKind::Silent}) {
         if (signalKindName(kind) == name) {
             return kind;
         }
@@ -66,6 +66,7 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
         {"syncMarks", o.syncMarks},
         {"syncAdvance", syncAdvanceOf(o)},
         {"shrinkPercent", o.shrinkPercent},
+        {"perspectiveRows", o.perspectiveRows},
     };
     j["orientation"] = Json{
         {"workingImage",
@@ -182,6 +183,7 @@ SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson) {
         t.options.syncMarks = o.value("syncMarks", std::vector<int>{});
         t.options.syncAdvance = o.value("syncAdvance", -1);
         t.options.shrinkPercent = o.value("shrinkPercent", 0.0);
+        t.options.perspectiveRows = o.value("perspectiveRows", 0.0);
 
         const Json& l = j.at("layout");
         SynthLayout& layout = t.layout;

@@ -157,7 +157,7 @@ TEST(ArchivalStream, JoinsScansAtTheirTrueFractionsAndLevelsThem) {
     // the sound: 170 / 3 x sound on the first scan's rows, at the mean light
     // of a frame (1 - 0.4 / 3 of the light in its middle)
     const int n = static_cast<int>(out.stream.size());
-    EXPECT_EQ(n, 1241 + 599); // the last scan from 1241, its last row read between rows
+    EXPECT_EQ(n, 1240 + 600); // the rows of leng.txt, then the last scan's
     double sxy = 0;
     double syy = 0;
     for (int i = 100; i < n - 100; ++i) {
@@ -282,6 +282,17 @@ TEST(ChooseJoin, AShiftThatDoesNotStandOutNeedsTheStandardCoarseStep) {
     EXPECT_EQ(chooseJoin(join, 921, kPreviousRows, area16, false).method, JoinMethod::Precise);
 }
 
+TEST(ChooseJoin, AnUnsureFractionAtAClearShiftIsLooseNotAFallback) {
+    PreciseJoin join = clearJoin();
+    join.loose = true;
+    join.precision = 0.4;
+    const JoinChoice choice = chooseJoin(join, 935, kPreviousRows, kArea35, false);
+    EXPECT_EQ(choice.method, JoinMethod::PreciseLoose);
+    EXPECT_EQ(choice.position, 905.37);
+    EXPECT_FALSE(isFallback(JoinMethod::PreciseLoose));
+    EXPECT_STREQ(joinMethodName(JoinMethod::PreciseLoose), "precise (loose)");
+}
+
 TEST(ChooseJoin, WeakOrMissingJoinsFallBackToTheStandardPosition) {
     PreciseJoin join = clearJoin();
     join.score = kWeakJoinScore - 0.01;
@@ -299,6 +310,39 @@ TEST(ChooseJoin, WeakOrMissingJoinsFallBackToTheStandardPosition) {
     EXPECT_FALSE(isFallback(JoinMethod::Precise));
     EXPECT_FALSE(isFallback(JoinMethod::NearestBand));
 }
+
+struct LengthCase {
+    double join;      // of the second frame, rows
+    std::size_t rows; // of the stream: the rounded join, then the last frame
+};
+
+class ArchivalStreamLength : public testing::TestWithParam<LengthCase> {};
+
+// The archival stream is as long as the standard one would be with the
+// whole rows of leng.txt: at the film's rate both WAVs have the same length.
+TEST_P(ArchivalStreamLength, IsTheRoundedJoinsAndTheLastFrame) {
+    const LengthCase c = GetParam();
+    ArchivalSettings settings;
+    settings.sampleRate = 22675;
+    for (bool crossfade : {true, false}) {
+        settings.crossfade = crossfade;
+        ArchivalStream stream(settings);
+        ArchivalFrame frame;
+        frame.samples.assign(600, 100.0f);
+        frame.illumination.assign(600, 1.0f);
+        stream.addFrame(frame, 1, 0);
+        PreciseJoin searched = clearJoin();
+        searched.position = c.join;
+        stream.addFrame(frame, 2, 410, searched);
+        const ArchivalOutput out = stream.finish();
+        EXPECT_EQ(out.stream.size(), c.rows) << "crossfade " << crossfade;
+        EXPECT_EQ(out.joinLengths[0] + out.joinLengths[1] + 600, static_cast<int>(c.rows));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Fractions, ArchivalStreamLength,
+                         testing::Values(LengthCase{410.0, 1010}, LengthCase{410.4, 1010},
+                                         LengthCase{410.5, 1011}, LengthCase{410.6, 1011}));
 
 // The job runs the searches of a run in parallel and hands each result in:
 // the stream is the same as when it searches itself.

@@ -30,6 +30,12 @@ struct FilmOptions {
     bool silentTrack = false; // the sound is zero
     bool color = false;
     bool rotationUp = true;
+    double tonePeriod = 0; // when set, the sound is one steady tone of this period (rows)
+    // A frame photographed at a slant: column c reads the film
+    // (r - middle) x slant x (c - 45) / 145 rows further on than row r, so
+    // that the advance differs by slant x rows between the track's centre
+    // (column 45) and the picture's (190) over a frame of `rows`.
+    double slant = 0;
 };
 
 inline constexpr int kFilmWidth = 300;
@@ -71,7 +77,10 @@ public:
             return 130.0 + 100.0 * std::tanh(2.5 * std::sin(2 * std::numbers::pi * t / 60.0));
         }
         if (c < 80) {
-            const double sound = o.silentTrack ? 0.0 : soundAt(t);
+            const double sound = o.silentTrack ? 0.0
+                                 : o.tonePeriod
+                                     ? 0.9 * std::sin(2 * std::numbers::pi * t / o.tonePeriod)
+                                     : soundAt(t);
             const double half = 15.0 + 10.0 * sound;
             const double cover = std::clamp(
                 std::min(c + 1.0, 45.0 + half) - std::max(c + 0.0, 45.0 - half), 0.0, 1.0);
@@ -95,7 +104,9 @@ public:
             uchar* row = out.ptr<uchar>(r);
             for (int c = 0; c < kFilmWidth; ++c) {
                 const int filmColumn = std::max(c - o.weave, 0);
-                const double v = std::clamp(light * at(filmColumn, o.start + r, o), 0.0, 255.0);
+                const double along =
+                    o.start + r + (r - 0.5 * (o.rows - 1)) * o.slant / o.rows * (c - 45.0) / 145.0;
+                const double v = std::clamp(light * at(filmColumn, along, o), 0.0, 255.0);
                 const int mirrored = o.rotationUp ? c : kFilmWidth - 1 - c;
                 for (int ch = 0; ch < channels; ++ch) {
                     row[mirrored * channels + ch] = static_cast<uchar>(std::lround(v));

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <ostream>
 
 namespace veltrana {
@@ -29,6 +30,9 @@ struct JoinCase {
     bool color = false;
     SearchBand band = SearchBand::Track; // the band that should settle it
     double tolerance = 0.03;             // rows
+    // of both frames: the advance differs by this many rows between the
+    // track and the picture (a photographed frame, see FilmOptions::slant)
+    double slant = 0;
 };
 
 void PrintTo(const JoinCase& c, std::ostream* out) {
@@ -46,6 +50,7 @@ TEST_P(PreciseJoinOnConstructedFilm, FindsTheFractionalJoin) {
     previous.silentTrack = c.silent;
     previous.rotationUp = c.rotationUp;
     previous.color = c.color;
+    previous.slant = c.slant;
     FilmOptions current = previous;
     current.start = previous.start + c.join;
     current.weave = c.weave;
@@ -55,7 +60,11 @@ TEST_P(PreciseJoinOnConstructedFilm, FindsTheFractionalJoin) {
     EXPECT_NEAR(join.position, c.join, c.tolerance);
     EXPECT_GE(join.score, kWeakJoinScore);
     EXPECT_EQ(join.band, c.band) << searchBandName(join.band);
-    EXPECT_LE(join.spread, kMaxJoinSpreadRows);
+    EXPECT_FALSE(join.loose);
+    EXPECT_LE(join.precision, kLoosePrecisionRows);
+    // the precision it claims covers the error it makes
+    EXPECT_LE(std::abs(join.position - c.join), 4 * join.precision + 0.005);
+    EXPECT_EQ(join.trackUsed, !c.silent);
 }
 
 // clang-format off
@@ -74,9 +83,30 @@ INSTANTIATE_TEST_SUITE_P(
         JoinCase{"falloff", 420.62, 0, 0.5, false, true, false, SearchBand::Track, 0.05},
         JoinCase{"falloff_and_weave", 401.18, 2, 0.6, false, true, false, SearchBand::Track, 0.05},
         JoinCase{"silent_track", 410.4, 0, 0, true, true, false, SearchBand::Edge},
-        JoinCase{"silent_track_falloff", 395.85, 0, 0.4, true, true, false, SearchBand::Edge}),
+        JoinCase{"silent_track_falloff", 395.85, 0, 0.4, true, true, false, SearchBand::Edge},
+        // a photographed frame: the picture's join lies rows away from the
+        // track's; the bands beside the track are read at its column, along
+        // their line across the film
+        JoinCase{"slanted_silent", 410.37, 0, 0, true, true, false, SearchBand::Edge, 0.15, 4},
+        JoinCase{"slanted_back_silent", 410.37, 0, 0, true, true, false, SearchBand::Edge, 0.15, -4},
+        JoinCase{"slanted_with_sound", 410.37, 0, 0, false, true, false, SearchBand::Track, 0.05, 4}),
     [](const testing::TestParamInfo<JoinCase>& info) { return std::string(info.param.name); });
 // clang-format on
+
+TEST(PreciseJoin, ARepeatingToneIsNotTakenAPeriodAway) {
+    // a tone of 4.3 rows matches itself a period either side of the join,
+    // almost as well: the peak nearest what the other bands read is the one
+    const ConstructedFilm film;
+    FilmOptions previous;
+    previous.start = 1000.0;
+    previous.tonePeriod = 4.3;
+    FilmOptions current = previous;
+    current.start = previous.start + 410.37;
+    const PreciseJoin join = findPreciseJoin(frameOf(film, previous), frameOf(film, current),
+                                             SoundtrackType::VariableArea35, false);
+    ASSERT_TRUE(join.found);
+    EXPECT_NEAR(join.position, 410.37, 0.05);
+}
 
 TEST(PreciseJoin, FramesThatShareNoFilmGiveNoJoin) {
     const ConstructedFilm film;

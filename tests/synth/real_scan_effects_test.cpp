@@ -152,6 +152,79 @@ TEST(NoiseReductionBias, NarrowsTheClearBandWhenQuiet) {
     EXPECT_FALSE(checkSynthOptions(o).empty());
 }
 
+// The first row from `from` on where a column turns from the frame line's
+// black to the picture, found where it crosses half way (linearly between
+// rows): a position along the film to a fraction of a row.
+double lineEnd(const cv::Mat& image, int column, int from) {
+    const double half = 0.5 * (18.0 + 100.0);
+    for (int r = from; r + 1 < image.rows; ++r) {
+        const double a = image.at<uchar>(r, column);
+        const double b = image.at<uchar>(r + 1, column);
+        if (a < half && b >= half) {
+            return r + (half - a) / (b - a);
+        }
+    }
+    return -1.0;
+}
+
+TEST(Perspective, TheAdvanceDiffersAcrossTheFilmButNotAtTheTrack) {
+    SynthOptions o = densityTone();
+    const SynthPlan plain = planOrFail(o);
+    o.perspectiveRows = 6;
+    const SynthPlan slanted = planOrFail(o);
+    const SynthLayout& l = plain.truth.layout;
+    // nothing else moves: the scans start where they did
+    EXPECT_EQ(slanted.truth.joinsExact, plain.truth.joinsExact);
+    const cv::Mat a = renderWorkingImage(plain, 1);
+    const cv::Mat b = renderWorkingImage(slanted, 1);
+    // the track's centre keeps its scale: its tone is where it was
+    const int track = static_cast<int>(std::lround(0.5 * (l.trackFirstColumn + l.trackEndColumn)));
+    EXPECT_LE(cv::norm(a.col(track), b.col(track), cv::NORM_INF), 1.0);
+    // at the picture's centre a row r reads the film (r - middle) x 6 / pitch
+    // rows further on: the end of a frame line shows that much earlier
+    ASSERT_FALSE(slanted.truth.scans[1].frameLines.empty());
+    const int centre = (l.pictureFirstColumn + l.scanColumns) / 2;
+    const auto [first, end] = slanted.truth.scans[1].frameLines.front();
+    const double plainEnd = lineEnd(a, centre, first);
+    const double middle = 0.5 * (a.rows - 1);
+    const double expected = middle + (plainEnd - middle) / (1.0 + 6.0 / l.framePitch);
+    EXPECT_NEAR(lineEnd(b, centre, first), expected, 0.2);
+    EXPECT_GT(std::abs(plainEnd - expected), 1.0) << "the line should move visibly";
+}
+
+TEST(BuiltInSignals, SpeechNeverRepeatsAndSilenceIsSilent) {
+    SynthOptions o;
+    o.frames = 24;
+    o.dpi = {600, 600};
+    o.signal = SignalKind::Speech;
+    const SynthPlan speech = planOrFail(o);
+    const std::vector<float>& s = speech.signal;
+    float peak = 0;
+    for (float v : s) {
+        peak = std::max(peak, std::abs(v));
+    }
+    EXPECT_LE(peak, 0.9f);
+    EXPECT_GT(peak, 0.1f);
+    // one pitch of it against the next: unlike (a tone or a mix would repeat)
+    const int pitch = speech.truth.layout.framePitch;
+    double sxy = 0, sxx = 0, syy = 0;
+    for (int i = 0; i < pitch; ++i) {
+        const double x = s[static_cast<std::size_t>(pitch + i)];
+        const double y = s[static_cast<std::size_t>(2 * pitch + i)];
+        sxy += x * y;
+        sxx += x * x;
+        syy += y * y;
+    }
+    EXPECT_LT(std::abs(sxy / std::sqrt(sxx * syy)), 0.2);
+    // the same options give the same sound
+    EXPECT_EQ(planOrFail(o).signal, s);
+
+    o.signal = SignalKind::Silent;
+    const SynthPlan silent = planOrFail(o);
+    EXPECT_EQ(silent.truth.signalPeak, 0.0f);
+    EXPECT_EQ(silent.truth.signalName, "silent");
+}
+
 TEST(RealScanEffects, OutOfRangeOptionsAreUsageErrors) {
     SynthOptions o;
     o.falloffPercent = 85;
@@ -163,13 +236,18 @@ TEST(RealScanEffects, OutOfRangeOptionsAreUsageErrors) {
     EXPECT_EQ(checkSynthOptions(o).size(), 1u);
     o.weave = 5;
     EXPECT_TRUE(checkSynthOptions(o).empty());
+    o.perspectiveRows = -21;
+    EXPECT_EQ(checkSynthOptions(o).size(), 1u);
+    o.perspectiveRows = -20;
+    EXPECT_TRUE(checkSynthOptions(o).empty());
 }
 
 TEST(RealScanEffects, TruthRecordsThemAndReadsBack) {
     test::TempDir dir;
-    const test::ProcessResult r = test::runCommandLine(
-        {"synth", (dir / "s").string(), "--frames", "3", "--dpi", "600", "--falloff", "30",
-         "--weave", "2", "--fractional-starts", "--silence", "--nr-bias"});
+    const test::ProcessResult r =
+        test::runCommandLine({"synth", (dir / "s").string(), "--frames", "3", "--dpi", "600",
+                              "--falloff", "30", "--weave", "2", "--fractional-starts", "--silence",
+                              "--nr-bias", "--perspective", "2.5", "--signal", "speech"});
     ASSERT_EQ(r.status, 0) << r.err;
     const SynthTruthRead read = readSynthTruth(dir / "s" / "truth.json");
     ASSERT_TRUE(read.ok()) << read.error;
@@ -179,6 +257,8 @@ TEST(RealScanEffects, TruthRecordsThemAndReadsBack) {
     EXPECT_TRUE(t.options.fractionalStarts);
     EXPECT_TRUE(t.options.silence);
     EXPECT_TRUE(t.options.noiseReductionBias);
+    EXPECT_EQ(t.options.perspectiveRows, 2.5);
+    EXPECT_EQ(t.options.signal, SignalKind::Speech);
     // what was planned is what reads back, to the last bit
     const SynthPlan plan = planOrFail(t.options);
     ASSERT_EQ(t.joinsExact, plan.truth.joinsExact);
