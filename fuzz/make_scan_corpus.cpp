@@ -151,6 +151,52 @@ cv::Mat smallScan(SoundtrackType film, bool color, bool up, int shortSide) {
     return small;
 }
 
+// A small scan written by the renderer's own writer in a deeper format.
+bool writeDeep(const fs::path& path, const cv::Mat& image, synth::ScanFormat format,
+               const synth::DeepFileLayout& layout) {
+    synth::RenderedScan scan;
+    scan.image = image;
+    image.convertTo(scan.fine, CV_32F);
+    synth::SynthOptions options;
+    options.format = format;
+    options.deepLayout = layout;
+    return synth::writeScanFile(path, scan, options, 0).empty();
+}
+
+synth::DeepFileLayout dpxLayout(int bits, DpxPacking packing, bool bigEndian) {
+    synth::DeepFileLayout layout;
+    layout.dpxBits = bits;
+    layout.dpxPacking = packing;
+    layout.dpxBigEndian = bigEndian;
+    return layout;
+}
+
+bool writeDeepScans(const fs::path& dir, const cv::Mat& grey, const cv::Mat& colour) {
+    using synth::ScanFormat;
+    bool ok = writeDeep(dir / "colour10-filled-a.dpx", colour, ScanFormat::Dpx, {});
+    ok = writeDeep(dir / "grey10-filled-b-little.dpx", grey, ScanFormat::Dpx,
+                   dpxLayout(10, DpxPacking::FilledB, false)) &&
+         ok;
+    ok = writeDeep(dir / "colour12-packed.dpx", colour, ScanFormat::Dpx,
+                   dpxLayout(12, DpxPacking::Packed, true)) &&
+         ok;
+    ok = writeDeep(dir / "grey16-little.dpx", grey, ScanFormat::Dpx,
+                   dpxLayout(16, DpxPacking::FilledA, false)) &&
+         ok;
+    synth::DeepFileLayout halfTiled;
+    halfTiled.exrHalf = true;
+    halfTiled.exrTiled = true;
+    ok = writeDeep(dir / "colour-half-tiled.exr", colour, ScanFormat::OpenExr, halfTiled) && ok;
+    ok = writeDeep(dir / "grey-float.exr", grey, ScanFormat::OpenExr, {}) && ok;
+    // a header whose image runs past the end, and one with an unknown packing
+    std::vector<char> dpx = readBytes(dir / "colour10-filled-a.dpx");
+    std::vector<char> cut(dpx.begin(), dpx.begin() + static_cast<long>(dpx.size() * 3 / 4));
+    ok = writeBytes(dir / "damaged-truncated.dpx", cut) && ok;
+    dpx[805] = 9; // the packing's low byte, big-endian
+    ok = writeBytes(dir / "damaged-packing.dpx", dpx) && ok;
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -207,6 +253,9 @@ int main(int argc, char** argv) {
     std::vector<char> wrongMagic = readBytes(dir / "grey8-none.tif");
     wrongMagic[2] = 'X';
     ok = writeBytes(dir / "damaged-wrong-magic.tif", wrongMagic) && ok;
+
+    // DPX and OpenEXR in the layouts scanners write, and damaged DPX headers
+    ok = writeDeepScans(dir, grey, colour) && ok;
 
     // other formats the image library reads, named like scans
     ok = cv::imwrite((dir / "other.png").string(), grey) && ok;

@@ -2,9 +2,22 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <iostream>
+#include <streambuf>
 #include <unistd.h>
 
 namespace veltrana {
+
+namespace {
+
+// Takes whatever is written and keeps none of it.
+class DiscardingBuffer : public std::streambuf {
+protected:
+    int overflow(int c) override { return traits_type::not_eof(c); }
+    std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
+};
+
+} // namespace
 
 bool openClosedStandardStreams() {
     for (int fd = 0; fd <= 2; ++fd) {
@@ -21,6 +34,14 @@ bool openClosedStandardStreams() {
         }
     }
     return true;
+}
+
+std::ostream& ownErrorStream() {
+    static std::ostream own(std::cerr.rdbuf());
+    static DiscardingBuffer discarded;
+    own.setf(std::ios::unitbuf);
+    std::cerr.rdbuf(&discarded);
+    return own;
 }
 
 } // namespace veltrana

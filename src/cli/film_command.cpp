@@ -19,7 +19,7 @@ struct FilmOptions {
     // the movie with its sound
     bool withSound = false;
     SoundOptions sound;
-    int fps = 24;
+    std::string fps = "24";
     int advance = -1; // -1: the film's own
     std::filesystem::path soundOutput;
 };
@@ -32,9 +32,10 @@ Result<FilmSound> filmSoundOf(const FilmOptions& o, SoundtrackType type) {
         return container.status();
     }
     FilmSound sound;
-    sound.sound = soundSettingsOf(o.sound, o.fps);
+    const FilmSpeed speed = filmSpeedOf(o.fps);
+    sound.sound = soundSettingsOf(o.sound, speed);
     sound.container = *container;
-    sound.pictureRate = FrameRate{o.fps, 1};
+    sound.pictureRate = FrameRate{speed.numerator, speed.denominator};
     sound.advance = o.advance >= 0 ? o.advance : defaultSoundAdvance(type);
     sound.wavPath = o.soundOutput;
     return sound;
@@ -50,8 +51,8 @@ void printWritten(const FilmOptions& o, const FilmResult& result, CommandIo& io)
     const Result<MovieContainer> container = movieContainerOf(result.moviePath);
     io.out << "Movie: " << result.moviePath.string() << " (" << result.movieFrames
            << " frames, 640 x 480 " << movieCodecsName(container ? *container : MovieContainer::Avi)
-           << " at " << o.fps << " fps, " << result.soundSamples << " sound samples at "
-           << result.sampleRate << " Hz)\n";
+           << " at " << filmSpeedText(filmSpeedOf(o.fps)) << " fps, " << result.soundSamples
+           << " sound samples at " << result.sampleRate << " Hz)\n";
     if (!result.wavPath.empty()) {
         io.out << "Sound: " << result.wavPath.string() << "\n";
     }
@@ -65,6 +66,8 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
     }
     FilmJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
+    MemoryBudget budget(memoryBudgetBytes(o.job));
+    job.memoryBudget = &budget;
     job.cutSoundtrack = o.cutSoundtrack;
     job.outputPath = o.job.output;
     std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
@@ -90,8 +93,13 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
         if (result.succeeded() && !o.job.quiet) {
             printWritten(o, result, io);
         }
-        return "The movie was written to " + result.moviePath.string() + " (" +
-               std::to_string(result.movieFrames) + " frames).";
+        RunWritten written;
+        written.done = "The movie was written to " + result.moviePath.string() + " (" +
+                       std::to_string(result.movieFrames) + " frames).";
+        if (result.succeeded()) {
+            written.outputs.push_back(result.moviePath);
+        }
+        return written;
     };
     return runJobCommand(o.job, {RunKind::Film, std::move(settings), job.startFrame, job.stopFrame},
                          io, run, finished);
@@ -108,9 +116,10 @@ void addSoundMovieOptions(CLI::App& command, FilmOptions& o) {
     needing.push_back(command
                           .add_option("--fps", o.fps,
                                       "Pictures per second of a movie with sound, the film "
-                                      "speed: 24 or 25 (default 24; the silent movie is always "
-                                      "24)")
-                          ->check(CLI::IsMember({24, 25})));
+                                      "speed from 16 to 60: whole (24), decimal (16.5) or a "
+                                      "fraction (24000/1001) (default 24; the silent movie is "
+                                      "always 24)")
+                          ->check(filmSpeedCheck()));
     needing.push_back(command
                           .add_option("--advance", o.advance,
                                       "Frames the sound is printed ahead of its picture (default "

@@ -10,7 +10,7 @@ namespace veltrana::cli {
 
 int runJobCommand(const JobOptions& options, JobRun jobRun, CommandIo& io,
                   const std::function<JobEnding(JobObserver&)>& run,
-                  const std::function<std::string()>& finished) {
+                  const std::function<RunWritten()>& finished) {
     std::optional<RunCollector> collector;
     if (!options.report.empty()) {
         collector.emplace(jobRun.kind, std::move(jobRun.settings), jobRun.firstFrame,
@@ -24,9 +24,9 @@ int runJobCommand(const JobOptions& options, JobRun jobRun, CommandIo& io,
         ending = run(observer);
     }
     terminal.finish();
-    const std::string done = finished();
-    return endJobCommand(ending.succeeded(), ending.message, done,
-                         collector ? &*collector : nullptr, options.report, options.quiet, io);
+    RunWritten written = finished();
+    return endJobCommand(ending, std::move(written), collector ? &*collector : nullptr,
+                         options.report, options.quiet, io);
 }
 
 } // namespace veltrana::cli

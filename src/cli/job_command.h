@@ -5,6 +5,7 @@
 
 #include "cli/command.h"
 #include "cli/options.h"
+#include "cli/report_observer.h"
 #include "job/job_end.h"
 #include "job/observer.h"
 #include "report/run_report.h"
@@ -25,9 +26,9 @@ struct JobRun {
 
 // `run` runs the job with the observer it is handed and says how it ended;
 // `finished`, called once the terminal is done with the run, prints what was
-// written and returns the sentence a successful run's report closes with.
+// written and returns it for the report.
 int runJobCommand(const JobOptions& options, JobRun jobRun, CommandIo& io,
                   const std::function<JobEnding(JobObserver&)>& run,
-                  const std::function<std::string()>& finished);
+                  const std::function<RunWritten()>& finished);
 
 } // namespace veltrana::cli

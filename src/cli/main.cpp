@@ -34,6 +34,8 @@ int main(int argc, char** argv) {
     // a closed standard output (veltrana ... | head) ends the output, not the run
     std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string> args(argv, argv + argc);
-    veltrana::cli::CommandIo io{std::cout, std::cerr, isatty(STDERR_FILENO) != 0, &interrupted};
+    // the image library's own lines about a damaged scan go nowhere: the job says it
+    veltrana::cli::CommandIo io{std::cout, veltrana::ownErrorStream(), isatty(STDERR_FILENO) != 0,
+                                &interrupted};
     return veltrana::cli::runVeltrana(args, io);
 }

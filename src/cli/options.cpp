@@ -38,10 +38,48 @@ std::string frameNumberProblem(const std::string& text) {
     return {};
 }
 
+// More memory than any machine has, in MB (a petabyte).
+constexpr std::int64_t kMostMemoryMb = std::int64_t{1} << 30;
+
 // A check that refuses an empty value, saying `why`.
 CLI::Validator nonEmpty(const std::string& why) {
     return CLI::Validator(
         [why](const std::string& text) { return text.empty() ? why : std::string(); }, "");
+}
+
+// --max-megapixels, --threads and --max-memory: what the run may take.
+void addReadingOptions(CLI::App& command, JobOptions& options) {
+    command
+        .add_option("--max-megapixels", options.maxMegapixels,
+                    "The largest scan to read, in millions of pixels; larger files are refused "
+                    "before they are decoded")
+        ->capture_default_str()
+        ->check(
+            [](const std::string& text) -> std::string {
+                double value = 0;
+                const auto [end, ec] =
+                    std::from_chars(text.data(), text.data() + text.size(), value);
+                if (ec != std::errc() || end != text.data() + text.size() || !(value > 0) ||
+                    value > 1e6) {
+                    return "\"" + text + "\" is not a number of megapixels above 0";
+                }
+                return {};
+            },
+            "MP");
+    command
+        .add_option("--threads", options.threads,
+                    "Scans read at once; 0 for every core this process may use (the result is "
+                    "the same for any number)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 256));
+    command
+        .add_option("--max-memory", options.maxMemoryMb,
+                    "The memory the scans being read may take at once, in MB: fewer are read at "
+                    "once when they would take more, and a scan larger than that is read alone "
+                    "(default: half of what this process may use, its control group's limit or "
+                    "the memory the system has available)")
+        ->check(CLI::Range(std::int64_t{1}, kMostMemoryMb))
+        ->type_name("MB");
 }
 
 } // namespace
@@ -100,6 +138,11 @@ ScanRunSettings scanRunSettings(const JobOptions& options, const std::atomic<boo
     settings.threads = options.threads;
     settings.stopRequested = interrupt;
     return settings;
+}
+
+std::int64_t memoryBudgetBytes(const JobOptions& options) {
+    constexpr std::int64_t kMegabyte = 1 << 20;
+    return options.maxMemoryMb > 0 ? options.maxMemoryMb * kMegabyte : defaultMemoryBudgetBytes();
 }
 
 SoundtrackType filmType(const std::string& name) {
@@ -168,29 +211,7 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
             "X[:Y]");
     command.add_flag("--inverse", options.inverse,
                      "The film runs the other way through the scans (default: off)");
-    command
-        .add_option("--max-megapixels", options.maxMegapixels,
-                    "The largest scan to read, in millions of pixels; larger files are refused "
-                    "before they are decoded")
-        ->capture_default_str()
-        ->check(
-            [](const std::string& text) -> std::string {
-                double value = 0;
-                const auto [end, ec] =
-                    std::from_chars(text.data(), text.data() + text.size(), value);
-                if (ec != std::errc() || end != text.data() + text.size() || !(value > 0) ||
-                    value > 1e6) {
-                    return "\"" + text + "\" is not a number of megapixels above 0";
-                }
-                return {};
-            },
-            "MP");
-    command
-        .add_option("--threads", options.threads,
-                    "Scans read at once; 0 for every core this process may use (the result is "
-                    "the same for any number)")
-        ->capture_default_str()
-        ->check(CLI::Range(0, 256));
+    addReadingOptions(command, options);
     command
         .add_option("--report", options.report,
                     "Write a run report into DIR (created if missing): report.html and its "

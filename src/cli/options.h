@@ -11,6 +11,7 @@
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -33,12 +34,13 @@ struct JobOptions {
     bool quiet = false;
     double maxMegapixels = 100.0; // the largest scan read
     int threads = 0;              // 0: every core
+    std::int64_t maxMemoryMb = 0; // 0: half of what the process may use
     std::filesystem::path report; // empty: no run report
 };
 
 // Adds <frames>, -o, --first, --last, --film, --long-strip, --dpi, --inverse,
-// --max-megapixels, --threads, --report, --trace and --quiet. `outputHelp` describes -o for this
-// command.
+// --max-megapixels, --threads, --max-memory, --report, --trace and --quiet. `outputHelp` describes
+// -o for this command.
 void addJobOptions(CLI::App& command, JobOptions& options, const std::string& outputHelp);
 
 // A manual resolution given as "X" (both axes) or "X:Y".
@@ -53,6 +55,9 @@ int lastFrame(const JobOptions& options);
 
 // What a scan may be, from --max-megapixels.
 ScanLimits scanLimits(const JobOptions& options);
+
+// The memory budget --max-memory gives, in bytes, or the default one.
+std::int64_t memoryBudgetBytes(const JobOptions& options);
 
 // The settings both jobs share, from the options; Ctrl-C (`interrupt`)
 // stops the run as Stop does.

@@ -33,9 +33,16 @@ void ReportingObserver::picturePreview(const FramePreview& preview, const cv::Ma
     }
 }
 
-void writeReport(RunCollector& collector, const std::filesystem::path& dir, bool succeeded,
-                 const std::string& ending, bool quiet, CommandIo& io) {
-    collector.finish(succeeded, ending);
+void ReportingObserver::runWarning(const RunWarning& warning) {
+    shown.runWarning(warning);
+    if (collector != nullptr) {
+        collector->addWarning(warning);
+    }
+}
+
+void writeReport(RunCollector& collector, const std::filesystem::path& dir, RunEnd end, bool quiet,
+                 CommandIo& io) {
+    collector.finish(std::move(end));
     if (collector.framesSeen() == 0) {
         io.err << "veltrana: warning: no report written to " << dir.string()
                << ": the run read no frame\n";
@@ -51,19 +58,21 @@ void writeReport(RunCollector& collector, const std::filesystem::path& dir, bool
     }
 }
 
-int endJobCommand(bool succeeded, const std::string& message, const std::string& done,
-                  RunCollector* collector, const std::filesystem::path& reportDir, bool quiet,
-                  CommandIo& io) {
+int endJobCommand(const JobEnding& ending, RunWritten written, RunCollector* collector,
+                  const std::filesystem::path& reportDir, bool quiet, CommandIo& io) {
+    const bool succeeded = ending.succeeded();
     if (collector != nullptr) {
-        writeReport(*collector, reportDir, succeeded, succeeded ? done : message, quiet, io);
+        RunEnd end{succeeded, succeeded ? written.done : ending.message, jobEndName(ending.end),
+                   std::move(written.outputs), std::move(written.sound)};
+        writeReport(*collector, reportDir, std::move(end), quiet, io);
     }
     if (succeeded) {
         return kExitOk;
     }
     if (quiet) {
-        io.err << "veltrana: " << message << "\n";
+        io.err << "veltrana: " << ending.message << "\n";
     }
-    return kExitFailed;
+    return ending.end == JobEnd::UsageRefused ? kExitUsage : kExitFailed;
 }
 
 } // namespace veltrana::cli

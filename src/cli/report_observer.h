@@ -3,6 +3,7 @@
 // always and also gathers it for the run report, written when the job ends.
 
 #include "cli/command.h"
+#include "job/job_end.h"
 #include "job/observer.h"
 #include "report/run_report.h"
 
@@ -28,6 +29,7 @@ public:
     PreviewRequest previewRequest() const override;
     void framePreview(const FramePreview& preview) override;
     void picturePreview(const FramePreview& preview, const cv::Mat& picture) override;
+    void runWarning(const RunWarning& warning) override;
 
 private:
     JobObserver& shown;
@@ -38,15 +40,23 @@ private:
 // frame. Says where it went on the output stream (unless quiet); a report
 // that cannot be written is a warning on the error stream, and leaves the
 // command's exit status alone.
-void writeReport(RunCollector& collector, const std::filesystem::path& dir, bool succeeded,
-                 const std::string& ending, bool quiet, CommandIo& io);
+void writeReport(RunCollector& collector, const std::filesystem::path& dir, RunEnd end, bool quiet,
+                 CommandIo& io);
+
+// What a run wrote, as the command says it once the terminal is done with
+// the run: the sentence a successful run's report closes with, and the files.
+struct RunWritten {
+    std::string done;
+    std::vector<std::filesystem::path> outputs;
+    std::filesystem::path sound; // the sound among them
+};
 
 // How a job command ends, once it has said what it wrote: the report (when
-// one was asked for) closes with `done` or the job's message; the message goes
-// to the error stream when the log lines that say it were not shown (quiet);
-// and the exit status follows the job.
-int endJobCommand(bool succeeded, const std::string& message, const std::string& done,
-                  RunCollector* collector, const std::filesystem::path& reportDir, bool quiet,
-                  CommandIo& io);
+// one was asked for) closes with `written.done` or the job's message; the
+// message goes to the error stream when the log lines that say it were not
+// shown (quiet); and the exit status follows the job (2 for a usage the scans
+// refuse).
+int endJobCommand(const JobEnding& ending, RunWritten written, RunCollector* collector,
+                  const std::filesystem::path& reportDir, bool quiet, CommandIo& io);
 
 } // namespace veltrana::cli

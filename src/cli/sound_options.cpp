@@ -41,12 +41,28 @@ std::vector<CLI::Option*> addSoundOptions(CLI::App& command, SoundOptions& o) {
     added.push_back(command
                         .add_option("--rate", o.rate,
                                     "Sample rate: film (film speed x frame pitch), 44100, 48000 "
-                                    "or 96000 (default: film, or 48000 with --archival)")
+                                    "or 96000 (default: film, or 48000 with --archival or where "
+                                    "the film's rate is no whole number; asked for by name, such "
+                                    "a rate is refused)")
                         ->check(CLI::IsMember({"film", "44100", "48000", "96000"})));
     return added;
 }
 
-SoundSettings soundSettingsOf(const SoundOptions& o, int filmSpeed) {
+CLI::Validator filmSpeedCheck() {
+    return CLI::Validator(
+        [](const std::string& text) -> std::string {
+            return parseFilmSpeed(text)
+                       ? std::string()
+                       : "\"" + text + "\" is no film speed from 16 to 60 frames per second";
+        },
+        "FPS");
+}
+
+FilmSpeed filmSpeedOf(const std::string& fps) {
+    return parseFilmSpeed(fps).value_or(FilmSpeed{});
+}
+
+SoundSettings soundSettingsOf(const SoundOptions& o, const FilmSpeed& filmSpeed) {
     SoundSettings s;
     s.filmSpeed = filmSpeed;
     s.colorElement = colorElementFromName(o.channel.front()).value_or(ColorElement::R);
@@ -62,12 +78,13 @@ SoundSettings soundSettingsOf(const SoundOptions& o, int filmSpeed) {
         preset.outputRate == 0 ? std::string("film") : std::to_string(preset.outputRate);
     const std::string rate = o.rate.empty() ? presetRate : o.rate;
     s.outputRate = rate == "film" ? 0 : std::stoi(rate);
+    s.filmRateRequired = o.rate == "film";
     return s;
 }
 
 std::vector<RunSetting> soundRunSettings(const SoundOptions& o, const SoundSettings& s) {
     std::vector<RunSetting> settings;
-    settings.push_back({"Film speed", std::to_string(s.filmSpeed) + " frames per second"});
+    settings.push_back({"Film speed", filmSpeedText(s.filmSpeed) + " frames per second"});
     settings.push_back({"Rotation", s.rotationUp ? "up (band along the top edge of the scan)"
                                                  : "down (band along the bottom edge)"});
     settings.push_back({"Colour element read", o.channel});

@@ -3,6 +3,7 @@
 // command's --with-sound.
 
 #include "cli/options.h"
+#include "job/film_speed.h"
 #include "soundtrack/soundtrack_job.h"
 
 #include <CLI/CLI.hpp>
@@ -30,9 +31,17 @@ struct SoundOptions {
 // takes them only beside another option.
 std::vector<CLI::Option*> addSoundOptions(CLI::App& command, SoundOptions& options);
 
-// The settings the options ask for, at `filmSpeed` frames per second; each
-// given value of --join, --bits and --rate overrides --archival's choice.
-SoundSettings soundSettingsOf(const SoundOptions& options, int filmSpeed);
+// --fps's check: a film speed from 16 to 60 frames per second, whole (24),
+// decimal (16.5) or a fraction (24000/1001) (parseFilmSpeed).
+CLI::Validator filmSpeedCheck();
+
+// The film speed a checked --fps gives.
+FilmSpeed filmSpeedOf(const std::string& fps);
+
+// The settings the options ask for, at `filmSpeed`; each given value of
+// --join, --bits and --rate overrides --archival's choice, and --rate film
+// given by name asks for the film's own rate or a refusal.
+SoundSettings soundSettingsOf(const SoundOptions& options, const FilmSpeed& filmSpeed);
 
 // What a run report lists of them.
 std::vector<RunSetting> soundRunSettings(const SoundOptions& options, const SoundSettings& sound);

@@ -13,7 +13,7 @@ namespace {
 
 struct SoundtrackOptions {
     JobOptions job;
-    int fps = 25;
+    std::string fps = "25";
     SoundOptions sound;
 };
 
@@ -40,8 +40,10 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     }
     SoundtrackJob job;
     static_cast<ScanRunSettings&>(job) = scanRunSettings(o.job, io.interrupt);
+    MemoryBudget budget(memoryBudgetBytes(o.job));
+    job.memoryBudget = &budget;
     job.outputPath = o.job.output;
-    static_cast<SoundSettings&>(job) = soundSettingsOf(o.sound, o.fps);
+    static_cast<SoundSettings&>(job) = soundSettingsOf(o.sound, filmSpeedOf(o.fps));
     std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
     const std::vector<RunSetting> sound = soundRunSettings(o.sound, job);
     settings.insert(settings.end(), sound.begin(), sound.end());
@@ -61,9 +63,17 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
         } else {
             printWritten(result, io);
         }
-        return "The sound was written to " + result.wavPath.string() + " (" +
-               std::to_string(result.sampleCount) + " samples at " +
-               std::to_string(result.sampleRate) + " Hz).";
+        RunWritten written;
+        written.done = "The sound was written to " + result.wavPath.string() + " (" +
+                       std::to_string(result.sampleCount) + " samples at " +
+                       std::to_string(result.sampleRate) + " Hz).";
+        written.sound = result.wavPath;
+        for (const auto& path : {result.wavPath, result.joinsPath, result.lengthsPath}) {
+            if (!path.empty()) {
+                written.outputs.push_back(path);
+            }
+        }
+        return written;
     };
     return runJobCommand(o.job,
                          {RunKind::Soundtrack, std::move(settings), job.startFrame, job.stopFrame},
@@ -79,9 +89,12 @@ Command addSoundtrackCommand(CLI::App& app) {
                       "into an 8-bit mono WAV file, with leng.txt (the join positions) beside "
                       "the scans");
     addJobOptions(*command, options->job, "The WAV file to write");
-    command->add_option("--fps", options->fps, "Film speed in frames per second: 24 or 25")
+    command
+        ->add_option("--fps", options->fps,
+                     "Film speed in frames per second, 16 to 60: whole (24), decimal (16.5) or a "
+                     "fraction (24000/1001); 23.976, 29.97 and 59.94 are the 1000/1001 rates")
         ->capture_default_str()
-        ->check(CLI::IsMember({24, 25}));
+        ->check(filmSpeedCheck());
     addSoundOptions(*command, options->sound);
     return {command, [options](CommandIo& io) { return runSoundtrack(*options, io); }};
 }

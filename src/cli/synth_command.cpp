@@ -38,7 +38,26 @@ struct SynthArguments {
     double shrink = 0;
     double perspective = 0;
     std::string compression = "lzw";
+    std::string format = "tiff";
+    int dpxBits = 10;
+    std::string dpxPacking = "a";
+    std::string dpxByteOrder = "big";
+    bool exrHalf = false;
+    bool exrTiled = false;
 };
+
+// The file format and how its deeper kinds are laid out.
+void setScanFormat(const SynthArguments& a, synth::SynthOptions& options) {
+    options.format = synth::scanFormatFromName(a.format).value_or(synth::ScanFormat::Tiff);
+    synth::DeepFileLayout& l = options.deepLayout;
+    l.dpxBits = a.dpxBits;
+    l.dpxPacking = a.dpxPacking == "packed" ? DpxPacking::Packed
+                   : a.dpxPacking == "b"    ? DpxPacking::FilledB
+                                            : DpxPacking::FilledA;
+    l.dpxBigEndian = a.dpxByteOrder == "big";
+    l.exrHalf = a.exrHalf;
+    l.exrTiled = a.exrTiled;
+}
 
 bool parseInt(std::string_view text, int& value) {
     const char* end = text.data() + text.size();
@@ -111,6 +130,7 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
     options.compression = a.compression == "none"      ? synth::TiffCompression::None
                           : a.compression == "deflate" ? synth::TiffCompression::Deflate
                                                        : synth::TiffCompression::Lzw;
+    setScanFormat(a, options);
 
     const std::vector<std::string> problems = synth::checkSynthOptions(options);
     if (!problems.empty()) {
@@ -152,10 +172,11 @@ Command addSynthCommand(CLI::App& app) {
         "synth", "Render sample scans of a film strip carrying a known sound, with the truth "
                  "(truth.json, truth.wav) beside them");
     auto a = std::make_shared<SynthArguments>();
-    sub->add_option("dir", a->dir,
-                    "Directory to write frame_0001.tif ..., truth.json and truth.wav into. It "
-                    "must be new or empty (see --force); nothing appears in it unless the "
-                    "whole render succeeds")
+    sub->add_option(
+           "dir", a->dir,
+           "Directory to write frame_0001.tif (.dpx, .exr) ..., truth.json and truth.wav into. It "
+           "must be new or empty (see --force); nothing appears in it unless the "
+           "whole render succeeds")
         ->required();
     sub->add_option("--film", a->film, "Film: 35va, 35vd or 16va")->capture_default_str();
     sub->add_option("--dpi", a->dpi,
@@ -197,6 +218,24 @@ Command addSynthCommand(CLI::App& app) {
                     "uncompressed TIFF more often than not)")
         ->capture_default_str()
         ->check(CLI::IsMember({"none", "lzw", "deflate"}));
+    sub->add_option("--format", a->format,
+                    "File format of the scans: tiff (8 bits), tiff16, dpx or exr; the deeper "
+                    "formats hold the render before its rounding to 8 bits, which the 8-bit "
+                    "render is, rounded as the reader rounds")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"tiff", "tiff16", "dpx", "exr"}));
+    sub->add_option("--dpx-bits", a->dpxBits, "DPX: bits per sample, 8, 10, 12 or 16")
+        ->capture_default_str()
+        ->check(CLI::IsMember({8, 10, 12, 16}));
+    sub->add_option("--dpx-packing", a->dpxPacking,
+                    "DPX: a or b (filled, the padding in the low or the high bits) or packed")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"a", "b", "packed"}));
+    sub->add_option("--dpx-byte-order", a->dpxByteOrder, "DPX: big or little")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"big", "little"}));
+    sub->add_flag("--exr-half", a->exrHalf, "OpenEXR: half-float samples (default: float)");
+    sub->add_flag("--exr-tiled", a->exrTiled, "OpenEXR: tiles of 64 x 64 (default: scanlines)");
     sub->add_flag("--fractional-starts", a->fractionalStarts,
                   "Scans start between rows of the film (truth.json records the fractional "
                   "joins as joinsExact)");

@@ -1,8 +1,10 @@
 #pragma once
 // The frame sequence: the scans of one frame directory, in order.
 //
-// Frame k (1-based) is the k-th file of the directory whose name ends in
-// ".tif" or ".tiff" (any case), in natural order: "frame2" before "frame10".
+// The scans are the files of one format: TIFF (names ending in ".tif" or
+// ".tiff", any case), DPX (".dpx") or OpenEXR (".exr"). Frame k (1-based) is
+// the k-th of them in natural order: "frame2" before "frame10". Numbers in
+// the names only sort: "reel_086400.dpx" is frame 1 when it comes first.
 
 #include "base/status.h"
 #include "job/safe_file.h"
@@ -18,17 +20,35 @@
 
 namespace veltrana {
 
+enum class ScanFileFormat { Tiff, Dpx, OpenExr };
+
 struct FrameSequence {
     std::filesystem::path directory;           // the frame directory
     std::vector<std::filesystem::path> frames; // full paths, frame 1 first
+    ScanFileFormat format = ScanFileFormat::Tiff;
+    // What the run should say before it starts: scans of other formats left
+    // out, numbers in the names that skip (a missing scan). The run goes on.
+    std::vector<std::string> warnings;
 };
 
 // Lists the frame directory named by `input`: the directory itself, or any
-// .tif/.tiff scan in it (the desktop program's input dialog picks one).
-// Anything else, and a path that does not exist, is an error. Hidden files
-// (names starting with a dot) are no frames. A folder without scans is a
-// sequence of none; checkFrameRange says so.
+// scan in it (the desktop program's input dialog picks one), whose format
+// is then the sequence's. A folder holding scans of more than one format is
+// read in the first of TIFF, DPX and OpenEXR that it holds (TIFF as always),
+// with a warning naming the others. Anything else, and a path that does not
+// exist, is an error. Hidden files (names starting with a dot) are no
+// frames. A folder without scans is a sequence of none; checkFrameRange
+// says so.
 Result<FrameSequence> listFrameSequence(const std::filesystem::path& input);
+
+// The format of a scan file by its name; none for other files.
+std::optional<ScanFileFormat> scanFileFormatOf(const std::filesystem::path& path);
+
+// The numbers missing between the first and the last of the scans' names
+// (the last run of digits in each name), in order; none when a name has no
+// number or two names share one. At most `most` of them.
+std::vector<long long> missingScanNumbers(const std::vector<std::filesystem::path>& frames,
+                                          std::size_t most);
 
 // Refuses an output that is one of the scans of the sequence, or one of the
 // files a job writes beside them (`sideFiles`, names in the frame directory).

@@ -35,6 +35,9 @@ public:
     virtual void framePreview(const FramePreview&) {}
     // The frame's numbers with its picture (previewPicture of the scan).
     virtual void picturePreview(const FramePreview&, const cv::Mat&) {}
+
+    // A warning about the whole run, once it is known (also in the log).
+    virtual void runWarning(const RunWarning&) {}
 };
 
 // Shows nothing; for jobs run without a front end (benchmarks, tests).

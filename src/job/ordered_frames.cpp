@@ -30,9 +30,9 @@ public:
 
 private:
     template <typename Filters> void runPipeline(int threads, const Filters& filters);
-    // The next frame, in order; null once the walk is over. A memory budget
-    // shared by the runs of a process would admit each frame here, before it
-    // is read, and always at least one.
+    // The next frame, in order; null once the walk is over. The memory
+    // budget admits its scan only when it is read (job/frame_scans.h): only
+    // there is the size of the scan and of the buffers it is read into known.
     Slot handOut(tbb::flow_control& control);
     void read(WalkedFrame& frame) const;
     void link(WalkedFrame& frame);

@@ -17,7 +17,9 @@
 //
 // Memory: at most framesInFlight(threads) frames are on their way at once
 // (job/parallel.h); a frame's reading is let go when it has been accepted and
-// the next frame has met it.
+// the next frame has met it. Only the read step holds a whole scan, and only
+// as the run's memory budget admits it (job/frame_scans.h): read lets its
+// scan go before it returns.
 
 #include "job/job_end.h"
 #include "job/run_settings.h"

@@ -25,36 +25,6 @@ cv::Mat previewPicture(const cv::Mat& scan) {
     return small;
 }
 
-namespace {
-
-double medianOf(std::vector<double> values) {
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    double median = *middle;
-    if (values.size() % 2 == 0) {
-        median = (median + *std::max_element(values.begin(), middle)) / 2.0;
-    }
-    return median;
-}
-
-} // namespace
-
-bool isOutlyingJoin(double join, std::vector<double> earlier) {
-    // a median needs a few joins to stand for the run
-    if (earlier.size() < 3) {
-        return false;
-    }
-    const double median = medianOf(earlier);
-    // the spread: 1.4826 median absolute deviations make a standard deviation
-    std::vector<double> deviations;
-    deviations.reserve(earlier.size());
-    for (double e : earlier) {
-        deviations.push_back(std::abs(e - median));
-    }
-    const double spread = 1.4826 * medianOf(std::move(deviations));
-    return std::abs(join - median) > std::max(kOutlyingJoinRows, 3.0 * spread);
-}
-
 PicturePacer::PicturePacer(const PreviewRequest& request)
     : clock(request.clock), enabled(request.picturesPerSecond > 0) {
     if (enabled) {

@@ -9,11 +9,13 @@
 
 #include "geometry/film_standard.h"
 #include "geometry/frame_correction.h"
+#include "job/run_notes.h"
 
 #include <opencv2/core.hpp>
 
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <limits>
 #include <optional>
@@ -29,21 +31,28 @@ struct ScanRows {
 };
 
 struct FramePreview {
-    int frame = 0;     // the frame number
-    std::string file;  // the scan's file name
-    cv::Size scanSize; // the scan as it lies: width along the film, height across
+    int frame = 0;              // the frame number
+    std::string file;           // the scan's file name
+    std::filesystem::path path; // the scan's whole path, to read it again at full size
+    cv::Size scanSize;          // the scan as it lies: width along the film, height across
     FrameBounds bounds;
     // set on the first frame of a run: the resolution it was measured with
     std::optional<ScanResolution> resolution;
+    // set on the first frame of a run of DPX or OpenEXR scans: their format
+    // and the transfer their header states
+    std::optional<std::string> scanDescription;
 
     // the soundtrack job
-    std::optional<ScanRows> band; // the soundtrack band read as sound
-    std::optional<double> join;   // where the frame joins the previous one (its rows)
-    std::optional<double> score;  // the precise search's score, where it ran
-    bool weak = false;            // the precise search was weak or found nothing
-    // the join stands out from the run's joins so far (isOutlyingJoin)
-    bool outlying = false;
-    std::vector<float> samples; // the frame's samples, one per row along the film
+    std::optional<ScanRows> band;      // the soundtrack band read as sound
+    std::optional<double> join;        // where the frame joins the previous one (its rows)
+    std::optional<int> standardJoin;   // the standard search's join
+    std::optional<double> preciseJoin; // the precise search's, where it found one
+    std::optional<double> score;       // the precise search's score, where it ran
+    std::optional<double> correlation; // of the pair's high-passed readings at the join
+    double overlapRms = 0;             // their root mean square, the lower (8-bit steps)
+    std::vector<JoinFlag> flags;       // what speaks against the join (join_evidence.h)
+    std::optional<double> advance;     // the rows a scan advances: where right joins lie
+    std::vector<float> samples;        // the frame's samples, one per row along the film
     // the band's mean brightness in 8-bit steps, before the frame's mean is
     // taken off (-DC): the samples alone cannot show it
     std::optional<double> level;
@@ -51,13 +60,6 @@ struct FramePreview {
     // the film job: the regions cut into movie frames
     std::vector<cv::Rect> cuts;
 };
-
-// A join further than this from the median of the joins before it stands out
-// (or further than three standard deviations of the run's own spread, taken
-// robustly, when the scanner places its frames less steadily): a scanner
-// that places frames by their perforations moves them a row or two, a wrong
-// join is tens or hundreds of rows off.
-inline constexpr double kOutlyingJoinRows = 5.0;
 
 // The longest side of a preview picture, in pixels.
 inline constexpr int kPreviewPictureSide = 480;
@@ -72,9 +74,6 @@ struct PreviewRequest {
 
 // The scan at most kPreviewPictureSide pixels on its long side, in colour.
 cv::Mat previewPicture(const cv::Mat& scan);
-
-// Whether a join stands out from the median of the joins before it.
-bool isOutlyingJoin(double join, std::vector<double> earlierJoins);
 
 // Holds the pictures of a run to the rate asked for.
 class PicturePacer {

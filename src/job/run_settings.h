@@ -4,6 +4,7 @@
 #include "base/status.h"
 #include "geometry/film_standard.h"
 #include "job/frame_sequence.h"
+#include "job/memory_budget.h"
 #include "reading/scan_limits.h"
 
 #include <atomic>
@@ -34,6 +35,11 @@ struct ScanRunSettings {
     // then. The front end owns it and points every run it starts at it, so
     // that one flag stops them all. May be null: the run is not stopped.
     const std::atomic<bool>* stopRequested = nullptr;
+
+    // The memory the scans being read may take (job/memory_budget.h): the
+    // front end owns it and points every run it starts at it, so that runs
+    // side by side share it. May be null: the scans are read without one.
+    MemoryBudget* memoryBudget = nullptr;
 
     bool stopAsked() const { return stopRequested != nullptr && stopRequested->load(); }
 };

@@ -44,7 +44,8 @@ FramePreview framePreviewOf(const FrameSequence& sequence, int frame, cv::Size s
                             const FrameBounds& bounds) {
     FramePreview preview;
     preview.frame = frame;
-    preview.file = sequence.frames[static_cast<std::size_t>(frame - 1)].filename().string();
+    preview.path = sequence.frames[static_cast<std::size_t>(frame - 1)];
+    preview.file = preview.path.filename().string();
     preview.scanSize = scanSize;
     preview.bounds = bounds;
     return preview;

@@ -22,7 +22,9 @@
 // - Temporaries left by a run that was killed (its process no longer runs)
 //   are removed by the next run on the same machine that writes into the
 //   same folder. The host name in the temporary's name keeps a run from
-//   judging the processes of another machine sharing the folder.
+//   judging the processes of another machine sharing the folder. Names
+//   without a host, as earlier versions made them, are left alone: nothing
+//   in them says which machine's process made them.
 
 #include "base/status.h"
 

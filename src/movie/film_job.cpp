@@ -128,7 +128,7 @@ private:
     std::optional<FilmSoundtrack> soundtrack;
     SoundMovie soundMovie;
     std::optional<PendingFile> pendingWav;
-    FrameScans scans;
+    FrameScans scans{job.memoryBudget};
     FrameSequence sequence;
     FrameGeometry geometry;
     cv::Size firstScanSize;
@@ -142,6 +142,9 @@ std::optional<JobEnding> FilmRun::prepare() {
         return end(JobEnd::Refused, checked.message());
     }
     sequence = std::move(checked).value();
+    for (const std::string& warning : sequence.warnings) {
+        view.log().addLine(warning);
+    }
     const Result<OutputTarget> target = resolveOutputTarget(job.outputPath, "the movie");
     if (!target) {
         return end(JobEnd::OutputNotWritten, target.message());
@@ -319,12 +322,15 @@ FilmReading FilmRun::readFrame(int n) const {
     FilmReading frame;
     frame.number = n;
     TraceCapture capture;
-    LoadedScan scan = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                                 frame.loadSeconds);
-    if (!scan.ok()) {
-        frame.loaded = scan.status();
+    // archival levels read the soundtrack at the scan's stored depth
+    ScanInFlight inFlight =
+        scans.read(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                   soundtrack && soundtrack->readsStoredDepth(), frame.loadSeconds);
+    if (!inFlight.loaded().ok()) {
+        frame.loaded = inFlight.loaded().status();
         return frame;
     }
+    const LoadedScan& scan = inFlight.loaded();
     const StageClock::time_point began = StageClock::now();
     frame.scanSize = scan.value().size();
     frame.geometry = geometry;
@@ -345,12 +351,13 @@ FilmReading FilmRun::readFrame(int n) const {
     frame.cutSeconds = secondsSince(began);
     if (soundtrack) {
         const StageClock::time_point heard = StageClock::now();
-        frame.sound = soundtrack->read(scan.value(), n, n == job.startFrame);
+        frame.sound = soundtrack->read(inFlight.images().value(), n, n == job.startFrame);
         frame.soundSeconds = secondsSince(heard);
     }
     if (view.pictureDue()) {
         frame.picture = previewPicture(scan.value());
     }
+    inFlight.release();
     frame.trace = capture.take();
     return frame;
 }
@@ -380,6 +387,12 @@ std::optional<JobEnding> FilmRun::acceptSound(const FilmTurn& turn) {
     Status heard;
     if (turn.number == job.startFrame) {
         heard = soundtrack->start(*frame.sound, frame.cut);
+        if (heard && !soundtrack->outputRate().refusal.empty()) {
+            return end(JobEnd::UsageRefused, soundtrack->outputRate().refusal);
+        }
+        if (heard && !soundtrack->outputRate().note.empty()) {
+            view.log().addLine(soundtrack->outputRate().note);
+        }
     } else {
         const PairSearch none;
         heard = soundtrack->add(*frame.sound, *turn.previous->sound,
@@ -469,7 +482,8 @@ FilmJob soundMovieJob(const ScanRunSettings& scans, bool cutSoundtrack, const So
     withSound.sound = sound;
     withSound.container = container;
     withSound.advance = defaultSoundAdvance(scans.soundtrackType);
-    withSound.sound.filmSpeed = withSound.pictureRate.numerator / withSound.pictureRate.denominator;
+    withSound.sound.filmSpeed =
+        FilmSpeed(withSound.pictureRate.numerator, withSound.pictureRate.denominator);
     job.withSound = withSound;
     return job;
 }

@@ -24,8 +24,12 @@ FilmSoundtrack::FilmSoundtrack(const ScanRunSettings& run, const FilmSound& sett
                                         .startFrame = run.startFrame,
                                         .stopFrame = run.stopFrame})) {}
 
-SoundFrame FilmSoundtrack::read(const cv::Mat& scan, int number, bool first) const {
-    return measureSoundFrame(scan, number, first, reading, geometry);
+bool FilmSoundtrack::readsStoredDepth() const {
+    return reading.archival == ArchivalReading::Levels;
+}
+
+SoundFrame FilmSoundtrack::read(const ScanImages& scan, int number, bool first) const {
+    return measureSoundFrame(frameScanOf(scan), number, first, reading, geometry);
 }
 
 PairSearch FilmSoundtrack::meet(const SoundFrame& previous, const SoundFrame& current) const {
@@ -43,10 +47,11 @@ Status FilmSoundtrack::start(const SoundFrame& first, const FilmFrames& pictures
                                "pitch was found on the first frame");
     }
     geometry = *found;
+    rate = outputRateFor(settings.sound, geometry.framePitch);
     // the film's working row i is the sound's row i + (sound right - picture right)
     firstFrameLine =
         pictures.cut.frameStart + (first.measured.bounds.right - pictures.bounds.right);
-    assembly->start(first, static_cast<double>(settings.sound.filmSpeed) * geometry.framePitch);
+    assembly->start(first, settings.sound.filmSpeed.rate(geometry.framePitch));
     return {};
 }
 
@@ -80,10 +85,13 @@ Result<FilmSoundResult> FilmSoundtrack::finish() {
     }
     result.advance = *advance;
     result.firstFrameLine = firstFrameLine;
-    result.delivery = soundDeliveryOf(run, settings.sound, *assembly, settled, geometry,
-                                      result.assembled.centredOnZero);
-    result.format = movieSoundFormat(settings.container, settings.sound.outputRate,
-                                     settings.sound.bitsPerSample > 16);
+    // the rate settled on the first frame: 48000 where the film's is no whole number
+    SoundSettings written = settings.sound;
+    written.outputRate = rate.rate;
+    result.delivery =
+        soundDeliveryOf(run, written, *assembly, settled, geometry, result.assembled.centredOnZero);
+    result.format =
+        movieSoundFormat(settings.container, written.outputRate, settings.sound.bitsPerSample > 16);
     SoundPlacement placement;
     placement.pictureRate = settings.pictureRate;
     placement.advance = settings.advance;

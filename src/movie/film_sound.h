@@ -59,14 +59,21 @@ class FilmSoundtrack {
 public:
     FilmSoundtrack(const ScanRunSettings& run, const FilmSound& settings);
 
+    // Whether the scans are to be read at their stored depth too (archival
+    // levels read the track there).
+    bool readsStoredDepth() const;
     // Reads a loaded scan's soundtrack (on any thread, no observer call).
-    SoundFrame read(const cv::Mat& scan, int number, bool first) const;
+    SoundFrame read(const ScanImages& scan, int number, bool first) const;
     PairSearch meet(const SoundFrame& previous, const SoundFrame& current) const;
 
-    // The run's first frame, with its pictures' cut: settles the resolution
-    // and places the first frame line. Fails when its soundtrack cannot be
-    // read; the message says why, without the frame's file.
+    // The run's first frame, with its pictures' cut: settles the resolution,
+    // the rate the sound is written at and the first frame line. Fails when
+    // its soundtrack cannot be read; the message says why, without the
+    // frame's file.
     Status start(const SoundFrame& first, const FilmFrames& pictures);
+    // The rate settled by start(): its refusal ends the run as a usage error,
+    // its note goes to the log.
+    const OutputRateChoice& outputRate() const { return rate; }
     // A later frame joined to the one before.
     Status add(const SoundFrame& frame, const SoundFrame& previous, const PairSearch& search);
 
@@ -85,6 +92,7 @@ private:
     std::unique_ptr<SoundAssembly> assembly;
     SoundtrackGeometry geometry;
     ScanResolution settled;
+    OutputRateChoice rate;
     double firstFrameLine = 0;
     std::vector<double> joins;
 };

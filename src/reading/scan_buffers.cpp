@@ -37,10 +37,20 @@ std::span<std::uint8_t> ScanBuffers::fileBytes(std::size_t wanted) {
     return {file.reserve(wanted), std::max<std::size_t>(wanted, 1)};
 }
 
+namespace {
+
+std::size_t imageBytes(int rows, int cols, int type) {
+    return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) * CV_ELEM_SIZE(type);
+}
+
+} // namespace
+
 cv::Mat ScanBuffers::image(int rows, int cols, int type) {
-    const std::size_t bytes =
-        static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) * CV_ELEM_SIZE(type);
-    return cv::Mat(rows, cols, type, pixels.reserve(bytes));
+    return cv::Mat(rows, cols, type, pixels.reserve(imageBytes(rows, cols, type)));
+}
+
+cv::Mat ScanBuffers::decoded(int rows, int cols, int type) {
+    return cv::Mat(rows, cols, type, decodedPixels.reserve(imageBytes(rows, cols, type)));
 }
 
 void reuseLargeImageBuffers() {

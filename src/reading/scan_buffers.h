@@ -8,7 +8,7 @@
 
 namespace veltrana {
 
-// The file's bytes and the decoded image. A job reads thousands of scans of
+// The file's bytes and the decoded images. A job reads thousands of scans of
 // one size, and fresh memory costs a page fault per page on first touch, more
 // than the decoding; these are allocated once, on large pages where the
 // system gives them. An image loaded into them stays valid until the next
@@ -23,6 +23,11 @@ public:
     std::span<std::uint8_t> fileBytes(std::size_t size);
     // An image of this size and type over the kept memory.
     cv::Mat image(int rows, int cols, int type);
+    // A second one, for what a decoder delivers before it becomes `image`
+    // (samples deeper than 8 bits).
+    cv::Mat decoded(int rows, int cols, int type);
+    // The bytes kept, for a memory budget.
+    std::size_t keptBytes() const { return file.size + pixels.size + decodedPixels.size; }
 
 private:
     struct Region {
@@ -36,6 +41,7 @@ private:
     };
     Region file;
     Region pixels;
+    Region decodedPixels;
 };
 
 // Asks the C library's allocator to keep large freed buffers for reuse

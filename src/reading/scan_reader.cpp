@@ -1,5 +1,7 @@
 #include "reading/scan_reader.h"
 
+#include "reading/image_io_reader.h"
+#include "reading/sample_depth.h"
 #include "reading/tiff_reader.h"
 
 #include <opencv2/core.hpp>
@@ -22,10 +24,10 @@ namespace veltrana {
 
 namespace {
 
-// The most bytes a pixel of an accepted scan can take (16-bit RGBA), and
-// room for headers, tiles and padding: a file larger than that for the pixel
-// limit is not read into memory.
-constexpr double kMostBytesPerPixel = 8.0;
+// The most bytes a pixel of an accepted scan can take (single-precision
+// RGBA), and room for headers, tiles and padding: a file larger than that
+// for the pixel limit is not read into memory.
+constexpr double kMostBytesPerPixel = 16.0;
 constexpr double kFileSlackBytes = 64.0 * 1024 * 1024;
 
 Status refused(const std::string& name, const std::string& cause) {
@@ -110,6 +112,12 @@ std::optional<ImageSize> peekOtherSize(std::span<const std::uint8_t> b) {
 const char* formatOf(std::span<const std::uint8_t> b) {
     if (isTiff(b)) {
         return "TIFF";
+    }
+    if (isDpx(b)) {
+        return "DPX";
+    }
+    if (isOpenExr(b)) {
+        return "OpenEXR";
     }
     static constexpr std::uint8_t kPng[4] = {0x89, 'P', 'N', 'G'};
     if (b.size() >= 4 && std::memcmp(b.data(), kPng, 4) == 0) {
@@ -218,37 +226,152 @@ cv::Mat eightBits(cv::Mat image) {
     return image;
 }
 
-LoadedScan eightBitScan(Result<ScanReading> reading) {
-    if (!reading) {
-        return reading.status();
+// A scan the image library or libtiff decoded, in the layout the measures
+// read, with what it held.
+Result<DecodedScan> decodedInKeptLayout(Result<cv::Mat> decoded, const char* format) {
+    if (!decoded) {
+        return decoded.status();
     }
-    return eightBits(std::move(reading).value().image);
+    DecodedScan scan;
+    scan.description.format = format;
+    scan.description.bitsPerSample = decoded->depth() == CV_16U ? 16 : 8;
+    scan.description.channels = decoded->channels();
+    Result<cv::Mat> kept = keptLayout(std::move(decoded).value());
+    if (!kept) {
+        return kept.status();
+    }
+    scan.image = std::move(kept).value();
+    return scan;
+}
+
+Result<DecodedScan> decodeBytes(std::span<const std::uint8_t> bytes, const ScanLimits& limits,
+                                ScanBuffers* buffers) {
+    if (bytes.empty()) {
+        return Status::failure("it is an empty file");
+    }
+    if (isTiff(bytes)) {
+        return decodedInKeptLayout(decodeTiffScan(bytes, limits, buffers), "TIFF");
+    }
+    if (isDpx(bytes)) {
+        return decodeDpx(bytes, limits, buffers);
+    }
+    if (isOpenExr(bytes)) {
+        return decodeOpenExr(bytes, limits, buffers);
+    }
+    return decodedInKeptLayout(decodeOtherScan(bytes, limits), formatOf(bytes));
+}
+
+// The 8-bit image of a decoded scan. TIFF and the image library's formats
+// arrive blue first and whole: their 16-bit samples are scaled as they
+// always were.
+cv::Mat eightBitOf(const DecodedScan& scan, ScanBuffers* buffers) {
+    const cv::Mat& image = scan.image;
+    const bool sixteen = image.depth() == CV_16U && scan.description.bitsPerSample == 16;
+    const bool asAlways = image.depth() == CV_8U || (sixteen && scan.lowBits == 0);
+    if (asAlways && !scan.rgbOrder && image.channels() != 4) {
+        return eightBits(image);
+    }
+    return eightBitImage(scan, buffers);
+}
+
+Result<ScanImages> imagesOf(Result<DecodedScan> decoded, const std::string& name,
+                            ScanBuffers* buffers, bool keepStoredDepth) {
+    if (!decoded) {
+        return refused(name, decoded.message());
+    }
+    ScanImages images;
+    images.description = decoded->description;
+    // the 8-bit image first: the stored one may be made in place
+    images.eightBit = eightBitOf(*decoded, buffers);
+    if (keepStoredDepth && decoded->image.depth() != CV_8U) {
+        images.stored = storedDepthImage(std::move(decoded).value());
+    }
+    return images;
+}
+
+// A file's bytes, in the buffers' memory or in memory of their own.
+struct FileBytes {
+    std::unique_ptr<std::uint8_t[]> own;
+    std::span<const std::uint8_t> bytes;
+};
+
+Result<FileBytes> readFileBytes(const std::filesystem::path& path, const ScanLimits& limits,
+                                ScanBuffers* buffers) {
+    const std::string name = path.string();
+    // non-blocking, so that a FIFO named like a scan cannot stall the run
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        return refused(name, std::strerror(errno));
+    }
+    const auto failed = [&](const std::string& cause) {
+        ::close(fd);
+        return refused(name, cause);
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return failed(std::strerror(errno));
+    }
+    if (!S_ISREG(st.st_mode)) {
+        return failed(S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
+    }
+    const double largest = limits.maxMegapixels * 1e6 * kMostBytesPerPixel + kFileSlackBytes;
+    if (static_cast<double>(st.st_size) > largest) {
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "the file holds %.0f MB, more than a scan of at most %g megapixels can",
+                      static_cast<double>(st.st_size) / 1e6, limits.maxMegapixels);
+        return failed(line);
+    }
+    // the whole file in one read: far fewer system calls than strip by strip
+    const auto size = static_cast<std::size_t>(st.st_size);
+    FileBytes file;
+    std::uint8_t* bytes = nullptr;
+    if (buffers != nullptr) {
+        bytes = buffers->fileBytes(size).data();
+    } else {
+        file.own.reset(new std::uint8_t[std::max<std::size_t>(size, 1)]);
+        bytes = file.own.get();
+    }
+    std::size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, bytes + got, size - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return failed(std::strerror(errno));
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    file.bytes = std::span<const std::uint8_t>(bytes, got);
+    return file;
 }
 
 } // namespace
 
 Result<ScanReading> decodeScanReading(std::span<const std::uint8_t> bytes, const std::string& name,
                                       const ScanLimits& limits, ScanBuffers* buffers) {
-    Result<cv::Mat> decoded =
-        isTiff(bytes) ? decodeTiffScan(bytes, limits, buffers) : decodeOtherScan(bytes, limits);
+    Result<DecodedScan> decoded = decodeBytes(bytes, limits, buffers);
     if (!decoded) {
         return refused(name, decoded.message());
     }
     ScanReading reading;
-    reading.description.format = formatOf(bytes);
-    reading.description.bitsPerSample = decoded->depth() == CV_16U ? 16 : 8;
-    reading.description.channels = decoded->channels();
-    Result<cv::Mat> kept = keptLayout(std::move(decoded).value());
-    if (!kept) {
-        return refused(name, kept.message());
-    }
-    reading.image = std::move(kept).value();
+    reading.description = decoded->description;
+    reading.image = storedDepthImage(std::move(decoded).value());
     return reading;
 }
 
 LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& name,
                       const ScanLimits& limits, ScanBuffers* buffers) {
-    return eightBitScan(decodeScanReading(bytes, name, limits, buffers));
+    Result<ScanImages> images = imagesOf(decodeBytes(bytes, limits, buffers), name, buffers, false);
+    if (!images) {
+        return images.status();
+    }
+    return std::move(images->eightBit);
 }
 
 LoadedScan normaliseScan(cv::Mat image) {
@@ -261,69 +384,35 @@ LoadedScan normaliseScan(cv::Mat image) {
 
 Result<ScanReading> readScan(const std::filesystem::path& path, const ScanLimits& limits,
                              ScanBuffers* buffers) {
-    const std::string name = path.string();
-    // non-blocking, so that a FIFO named like a scan cannot stall the run
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return refused(name, std::strerror(errno));
+    const Result<FileBytes> file = readFileBytes(path, limits, buffers);
+    if (!file) {
+        return file.status();
     }
-    const auto closeFile = [fd] { ::close(fd); };
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int error = errno;
-        closeFile();
-        return refused(name, std::strerror(error));
+    return decodeScanReading(file->bytes, path.string(), limits, buffers);
+}
+
+Result<ScanImages> readScanImages(const std::filesystem::path& path, const ScanLimits& limits,
+                                  ScanBuffers* buffers, bool keepStoredDepth) {
+    const Result<FileBytes> file = readFileBytes(path, limits, buffers);
+    if (!file) {
+        return file.status();
     }
-    if (!S_ISREG(st.st_mode)) {
-        closeFile();
-        return refused(name, S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
-    }
-    const double largest = limits.maxMegapixels * 1e6 * kMostBytesPerPixel + kFileSlackBytes;
-    if (static_cast<double>(st.st_size) > largest) {
-        closeFile();
-        char line[160];
-        std::snprintf(line, sizeof line,
-                      "the file holds %.0f MB, more than a scan of at most %g megapixels can",
-                      static_cast<double>(st.st_size) / 1e6, limits.maxMegapixels);
-        return refused(name, line);
-    }
-    // the whole file in one read: far fewer system calls than strip by strip
-    const auto size = static_cast<std::size_t>(st.st_size);
-    std::unique_ptr<std::uint8_t[]> own;
-    std::uint8_t* bytes = nullptr;
-    if (buffers != nullptr) {
-        bytes = buffers->fileBytes(size).data();
-    } else {
-        own.reset(new std::uint8_t[std::max<std::size_t>(size, 1)]);
-        bytes = own.get();
-    }
-    std::size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, bytes + got, size - got);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            const int error = errno;
-            closeFile();
-            return refused(name, std::strerror(error));
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    closeFile();
-    return decodeScanReading(std::span<const std::uint8_t>(bytes, got), name, limits, buffers);
+    return imagesOf(decodeBytes(file->bytes, limits, buffers), path.string(), buffers,
+                    keepStoredDepth);
 }
 
 LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits,
                     ScanBuffers* buffers) {
-    return eightBitScan(readScan(path, limits, buffers));
+    Result<ScanImages> images = readScanImages(path, limits, buffers, false);
+    if (!images) {
+        return images.status();
+    }
+    return std::move(images->eightBit);
 }
 
 void silenceImageLibraryLog() {
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
+    silenceTiffLibraryLog();
     // FFmpeg's own lines (a damaged movie read back, ...): the video reader and
     // writer read this when first used; a level the user set is kept
     ::setenv("OPENCV_FFMPEG_LOGLEVEL", "-8", 0);

@@ -7,12 +7,14 @@
 // channel the standard measures read, with the same pixels as always.
 //
 // TIFF scans of 8 or 16 bits in one or three channels are decoded by libtiff
-// straight into the image; every other format goes through OpenCV, with the
-// same pixels either way. Anything that cannot be read is refused with a
+// straight into the image; DPX (8, 10, 12 and 16 bits) and OpenEXR by
+// OpenImageIO, a DPX header checked by our own code first; every other
+// format goes through OpenCV. Anything that cannot be read is refused with a
 // message naming the file and the cause.
 
 #include "base/status.h"
 #include "reading/scan_buffers.h"
+#include "reading/scan_description.h"
 #include "reading/scan_limits.h"
 
 #include <opencv2/core.hpp>
@@ -24,15 +26,10 @@
 
 namespace veltrana {
 
-// What a scan file held.
-struct ScanDescription {
-    std::string format;    // "TIFF", "PNG", "JPEG", "BMP", "WebP" or "image"
-    int bitsPerSample = 8; // as stored: 8 or 16
-    int channels = 1;      // as stored, an alpha channel included
-};
-
-// A scan with its samples at their stored depth: 8 or 16 bits, one channel
-// (grey) or three (blue, green, red); an alpha channel is dropped.
+// A scan with its samples at their stored depth, one channel (grey) or three
+// (blue, green, red), an alpha channel dropped: 8 bits; 16 bits holding the
+// stored code values (0 .. 2^bits - 1 for the description's bits, so 0 ..
+// 1023 for 10-bit DPX); or floating point (OpenEXR: 1.0 the full scale).
 struct ScanReading {
     cv::Mat image;
     ScanDescription description;
@@ -53,14 +50,27 @@ Result<ScanReading> decodeScanReading(std::span<const std::uint8_t> bytes, const
 // reason the file could not be used.
 using LoadedScan = Result<cv::Mat>;
 
-// A scan as the standard measures read it: readScan with 16-bit samples
-// scaled to 8 bits (65535 to 255, rounded).
+// A scan as the standard measures read it: readScan with deeper samples
+// scaled to 8 bits, rounded (eightBitValue, reading/sample_depth.h: 16-bit
+// v becomes round(v / 257), 10-bit v round(v x 255 / 1023)).
 LoadedScan loadScan(const std::filesystem::path& path, const ScanLimits& limits = {},
                     ScanBuffers* buffers = nullptr);
 
 // The same from the bytes of a file already in memory.
 LoadedScan decodeScan(std::span<const std::uint8_t> bytes, const std::string& name,
                       const ScanLimits& limits = {}, ScanBuffers* buffers = nullptr);
+
+// A scan read once for both kinds of measure: the 8-bit image the standard
+// measures read and, when asked for and the scan holds more than 8 bits,
+// its samples at their stored depth (as readScan gives them); `stored` is
+// empty otherwise. With `buffers` both are kept in them.
+struct ScanImages {
+    cv::Mat eightBit;
+    cv::Mat stored;
+    ScanDescription description;
+};
+Result<ScanImages> readScanImages(const std::filesystem::path& path, const ScanLimits& limits,
+                                  ScanBuffers* buffers, bool keepStoredDepth);
 
 // Brings a decoded image into the layout the measures read (8 bits, one or
 // three channels), or explains why not.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <utility>
 
 namespace veltrana {
@@ -170,6 +171,24 @@ TiffLayout tiffLayoutOf(TIFF* tif, std::uint32_t width, std::uint32_t height) {
     return l;
 }
 
+// Sample sizes the image library reads; it refuses any other with lines of
+// its own on standard error, so those are refused here, in the program's words.
+bool isImageLibrarySampleSize(std::uint16_t bits) {
+    switch (bits) {
+    case 1:
+    case 8:
+    case 10:
+    case 12:
+    case 14:
+    case 16:
+    case 32:
+    case 64:
+        return true;
+    default:
+        return false;
+    }
+}
+
 // What scanners write; everything else is left to the image library, which
 // reads it as it always has.
 bool isScannerLayout(const TiffLayout& l, TIFF* tif) {
@@ -218,6 +237,11 @@ Result<cv::Mat> readStrips(TIFF* tif, const TiffLayout& l, const MemoryFile& fil
 
 } // namespace
 
+void silenceTiffLibraryLog() {
+    TIFFSetErrorHandler(nullptr);
+    TIFFSetWarningHandler(nullptr);
+}
+
 bool isTiff(std::span<const std::uint8_t> b) {
     if (b.size() < 4) {
         return false;
@@ -252,6 +276,10 @@ Result<cv::Mat> decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits
         return size;
     }
     const TiffLayout layout = tiffLayoutOf(tif.get(), width, height);
+    if (!isImageLibrarySampleSize(layout.bits)) {
+        return Status::failure("unsupported sample format (" + std::to_string(layout.bits) +
+                               " bits per sample; only 8- and 16-bit integer scans are read)");
+    }
     if (!isScannerLayout(layout, tif.get())) {
         return cv::Mat();
     }

@@ -27,4 +27,9 @@ bool isTiff(std::span<const std::uint8_t> bytes);
 Result<cv::Mat> decodeTiff(std::span<const std::uint8_t> bytes, const ScanLimits& limits,
                            ScanBuffers* buffers = nullptr);
 
+// Keeps libtiff's process-wide handlers from printing: the decoding above
+// keeps libtiff's first complaint for its message, and the image library
+// installs handlers of its own that follow its log level.
+void silenceTiffLibraryLog();
+
 } // namespace veltrana

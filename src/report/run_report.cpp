@@ -2,7 +2,11 @@
 
 #include "job/folder_swap.h"
 #include "job/safe_file.h"
+#include "reading/scan_reader.h"
+#include "report/delivered_sound.h"
+#include "report/report_json.h"
 #include "report/svg_plot.h"
+#include "soundtrack/join_evidence.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -26,6 +30,8 @@ namespace {
 constexpr int kEnvelopeValues = 4096;
 constexpr int kMinBinsPerFrame = 8;
 constexpr int kMaxBinsPerFrame = 256;
+// Stretches of the delivered sound the waveform draws.
+constexpr int kWaveformStretches = 1000;
 
 // Shifts either side of the join found that the correlation plot covers.
 constexpr int kCorrelationReach = 12;
@@ -73,16 +79,6 @@ float meanOf(const std::vector<float>& values) {
                               static_cast<double>(values.size()));
 }
 
-// previous[] between rows, linearly; `at` within 0..size-1.
-double between(const std::vector<float>& values, double at) {
-    const auto k = static_cast<std::size_t>(std::floor(at));
-    const double f = at - static_cast<double>(k);
-    if (k + 1 >= values.size() || f == 0) {
-        return values[k];
-    }
-    return values[k] * (1 - f) + values[k + 1] * f;
-}
-
 } // namespace
 
 // --- collecting -----------------------------------------------------------------
@@ -106,14 +102,14 @@ ShownFrame RunCollector::shownFrom(const FramePreview& p) const {
     ShownFrame s;
     s.frame = p.frame;
     s.file = p.file;
+    s.path = p.path;
     s.scanSize = p.scanSize;
     s.bounds = p.bounds;
     s.band = p.band;
     s.cuts = p.cuts;
     s.join = p.join;
     s.score = p.score;
-    s.weak = p.weak;
-    s.outlying = p.outlying;
+    s.flags = p.flags;
     if (p.join) {
         s.previousSamples = previousSamples;
     }
@@ -125,14 +121,24 @@ void RunCollector::addFrame(const FramePreview& p) {
     if (p.resolution) {
         run.resolution = p.resolution;
     }
+    if (p.scanDescription) {
+        run.settings.push_back({"Scans as stored (samples used as they are)", *p.scanDescription});
+    }
+    if (p.advance) {
+        run.advance = p.advance;
+    }
     FrameNumbers n;
     n.frame = p.frame;
+    n.file = p.file;
     n.bounds = p.bounds;
     n.band = p.band;
     n.join = p.join;
+    n.standardJoin = p.standardJoin;
+    n.preciseJoin = p.preciseJoin;
     n.score = p.score;
-    n.weak = p.weak;
-    n.outlying = p.outlying;
+    n.correlation = p.correlation;
+    n.overlapRms = p.overlapRms;
+    n.flags = p.flags;
     n.cuts = static_cast<int>(p.cuts.size());
     n.rows = static_cast<int>(p.samples.size());
     n.meanLevel = p.level ? *p.level : meanOf(p.samples);
@@ -151,7 +157,7 @@ void RunCollector::addFrame(const FramePreview& p) {
     run.frames.push_back(std::move(n));
 
     const bool landmark = isLandmark(p.frame);
-    const bool flagged = p.join.has_value() && (p.weak || p.outlying);
+    const bool flagged = p.join.has_value() && !p.flags.empty();
     bool keep = landmark;
     if (flagged && !landmark) {
         if (flaggedShown < kMaxFlaggedPictures) {
@@ -173,12 +179,6 @@ void RunCollector::addFrame(const FramePreview& p) {
         if (p.frame == run.lastFrame && run.lastFrame != run.firstFrame) {
             s.reasons.push_back("last frame");
         }
-        if (p.join && p.weak) {
-            s.reasons.push_back("weak join");
-        }
-        if (p.join && p.outlying) {
-            s.reasons.push_back("outlying join");
-        }
         run.shown.push_back(std::move(s));
     } else {
         latest = shownFrom(p);
@@ -194,10 +194,13 @@ void RunCollector::addPicture(const FramePreview& p, const cv::Mat& picture) {
     }
 }
 
-void RunCollector::finish(bool succeeded, std::string ending) {
+void RunCollector::addWarning(const RunWarning& warning) {
+    run.warnings.push_back(warning);
+}
+
+void RunCollector::finish(RunEnd end) {
     run.ended = true;
-    run.succeeded = succeeded;
-    run.ending = std::move(ending);
+    run.end = std::move(end);
     // a run that broke off: its last frame read shows where
     if (latest) {
         latest->reasons.push_back("last frame read");
@@ -218,37 +221,9 @@ std::vector<double> joinCorrelation(const std::vector<float>& previous,
                                     const std::vector<float>& current, double join, int reach) {
     std::vector<double> result;
     result.reserve(static_cast<std::size_t>(2 * reach + 1));
-    const double last = static_cast<double>(previous.size()) - 1;
     for (int shift = -reach; shift <= reach; ++shift) {
-        const double at = join + shift;
-        double sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
-        int count = 0;
-        for (std::size_t i = 0; i < current.size(); ++i) {
-            const double p = at + static_cast<double>(i);
-            if (p < 0) {
-                continue;
-            }
-            if (p > last) {
-                break;
-            }
-            const double x = between(previous, p);
-            const double y = current[i];
-            sx += x;
-            sy += y;
-            sxx += x * x;
-            syy += y * y;
-            sxy += x * y;
-            ++count;
-        }
-        double r = std::numeric_limits<double>::quiet_NaN();
-        if (count >= kMinOverlapRows) {
-            const double vx = sxx - sx * sx / count;
-            const double vy = syy - sy * sy / count;
-            if (vx > 1e-9 && vy > 1e-9) {
-                r = (sxy - sx * sy / count) / std::sqrt(vx * vy);
-            }
-        }
-        result.push_back(r);
+        result.push_back(overlapCorrelation(previous, current, join + shift)
+                             .value_or(std::numeric_limits<double>::quiet_NaN()));
     }
     return result;
 }
@@ -349,49 +324,59 @@ cv::Mat thumbnail(const ShownFrame& s) {
     return pic;
 }
 
+// The scan at its full resolution around the soundtrack band: the band and
+// as much again either side, across the whole scan, with the frame trim's
+// columns and the band drawn as on the thumbnail. Empty when the scan cannot
+// be read again or shows no band.
+cv::Mat bandCrop(const ShownFrame& s) {
+    if (!s.band || s.path.empty()) {
+        return {};
+    }
+    LoadedScan scan = loadScan(s.path);
+    if (!scan || scan->size() != s.scanSize) {
+        return {};
+    }
+    const int width = s.band->last - s.band->first + 1;
+    const int top = std::clamp(s.band->first - width, 0, scan->rows - 1);
+    const int bottom = std::clamp(s.band->last + width, top, scan->rows - 1);
+    cv::Mat crop;
+    if (scan->channels() == 1) {
+        cv::cvtColor((*scan)(cv::Range(top, bottom + 1), cv::Range::all()), crop,
+                     cv::COLOR_GRAY2BGR);
+    } else {
+        crop = (*scan)(cv::Range(top, bottom + 1), cv::Range::all()).clone();
+    }
+    cv::rectangle(crop, cv::Point(s.bounds.left, s.band->first - top),
+                  cv::Point(s.bounds.right, s.band->last - top), kBandBgr, 1);
+    cv::line(crop, {s.bounds.left, 0}, {s.bounds.left, crop.rows - 1}, kTrimBgr, 1);
+    cv::line(crop, {s.bounds.right, 0}, {s.bounds.right, crop.rows - 1}, kTrimBgr, 1);
+    return crop;
+}
+
 std::string pairPlot(const ShownFrame& s) {
-    const std::vector<float>& prev = s.previousSamples;
-    const std::vector<float>& cur = s.samples;
     const double join = *s.join;
-    const double overlap =
-        std::min(static_cast<double>(prev.size()) - join, static_cast<double>(cur.size()));
+    // the readings that decide the join: each less its slow fall-off
+    const OverlapReadings o = overlapReadings(s.previousSamples, s.samples, join);
     SvgPlot plot(620, 230, "rows of frame " + std::to_string(s.frame) + " (from its first row)",
-                 "level less its mean");
+                 "level less its fall-off (8-bit steps)");
     std::vector<PlotPoint> before;
     std::vector<PlotPoint> after;
-    if (overlap > 1) {
-        const auto first = static_cast<std::size_t>(std::max(0.0, std::ceil(join)));
-        double sum = 0;
-        for (std::size_t i = first; i < prev.size(); ++i) {
-            sum += prev[i];
-        }
-        const double prevMean =
-            sum / static_cast<double>(std::max<std::size_t>(1, prev.size() - first));
-        const auto count = static_cast<std::size_t>(std::floor(overlap));
-        double curMean = 0;
-        for (std::size_t i = 0; i < count; ++i) {
-            curMean += cur[i];
-        }
-        curMean /= static_cast<double>(std::max<std::size_t>(1, count));
-        for (std::size_t i = first; i < prev.size(); ++i) {
-            before.push_back({static_cast<double>(i) - join, prev[i] - prevMean});
-        }
-        for (std::size_t i = 0; i < count; ++i) {
-            after.push_back({static_cast<double>(i), cur[i] - curMean});
-        }
+    for (std::size_t i = 0; i < o.current.size(); ++i) {
+        before.push_back({static_cast<double>(i), o.previous[i]});
+        after.push_back({static_cast<double>(i), o.current[i]});
     }
     plot.note("solid: frame " + std::to_string(s.frame - 1) + " from its row " +
               format("%.2f", join) + " on;  dashed: frame " + std::to_string(s.frame) +
               " from its first row");
-    if (overlap <= 1) {
-        plot.note("the frames do not overlap at this join");
+    if (o.current.empty()) {
+        plot.note("the frames share too little film at this join");
     }
     std::vector<PlotPoint> all = before;
     all.insert(all.end(), after.begin(), after.end());
     double lo = 0, hi = 1;
     SvgPlot::fit(all, lo, hi, false);
     plot.setY(lo, hi);
-    plot.setX(0, std::max(1.0, overlap));
+    plot.setX(0, std::max(1.0, static_cast<double>(o.current.size())));
     plot.line(before, kBlue, 1.6);
     plot.line(after, kOrange, 1.6, true);
     return plot.svg();
@@ -418,32 +403,34 @@ std::string correlationPlot(const std::vector<double>& r) {
 
 std::string joinsPlot(const RunRecord& run) {
     SvgPlot plot(1100, 280, "frame", "join (rows of the previous frame)");
-    std::vector<PlotPoint> all, weak, outlying, fine;
-    std::vector<double> joins;
+    std::vector<PlotPoint> all, flagged, fine;
     for (const FrameNumbers& n : run.frames) {
         if (!n.join) {
             continue;
         }
         const PlotPoint p{static_cast<double>(n.frame), *n.join};
         all.push_back(p);
-        joins.push_back(*n.join);
-        (n.outlying ? outlying : n.weak ? weak : fine).push_back(p);
+        (n.flags.empty() ? fine : flagged).push_back(p);
+    }
+    std::vector<PlotPoint> span = all;
+    if (run.advance) {
+        // the frame pitch and the band either side of it where joins pass
+        span.push_back({0, *run.advance - offPitchTolerance(*run.advance)});
+        span.push_back({0, *run.advance + offPitchTolerance(*run.advance)});
     }
     double lo = 0, hi = 1;
-    SvgPlot::fit(all, lo, hi, false);
+    SvgPlot::fit(span, lo, hi, false);
     plot.setY(lo - 1, hi + 1);
     plot.setX(run.firstFrame, std::max(run.lastFrame, run.firstFrame + 1));
-    if (!joins.empty()) {
-        std::nth_element(joins.begin(),
-                         joins.begin() + static_cast<std::ptrdiff_t>(joins.size() / 2),
-                         joins.end());
-        plot.horizontalMark(joins[joins.size() / 2], kGrey);
+    if (run.advance) {
+        plot.horizontalMark(*run.advance, kGrey);
+        plot.horizontalMark(*run.advance - offPitchTolerance(*run.advance), kGrey, false);
+        plot.horizontalMark(*run.advance + offPitchTolerance(*run.advance), kGrey, false);
     }
     plot.line(all, "#9db6de", 1.0);
     const double radius = all.size() > 400 ? 1.6 : 2.6;
     plot.dots(fine, kBlue, radius);
-    plot.dots(weak, kOrange, radius + 1);
-    plot.dots(outlying, kRed, radius + 1);
+    plot.dots(flagged, kRed, radius + 1);
     return plot.svg();
 }
 
@@ -473,72 +460,51 @@ std::string levelsPlot(const RunRecord& run) {
     return plot.svg();
 }
 
-// The frames' envelopes laid end to end, each frame's part up to where the
-// next frame joins it; frame k spans k..k+1 on the x axis.
-std::string waveformPlot(const RunRecord& run) {
-    constexpr int kWidth = 1100;
-    constexpr int kColumns = 1000;
-    SvgPlot plot(kWidth, 260, "frame (each from its first row to where the next one joins it)",
-                 "sample");
-    const double x0 = run.frames.front().frame;
-    const double x1 = run.frames.back().frame + 1;
-    std::vector<double> lows(kColumns, std::numeric_limits<double>::infinity());
-    std::vector<double> highs(kColumns, -std::numeric_limits<double>::infinity());
-    double lo = std::numeric_limits<double>::infinity();
-    double hi = -lo;
+// Where each frame starts in the sound, in rows of the film from the first
+// frame's row 0, and the rows of the whole sound: the joins added up.
+struct FrameStarts {
+    std::vector<std::pair<int, double>> starts; // frame, row
+    double rows = 0;
+};
+
+FrameStarts frameStarts(const RunRecord& run) {
+    FrameStarts f;
+    double at = 0;
     for (std::size_t k = 0; k < run.frames.size(); ++k) {
         const FrameNumbers& n = run.frames[k];
-        if (n.rows == 0) {
-            continue;
+        if (k > 0) {
+            at += n.join.value_or(run.frames[k - 1].rows);
         }
-        double used = n.rows;
-        if (k + 1 < run.frames.size() && run.frames[k + 1].join) {
-            used = std::clamp(*run.frames[k + 1].join, 1.0, static_cast<double>(n.rows));
-        }
-        const int bins = static_cast<int>(n.low.size());
-        for (int b = 0; b < bins; ++b) {
-            const double start = static_cast<double>(b) * n.rows / bins;
-            if (start >= used) {
-                break;
-            }
-            const double end = std::min(used, static_cast<double>(b + 1) * n.rows / bins);
-            const double xa = n.frame + start / used;
-            const double xb = n.frame + end / used;
-            const int ca =
-                std::clamp(static_cast<int>((xa - x0) / (x1 - x0) * kColumns), 0, kColumns - 1);
-            const int cb =
-                std::clamp(static_cast<int>(std::ceil((xb - x0) / (x1 - x0) * kColumns)) - 1, ca,
-                           kColumns - 1);
-            const double l = n.low[static_cast<std::size_t>(b)];
-            const double h = n.high[static_cast<std::size_t>(b)];
-            for (int c = ca; c <= cb; ++c) {
-                lows[static_cast<std::size_t>(c)] = std::min(lows[static_cast<std::size_t>(c)], l);
-                highs[static_cast<std::size_t>(c)] =
-                    std::max(highs[static_cast<std::size_t>(c)], h);
-            }
-            lo = std::min(lo, l);
-            hi = std::max(hi, h);
+        f.starts.emplace_back(n.frame, at);
+        f.rows = at + n.rows;
+    }
+    return f;
+}
+
+// The delivered sound's lowest and highest sample of each stretch over its
+// time, in the file's units, with a mark where each flagged join lies.
+std::string waveformPlot(const RunRecord& run, const DeliveredSound& sound) {
+    const double seconds = static_cast<double>(sound.samples) / std::max(1, sound.sampleRate);
+    const std::string unit = sound.bits == 8
+                                 ? "8-bit sample value (0 to 255; silence 128)"
+                                 : std::to_string(sound.bits) + "-bit sample value (silence 0)";
+    SvgPlot plot(1100, 260, "time (seconds)", unit);
+    std::vector<double> xs;
+    const auto count = static_cast<double>(sound.low.size());
+    for (std::size_t c = 0; c < sound.low.size(); ++c) {
+        xs.push_back((static_cast<double>(c) + 0.5) * seconds / count);
+    }
+    const double centre = sound.bits == 8 ? 128 : 0;
+    plot.setX(0, std::max(seconds, 1e-3));
+    plot.setY(centre - sound.fullScale, centre + sound.fullScale - (sound.bits == 8 ? 1 : 0));
+    plot.horizontalMark(centre, kGrey, false);
+    const FrameStarts starts = frameStarts(run);
+    for (std::size_t k = 0; k < run.frames.size(); ++k) {
+        if (run.frames[k].join && !run.frames[k].flags.empty() && starts.rows > 0) {
+            plot.verticalMark(starts.starts[k].second / starts.rows * seconds, kRed, false);
         }
     }
-    std::vector<double> xs, ls, hs;
-    for (int c = 0; c < kColumns; ++c) {
-        if (std::isfinite(lows[static_cast<std::size_t>(c)])) {
-            xs.push_back(x0 + (c + 0.5) * (x1 - x0) / kColumns);
-            ls.push_back(lows[static_cast<std::size_t>(c)]);
-            hs.push_back(highs[static_cast<std::size_t>(c)]);
-        }
-    }
-    plot.setX(x0, x1);
-    if (std::isfinite(lo)) {
-        const double pad = (hi - lo) * 0.05;
-        plot.setY(lo - pad, hi + pad);
-    }
-    for (const FrameNumbers& n : run.frames) {
-        if (n.join && (n.weak || n.outlying)) {
-            plot.verticalMark(n.frame, n.outlying ? kRed : kOrange, false);
-        }
-    }
-    plot.envelope(xs, ls, hs, kBlue);
+    plot.envelope(xs, sound.low, sound.high, kBlue);
     return plot.svg();
 }
 
@@ -577,8 +543,8 @@ div.frame { float: left; width: 360px; margin: 0 12px 12px 0; background: #fff; 
 div.frame img { display: block; }
 div.frame p { margin: 6px 0 0 0; font-size: 12px; }
 span.tag { display: inline-block; padding: 0 6px; margin-right: 4px; border-radius: 3px; color: #fff; font-size: 11px; }
-span.weak { background: #e07000; }
-span.outlying { background: #d01c1c; }
+span.flagged { background: #d01c1c; }
+div.warning { padding: 8px 12px; border-radius: 4px; background: #fff3d6; border: 1px solid #d9a441; margin: 6px 0; }
 span.plain { background: #777; }
 span.swatch { display: inline-block; width: 14px; height: 10px; margin: 0 4px 0 12px; border: 1px solid #666; }
 div.pair { background: #fff; border: 1px solid #ddd; padding: 8px; margin-bottom: 14px; }
@@ -591,10 +557,12 @@ p.note { font-size: 12px; color: #555; }
 std::string tags(const ShownFrame& s) {
     std::string out;
     for (const std::string& reason : s.reasons) {
-        const char* kind = reason == "weak join"       ? "weak"
-                           : reason == "outlying join" ? "outlying"
-                                                       : "plain";
-        out += "<span class=\"tag " + std::string(kind) + "\">" + escapeMarkup(reason) + "</span>";
+        out += "<span class=\"tag plain\">" + escapeMarkup(reason) + "</span>";
+    }
+    // the join's flags, as report.json names them, the reason on hovering
+    for (const JoinFlag& flag : s.flags) {
+        out += "<span class=\"tag flagged\" title=\"" + escapeMarkup(flag.reason) + "\">" +
+               escapeMarkup(joinFlagName(flag.kind)) + "</span>";
     }
     return out;
 }
@@ -637,8 +605,8 @@ struct RunSummary {
     bool soundtrack = false;
     bool anySound = false;
     bool anyJoin = false;
-    int weak = 0;
-    int outlying = 0;
+    int joins = 0;
+    int flagged = 0;
 };
 
 RunSummary summarise(const RunRecord& run) {
@@ -647,8 +615,8 @@ RunSummary summarise(const RunRecord& run) {
     for (const FrameNumbers& n : run.frames) {
         sum.anySound = sum.anySound || n.rows > 0;
         sum.anyJoin = sum.anyJoin || n.join.has_value();
-        sum.weak += n.join && n.weak ? 1 : 0;
-        sum.outlying += n.join && n.outlying ? 1 : 0;
+        sum.joins += n.join ? 1 : 0;
+        sum.flagged += n.join && !n.flags.empty() ? 1 : 0;
     }
     return sum;
 }
@@ -659,10 +627,10 @@ std::string anchor(int frame) {
 
 std::string headSection(const RunRecord& run, const RunSummary& sum) {
     std::string html = "<h1>Veltrana run report: " + runTitle(run.kind) + "</h1>\n";
-    if (run.succeeded) {
-        html += "<p class=\"end ok\">The run finished. " + escapeMarkup(run.ending) + "</p>\n";
+    if (run.end.succeeded) {
+        html += "<p class=\"end ok\">The run finished. " + escapeMarkup(run.end.ending) + "</p>\n";
     } else {
-        html += "<p class=\"end failed\">The run did not finish: " + escapeMarkup(run.ending) +
+        html += "<p class=\"end failed\">The run did not finish: " + escapeMarkup(run.end.ending) +
                 "</p>\n";
     }
     html += "<p>Frames " + std::to_string(run.firstFrame) + " to " + std::to_string(run.lastFrame) +
@@ -677,10 +645,14 @@ std::string headSection(const RunRecord& run, const RunSummary& sum) {
                            : std::string("none");
     html += ".";
     if (sum.soundtrack && sum.anyJoin) {
-        html += " Weak joins: " + std::to_string(sum.weak) +
-                "; joins that stand out from the median: " + std::to_string(sum.outlying) + ".";
+        html += " Joins flagged: " + std::to_string(sum.flagged) + " of " +
+                std::to_string(sum.joins) + ".";
     }
-    return html + "</p>\n";
+    html += "</p>\n";
+    for (const RunWarning& w : run.warnings) {
+        html += "<div class=\"warning\"><b>Warning:</b> " + escapeMarkup(w.reason) + "</div>\n";
+    }
+    return html;
 }
 
 std::string settingsSection(const RunRecord& run) {
@@ -696,7 +668,7 @@ Result<std::string> framesSection(const RunRecord& run, const RunSummary& sum,
                                   std::vector<PendingWrite>& writes) {
     std::string html =
         "<h2>Frames worth a look</h2>\n<p class=\"note\">The first, middle and last frames";
-    html += sum.soundtrack ? " and every frame whose join is weak or stands out, " : ", ";
+    html += sum.soundtrack ? " and every frame whose join is flagged, " : ", ";
     html += "as scanned, with what was measured on them:<span class=\"swatch\" "
             "style=\"background: " +
             std::string(kTrimCss) + "\"></span>the frame trim (outside it darkened)";
@@ -704,7 +676,8 @@ Result<std::string> framesSection(const RunRecord& run, const RunSummary& sum,
                                  "\"></span>the soundtrack band read as sound"
                            : "<span class=\"swatch\" style=\"background: " + std::string(kCutCss) +
                                  "\"></span>the regions cut into movie frames";
-    html += ". A picture opens at its full size when clicked.</p>\n<div class=\"frames\">\n";
+    html += ". Beneath a picture, a link opens the band and the frame edges as scanned, at "
+            "full resolution.</p>\n<div class=\"frames\">\n";
     for (const ShownFrame& s : run.shown) {
         html += "<div class=\"frame\">";
         if (!s.picture.empty()) {
@@ -721,10 +694,16 @@ Result<std::string> framesSection(const RunRecord& run, const RunSummary& sum,
             const int shownWidth = std::min(thumb.cols, kThumbnailWidth);
             const int shownHeight = static_cast<int>(
                 std::lround(thumb.rows * shownWidth / static_cast<double>(thumb.cols)));
-            html += "<a href=\"" + escapeMarkup(kFilesRef + name) + "\">" +
-                    image(kFilesRef + name, "Frame " + std::to_string(s.frame), shownWidth,
-                          shownHeight) +
-                    "</a>";
+            html += image(kFilesRef + name, "Frame " + std::to_string(s.frame), shownWidth,
+                          shownHeight);
+            const cv::Mat crop = bandCrop(s);
+            std::vector<unsigned char> cropPng;
+            if (!crop.empty() && cv::imencode(".png", crop, cropPng)) {
+                const std::string cropName = numbered("band", s.frame, "png");
+                writes.push_back({cropName, std::string(cropPng.begin(), cropPng.end())});
+                html += "<a href=\"" + escapeMarkup(kFilesRef + cropName) +
+                        "\">The band and the frame edges at full resolution</a>";
+            }
         } else {
             html += "<p>No picture of this frame came from the run.</p>";
         }
@@ -746,7 +725,7 @@ Result<std::string> framesSection(const RunRecord& run, const RunSummary& sum,
     }
     html += "</div>\n";
     if (!run.flaggedUnshown.empty()) {
-        html += "<p class=\"note\">Also weak or standing out, not pictured here (only the first " +
+        html += "<p class=\"note\">Also flagged, not pictured here (only the first " +
                 std::to_string(kMaxFlaggedPictures) + " are): frames";
         for (std::size_t i = 0; i < run.flaggedUnshown.size(); ++i) {
             html += (i == 0 ? " " : ", ") + std::to_string(run.flaggedUnshown[i]);
@@ -760,9 +739,9 @@ std::string pairsSection(const RunRecord& run, std::vector<PendingWrite>& writes
     std::string html =
         "<h2>The joins of these frames</h2>\n<p class=\"note\">Each frame's reading of the "
         "film from its first row (dashed) drawn over the previous frame's reading from the "
-        "join found on (solid), each less its mean over the overlap. At a right join the "
-        "two lie on top of each other, and their correlation, beside, peaks at shift 0 "
-        "(the red line).</p>\n";
+        "join used on (solid), each less the slow fall-off of the light over the film they "
+        "share: the readings the join is judged by. At a right join the two lie on top of "
+        "each other, and their correlation, beside, peaks at shift 0 (the red line).</p>\n";
     for (const ShownFrame& s : run.shown) {
         if (!s.join) {
             continue;
@@ -794,32 +773,64 @@ std::string pairsSection(const RunRecord& run, std::vector<PendingWrite>& writes
             html += "; highest " + format("%.3f", r[static_cast<std::size_t>(best)]) +
                     " at shift " + format("%+.0f", best - kCorrelationReach) + " rows";
         }
-        html += ".</p></div>\n";
+        html += ".</p>";
+        for (const JoinFlag& flag : s.flags) {
+            html += "<p>Flagged " + escapeMarkup(joinFlagName(flag.kind)) + ": " +
+                    escapeMarkup(flag.reason) + ".</p>";
+        }
+        html += "</div>\n";
     }
     return html;
 }
 
-std::string joinsSection(const RunRecord& run, std::vector<PendingWrite>& writes) {
+// A link from the report folder to a file the run wrote.
+std::string linkTo(const fs::path& file, const fs::path& dir) {
+    std::error_code ec;
+    fs::path relative = fs::relative(file, fs::absolute(dir, ec), ec);
+    if (ec || relative.empty()) {
+        relative = fs::absolute(file, ec);
+    }
+    return "<a href=\"" + escapeMarkup(relative.generic_string()) + "\">" +
+           escapeMarkup(file.filename().string()) + "</a>";
+}
+
+std::string joinsSection(const RunRecord& run, const fs::path& dir,
+                         std::vector<PendingWrite>& writes) {
     writes.push_back({"joins.svg", joinsPlot(run)});
-    return "<h2>Join positions</h2>\n" +
-           image(kFilesRef + "joins.svg", "Join positions over the frames", 1100, 280, "plot") +
-           "\n<p class=\"note\">Where each frame joins the previous one, in rows of the "
-           "previous frame; the dashed line is the median. <span style=\"color: " +
-           std::string(kOrange) + "\">&#9679;</span> weak, <span style=\"color: " + kRed +
-           "\">&#9679;</span> further than " + format("%.0f", kOutlyingJoinRows) +
-           " rows from the median of the joins before it. A bad join stands out as a "
-           "jump; but scans that start at different places along the film have joins that "
-           "differ as much, so the pair plots below tell whether the frames agree "
-           "there.</p>\n";
+    std::string html =
+        "<h2>Join positions</h2>\n" +
+        image(kFilesRef + "joins.svg", "Join positions over the frames", 1100, 280, "plot") +
+        "\n<p class=\"note\">Where each frame joins the previous one, in rows of the "
+        "previous frame; the dashed line is the frame pitch that the resolution gives, the "
+        "solid grey lines how far either side a join may lie. <span style=\"color: " +
+        std::string(kRed) + "\">&#9679;</span> flagged. " + escapeMarkup(joinRuleText()) +
+        " report.json lists every join with its flags and their reasons.";
+    for (const fs::path& out : run.end.outputs) {
+        if (out.filename() == "joins.csv") {
+            html += " Every join, standard and precise, with its score: " + linkTo(out, dir) + ".";
+        }
+    }
+    return html + "</p>\n";
 }
 
 std::string waveformSection(const RunRecord& run, std::vector<PendingWrite>& writes) {
-    writes.push_back({"waveform.svg", waveformPlot(run)});
+    if (run.end.sound.empty()) {
+        return "<h2>Waveform overview</h2>\n<p class=\"note\">No sound was written.</p>\n";
+    }
+    const Result<DeliveredSound> sound = readDeliveredSound(run.end.sound, kWaveformStretches);
+    if (!sound) {
+        return "<h2>Waveform overview</h2>\n<p class=\"note\">" + escapeMarkup(sound.message()) +
+               "</p>\n";
+    }
+    writes.push_back({"waveform.svg", waveformPlot(run, *sound)});
     return "<h2>Waveform overview</h2>\n" +
            image(kFilesRef + "waveform.svg", "Waveform overview", 1100, 260, "plot") +
-           "\n<p class=\"note\">The lowest and highest sample of each stretch, the frames "
-           "joined at their joins (before any level correction); weak and outlying joins are "
-           "marked.</p>\n";
+           "\n<p class=\"note\">The sound as delivered in " +
+           escapeMarkup(run.end.sound.filename().string()) + " (" + std::to_string(sound->bits) +
+           " bits at " + std::to_string(sound->sampleRate) +
+           " Hz), read back from the file written; the lowest and highest sample of each stretch, "
+           "in "
+           "the file's units over its full scale; flagged joins are marked in red.</p>\n";
 }
 
 std::string levelsSection(const RunRecord& run, std::vector<PendingWrite>& writes) {
@@ -850,11 +861,65 @@ std::string trimSection(const RunRecord& run, std::vector<PendingWrite>& writes)
            "mean the trim found the frame lines alike on every scan.</p>\n";
 }
 
+// The page or the data beside it, written under a temporary name.
+Result<PendingFile> pendingPage(const fs::path& path, const std::string& bytes) {
+    Result<OutputTarget> target = sideFileTarget(path, kWhat);
+    if (!target) {
+        return target.status();
+    }
+    Result<PendingFile> page = PendingFile::create(*target, kWhat);
+    if (!page) {
+        return page.status();
+    }
+    if (Status written = page->write(bytes); !written) {
+        return written;
+    }
+    return page;
+}
+
+// The old report.json kept under a temporary name (a second link to it)
+// until the new page is in place, so that a failure can put it back.
+class KeptData {
+public:
+    explicit KeptData(const fs::path& data) : data(data) {
+        std::error_code ec;
+        if (fs::is_regular_file(fs::symlink_status(data, ec))) {
+            const fs::path name = data.parent_path() / temporaryName();
+            fs::create_hard_link(data, name, ec);
+            if (!ec) {
+                kept = name;
+            }
+        }
+    }
+    KeptData(const KeptData&) = delete;
+    KeptData& operator=(const KeptData&) = delete;
+    ~KeptData() {
+        std::error_code ec;
+        if (!kept.empty()) {
+            fs::remove(kept, ec);
+        }
+    }
+    // Puts the old data back, or removes the new when there was none.
+    void restore() {
+        std::error_code ec;
+        if (!kept.empty()) {
+            fs::rename(kept, data, ec);
+            kept.clear();
+        } else {
+            fs::remove(data, ec);
+        }
+    }
+
+private:
+    fs::path data;
+    fs::path kept;
+};
+
 // Puts the new report in place of the old one: the pictures into a new
-// report_files/ swapped with the old one, then the page, then the old
-// pictures removed.
+// report_files/ swapped with the old one, then report.json, then the page,
+// then the old pictures removed. A failure on the way puts the old ones back.
 Status replaceReport(const fs::path& dir, const std::vector<PendingWrite>& writes,
-                     const std::string& html) {
+                     const std::string& html, const std::string& json) {
     Result<FolderSwap> files = FolderSwap::create(dir / kReportFiles, kWhat);
     if (!files) {
         return files.status();
@@ -864,23 +929,25 @@ Status replaceReport(const fs::path& dir, const std::vector<PendingWrite>& write
             return written;
         }
     }
-    const fs::path pagePath = dir / kReportPage;
-    Result<OutputTarget> target = sideFileTarget(pagePath, kWhat);
-    if (!target) {
-        return target.status();
+    Result<PendingFile> data = pendingPage(dir / kReportData, json);
+    if (!data) {
+        return data.status();
     }
-    Result<PendingFile> page = PendingFile::create(*target, kWhat);
+    Result<PendingFile> page = pendingPage(dir / kReportPage, html);
     if (!page) {
         return page.status();
-    }
-    if (Status written = page->write(html); !written) {
-        return written;
     }
     if (Status swapped = files->swapIn(); !swapped) {
         return swapped;
     }
+    KeptData oldData(dir / kReportData);
+    if (Status committed = data->commit(); !committed) {
+        files->swapBack();
+        return committed;
+    }
     // the page last, so that it never links to a picture not yet there
     if (Status committed = page->commit(); !committed) {
+        oldData.restore();
         files->swapBack();
         return committed;
     }
@@ -910,7 +977,7 @@ Status writeRunReport(const RunRecord& run, const fs::path& dir) {
     const bool joins = sum.soundtrack && sum.anyJoin;
     const bool sound = sum.soundtrack && sum.anySound;
     if (joins) {
-        html += joinsSection(run, writes);
+        html += joinsSection(run, dir, writes);
     }
     if (sound) {
         html += waveformSection(run, writes);
@@ -927,14 +994,14 @@ Status writeRunReport(const RunRecord& run, const fs::path& dir) {
     }
     html += "</body>\n</html>\n";
 
-    return replaceReport(dir, writes, html);
+    return replaceReport(dir, writes, html, reportJson(run));
 }
 
 Status checkOutputOutsideReport(const fs::path& output, const fs::path& dir,
                                 std::string_view what) {
     const fs::path report = resolvedPath(dir);
     const fs::path out = resolvedPath(output);
-    const bool page = out == report / kReportPage;
+    const bool page = out == report / kReportPage || out == report / kReportData;
     if (!page && !isWithin(out, report / kReportFiles)) {
         return {};
     }

@@ -41,9 +41,10 @@ struct RunSetting {
 // The name of the page and of the folder of its pictures, inside the report
 // folder. Nothing else is written there.
 inline constexpr const char* kReportPage = "report.html";
+inline constexpr const char* kReportData = "report.json";
 inline constexpr const char* kReportFiles = "report_files";
 
-// Frames with a weak or outlying join whose pictures are kept; later ones are
+// Frames with a flagged join whose pictures are kept; later ones are
 // listed by number only, so that a reel that goes wrong throughout cannot
 // fill the memory.
 inline constexpr std::size_t kMaxFlaggedPictures = 48;
@@ -51,12 +52,16 @@ inline constexpr std::size_t kMaxFlaggedPictures = 48;
 // What the report keeps of every frame.
 struct FrameNumbers {
     int frame = 0;
+    std::string file;
     FrameBounds bounds;
     std::optional<ScanRows> band;
     std::optional<double> join;
+    std::optional<int> standardJoin;
+    std::optional<double> preciseJoin;
     std::optional<double> score;
-    bool weak = false;
-    bool outlying = false;
+    std::optional<double> correlation; // of the high-passed readings at the join
+    double overlapRms = 0;             // their root mean square (8-bit steps)
+    std::vector<JoinFlag> flags;
     int cuts = 0;           // the film job's regions
     int rows = 0;           // the frame's samples
     double meanLevel = 0;   // the mean of its samples
@@ -68,19 +73,28 @@ struct FrameNumbers {
 struct ShownFrame {
     int frame = 0;
     std::string file;
+    std::filesystem::path path; // the scan, read again for its full-resolution crop
     cv::Size scanSize;
     FrameBounds bounds;
     std::optional<ScanRows> band;
     std::vector<cv::Rect> cuts;
     std::optional<double> join;
     std::optional<double> score;
-    bool weak = false;
-    bool outlying = false;
-    std::vector<std::string> reasons; // "first frame", "weak join", ...
+    std::vector<JoinFlag> flags;
+    std::vector<std::string> reasons; // "first frame", "middle frame", ...
     cv::Mat picture;                  // the preview picture; empty when none came
     // for the join: the previous frame's samples and this frame's
     std::vector<float> previousSamples;
     std::vector<float> samples;
+};
+
+// How a run ended and what it wrote.
+struct RunEnd {
+    bool succeeded = false;
+    std::string ending;                         // as a sentence
+    std::string endName = "finished";           // in one word: jobEndName (job/job_end.h)
+    std::vector<std::filesystem::path> outputs; // every file written
+    std::filesystem::path sound;                // the sound among them, for the waveform
 };
 
 // Everything a report shows.
@@ -92,10 +106,12 @@ struct RunRecord {
     std::optional<ScanResolution> resolution;
     std::vector<FrameNumbers> frames; // in frame order
     std::vector<ShownFrame> shown;    // in frame order
-    std::vector<int> flaggedUnshown;  // weak or outlying joins past kMaxFlaggedPictures
+    std::vector<int> flaggedUnshown;  // flagged joins past kMaxFlaggedPictures
+    std::vector<RunWarning> warnings; // about the whole run
+    // the rows a scan advances along the film, which right joins lie near
+    std::optional<double> advance;
     bool ended = false;
-    bool succeeded = false;
-    std::string ending; // how the run ended, as a sentence
+    RunEnd end;
 };
 
 // Gathers a run's previews into a RunRecord. Calls come from the job's
@@ -107,8 +123,15 @@ public:
     void addFrame(const FramePreview& preview);
     // The picture of a frame whose numbers came last.
     void addPicture(const FramePreview& preview, const cv::Mat& bgrPicture);
+    void addWarning(const RunWarning& warning);
     // The run's end; keeps the last frame read when the run ended early.
-    void finish(bool succeeded, std::string ending);
+    void finish(RunEnd end);
+    void finish(bool succeeded, std::string ending) {
+        RunEnd end;
+        end.succeeded = succeeded;
+        end.ending = std::move(ending);
+        finish(std::move(end));
+    }
 
     const RunRecord& record() const { return run; }
     std::size_t framesSeen() const { return run.frames.size(); }

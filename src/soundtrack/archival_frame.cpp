@@ -15,6 +15,34 @@ namespace veltrana {
 
 namespace {
 
+// Per working row, the element's mean across the band of a deep scan (scan
+// rows band.first..band.last), in 8-bit steps: each scan column summed in
+// double precision, in row order. Y is each pixel's luminance, computed in
+// floating point.
+std::vector<float> deepTrackMeans(const DeepScan& deep, StripRange band, ColorElement element) {
+    cv::Mat rows;
+    // 16-bit codes are whole numbers in single precision too
+    deep.trimmedScan.rowRange(band.first, band.last + 1).convertTo(rows, CV_32F);
+    if (rows.channels() == 3 && element == ColorElement::Y) {
+        cv::cvtColor(rows, rows, cv::COLOR_BGR2GRAY);
+    }
+    const int channels = rows.channels();
+    const int channel = channels == 1 ? 0 : channelOf(element);
+    std::vector<double> sums(static_cast<std::size_t>(rows.cols), 0.0);
+    for (int r = 0; r < rows.rows; ++r) {
+        const float* row = rows.ptr<float>(r);
+        for (int x = 0; x < rows.cols; ++x) {
+            sums[static_cast<std::size_t>(x)] += row[x * channels + channel];
+        }
+    }
+    std::vector<float> out(sums.size());
+    const double scale = deep.stepsPerUnit / std::max(rows.rows, 1);
+    for (std::size_t x = 0; x < sums.size(); ++x) {
+        out[sums.size() - 1 - x] = static_cast<float>(sums[x] * scale);
+    }
+    return out;
+}
+
 // Brightness weights (blue, green, red) in 1/256, summing to 256, of the
 // perforation light a variable-density frame's illumination is read from.
 // A Y track is read otherwise, through greyPixels, as the standard path
@@ -503,7 +531,7 @@ std::vector<float> flatteningLight(std::vector<float> light, int rows) {
 
 ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
                                   ColorElement element, SoundtrackType type, bool rotationUp,
-                                  bool longStrip) {
+                                  bool longStrip, const DeepScan* deep) {
     ArchivalFrame frame;
     const cv::Mat& scan = trimmedScan;
     if (scan.empty() || scan.depth() != CV_8U || (scan.channels() != 1 && scan.channels() != 3)) {
@@ -522,8 +550,9 @@ ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
     if (element == ColorElement::Y) {
         trackRows = greyPixels(trackRows);
     }
-    frame.samples =
-        elementMeans(rowSums(trackRows, 0, trackRows.rows - 1, 1), trackRows.channels(), element);
+    frame.samples = deep != nullptr ? deepTrackMeans(*deep, band, element)
+                                    : elementMeans(rowSums(trackRows, 0, trackRows.rows - 1, 1),
+                                                   trackRows.channels(), element);
     const int window = highPassWindow(f.rows(), type, longStrip);
     frame.profileMargin = window / 2;
     readSearchProfiles(frame, f, up, window);

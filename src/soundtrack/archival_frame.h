@@ -72,6 +72,15 @@ struct ArchivalFrame {
     int rows() const { return static_cast<int>(samples.size()); }
 };
 
+// A scan's samples deeper than 8 bits, trimmed as the 8-bit scan is: 16-bit
+// codes or floating point, one channel or three (blue, green, red), and the
+// factor that brings them to 8-bit steps (255 / (2^bits - 1); 255 for
+// floating point).
+struct DeepScan {
+    cv::Mat trimmedScan;
+    double stepsPerUnit = 1.0;
+};
+
 // Reads a frame from its trimmed scan as loaded (not turned). `track` is the
 // band the standard cutter chose for this frame, in working-image columns
 // (scan rows), not yet clipped. The track's samples read every pixel of the
@@ -80,9 +89,13 @@ struct ArchivalFrame {
 // scans. Every value is computed from whole-number pixel sums or whole pixel
 // values, so the result does not depend on how the scan is laid out in
 // memory.
+//
+// With `deep`, the track's samples are read from it instead, in floating
+// point, at the precision the scan was stored with (the sums in row order);
+// everything else still reads the 8-bit scan.
 ArchivalFrame archivalFrameOfScan(const cv::Mat& trimmedScan, StripRange track,
                                   ColorElement element, SoundtrackType type, bool rotationUp,
-                                  bool longStrip);
+                                  bool longStrip, const DeepScan* deep = nullptr);
 
 // The same from a working image (turned back to the scan first). The image
 // is not changed (a ColorElement::Y read does not turn it grey).

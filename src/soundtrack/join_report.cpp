@@ -55,10 +55,10 @@ std::string joinReportText(std::span<const JoinRecord> joins, const FrameSequenc
 std::string broadcastDescription(const SoundOrigin& o) {
     char description[256];
     std::snprintf(description, sizeof description,
-                  "Optical soundtrack, %s, scanned at %d x %d dpi, frames %d to %d, %d fps; "
+                  "Optical soundtrack, %s, scanned at %d x %d dpi, frames %d to %d, %s fps; "
                   "%s joins, %s levels",
                   filmStandardDescription(o.type), o.resolution.dpiX, o.resolution.dpiY,
-                  o.startFrame, o.stopFrame, o.filmSpeed, o.joins, o.levels);
+                  o.startFrame, o.stopFrame, filmSpeedText(o.filmSpeed).c_str(), o.joins, o.levels);
     return description;
 }
 

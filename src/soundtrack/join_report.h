@@ -3,6 +3,7 @@
 // (joins.csv, one line per join) and the Broadcast WAV's description.
 
 #include "geometry/film_standard.h"
+#include "job/film_speed.h"
 #include "job/frame_sequence.h"
 #include "soundtrack/archival_stream.h"
 
@@ -31,7 +32,7 @@ struct SoundOrigin {
     ScanResolution resolution;
     int startFrame = 1;
     int stopFrame = 1;
-    int filmSpeed = 25;
+    FilmSpeed filmSpeed = 25;
     const char* joins = "standard";  // "standard" or "precise"
     const char* levels = "standard"; // "standard" or "archival"
 };

@@ -316,6 +316,12 @@ JoinSearchResult findJoinPosition(const FrameLengths& lengths, std::span<const f
     return searchJoin(kProfileSearch, lengths, in, type, longStrip, diagnostics);
 }
 
+JoinRange searchedJoins(int previousLength, SoundtrackType type, bool longStrip, bool onSamples) {
+    const SearchVariant& variant = onSamples ? kSampleSearch : kProfileSearch;
+    const int lp = std::max(previousLength, 0);
+    return {guardLength(variant, lp, type, longStrip), std::max(lp - 1, 0)};
+}
+
 JoinSearchResult findJoinPositionFromSamples(const FrameLengths& lengths,
                                              std::span<const float> samples,
                                              std::span<const float> previousSamples,

@@ -94,6 +94,15 @@ JoinSearchResult findJoinPosition(const FrameLengths& lengths, std::span<const f
                                   std::span<const float> previousProfile, SoundtrackType type,
                                   bool longStrip, JoinDiagnostics* diagnostics = nullptr);
 
+// The joins a search considers, first..last included: from its guard to the
+// last row of the previous frame. A join found at either end may have been
+// cut short by the range.
+struct JoinRange {
+    int first = 0;
+    int last = 0;
+};
+JoinRange searchedJoins(int previousLength, SoundtrackType type, bool longStrip, bool onSamples);
+
 // Both searches on the frame samples; no files.
 JoinSearchResult findJoinPositionFromSamples(const FrameLengths& lengths,
                                              std::span<const float> samples,

@@ -83,6 +83,7 @@ public:
     }
 
     JoinShown add(const SoundFrame& frame, const SoundFrame&, const PairSearch& search) override {
+        joined = true;
         const int join = search.position;
         JoinShown shown;
         shown.position = join;
@@ -93,7 +94,7 @@ public:
             shown.position = record->position;
             if (precise) {
                 shown.score = record->precise.score;
-                shown.weak = isFallback(record->method);
+                shown.precise = !isFallback(record->method);
             }
         }
         if (record && precise && isFallback(record->method)) {
@@ -113,7 +114,11 @@ public:
         ArchivalOutput out = stream->finish();
         stream.reset();
         AssembledSound sound;
-        sound.stream = std::move(out.stream);
+        // one frame gives no sound, as in the standard assembly, whose
+        // samples come from the joins: the run says so
+        if (joined) {
+            sound.stream = std::move(out.stream);
+        }
         sound.joinPositions = std::move(out.joinLengths);
         sound.joins = std::move(out.joins);
         sound.centredOnZero = levels;
@@ -130,6 +135,7 @@ public:
 private:
     const bool precise;
     const bool levels;
+    bool joined = false; // a frame came after the first
     ArchivalSettings settings;
     std::optional<ArchivalStream> stream;
 };

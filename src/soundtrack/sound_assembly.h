@@ -32,7 +32,7 @@ struct SoundPlan {
 struct JoinShown {
     std::optional<double> position; // the join used
     std::optional<double> score;    // the precise search's, where it ran
-    bool weak = false;              // it was weak or found nothing
+    bool precise = false;           // the precise search settled it (no fallback)
     std::string logLine;            // a line for the log, when there is one
 };
 

@@ -53,9 +53,9 @@ Result<SoundWritten> writeBroadcastSound(int descriptor, const std::string& name
             v += offset;
         }
     }
-    const int filmRate = delivery.filmRate;
+    const double filmRate = delivery.filmRate;
     const SoundFormat& format = delivery.format;
-    int rate = filmRate;
+    double rate = filmRate;
     if (format.outputRate > 0 && format.outputRate != filmRate) {
         Result<std::vector<float>> resampled = resampleSound(sound, filmRate, format.outputRate);
         if (!resampled) {
@@ -65,18 +65,23 @@ Result<SoundWritten> writeBroadcastSound(int descriptor, const std::string& name
         sound = std::move(resampled).value();
         rate = format.outputRate;
     }
+    // a film rate that is no whole number never reaches the file unresampled
+    const int fileRate = static_cast<int>(rate);
     BroadcastInfo info;
     info.description = delivery.description;
-    info.codingHistory = codingHistoryLine(filmRate, 32, "Veltrana " VELTRANA_VERSION " film scan");
+    info.codingHistory = codingHistoryLine(static_cast<int>(std::lround(filmRate)), 32,
+                                           "Veltrana " VELTRANA_VERSION " film scan");
     info.codingHistory +=
-        codingHistoryLine(rate, format.bitsPerSample, "Veltrana " VELTRANA_VERSION);
+        codingHistoryLine(fileRate, format.bitsPerSample, "Veltrana " VELTRANA_VERSION);
+    info.timeReference =
+        static_cast<std::uint64_t>(std::llround(delivery.secondsSinceMidnight * fileRate));
     const Result<WaveWritten> written =
-        writeBroadcastWave(descriptor, name, sound, rate, format.bitsPerSample, info);
+        writeBroadcastWave(descriptor, name, sound, fileRate, format.bitsPerSample, info);
     if (!written) {
         return written.status();
     }
     SoundWritten done;
-    done.sampleRate = static_cast<std::uint32_t>(rate);
+    done.sampleRate = static_cast<std::uint32_t>(fileRate);
     done.bitsPerSample = format.bitsPerSample;
     done.broadcastWave = true;
     done.samples = written->samples;

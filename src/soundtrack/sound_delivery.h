@@ -46,10 +46,14 @@ std::vector<std::uint8_t> soundtrackBytes(std::span<const float> stream, bool re
 // What a run's sound is and how it is written.
 struct SoundDelivery {
     SoundFormat format;
-    int filmRate = 0;           // the stream's samples per second: film speed x frame pitch
+    double filmRate = 0;        // the stream's samples per second: film speed x frame pitch
     bool centredOnZero = false; // archival levels; otherwise centred as soundtrackBytes expects
     bool removeDc = true;       // standard samples centred on -128 rather than 128
     std::string description;    // the Broadcast WAV's
+    // The Broadcast WAV's time reference: seconds since midnight of its
+    // first sample (the first scan's time code), written as samples at the
+    // output rate; 0 when there is none.
+    double secondsSinceMidnight = 0;
 };
 
 struct SoundWritten {

@@ -92,6 +92,8 @@ Result<WaveWritten> writeBroadcastWave(int descriptor, const std::string& name,
     }
     putField(bext.origination_date, date);
     putField(bext.origination_time, time);
+    bext.time_reference_low = static_cast<std::uint32_t>(info.timeReference & 0xffffffffu);
+    bext.time_reference_high = static_cast<std::uint32_t>(info.timeReference >> 32);
     bext.version = 1;
     const std::size_t history = std::min(info.codingHistory.size(), sizeof bext.coding_history);
     std::memcpy(bext.coding_history, info.codingHistory.data(), history);

@@ -18,9 +18,10 @@ namespace veltrana {
 struct BroadcastInfo {
     std::string description; // what the sound is (film, resolution, frames, speed)
     std::string originator = "Veltrana";
-    std::string codingHistory; // the "A=PCM,F=...,W=...,M=mono,T=..." lines
-    std::string date;          // origination date, yyyy-mm-dd; today when empty
-    std::string time;          // origination time, hh:mm:ss; now when empty
+    std::string codingHistory;       // the "A=PCM,F=...,W=...,M=mono,T=..." lines
+    std::string date;                // origination date, yyyy-mm-dd; today when empty
+    std::string time;                // origination time, hh:mm:ss; now when empty
+    std::uint64_t timeReference = 0; // the first sample's count of samples since midnight
 };
 
 // The coding history line of a file written at `rate` and `bits`.

@@ -32,12 +32,17 @@ SoundtrackGeometry firstFrameGeometry(const cv::Mat& scan, const SoundReadSettin
 }
 
 // What archival sound reads of the frame, beside its standard samples.
-ArchivalFrame archivalReadingOf(const cv::Mat& scan, const FrameSamples& measured,
+ArchivalFrame archivalReadingOf(const FrameScan& scan, const FrameSamples& measured,
                                 const SoundReadSettings& settings) {
     const FrameSampling& s = settings.sampling;
     const FrameBounds& b = measured.bounds;
-    ArchivalFrame archival = archivalFrameOfScan(scan.colRange(b.left, b.right + 1), measured.band,
-                                                 s.element, s.type, s.rotationUp, s.longStrip);
+    std::optional<DeepScan> deep;
+    if (!scan.stored.empty() && settings.archival == ArchivalReading::Levels) {
+        deep = DeepScan{scan.stored.colRange(b.left, b.right + 1), scan.storedStepsPerUnit};
+    }
+    ArchivalFrame archival =
+        archivalFrameOfScan(scan.eightBit.colRange(b.left, b.right + 1), measured.band, s.element,
+                            s.type, s.rotationUp, s.longStrip, deep ? &*deep : nullptr);
     if (settings.archival == ArchivalReading::JoinsOnly) {
         // precise joins of the standard samples: the levels stay as they are
         archival.samples = measured.samples;
@@ -51,15 +56,15 @@ ArchivalFrame archivalReadingOf(const cv::Mat& scan, const FrameSamples& measure
 
 } // namespace
 
-SoundFrame measureSoundFrame(const cv::Mat& scan, int number, bool first,
+SoundFrame measureSoundFrame(const FrameScan& scan, int number, bool first,
                              const SoundReadSettings& settings,
                              const SoundtrackGeometry& geometry) {
     SoundFrame frame;
     frame.number = number;
-    frame.scanSize = scan.size();
+    frame.scanSize = scan.eightBit.size();
     const SoundtrackGeometry frameGeometry =
-        first ? firstFrameGeometry(scan, settings, frame) : geometry;
-    frame.measured = sampleFrame(scan, settings.sampling, frameGeometry);
+        first ? firstFrameGeometry(scan.eightBit, settings, frame) : geometry;
+    frame.measured = sampleFrame(scan.eightBit, settings.sampling, frameGeometry);
     if (settings.archival != ArchivalReading::None) {
         frame.archival = archivalReadingOf(scan, frame.measured, settings);
     }
@@ -83,13 +88,14 @@ PairSearch searchPair(const SoundFrame& previous, const SoundFrame& current,
     const FrameSamples& p = previous.measured;
     const FrameSamples& c = current.measured;
     if (s.cutByAnalysis) {
-        search.position =
-            findJoinPositionFromSamples(pair, c.samples, p.samples, s.type, s.longStrip).position;
+        search.standard =
+            findJoinPositionFromSamples(pair, c.samples, p.samples, s.type, s.longStrip);
     } else {
-        search.position = findJoinPosition(pair, c.samples, p.samples, c.profile, p.profile, s.type,
-                                           s.longStrip, &search.diagnostics)
-                              .position;
+        search.standard = findJoinPosition(pair, c.samples, p.samples, c.profile, p.profile, s.type,
+                                           s.longStrip, &search.diagnostics);
     }
+    search.position = search.standard.position;
+    search.range = searchedJoins(pair.previousLength, s.type, s.longStrip, s.cutByAnalysis);
     if (settings.searchPrecisely && previous.archival && current.archival) {
         search.precise =
             findPreciseJoin(*previous.archival, *current.archival, s.type, s.longStrip);

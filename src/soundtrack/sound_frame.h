@@ -49,16 +49,27 @@ struct SoundFrame {
     std::optional<ResolutionEstimate> estimate;
 };
 
-// Measures one loaded scan (8-bit, one or three channels) with the run's
-// geometry. The run's first frame (`first`) settles its resolution: the
-// geometry it is measured with is that resolution's.
-SoundFrame measureSoundFrame(const cv::Mat& scan, int number, bool first,
+// A loaded scan: 8-bit, one or three channels, and for archival levels its
+// samples at their stored depth when they are deeper (empty otherwise).
+struct FrameScan {
+    cv::Mat eightBit;
+    cv::Mat stored;
+    double storedStepsPerUnit = 1.0; // DeepScan::stepsPerUnit of `stored`
+};
+
+// Measures one loaded scan with the run's geometry. The run's first frame
+// (`first`) settles its resolution: the geometry it is measured with is
+// that resolution's. Archival levels read the track at the stored depth.
+SoundFrame measureSoundFrame(const FrameScan& scan, int number, bool first,
                              const SoundReadSettings& settings, const SoundtrackGeometry& geometry);
 
 // The join of a frame with the one before, searched as soon as both are read.
 struct PairSearch {
     int position = 0;
-    bool searched = false;              // false for the first frame
+    bool searched = false; // false for the first frame
+    // the standard search's result (position, score, found) and what it searched
+    JoinSearchResult standard;
+    JoinRange range;
     std::optional<PreciseJoin> precise; // with the precise search
     JoinDiagnostics diagnostics;
     std::string trace; // the search's trace lines, printed when the frame is reported

@@ -12,6 +12,7 @@
 #include "job/safe_file.h"
 #include "job/stage_clock.h"
 #include "reading/scan_reader.h"
+#include "soundtrack/join_evidence.h"
 #include "soundtrack/join_report.h"
 #include "soundtrack/sound_assembly.h"
 #include "soundtrack/sound_frame.h"
@@ -48,7 +49,8 @@ bool differsByMoreThanATenth(int measured, int snapped) {
 // What one frame gives the run, measured ahead on any thread with no
 // observer call; the frame's turn to be reported comes later, in order.
 struct FrameReading {
-    Status loaded; // whether the scan could be loaded, and why not
+    Status loaded;               // whether the scan could be loaded, and why not
+    ScanDescription description; // what the scan file held
     SoundFrame sound;
     cv::Mat picture;   // a preview of the scan, when one was due
     std::string trace; // the measures' trace lines, printed when the frame is reported
@@ -83,9 +85,15 @@ private:
     PairSearch meetFrames(const FrameReading& previous, const FrameReading& current) const;
     std::optional<JobEnding> acceptFrame(const FrameTurn& turn);
     void settleResolution(const FrameReading& first);
+    std::optional<JobEnding> settleOutputRate(int framePitch);
+    void noteFirstScan(const ScanDescription& scan);
     void joinFrame(const FrameReading& frame, const FrameReading& previous,
                    const PairSearch& search);
-    void showFrame(const FrameReading& frame, const JoinShown& shown);
+    JoinEvidence evidenceOf(const FrameReading& frame, const FrameReading& previous,
+                            const PairSearch& search, const JoinShown& shown) const;
+    void showFrame(const FrameReading& frame, const JoinShown& shown, const PairSearch& search,
+                   const JoinEvidence& evidence);
+    void warnOfTheRun(SoundtrackResult& result);
     SoundtrackResult finish();
     Status writeWav(AssembledSound sound, SoundtrackResult& result);
     Status writeJoinReport(const std::vector<JoinRecord>& joins);
@@ -101,8 +109,9 @@ private:
     const SoundPlan plan;
     const SoundReadSettings reading;
     RunView view;
-    std::vector<double> joinsSoFar; // for the previews' outlying joins
-    FrameScans scans;
+    RunEvidence evidence;            // what the frames say of the band and the joins
+    bool resolutionMeasured = false; // on the first frame, rather than given
+    FrameScans scans{job.memoryBudget};
 
     FrameSequence sequence;
     std::optional<PendingFile> pendingWav;   // the WAV, open from before the first frame
@@ -112,6 +121,12 @@ private:
     ScanResolution resolution;
     SoundtrackGeometry geometry;
     cv::Size firstScanSize;
+    // the rate the sound is written at: the job's, or 48000 where the film's
+    // rate is no whole number (settleOutputRate)
+    int outputRate = job.outputRate;
+    bool outputRateSettled = false;
+    double secondsSinceMidnight = 0;                 // the first scan's time code
+    std::optional<std::string> firstScanDescription; // DPX and OpenEXR: for the report
     // the last pair's diagnostics, written when the run succeeds
     JoinDiagnostics diagnostics;
     std::vector<float> lastFineCorrelation;
@@ -140,6 +155,9 @@ std::optional<JobEnding> SoundtrackRun::prepare() {
         return end(JobEnd::Refused, checked.message());
     }
     sequence = std::move(checked).value();
+    for (const std::string& warning : sequence.warnings) {
+        view.log().addLine(warning);
+    }
     if (job.manualResolution) {
         const auto manual =
             computeSoundtrackGeometry(job.soundtrackType, {job.resolutionX, job.resolutionY});
@@ -148,6 +166,10 @@ std::optional<JobEnding> SoundtrackRun::prepare() {
                        "The manual resolution x=" + std::to_string(job.resolutionX) +
                            ",y=" + std::to_string(job.resolutionY) +
                            " gives no soundtrack width or frame pitch: give both in dpi");
+        }
+        // the pitch is known: so is whether the film's rate can be written
+        if (std::optional<JobEnding> refused = settleOutputRate(manual->framePitch)) {
+            return refused;
         }
     }
     assembly = makeSoundAssembly(plan, {.type = job.soundtrackType,
@@ -180,11 +202,14 @@ std::optional<JobEnding> SoundtrackRun::prepareOutputs() {
     return std::nullopt;
 }
 
-// The join report beside the sound, under the same rules.
+// The join report beside the sound, written as the files beside the scans
+// are: a link planted at its name is replaced, never followed (anyone who can
+// make a name in the sound's folder could otherwise have any of the user's
+// files overwritten).
 std::optional<JobEnding> SoundtrackRun::prepareJoinReport(const OutputTarget& sound) {
     const std::filesystem::path given = job.outputPath;
     joinsPath = given.parent_path() / kJoinReportFileName;
-    const Result<OutputTarget> report = resolveOutputTarget(joinsPath, "the join report");
+    const Result<OutputTarget> report = sideFileTarget(joinsPath, "the join report");
     if (!report) {
         return end(JobEnd::OutputNotWritten, report.message());
     }
@@ -249,17 +274,19 @@ FrameReading SoundtrackRun::readFrame(int n) const {
     FrameReading frame;
     frame.sound.number = n;
     TraceCapture capture;
-    // the scan is read into this thread's buffers: valid until its next scan
-    LoadedScan scan = scans.load(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
-                                 frame.loadSeconds);
-    frame.loaded = scan.status();
+    ScanInFlight scan = scans.read(sequence.frames[static_cast<std::size_t>(n - 1)], job.scanLimits,
+                                   reading.archival == ArchivalReading::Levels, frame.loadSeconds);
+    frame.loaded = scan.images().status();
     if (frame.loaded) {
         const StageClock::time_point began = StageClock::now();
-        frame.sound = measureSoundFrame(scan.value(), n, n == job.startFrame, reading, geometry);
+        const ScanImages& images = scan.images().value();
+        frame.description = images.description;
+        frame.sound =
+            measureSoundFrame(frameScanOf(images), n, n == job.startFrame, reading, geometry);
         if (view.pictureDue()) {
-            frame.picture = previewPicture(scan.value());
+            frame.picture = previewPicture(images.eightBit);
         }
-        scan.value().release();
+        scan.release();
         frame.samplesSeconds = secondsSince(began);
     }
     frame.trace = capture.take();
@@ -281,6 +308,7 @@ void SoundtrackRun::settleResolution(const FrameReading& first) {
     } else {
         const ResolutionEstimate& estimate = *first.sound.estimate;
         resolution = estimate.snapped;
+        resolutionMeasured = true;
         view.log().addLine(resolutionLine(resolution));
         // snapping by bands can land a scan one band off; say so
         if (differsByMoreThanATenth(estimate.measured.dpiX, resolution.dpiX) ||
@@ -295,6 +323,43 @@ void SoundtrackRun::settleResolution(const FrameReading& first) {
         }
     }
     geometry = computeSoundtrackGeometry(job.soundtrackType, resolution).value_or(geometry);
+}
+
+// The rate settled once, on the first pitch known (outputRateFor).
+std::optional<JobEnding> SoundtrackRun::settleOutputRate(int framePitch) {
+    if (outputRateSettled) {
+        return std::nullopt;
+    }
+    const OutputRateChoice choice = outputRateFor(job, framePitch);
+    if (!choice.refusal.empty()) {
+        return end(JobEnd::UsageRefused, choice.refusal);
+    }
+    outputRateSettled = !choice.note.empty();
+    outputRate = choice.rate;
+    if (!choice.note.empty()) {
+        view.log().addLine(choice.note);
+    }
+    return std::nullopt;
+}
+
+// What the first scan's header says that the run uses or should say: its
+// format and transfer, its time code, a frame rate other than the run's.
+void SoundtrackRun::noteFirstScan(const ScanDescription& scan) {
+    if (scan.format != "DPX" && scan.format != "OpenEXR") {
+        return;
+    }
+    firstScanDescription = describeScan(scan);
+    view.log().addLine("Scans: " + *firstScanDescription + " (samples used as stored)");
+    if (scan.timecode) {
+        secondsSinceMidnight = secondsOfTimecode(*scan.timecode, job.filmSpeed);
+    }
+    if (scan.frameRate && std::abs(*scan.frameRate - job.filmSpeed.perSecond()) > 0.001) {
+        char line[160];
+        std::snprintf(line, sizeof line,
+                      "The scan's header gives %.4g frames per second; the run uses %s",
+                      *scan.frameRate, filmSpeedText(job.filmSpeed).c_str());
+        view.log().addLine(line);
+    }
 }
 
 // `turn.frame` is null when a stop was asked for before the frame's turn.
@@ -317,8 +382,12 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
                    std::string(kept::kWrongFileFormat) + " " + detail);
     }
     if (n == job.startFrame) {
+        noteFirstScan(frame.description);
         settleResolution(frame);
         firstScanSize = frame.sound.scanSize;
+        if (std::optional<JobEnding> refused = settleOutputRate(geometry.framePitch)) {
+            return refused;
+        }
     } else if (const auto odd =
                    frameSizeWarning(n, frame.sound.scanSize, job.startFrame, firstScanSize)) {
         view.log().addLine(*odd);
@@ -326,9 +395,10 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
     if (job.stopAsked()) {
         return end(JobEnd::Stopped, kept::kOperationStopped);
     }
+    evidence.addBand(n, frame.sound.measured.band.first, frame.sound.measured.band.last);
     if (n == job.startFrame) {
-        assembly->start(frame.sound, static_cast<double>(job.filmSpeed) * geometry.framePitch);
-        showFrame(frame, JoinShown{});
+        assembly->start(frame.sound, job.filmSpeed.rate(geometry.framePitch));
+        showFrame(frame, JoinShown{}, PairSearch{}, JoinEvidence{});
     } else {
         const PairSearch none;
         joinFrame(frame, *turn.previous, turn.meeting != nullptr ? *turn.meeting : none);
@@ -357,10 +427,42 @@ void SoundtrackRun::joinFrame(const FrameReading& frame, const FrameReading& pre
         timings->joinSearch += search.seconds;
         timings->joining += secondsSince(began);
     }
-    showFrame(frame, shown);
+    const JoinEvidence judged =
+        shown.position ? evidenceOf(frame, previous, search, shown) : JoinEvidence{};
+    showFrame(frame, shown, search, judged);
 }
 
-void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown) {
+JoinEvidence SoundtrackRun::evidenceOf(const FrameReading& frame, const FrameReading& previous,
+                                       const PairSearch& search, const JoinShown& shown) const {
+    JoinReadings r;
+    r.previousSamples = previous.sound.measured.samples;
+    r.samples = frame.sound.measured.samples;
+    // a precise join is judged on the readings it was found on
+    r.preciseUsed = shown.precise && shown.score.has_value();
+    r.preciseScore = shown.score.value_or(0);
+    r.join = *shown.position;
+    r.standardJoin = search.standard.position;
+    r.standardFound = search.standard.found;
+    r.searchedFirst = search.range.first;
+    r.searchedLast = search.range.last;
+    if (search.precise && search.precise->found) {
+        r.preciseJoin = search.precise->position;
+    }
+    // a resolution given by hand may not be the scans' own: its pitch is
+    // then no measure of where the joins lie
+    if (resolutionMeasured) {
+        r.advance = scanAdvanceRows(job.soundtrackType, job.longStrip, geometry.framePitch);
+    }
+    return joinEvidence(r);
+}
+
+void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown,
+                              const PairSearch& search, const JoinEvidence& judged) {
+    std::vector<JoinFlag> flags;
+    if (shown.position) {
+        flags = judgeJoin(judged);
+        evidence.addJoin(flags);
+    }
     const RunView::Showing showing = view.showing(frame.picture);
     if (!showing) {
         return;
@@ -370,6 +472,7 @@ void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown)
         framePreviewOf(sequence, frame.sound.number, frame.sound.scanSize, measured.bounds);
     if (frame.sound.number == job.startFrame) {
         preview.resolution = resolution;
+        preview.scanDescription = firstScanDescription;
     }
     preview.band = ScanRows{measured.band.first, measured.band.last};
     preview.samples = measured.samples;
@@ -377,10 +480,17 @@ void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown)
     // every frame but the first joins the one before
     if (shown.position) {
         preview.join = shown.position;
+        preview.standardJoin = search.standard.position;
+        if (search.precise && search.precise->found) {
+            preview.preciseJoin = search.precise->position;
+        }
         preview.score = shown.score;
-        preview.weak = shown.weak;
-        preview.outlying = isOutlyingJoin(*shown.position, joinsSoFar);
-        joinsSoFar.push_back(*shown.position);
+        preview.correlation = judged.correlation;
+        preview.overlapRms = judged.soundRms;
+        if (judged.offAdvance) {
+            preview.advance = *shown.position - *judged.offAdvance;
+        }
+        preview.flags = std::move(flags);
     }
     view.show(showing, preview, frame.picture);
 }
@@ -407,8 +517,12 @@ Status SoundtrackRun::writeDiagnostics() const {
 
 // The WAV, committed when it was written whole.
 Status SoundtrackRun::writeWav(AssembledSound sound, SoundtrackResult& result) {
-    const SoundDelivery delivery =
-        soundDeliveryOf(job, job, *assembly, resolution, geometry, sound.centredOnZero);
+    // the rate settled on the first frame: 48000 where the film's is no whole number
+    SoundSettings settled = job;
+    settled.outputRate = outputRate;
+    SoundDelivery delivery =
+        soundDeliveryOf(job, settled, *assembly, resolution, geometry, sound.centredOnZero);
+    delivery.secondsSinceMidnight = secondsSinceMidnight;
     const Result<SoundWritten> written = writeSound(
         pendingWav->descriptor(), job.outputPath.string(), std::move(sound.stream), delivery);
     if (!written) {
@@ -438,14 +552,31 @@ Status SoundtrackRun::writeJoinReport(const std::vector<JoinRecord>& joins) {
     return written;
 }
 
+// What the run's frames say of its joins and its band, to the observer (the
+// report, report.json and the desktop's marks); the sound is written all the
+// same. Only a band that does not look like a soundtrack is said in the log
+// too: the run's output is then not the film's sound at all, while a flagged
+// join or a band that changes width is for the report to show (the log of a
+// run that read its track stays as it always was).
+void SoundtrackRun::warnOfTheRun(SoundtrackResult& result) {
+    for (const RunWarning& warning : evidence.warnings()) {
+        view.ui().runWarning(warning);
+        if (warning.kind == kNotTrackWarning) {
+            view.log().addLine("Warning: " + warning.reason);
+            result.warnings.push_back(warning.reason);
+        }
+    }
+}
+
 SoundtrackResult SoundtrackRun::finish() {
     AssembledSound sound = assembly->finish();
     if (job.inverse) {
         ReverseSamples(sound.stream);
     }
     const StageClock::time_point began = StageClock::now();
-    // the WAV first: when it cannot be written, leng.txt stays as it was
     SoundtrackResult result;
+    warnOfTheRun(result);
+    // the WAV first: when it cannot be written, leng.txt stays as it was
     const std::vector<int> joinPositions = std::move(sound.joinPositions);
     const std::vector<JoinRecord> joins = std::move(sound.joins);
     const Status wav = writeWav(std::move(sound), result);
@@ -466,8 +597,9 @@ SoundtrackResult SoundtrackRun::finish() {
         lengths = writeSideFile(sequence.directory / kLengthsFileName,
                                 joinPositionsText(joinPositions), "the join positions");
     }
-    // the diagnostics only help whoever tunes the search: a warning at most
-    const Status diagnosticsWritten = writeDiagnostics();
+    // the diagnostics only help whoever tunes the search: a warning at most,
+    // and only beside the outputs of a run that succeeded
+    const Status diagnosticsWritten = report && lengths ? writeDiagnostics() : Status();
     if (timings != nullptr) {
         timings->writing += secondsSince(began);
     }
@@ -528,7 +660,7 @@ SoundDelivery soundDeliveryOf(const ScanRunSettings& run, const SoundSettings& s
     origin.levels = assembly.levelsName();
     SoundDelivery delivery;
     delivery.format = {sound.bitsPerSample, sound.outputRate};
-    delivery.filmRate = sound.filmSpeed * geometry.framePitch;
+    delivery.filmRate = sound.filmSpeed.rate(geometry.framePitch);
     delivery.centredOnZero = centredOnZero;
     delivery.removeDc = sound.removeDc;
     delivery.description = broadcastDescription(origin);
@@ -561,6 +693,35 @@ SoundReadSettings readSettingsOf(const ScanRunSettings& run, const SoundSettings
     }
     s.searchPrecisely = plan.preciseSearch;
     return s;
+}
+
+FrameScan frameScanOf(const ScanImages& images) {
+    // the factor that brings the stored samples to 8-bit steps
+    const ScanDescription& d = images.description;
+    const double steps =
+        d.floatingPoint ? 255.0 : 255.0 / static_cast<double>((1 << d.bitsPerSample) - 1);
+    return {images.eightBit, images.stored, steps};
+}
+
+OutputRateChoice outputRateFor(const SoundSettings& sound, int framePitch) {
+    OutputRateChoice choice;
+    choice.rate = sound.outputRate;
+    if (sound.outputRate != 0 || sound.filmSpeed.givesWholeRate(framePitch)) {
+        return choice;
+    }
+    char rate[128];
+    std::snprintf(rate, sizeof rate, "%s frames per second times a frame pitch of %d rows is %.2f",
+                  filmSpeedText(sound.filmSpeed).c_str(), framePitch,
+                  sound.filmSpeed.rate(framePitch));
+    if (sound.filmRateRequired) {
+        choice.refusal = std::string("The film's own rate cannot be written: ") + rate +
+                         " samples per second, no whole number; ask for 44100, 48000 or 96000 Hz";
+        return choice;
+    }
+    choice.rate = kArchivalSoundFormat.outputRate;
+    choice.note = std::string("The film's rate is no whole number (") + rate +
+                  "): the sound is written at " + std::to_string(choice.rate) + " Hz";
+    return choice;
 }
 
 bool writesStandardSound(const SoundtrackJob& job) {

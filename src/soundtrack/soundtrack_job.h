@@ -3,9 +3,11 @@
 // "leng.txt" out.
 
 #include "geometry/film_standard.h"
+#include "job/film_speed.h"
 #include "job/job_end.h"
 #include "job/observer.h"
 #include "job/run_settings.h"
+#include "reading/scan_reader.h"
 #include "soundtrack/sound_assembly.h"
 #include "soundtrack/sound_delivery.h"
 #include "soundtrack/sound_frame.h"
@@ -35,7 +37,7 @@ struct SoundtrackTimings {
 // the film's rate, byte for byte. The archival preset of both front ends
 // sets both archival flags and kArchivalSoundFormat (sound_delivery.h).
 struct SoundSettings {
-    int filmSpeed = 25; // frames per second, 24 or 25
+    FilmSpeed filmSpeed = 25; // frames per second, 16 to 60
     ColorElement colorElement = ColorElement::R;
     bool crossfade = true;
     bool removeDc = true;
@@ -45,7 +47,13 @@ struct SoundSettings {
     bool archivalLevels = false; // levels without steps at the joins, in floating point
     bool preciseJoins = false;   // joins registered on the scans' overlap, at fractions of a row
     int bitsPerSample = 8;       // 8, 16 or 24
-    int outputRate = 0;          // samples per second; 0 for the film's rate
+    // Samples per second; 0 for the film's rate (film speed x frame pitch),
+    // or 48000 where that is no whole number: the archival writer then
+    // resamples it, at the bits asked for.
+    int outputRate = 0;
+    // The film's own rate was asked for by name: where it is no whole number
+    // the run is refused (JobEnd::UsageRefused) as soon as the pitch is known.
+    bool filmRateRequired = false;
 };
 
 // Every setting of one run, filled by the front end before the worker starts
@@ -87,6 +95,20 @@ SoundPlan soundPlanOf(const SoundSettings& sound);
 // What a run's frames give the sound.
 SoundReadSettings readSettingsOf(const ScanRunSettings& run, const SoundSettings& sound,
                                  const SoundPlan& plan);
+
+// What a scan read at its stored depth gives the sound's measures.
+FrameScan frameScanOf(const ScanImages& images);
+
+// The rate a run's sound is written at, once the frame pitch is known. Where
+// film speed x pitch is no whole number, the film's own rate cannot be
+// written: the run is refused (`refusal` says why) when it was asked for by
+// name, and written at 48000 Hz otherwise (`note` says so for the log).
+struct OutputRateChoice {
+    int rate = 0; // as SoundSettings::outputRate
+    std::string note;
+    std::string refusal;
+};
+OutputRateChoice outputRateFor(const SoundSettings& sound, int framePitch);
 
 // How a run's WAV is written: the format asked for, the film's rate at the
 // geometry's pitch, and the Broadcast WAV's description of the run.

@@ -334,6 +334,11 @@ std::vector<std::string> checkSynthOptions(const SynthOptions& options) {
         problems.push_back("the film speed must be 24 or 25 frames per second, not " +
                            std::to_string(options.fps));
     }
+    const int bits = options.deepLayout.dpxBits;
+    if (bits != 8 && bits != 10 && bits != 12 && bits != 16) {
+        problems.push_back("a DPX scan holds 8, 10, 12 or 16 bits per sample, not " +
+                           std::to_string(bits));
+    }
     if (options.longStrip && options.film != SoundtrackType::VariableArea16) {
         problems.push_back("a long strip is a 16 mm scan (--film 16va)");
     }
@@ -436,7 +441,7 @@ SynthPlanResult planSampleScans(const SynthOptions& options) {
                            jitter;
         SynthScan& scan = truth.scans[static_cast<std::size_t>(k)];
         char name[32];
-        std::snprintf(name, sizeof name, "frame_%04d.tif", k + 1);
+        std::snprintf(name, sizeof name, "frame_%04d%s", k + 1, scanFileExtension(options.format));
         scan.file = name;
         scan.start = lead + jitter + k * l.scanStep + offset;
         scan.startExact = scan.start;

@@ -7,6 +7,7 @@
 #include "soundtrack/fractional_shift.h"
 
 #include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <array>
@@ -171,6 +172,11 @@ inline uchar toByte(float v) {
     return static_cast<uchar>(static_cast<int>(static_cast<double>(clipped) + 0.5));
 }
 
+// The same value before the rounding: what a deeper scan stores.
+inline float unrounded(float v) {
+    return std::min(std::max(v, 0.0f), 255.0f);
+}
+
 // Paints [first, end) (fractional column edges) with `value` over `row`,
 // edge pixels in proportion to how much of them the span covers.
 void paintSpan(std::vector<float>& row, double first, double end, float value) {
@@ -232,6 +238,13 @@ void blurInPlace(cv::Mat& image) {
     }
 }
 
+// blurInPlace before its rounding, of a floating-point image.
+void blurUnrounded(cv::Mat& fine) {
+    const cv::Mat kernel = (cv::Mat_<float>(5, 1) << 1.0f, 4.0f, 6.0f, 4.0f, 1.0f) / 16.0f;
+    cv::sepFilter2D(fine, fine, CV_32F, kernel, kernel, cv::Point(-1, -1), 0.0,
+                    cv::BORDER_REPLICATE);
+}
+
 // The scanner lamp's fall-off along a scan: cos^4 vignetting, 1 in the middle
 // and 1 - percent / 100 at the first and last rows.
 std::vector<double> falloffAlongScan(int rows, double percent) {
@@ -256,8 +269,8 @@ std::vector<double> falloffAlongScan(int rows, double percent) {
 // (the columns it leaves see the edge pixel's light), then the lamp's
 // fall-off, then the rounding.
 template <typename DrawRow>
-void renderEffects(cv::Mat& image, DrawRow& drawRow, int start, double fraction, int weave,
-                   double falloffPercent) {
+void renderEffects(cv::Mat& image, cv::Mat* fine, DrawRow& drawRow, int start, double fraction,
+                   int weave, double falloffPercent) {
     const int height = image.rows;
     const int channels = image.channels();
     const int elements = image.cols * channels;
@@ -286,10 +299,15 @@ void renderEffects(cv::Mat& image, DrawRow& drawRow, int start, double fraction,
             }
         }
         uchar* out = image.ptr<uchar>(r);
+        float* fineOut = fine != nullptr ? fine->ptr<float>(r) : nullptr;
         const double lit = light[static_cast<std::size_t>(r)];
         for (int i = 0; i < elements; ++i) {
             const int from = std::max(i - weave * channels, i % channels);
-            out[i] = toByte(static_cast<float>(row[static_cast<std::size_t>(from)] * lit));
+            const float v = static_cast<float>(row[static_cast<std::size_t>(from)] * lit);
+            out[i] = toByte(v);
+            if (fineOut != nullptr) {
+                fineOut[i] = unrounded(v);
+            }
         }
     }
 }
@@ -336,8 +354,8 @@ private:
 // distance from the scan's middle past the scan's fractional start. The
 // positions are taken to 1/1024 of a row.
 template <typename DrawRow>
-void renderSlanted(cv::Mat& image, DrawRow& drawRow, int start, double fraction, int weave,
-                   double falloffPercent, const std::vector<double>& slant) {
+void renderSlanted(cv::Mat& image, cv::Mat* fine, DrawRow& drawRow, int start, double fraction,
+                   int weave, double falloffPercent, const std::vector<double>& slant) {
     const int height = image.rows;
     const int channels = image.channels();
     const int elements = image.cols * channels;
@@ -355,6 +373,7 @@ void renderSlanted(cv::Mat& image, DrawRow& drawRow, int start, double fraction,
     KernelTable kernels;
     for (int r = 0; r < height; ++r) {
         uchar* out = image.ptr<uchar>(r);
+        float* fineOut = fine != nullptr ? fine->ptr<float>(r) : nullptr;
         const double lit = light[static_cast<std::size_t>(r)];
         for (int c = 0; c < image.cols; ++c) {
             const double position =
@@ -378,15 +397,19 @@ void renderSlanted(cv::Mat& image, DrawRow& drawRow, int start, double fraction,
                             w[static_cast<std::size_t>(k)] * strip.ptr<float>(first + k)[element];
                     }
                 }
-                out[c * channels + ch] = toByte(static_cast<float>(value * lit));
+                const float v = static_cast<float>(value * lit);
+                out[c * channels + ch] = toByte(v);
+                if (fineOut != nullptr) {
+                    fineOut[c * channels + ch] = unrounded(v);
+                }
             }
         }
     }
 }
 
-} // namespace
-
-cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
+// Scan k in the working orientation; with `fine`, also every sample before
+// its roundings (see RenderedScan).
+cv::Mat renderWorking(const SynthPlan& plan, int scan, cv::Mat* fine) {
     const SynthTruth& truth = plan.truth;
     const SynthLayout& l = truth.layout;
     const SynthOptions& o = truth.options;
@@ -522,9 +545,12 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
     };
 
     cv::Mat image(height, width, channels == 3 ? CV_8UC3 : CV_8UC1);
+    if (fine != nullptr) {
+        fine->create(height, width, CV_32FC(channels));
+    }
     const int elements = width * channels;
     if (o.perspectiveRows != 0.0) {
-        renderSlanted(image, drawRow, start, fraction, placed.weave, o.falloffPercent,
+        renderSlanted(image, fine, drawRow, start, fraction, placed.weave, o.falloffPercent,
                       slantAcross(l, o.perspectiveRows));
     } else if (fraction == 0.0 && placed.weave == 0 && o.falloffPercent == 0.0) {
         // each strip row straight into its scan row
@@ -535,13 +561,19 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
             for (int i = 0; i < elements; ++i) {
                 out[i] = toByte(values[static_cast<std::size_t>(i)]);
             }
+            if (fine != nullptr) {
+                std::transform(values.begin(), values.end(), fine->ptr<float>(r), unrounded);
+            }
         }
     } else {
-        renderEffects(image, drawRow, start, fraction, placed.weave, o.falloffPercent);
+        renderEffects(image, fine, drawRow, start, fraction, placed.weave, o.falloffPercent);
     }
 
     if (o.blur) {
         blurInPlace(image);
+        if (fine != nullptr) {
+            blurUnrounded(*fine);
+        }
     }
     if (o.noise) {
         // the scanner's own noise, different in every scan
@@ -551,28 +583,53 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
         for (int r = 0; r < height; ++r) {
             const std::uint64_t rowKey = detail::mix64(scanKey + static_cast<std::uint64_t>(r));
             uchar* out = image.ptr<uchar>(r);
+            float* fineOut = fine != nullptr ? fine->ptr<float>(r) : nullptr;
             for (int i = 0; i < elements; ++i) {
                 const float noise =
                     static_cast<float>(kSensorLevels) *
                     normalFromBits(detail::mix64(rowKey ^ (static_cast<std::uint64_t>(i) << 20)));
                 out[i] = toByte(static_cast<float>(out[i]) + noise);
+                if (fineOut != nullptr) {
+                    fineOut[i] = unrounded(fineOut[i] + noise);
+                }
             }
         }
     }
     if (!o.rotationUp) {
         cv::flip(image, image, 1);
+        if (fine != nullptr) {
+            cv::flip(*fine, *fine, 1);
+        }
     }
     return image;
 }
 
-cv::Mat renderScan(const SynthPlan& plan, int scan) {
-    const cv::Mat working = renderWorkingImage(plan, scan);
+// The working orientation turned into the file's: the inverse of the job's
+// quarter turn anticlockwise.
+cv::Mat asInFile(const cv::Mat& working) {
     cv::Mat file;
     if (!working.empty()) {
-        // the inverse of the job's quarter turn anticlockwise
         cv::rotate(working, file, cv::ROTATE_90_CLOCKWISE);
     }
     return file;
+}
+
+} // namespace
+
+cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
+    return renderWorking(plan, scan, nullptr);
+}
+
+cv::Mat renderScan(const SynthPlan& plan, int scan) {
+    return asInFile(renderWorkingImage(plan, scan));
+}
+
+RenderedScan renderScanAtDepth(const SynthPlan& plan, int scan) {
+    cv::Mat fine;
+    RenderedScan rendered;
+    rendered.image = asInFile(renderWorking(plan, scan, &fine));
+    rendered.fine = asInFile(fine);
+    return rendered;
 }
 
 } // namespace veltrana::synth

@@ -30,12 +30,14 @@
 
 #include "geometry/film_standard.h"
 #include "geometry/frame_correction.h"
+#include "reading/dpx_header.h"
 
 #include <opencv2/core.hpp>
 
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +55,21 @@ enum class SignalKind {
 // How the scan files are compressed: scanners write uncompressed TIFF more
 // often than not.
 enum class TiffCompression { None, Lzw, Deflate };
+
+// The file format of the scans: 8-bit TIFF (the default, byte for byte what
+// it always was), or a deeper format at its own depth.
+enum class ScanFormat { Tiff, Tiff16, Dpx, OpenExr };
+
+// How the deeper formats are stored. The defaults are what film scanners
+// write most; the others are for the tests of the reader. A grey render is
+// written as a luma DPX, a colour one as RGB.
+struct DeepFileLayout {
+    int dpxBits = 10; // 8, 10, 12 or 16
+    DpxPacking dpxPacking = DpxPacking::FilledA;
+    bool dpxBigEndian = true;
+    bool exrHalf = false; // half-float samples rather than single precision
+    bool exrTiled = false;
+};
 
 // Random scan start offset, in rows, unless asked otherwise.
 inline constexpr int kDefaultJitter = 4;
@@ -92,6 +109,8 @@ struct SynthOptions {
     // the rendered resolution, and the sound's rate with it. Give the
     // rendered resolution by hand to the jobs.
     double shrinkPercent = 0;
+    ScanFormat format = ScanFormat::Tiff;
+    DeepFileLayout deepLayout;
     // A frame photographed at a slant (keystone): the film's advance along a
     // scan differs by this many rows per frame pitch between the track's
     // centre and the picture's, in proportion to the distance across the
@@ -199,6 +218,34 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan);
 
 // Scan k as it is written to its file.
 cv::Mat renderScan(const SynthPlan& plan, int scan);
+
+// Scan k as renderScan gives it, with every sample also before its
+// roundings to 8 bits: what a deeper format stores.
+struct RenderedScan {
+    cv::Mat image; // renderScan's
+    cv::Mat fine;  // the same layout, floating point, 0..255 unrounded
+};
+RenderedScan renderScanAtDepth(const SynthPlan& plan, int scan);
+
+// A deeper format's samples of a rendered scan: each the code of `bits` bits
+// nearest to the unrounded sample among those the reader rounds to the 8-bit
+// sample (eightBitValue, reading/sample_depth.h), so that the 8-bit render
+// is the deep one rounded as the reader rounds: 16-bit v gives round(v /
+// 257). 16-bit samples, one or three channels.
+cv::Mat deepSamples(const RenderedScan& scan, int bits);
+
+// Writes a rendered scan in `format` ("" or the reason it could not be
+// written). Deep DPX scans carry the printing-density transfer, the film
+// speed and the time code 01:00:00:00 plus `index` frames.
+std::string writeScanFile(const std::filesystem::path& path, const RenderedScan& scan,
+                          const SynthOptions& options, int index);
+
+// ".tif", ".dpx" or ".exr".
+const char* scanFileExtension(ScanFormat format);
+
+// "tiff", "tiff16", "dpx" or "exr", and back.
+const char* scanFormatName(ScanFormat format);
+std::optional<ScanFormat> scanFormatFromName(const std::string& name);
 
 // Reporting and stopping while the scans are written. Both are called from
 // the calling thread only.

@@ -68,6 +68,10 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
         {"shrinkPercent", o.shrinkPercent},
         {"perspectiveRows", o.perspectiveRows},
     };
+    // only a render in a deeper format says so: the default's file stays as it was
+    if (o.format != ScanFormat::Tiff) {
+        j["options"]["scanFormat"] = scanFormatName(o.format);
+    }
     j["orientation"] = Json{
         {"workingImage",
          "the scan file turned 90 degrees anticlockwise: rows run along the film, row r of "
@@ -177,6 +181,8 @@ SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson) {
         // the effects of real scans, absent from truth files made before them
         t.options.falloffPercent = o.value("falloffPercent", 0.0);
         t.options.weave = o.value("weave", 0);
+        t.options.format = scanFormatFromName(o.value("scanFormat", std::string("tiff")))
+                               .value_or(ScanFormat::Tiff);
         t.options.fractionalStarts = o.value("fractionalStarts", false);
         t.options.silence = o.value("silence", false);
         t.options.noiseReductionBias = o.value("noiseReductionBias", false);

@@ -22,49 +22,19 @@ namespace veltrana::synth {
 
 namespace {
 
-// The image library's own TIFF compression codes; LZW is what it writes
-// when given none, and is left to it so that those files stay as they were.
-std::vector<int> tiffParameters(TiffCompression compression) {
-    constexpr int kNone = 1;
-    constexpr int kAdobeDeflate = 8;
-    switch (compression) {
-    case TiffCompression::None:
-        return {cv::IMWRITE_TIFF_COMPRESSION, kNone};
-    case TiffCompression::Deflate:
-        return {cv::IMWRITE_TIFF_COMPRESSION, kAdobeDeflate};
-    case TiffCompression::Lzw:
-        break;
-    }
-    return {};
-}
-
 namespace fs = std::filesystem;
-
-// Encodes a scan in memory and writes it through the checked writer, so
-// that a full disk is named as such. Not synced scan by scan: that doubled
-// the time of a render, whose folder appears only once it is complete.
-std::string writeScan(const fs::path& path, const cv::Mat& scan, TiffCompression compression) {
-    std::vector<unsigned char> bytes;
-    try {
-        if (!cv::imencode(".tif", scan, bytes, tiffParameters(compression))) {
-            return "cannot encode " + path.filename().string();
-        }
-    } catch (const cv::Exception& e) {
-        return "cannot encode " + path.filename().string() + ": " + e.what();
-    }
-    const Status written = writeNewFile(
-        path, std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()),
-        "the scan", false);
-    return written ? std::string() : written.message();
-}
 
 // Scans rendered between two looks at progress and Stop.
 constexpr int kBatch = 4;
 
-// "frame_" followed by four or more digits and ".tif": a scan of a render.
+// "frame_" followed by four or more digits and ".tif", ".dpx" or ".exr": a
+// scan of a render.
 bool isScanName(const std::string& name) {
     const std::string prefix = "frame_";
-    const std::string suffix = ".tif";
+    const std::string suffix = name.size() > 4 ? name.substr(name.size() - 4) : std::string();
+    if (suffix != ".tif" && suffix != ".dpx" && suffix != ".exr") {
+        return false;
+    }
     if (name.size() < prefix.size() + 4 + suffix.size() ||
         name.compare(0, prefix.size(), prefix) != 0 ||
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
@@ -315,13 +285,17 @@ SynthResult renderSampleScans(const SynthOptions& options, const fs::path& dir,
         cv::parallel_for_(cv::Range(first, end), [&](const cv::Range& range) {
             for (int k = range.start; k < range.end; ++k) {
                 std::string& problem = problems[static_cast<std::size_t>(k)];
-                const cv::Mat file = renderScan(plan, k);
+                // the samples before their rounding only for a deeper format
+                const RenderedScan rendered = options.format == ScanFormat::Tiff
+                                                  ? RenderedScan{renderScan(plan, k), {}}
+                                                  : renderScanAtDepth(plan, k);
+                const cv::Mat& file = rendered.image;
                 if (k == 0) {
                     detected = detectedOn(file, options);
                 }
                 bandHeld[static_cast<std::size_t>(k)] = profileCutHoldsBand(plan, k, file);
                 const fs::path path = staging / truth.scans[static_cast<std::size_t>(k)].file;
-                problem = writeScan(path, file, options.compression);
+                problem = writeScanFile(path, rendered, options, k);
             }
         });
         for (int k = first; k < end; ++k) {

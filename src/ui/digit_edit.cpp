@@ -13,7 +13,7 @@ void makeDigitEdit(QLineEdit& edit, int maxDigits) {
 }
 
 int digitValue(const QString& text) {
-    // the leading digits, as atoi reads them; the edits hold at most four
+    // the leading digits, as atoi reads them; the edits hold at most seven
     constexpr int kLimit = 100'000'000;
     int value = 0;
     for (const QChar c : text) {

@@ -48,7 +48,9 @@ FilmParameters::FilmParameters(QWidget* parent) : OptionDialog(parent, Enter::St
     auto* filmSpeedLabel = new QLabel(QStringLiteral("Film speed"), filmGroup);
     filmSpeedList = new QComboBox(filmGroup);
     filmSpeedList->setObjectName(QStringLiteral("filmSpeedList"));
-    filmSpeedList->addItems({QStringLiteral("24"), QStringLiteral("25")});
+    for (const char* speed : kFilmSpeeds) {
+        filmSpeedList->addItem(QString::fromLatin1(speed));
+    }
     setMinimumDialogUnits(*filmSpeedList, 48, 12);
     longStripBox = new QCheckBox(QStringLiteral("Long strip"), filmGroup);
     longStripBox->setObjectName(QStringLiteral("longStripBox"));
@@ -193,6 +195,12 @@ void FilmParameters::showResolutionControls(bool shown) {
     resolutionXEdit->setVisible(shown);
     resolutionYLabel->setVisible(shown);
     resolutionYEdit->setVisible(shown);
+}
+
+FilmSpeed filmSpeedOfIndex(int index) {
+    const int count = static_cast<int>(std::size(kFilmSpeeds));
+    const char* text = index >= 0 && index < count ? kFilmSpeeds[index] : "25";
+    return parseFilmSpeed(text).value_or(FilmSpeed{});
 }
 
 } // namespace veltrana::ui

@@ -2,6 +2,7 @@
 // The Film Parameters dialog: film standard, film speed, long strip, scan
 // resolution and frame rotation.
 
+#include "job/film_speed.h"
 #include "ui/option_dialog.h"
 
 #include <QString>
@@ -13,10 +14,19 @@ class QLineEdit;
 
 namespace veltrana::ui {
 
+// The film speeds of the list, in its order: 24 and 25 first, as they always
+// were, then the other rates film was shot at (23.976 and 29.97 are the
+// 1000/1001 rates).
+inline constexpr const char* kFilmSpeeds[] = {"24",    "25", "16", "18", "20",    "22", "23.976",
+                                              "29.97", "30", "48", "50", "59.94", "60"};
+
+// The film speed of a list index (25 for one out of range).
+FilmSpeed filmSpeedOfIndex(int index);
+
 // What the dialog keeps between openings; the defaults are the program's.
 struct FilmParameterValues {
     int soundtrackTypeIndex = 0; // "35mm variable area"; the SoundtrackType is this + 1
-    int filmSpeedIndex = 1;      // "25"; frames per second are this + 24
+    int filmSpeedIndex = 1;      // "25": kFilmSpeeds[index] frames per second
     int longStrip = 0;
     int manualResolution = 0;
     bool rotationUp = true;  // frame rotation "UP" (soundtrack at the top of the scan)

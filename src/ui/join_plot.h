@@ -1,6 +1,6 @@
 #pragma once
 // The join positions of a run over its frame numbers: a steady run draws a
-// flat line, and a bad join (weak, or far from the run's median) stands out
+// flat line, and a flagged join (join_evidence.h) stands out
 // as a red point off it.
 
 #include <QString>

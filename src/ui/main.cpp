@@ -13,6 +13,8 @@ int main(int argc, char** argv) {
     veltrana::reuseLargeImageBuffers();
     veltrana::silenceImageLibraryLog();
     veltrana::silenceMovieLibraryLog();
+    // the image library's own lines about a damaged scan: the log says it
+    (void)veltrana::ownErrorStream();
     veltrana::ui::CVeltranaMFCApp app(argc, argv);
     return app.InitInstance();
 }

@@ -4,6 +4,8 @@
 #include "ui/join_plot.h"
 #include "ui/waveform_view.h"
 
+#include "soundtrack/join_evidence.h"
+
 #include <QGridLayout>
 #include <QLabel>
 #include <QVBoxLayout>
@@ -50,6 +52,8 @@ PreviewPanel::PreviewPanel(QWidget* parent) : QGroupBox(QStringLiteral("Preview"
     picture = new FramePictureView(this);
     waveform = new WaveformView(this);
     joins = new JoinPlot(this);
+    // the rule that flags a join, as the README and the run report state it
+    joins->setToolTip(QString::fromStdString(joinRuleText()));
 
     // the labels never widen the window: a long file name is cut off at the
     // panel's edge and shown whole in the tooltip
@@ -68,6 +72,13 @@ PreviewPanel::PreviewPanel(QWidget* parent) : QGroupBox(QStringLiteral("Preview"
     details->setMinimumHeight(2 * details->fontMetrics().lineSpacing());
     details->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
+    // the run's warnings (job/run_notes.h), as the run report shows them
+    warnings = new QLabel(this);
+    warnings->setObjectName(QStringLiteral("previewWarnings"));
+    warnings->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    warnings->setTextFormat(Qt::RichText);
+    warnings->setWordWrap(true);
+
     legend = new QLabel(this);
     legend->setObjectName(QStringLiteral("previewLegend"));
     legend->setTextFormat(Qt::RichText);
@@ -75,6 +86,7 @@ PreviewPanel::PreviewPanel(QWidget* parent) : QGroupBox(QStringLiteral("Preview"
     auto* side = new QVBoxLayout;
     side->addWidget(caption);
     side->addWidget(details);
+    side->addWidget(warnings);
     side->addWidget(joins, 1);
 
     auto* layout = new QGridLayout(this);
@@ -109,6 +121,20 @@ void PreviewPanel::clear(Run kind) {
     caption->setText(QStringLiteral("No frame yet"));
     caption->setToolTip(QString());
     details->setText(QString());
+    warnings->clear();
+    warnings->hide();
+}
+
+void PreviewPanel::showWarning(const RunWarning& warning) {
+    QString text = warnings->text();
+    if (!text.isEmpty()) {
+        text += QStringLiteral("<br>");
+    }
+    text +=
+        QStringLiteral("<b style=\"color:%1\">Warning:</b> %2")
+            .arg(QLatin1String(kBadColour), QString::fromStdString(warning.reason).toHtmlEscaped());
+    warnings->setText(text);
+    warnings->show();
 }
 
 void PreviewPanel::showFrame(const FramePreview& preview) {
@@ -116,7 +142,7 @@ void PreviewPanel::showFrame(const FramePreview& preview) {
     if (preview.resolution) {
         resolution = preview.resolution;
     }
-    const bool bad = preview.weak || preview.outlying;
+    const bool bad = !preview.flags.empty();
     if (run == Run::Soundtrack) {
         waveform->addFrame(preview.frame, preview.samples, preview.join, bad);
         if (preview.join) {
@@ -150,12 +176,13 @@ void PreviewPanel::showCaption(const FramePreview& preview) {
         if (preview.score) {
             join += QStringLiteral(", score %1").arg(*preview.score, 0, 'f', 2);
         }
-        if (preview.weak || preview.outlying) {
-            join += QStringLiteral(" <b style=\"color:%1\">%2</b>")
-                        .arg(QLatin1String(kBadColour),
-                             preview.weak ? QStringLiteral("weak") : QStringLiteral("outlying"));
-        }
         lines << join;
+        // the same flags, with the same reasons, as the log and the run report
+        for (const JoinFlag& flag : preview.flags) {
+            lines << QStringLiteral("<b style=\"color:%1\">%2</b>: %3")
+                         .arg(QLatin1String(kBadColour), QLatin1String(joinFlagName(flag.kind)),
+                              QString::fromStdString(flag.reason).toHtmlEscaped());
+        }
     } else {
         lines << QStringLiteral("First frame: no join");
     }

@@ -44,6 +44,9 @@ public:
     void showFrame(const FramePreview& preview);
     // A frame's picture, with the numbers it was measured with.
     void showPicture(const FramePreview& preview, const QImage& picture);
+    // A warning about the whole run, kept until the next clear.
+    void showWarning(const RunWarning& warning);
+    const QLabel* warningLabel() const { return warnings; }
 
     int framesShown() const { return frames; }
 
@@ -55,6 +58,7 @@ private:
     JoinPlot* joins;
     QLabel* caption;
     QLabel* details;
+    QLabel* warnings;
     QLabel* legend;
 
     Run run = Run::Soundtrack;

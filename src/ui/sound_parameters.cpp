@@ -70,6 +70,16 @@ SoundParameters::SoundParameters(QWidget* parent) : OptionDialog(parent, Enter::
         sampleRateList->addItem(rate == 0 ? QStringLiteral("film") : QString::number(rate));
     }
     sampleRateLabel->setBuddy(sampleRateList);
+    // what each choice does to the file, where a user decides on it
+    archivalBox->setToolTip(QStringLiteral(
+        "Levels without steps at the joins, and joins found to a fraction of a row; also "
+        "writes joins.csv beside the WAV file. Ticking sets 24 bits at 48000 Hz, clearing "
+        "restores the standard 8 bits at the film's rate."));
+    bitDepthList->setToolTip(QStringLiteral(
+        "8 bits is the standard sound; 16 or 24 bits keep the quiet passages' detail."));
+    sampleRateList->setToolTip(
+        QStringLiteral("\"film\": the film's own rate (film speed times the frame pitch in rows); "
+                       "otherwise the sound is resampled to the rate chosen."));
     auto* deliveryLayout = new QHBoxLayout(deliveryGroup);
     deliveryLayout->addWidget(archivalBox);
     deliveryLayout->addStretch(1);
@@ -135,12 +145,16 @@ void SoundParameters::OnOkButton() {
 }
 
 // Archival sound is meant for delivery at 24 bits and 48 kHz; the lists take
-// those values and stay free to change. Clearing the box leaves them as they
-// are: 16 or 24 bits suit standard joins too.
+// those values and stay free to change. Clearing the box restores the
+// standard delivery (8 bits at the film's rate), as a user who tried the
+// archival sound and went back expects: the lists stay free to change then too.
 void SoundParameters::OnArchival() {
     if (archivalBox->isChecked()) {
         bitDepthList->setCurrentIndex(kArchivalBitDepthIndex);
         sampleRateList->setCurrentIndex(kArchivalSampleRateIndex);
+    } else {
+        bitDepthList->setCurrentIndex(kStandardBitDepthIndex);
+        sampleRateList->setCurrentIndex(kStandardSampleRateIndex);
     }
 }
 

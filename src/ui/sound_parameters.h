@@ -48,6 +48,9 @@ inline constexpr int kArchivalBitDepthIndex =
     indexIn(kBitDepths, kArchivalSoundFormat.bitsPerSample);
 inline constexpr int kArchivalSampleRateIndex =
     indexIn(kSampleRates, kArchivalSoundFormat.outputRate);
+// What clearing it puts back: the standard delivery, 8 bits at the film's rate.
+inline constexpr int kStandardBitDepthIndex = indexIn(kBitDepths, SoundFormat{}.bitsPerSample);
+inline constexpr int kStandardSampleRateIndex = indexIn(kSampleRates, SoundFormat{}.outputRate);
 
 // Each opening shows the stored values; "Ok" stores all of them, while
 // "Cancel", Escape and Enter (outside a push button) store nothing.

@@ -9,6 +9,8 @@
 #include "ui/preview_panel.h"
 #include "ui/sound_parameters.h"
 
+#include "job/frame_sequence.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
@@ -41,7 +43,10 @@
 namespace veltrana::ui {
 namespace {
 
-constexpr int kFrameNumberDigits = 2;
+// A reel has thousands of frames, which the original two-digit edits could
+// not reach: seven digits number the scans of 115 hours of film at 24 frames
+// a second, more than any folder of scans holds.
+constexpr int kFrameNumberDigits = 7;
 
 // Pictures a second in the preview: enough to follow a run, few enough that
 // scaling them costs a run nothing it would notice.
@@ -115,7 +120,9 @@ bool showQuestionBox(QWidget* parent, const QString& text) {
 // The pointer shows that the program is busy.
 class InputBlocker : public QObject {
 public:
-    InputBlocker() {
+    // `stop` still takes its clicks and keys: the film job stops at its next
+    // frame when asked.
+    explicit InputBlocker(const QWidget* stop) : stop(stop) {
         qApp->installEventFilter(this);
         QApplication::setOverrideCursor(Qt::BusyCursor);
     }
@@ -128,6 +135,9 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == stop && isStopInput(event->type())) {
+            return QObject::eventFilter(watched, event);
+        }
         switch (event->type()) {
         case QEvent::MouseButtonPress:
         case QEvent::MouseButtonRelease:
@@ -157,6 +167,14 @@ protected:
             return QObject::eventFilter(watched, event);
         }
     }
+
+private:
+    static bool isStopInput(QEvent::Type type) {
+        return type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease ||
+               type == QEvent::KeyPress || type == QEvent::KeyRelease;
+    }
+
+    const QWidget* stop;
 };
 
 } // namespace
@@ -222,12 +240,17 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     startEdit->setObjectName(QStringLiteral("startEdit"));
     makeDigitEdit(*startEdit, kFrameNumberDigits);
     startEdit->setFixedWidth(dialogUnits(*this, 17, 0).width() +
-                             startEdit->fontMetrics().horizontalAdvance(QStringLiteral("99")));
+                             startEdit->fontMetrics().horizontalAdvance(QStringLiteral("9999999")));
     auto* stopLabel = new QLabel(QStringLiteral("Stop file number:"), frameGroup);
     stopEdit = new QLineEdit(frameGroup);
     stopEdit->setObjectName(QStringLiteral("stopEdit"));
     makeDigitEdit(*stopEdit, kFrameNumberDigits);
     stopEdit->setFixedWidth(startEdit->width());
+    wholeFolderButton = new QPushButton(QStringLiteral("Whole folder"), frameGroup);
+    wholeFolderButton->setObjectName(QStringLiteral("wholeFolderButton"));
+    wholeFolderButton->setAutoDefault(false);
+    wholeFolderButton->setToolTip(
+        QStringLiteral("Fill the range with the first and the last scan of the input folder"));
     auto* frameLayout = new QHBoxLayout(frameGroup);
     frameLayout->addSpacing(dialogUnits(*this, 10, 0).width());
     frameLayout->addWidget(startLabel);
@@ -235,6 +258,7 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     frameLayout->addStretch(1);
     frameLayout->addWidget(stopLabel);
     frameLayout->addWidget(stopEdit);
+    frameLayout->addWidget(wholeFolderButton);
     frameLayout->addSpacing(dialogUnits(*this, 10, 0).width());
 
     progressBar = new QProgressBar(this);
@@ -274,6 +298,13 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     controls->addWidget(frameGroup, 1, 0);
     controls->addWidget(processGroup, 0, 1, 2, 1);
     controls->addWidget(progressBar, 2, 0, Qt::AlignLeft);
+    // what a run will read and write, so that a whole reel's run starts on
+    // the folder and the file meant
+    pathsLabel = new QLabel(this);
+    pathsLabel->setObjectName(QStringLiteral("pathsLabel"));
+    pathsLabel->setTextFormat(Qt::PlainText);
+    pathsLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    controls->addWidget(pathsLabel, 3, 0, 1, 2);
 
     // The preview panel goes below the controls, which stay where they are
     // with or without it: the window grows downwards when it is shown.
@@ -299,6 +330,7 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     connect(movieAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnMovieParameters);
     connect(infoAction, &QAction::triggered, this, &CVeltranaMFCDlg::OnInfo);
     connect(stopButton, &QPushButton::clicked, this, &CVeltranaMFCDlg::OnStop);
+    connect(wholeFolderButton, &QPushButton::clicked, this, &CVeltranaMFCDlg::OnWholeFolder);
     connect(soundtrackBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeSoundtrack);
     connect(filmBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeFilm);
     connect(previewAction, &QAction::toggled, this, &CVeltranaMFCDlg::OnPreviewPanel);
@@ -338,6 +370,29 @@ void CVeltranaMFCDlg::OnInitDialog() {
     setWindowIcon(icon);
     startButton->setFocus();
     showMoviePath();
+    showChosenPaths();
+}
+
+// "Scans: /film/reel1 (1500 scans)   Output: /film/reel1.wav", cut in the
+// middle to the window's width; whole in the tooltip.
+void CVeltranaMFCDlg::showChosenPaths() {
+    QString scans = QStringLiteral("none chosen");
+    if (!inputPath.isEmpty()) {
+        const Result<FrameSequence> sequence = listFrameSequence(toPath(inputPath));
+        scans =
+            sequence
+                ? QStringLiteral("%1 (%2 scan%3)")
+                      .arg(QDir::toNativeSeparators(
+                          QString::fromStdString(sequence->directory.string())))
+                      .arg(sequence->frames.size())
+                      .arg(sequence->frames.size() == 1 ? QLatin1String("") : QLatin1String("s"))
+                : QStringLiteral("%1 (no scans there)").arg(QDir::toNativeSeparators(inputPath));
+    }
+    const QString output =
+        outputPath.isEmpty() ? QStringLiteral("none chosen") : QDir::toNativeSeparators(outputPath);
+    const QString text = QStringLiteral("Scans: %1   Output: %2").arg(scans, output);
+    pathsLabel->setText(text);
+    pathsLabel->setToolTip(text);
 }
 
 // Cancel brings back the path confirmed last.
@@ -345,7 +400,11 @@ void CVeltranaMFCDlg::OnInputDirectory() {
     FileDialogRequest request;
     request.save = false;
     request.defaultSuffix = QStringLiteral("tif");
-    request.nameFilters = {QStringLiteral("Soundtrack Tif Files (*.tif)")};
+    // the scans of a folder are of one format: any of them stands for it
+    request.nameFilters = {QStringLiteral("Soundtrack Scans (*.tif *.tiff *.dpx *.exr)"),
+                           QStringLiteral("Soundtrack Tif Files (*.tif)"),
+                           QStringLiteral("Soundtrack DPX Files (*.dpx)"),
+                           QStringLiteral("Soundtrack OpenEXR Files (*.exr)")};
     request.initialPath = inputPath;
     if (const std::optional<QString> chosen = fileDialog(this, request)) {
         inputPath = *chosen;
@@ -353,6 +412,24 @@ void CVeltranaMFCDlg::OnInputDirectory() {
     } else {
         inputPath = savedInputPath;
     }
+    showChosenPaths();
+}
+
+// The range from the folder's first scan to its last, as the jobs number
+// them (1 to the count of scans, in natural order).
+void CVeltranaMFCDlg::OnWholeFolder() {
+    const Result<FrameSequence> sequence = listFrameSequence(toPath(inputPath));
+    if (!sequence) {
+        messageBox(this, QString::fromStdString(sequence.message()));
+        return;
+    }
+    if (sequence->frames.empty()) {
+        messageBox(this, QStringLiteral("The folder %1 holds no scans.")
+                             .arg(QString::fromStdString(sequence->directory.string())));
+        return;
+    }
+    startEdit->setText(QStringLiteral("1"));
+    stopEdit->setText(QString::number(sequence->frames.size()));
 }
 
 void CVeltranaMFCDlg::OnOutputDirectory() {
@@ -371,6 +448,7 @@ void CVeltranaMFCDlg::OnOutputDirectory() {
         outputPath = savedOutputPath;
     }
     showMoviePath();
+    showChosenPaths();
 }
 
 QString CVeltranaMFCDlg::moviePath() const {
@@ -467,6 +545,7 @@ ScanRunSettings CVeltranaMFCDlg::scanRunSettings(int startFrame, int stopFrame) 
     settings.resolutionX = digitValue(film.resolutionXText);
     settings.resolutionY = digitValue(film.resolutionYText);
     settings.stopRequested = &stopRequested;
+    settings.memoryBudget = memoryBudget.get();
     return settings;
 }
 
@@ -502,7 +581,7 @@ SoundSettings CVeltranaMFCDlg::soundSettings() const {
     const FilmParameterValues& film = filmParameters->values();
     const SoundParameterValues& sound = soundParameters->values();
     SoundSettings s;
-    s.filmSpeed = film.filmSpeedIndex + 24;
+    s.filmSpeed = filmSpeedOfIndex(film.filmSpeedIndex);
     s.colorElement = static_cast<ColorElement>(sound.colorElementIndex);
     s.crossfade = sound.crossfade != 0;
     s.removeDc = sound.removeDc != 0;
@@ -528,7 +607,8 @@ std::optional<FilmSound> CVeltranaMFCDlg::movieSound(const ScanRunSettings& run)
     sound.sound = soundSettings();
     const Result<MovieContainer> container = movieContainerOf(toPath(moviePath()));
     sound.container = container ? *container : MovieContainer::Avi;
-    sound.pictureRate = FrameRate{sound.sound.filmSpeed, 1};
+    sound.pictureRate =
+        FrameRate{sound.sound.filmSpeed.numerator, sound.sound.filmSpeed.denominator};
     sound.advance = movie.advanceText.isEmpty() ? defaultSoundAdvance(run.soundtrackType)
                                                 : digitValue(movie.advanceText);
     return sound;
@@ -544,8 +624,9 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     filmJob.outputPath = toPath(moviePath());
     filmJob.withSound = movieSound(filmJob);
     stopRequested = false;
+    stopButton->setEnabled(true);
 
-    const InputBlocker blocker;
+    const InputBlocker blocker(stopButton);
     filmRunning = true;
     QEventLoop loop;
     std::thread helper([this, &filmJob, &loop] {
@@ -555,6 +636,7 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     loop.exec();
     helper.join();
     filmRunning = false;
+    stopButton->setEnabled(true);
 }
 
 void CVeltranaMFCDlg::reapSoundtrackWorker() {
@@ -756,6 +838,18 @@ void CVeltranaMFCDlg::framePreview(const FramePreview& preview) {
         [this, preview, run] {
             if (run == previewRun) {
                 previewPanel->showFrame(preview);
+            }
+        },
+        Qt::QueuedConnection);
+}
+
+void CVeltranaMFCDlg::runWarning(const RunWarning& warning) {
+    const std::uint64_t run = previewRun;
+    QMetaObject::invokeMethod(
+        previewPanel,
+        [this, warning, run] {
+            if (run == previewRun) {
+                previewPanel->showWarning(warning);
             }
         },
         Qt::QueuedConnection);

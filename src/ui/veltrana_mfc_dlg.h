@@ -5,6 +5,7 @@
 // preview panel shows what a run measures; Options -> Preview Panel hides it.
 
 #include "job/folder_lock.h"
+#include "job/memory_budget.h"
 #include "job/observer.h"
 #include "movie/film_job.h"
 #include "soundtrack/soundtrack_job.h"
@@ -18,6 +19,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -112,11 +114,13 @@ public:
     PreviewRequest previewRequest() const override;
     void framePreview(const FramePreview& preview) override;
     void picturePreview(const FramePreview& preview, const cv::Mat& picture) override;
+    void runWarning(const RunWarning& warning) override;
 
 private:
     void OnInitDialog();
     void OnInputDirectory();
     void OnOutputDirectory();
+    void OnWholeFolder();
     void OnStart();
     void OnCloseCommand();
     void OnFilmParameters();
@@ -137,11 +141,14 @@ private:
     void endSoundtrackWorker();
     void carryOut(std::function<void()> update);
     void showMoviePath();
+    void showChosenPaths();
 
     QIcon icon;
     QPlainTextEdit* logBox;
     QPushButton* startButton;
     QPushButton* stopButton;
+    QPushButton* wholeFolderButton;
+    QLabel* pathsLabel;
     QProgressBar* progressBar;
     QString outputPath;
     QString inputPath;
@@ -173,6 +180,10 @@ private:
     std::atomic<bool> workerRunning{false};
     // The one stop flag of every run this window starts (Stop, closing).
     std::atomic<bool> stopRequested{false};
+    // The memory the scans of every run this window starts may take at once:
+    // the default, half of what the program may use.
+    const std::unique_ptr<MemoryBudget> memoryBudget =
+        std::make_unique<MemoryBudget>(defaultMemoryBudgetBytes());
     bool filmRunning = false;
     // the folders a soundtrack run writes beside the scans, held while it runs
     FolderLocks runLocks;

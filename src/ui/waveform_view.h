@@ -25,7 +25,7 @@ public:
     struct JoinMark {
         int frame = 0;
         double position = 0;
-        bool bad = false; // weak or outlying
+        bool bad = false; // flagged (join_evidence.h)
     };
 
     // The envelope of one frame's part of the sound.

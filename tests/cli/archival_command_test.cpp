@@ -11,9 +11,12 @@
 #include <gtest/gtest.h>
 #include <sndfile.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 
 namespace veltrana {
@@ -329,6 +332,64 @@ TEST_F(ArchivalCommand, AJoinReportThatIsAnInputIsRefusedBeforeAnyScanIsRead) {
     EXPECT_NE(r.err.find("joins.csv: it is a folder"), std::string::npos) << r.err;
     EXPECT_FALSE(fs::exists(scans() / "reel.wav"));
 }
+
+// The same kind of film as a scanner stores it, deeper than 8 bits: the
+// archival joins read at stored depth still land on the true ones.
+struct DeepCase {
+    const char* name;
+    synth::ScanFormat format;
+};
+
+void PrintTo(const DeepCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class DeepArchivalCommand : public testing::TestWithParam<DeepCase> {};
+
+TEST_P(DeepArchivalCommand, JoinsWithinAFractionOfARow) {
+    test::TempDir dir;
+    synth::SynthOptions options;
+    options.film = SoundtrackType::VariableArea35;
+    options.dpi = {600, 600};
+    options.frames = 5;
+    options.fps = 25;
+    options.noise = true;
+    options.falloffPercent = 40;
+    options.weave = 3;
+    options.fractionalStarts = true;
+    options.format = GetParam().format;
+    const synth::SynthResult rendered = synth::renderSampleScans(options, dir / "scans");
+    ASSERT_TRUE(rendered.ok()) << rendered.error;
+    const test::ProcessResult r =
+        test::runCommandLine({"soundtrack", (dir / "scans").string(), "-o",
+                              (dir / "reel.wav").string(), "--fps", "25", "--archival", "-q"});
+    ASSERT_EQ(r.status, 0) << r.err;
+
+    const std::vector<JoinLine> joins = readJoins(dir / "joins.csv");
+    ASSERT_EQ(joins.size(), 4u);
+    std::vector<FrameBounds> b;
+    for (const synth::SynthScan& s : rendered.truth.scans) {
+        const LoadedScan scan = loadScan(dir / "scans" / s.file);
+        ASSERT_TRUE(scan.ok()) << scan.message();
+        b.push_back(findFrameBounds(scan.value(), options.film, false));
+    }
+    double worst = 0;
+    for (std::size_t k = 0; k < joins.size(); ++k) {
+        EXPECT_EQ(joins[k].method, "precise") << "join of frame " << joins[k].frame;
+        const double expected =
+            synth::trimmedJoinExact(rendered.truth, static_cast<int>(k), b[k], b[k + 1]);
+        worst = std::max(worst, std::abs(joins[k].precise - expected));
+    }
+    std::printf("[ figures  ] %s archival joins: worst %.3f rows\n", GetParam().name, worst);
+    EXPECT_LE(worst, 0.2); // well within the half row a join may be off
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, DeepArchivalCommand,
+                         testing::Values(DeepCase{"dpx10", synth::ScanFormat::Dpx},
+                                         DeepCase{"tiff16", synth::ScanFormat::Tiff16}),
+                         [](const testing::TestParamInfo<DeepCase>& info) {
+                             return std::string(info.param.name);
+                         });
 
 } // namespace
 } // namespace veltrana

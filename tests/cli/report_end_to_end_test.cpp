@@ -10,6 +10,7 @@
 #include "synth/synth.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -103,6 +104,42 @@ TEST_F(ReportEndToEnd, SoundtrackReportShowsTheLandmarksAndTheirJoins) {
     }
     // nothing of the report went into the scans folder
     EXPECT_EQ(entries(scans), scansBefore);
+
+    // report.json: every frame, no flag on a clean render, the sound's digest
+    const nlohmann::json j = nlohmann::json::parse(test::readFileText(report / "report.json"));
+    EXPECT_EQ(j["ended"], "finished");
+    ASSERT_EQ(j["frames"].size(), 9u);
+    for (const nlohmann::json& f : j["frames"]) {
+        EXPECT_TRUE(f["flags"].empty()) << f.dump();
+    }
+    EXPECT_TRUE(j["warnings"].empty()) << j["warnings"].dump();
+    ASSERT_FALSE(j["outputs"].empty());
+    EXPECT_EQ(j["outputs"][0]["path"], (dir / "out.wav").string());
+    EXPECT_EQ(j["outputs"][0]["md5"].get<std::string>().size(), 32u);
+}
+
+// Scans with the band along the top read as DOWN: the picture is read as
+// sound. The run still finishes (exit 0), but says so in the log and the report.
+// (On the plain render the picture's edge follows the film so closely that its
+// joins lie right; lit unevenly and weaving, as real scans are, they do not.)
+TEST_F(ReportEndToEnd, AWrongRotationIsAWarning) {
+    synth::SynthOptions options;
+    options.frames = 9;
+    options.noise = true;
+    options.color = true;
+    options.falloffPercent = 30;
+    options.weave = 4;
+    scans = dir / "uneven";
+    ASSERT_TRUE(synth::renderSampleScans(options, scans).ok());
+    const auto r =
+        run("soundtrack", dir / "out.wav", {"--rotation", "down", "--report", report.string()});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Warning: The joins do not follow the frame pitch"), std::string::npos)
+        << r.err;
+    const nlohmann::json j = nlohmann::json::parse(test::readFileText(report / "report.json"));
+    ASSERT_FALSE(j["warnings"].empty());
+    EXPECT_EQ(j["warnings"][0]["warning"], "band");
+    EXPECT_NE(test::readFileText(report / "report.html").find("Warning:"), std::string::npos);
 }
 
 TEST_F(ReportEndToEnd, FilmReportShowsTheCutRegionsAndNoJoins) {
@@ -189,7 +226,8 @@ TEST_F(ReportEndToEnd, AFilmReportOverASoundtrackReportLeavesNoStalePictures) {
     const std::string html = test::readFileText(report / "report.html");
     EXPECT_NE(html.find("run report: film"), std::string::npos);
     EXPECT_EQ(entries(report / "report_files"), linkedPictures(html));
-    EXPECT_EQ(entries(report), (std::vector<std::string>{"report.html", "report_files"}));
+    EXPECT_EQ(entries(report),
+              (std::vector<std::string>{"report.html", "report.json", "report_files"}));
 }
 
 TEST_F(ReportEndToEnd, AFullDiskLeavesTheEarlierReportWhole) {

@@ -26,6 +26,7 @@
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+#include <tiffio.h>
 
 #include <csignal>
 #include <fstream>
@@ -392,8 +393,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "<root>/out/sound.wav",
                    {},
                    1,
-                   {"No frames: <root>/scans/truth.json is neither a folder of scans nor a .tif "
-                    "or .tiff scan"}},
+                   {"No frames: <root>/scans/truth.json is neither a folder of scans nor a .tif, "
+                    ".tiff, .dpx or .exr scan"}},
         RefusalRow{
             "FramesPathIsADanglingLink",
             [](const fs::path& root) { fs::create_symlink(root / "gone", root / "out/frames"); },
@@ -509,6 +510,27 @@ TEST_F(SafeSoundtrack, LinksPlantedAtTheSideFilesAreReplacedNotFollowed) {
         EXPECT_EQ(test::readFileText(victims / name), std::string("precious ") + name);
     }
     EXPECT_EQ(changedSince(before), runOutputs());
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
+// joins.csv goes beside the sound, where anyone who may make a name in that
+// folder could plant a link: it is replaced as the files beside the scans are.
+TEST_F(SafeSoundtrack, ALinkPlantedAtTheJoinReportIsReplacedNotFollowed) {
+    const fs::path victim = dir / "precious.txt";
+    writeText(victim, "precious");
+    fs::create_symlink(victim, out / "joins.csv");
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack({"--archival"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("Join report: " + (out / "joins.csv").string()), std::string::npos)
+        << r.out;
+    EXPECT_EQ(test::readFileText(victim), "precious");
+    EXPECT_FALSE(fs::is_symlink(out / "joins.csv"));
+    EXPECT_EQ(test::readFileText(out / "joins.csv").substr(0, 6), "frame,");
+    std::vector<std::string> changed = runOutputs();
+    changed.push_back("out/joins.csv");
+    std::sort(changed.begin(), changed.end());
+    EXPECT_EQ(changedSince(before), changed);
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
@@ -695,6 +717,25 @@ TEST_F(SafeSoundtrack, JoinPositionsOnAFullDiskFailTheRunButKeepTheSound) {
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
 
+// v.txt, z.txt and r.txt belong to a run that succeeded: a run that fails
+// at its last output leaves the earlier ones.
+TEST_F(SafeSoundtrack, AFailedRunWritesNoDiagnostics) {
+    fs::remove(scans / "leng.txt");
+    fs::create_directory(scans / "leng.txt");
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack();
+    EXPECT_EQ(r.status, 1) << r.err;
+    EXPECT_NE(r.err.find("The sound was written to " + wav.string() +
+                         ", but the join positions were not."),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(test::readFileText(scans / "v.txt"), "earlier v\r\n");
+    EXPECT_EQ(test::readFileText(scans / "z.txt"), "earlier z\r\n");
+    EXPECT_EQ(test::readFileText(scans / "r.txt"), "earlier r\r\n");
+    EXPECT_EQ(changedSince(before), std::vector<std::string>{"out/sound.wav"});
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
 TEST_F(SafeSoundtrack, AReadOnlyScansFolderKeepsTheSoundAndNamesTheJoinPositions) {
     test::ScopedMount readOnly;
     if (test::runningAsRoot()) {
@@ -839,6 +880,20 @@ TEST_F(SafeSoundtrack, OneFrameGivesNoSoundAndSaysSo) {
     EXPECT_EQ(test::readFileText(scans / "leng.txt"), "0 ");
 }
 
+TEST_F(SafeSoundtrack, AnArchivalOneFrameRangeGivesNoSoundAndSaysSo) {
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack({"--archival", "--first", "2", "--last", "2"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Only frame 2: one frame gives no sound, a range needs at least two"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("Sound: " + wav.string() + " (0 samples, 24-bit"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(changedSince(before),
+              (std::vector<std::string>{"out/joins.csv", "out/sound.wav", "scans/leng.txt"}));
+    EXPECT_EQ(test::readFileText(scans / "leng.txt"), "0 ");
+}
+
 TEST_F(SafeSoundtrack, AnUnreadableScanNamesTheCause) {
     const fs::path scan = scans / "frame_0002.tif";
     fs::permissions(scan, fs::perms::none);
@@ -874,6 +929,61 @@ TEST_F(SafeSoundtrack, AnUnreadableScanNamesTheCause) {
     EXPECT_EQ(changedSince(before), std::vector<std::string>{});
     EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
 }
+
+// A scan the program cannot read, in a process of its own under -q: the image
+// library's own lines (libtiff's, OpenCV's "imdecode_('')...") would reach
+// its standard error. The program says what is wrong once, in its words.
+struct DamagedScanRow {
+    const char* name;
+    std::function<bool(const fs::path& scan)> write;
+    std::string cause;
+};
+
+class SoundtrackDamagedScan : public SafeSoundtrack,
+                              public testing::WithParamInterface<DamagedScanRow> {};
+
+TEST_P(SoundtrackDamagedScan, IsNamedInTheProgramsWordsAlone) {
+    const DamagedScanRow& row = GetParam();
+    const fs::path scan = scans / "frame_0002.tif";
+    ASSERT_TRUE(row.write(scan));
+    ownProcess = true;
+    const FolderSnapshot before(dir.path());
+    const test::ProcessResult r = soundtrack({"-q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Cannot read the scan " + scan.string() + ": " + row.cause),
+              std::string::npos)
+        << r.err;
+    for (const char* theirs : {"imdecode", "OpenCV", "TIFFRead", "libpng", "buf.empty"}) {
+        EXPECT_EQ(occurrences(r.err, theirs), 0u) << theirs << " in " << r.err;
+    }
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(changedSince(before), std::vector<std::string>{});
+    EXPECT_EQ(temporariesUnder(dir.path()), std::vector<std::string>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scans, SoundtrackDamagedScan,
+    testing::Values(DamagedScanRow{"Empty",
+                                   [](const fs::path& scan) {
+                                       writeText(scan, "");
+                                       return true;
+                                   },
+                                   "it is an empty file"},
+                    DamagedScanRow{
+                        "FourBitPalette",
+                        [](const fs::path& scan) {
+                            return test::writeUnusualTiff(scan, 4, 1, PHOTOMETRIC_PALETTE);
+                        },
+                        "unsupported sample format (4 bits per sample; only 8- and 16-bit "
+                        "integer scans are read)"},
+                    // the image library reads its header and fails on its data
+                    DamagedScanRow{"SixteenBitCmyk",
+                                   [](const fs::path& scan) {
+                                       return test::writeUnusualTiff(scan, 16, 4,
+                                                                     PHOTOMETRIC_SEPARATED);
+                                   },
+                                   "the TIFF data cannot be decoded"}),
+    [](const testing::TestParamInfo<DamagedScanRow>& info) { return info.param.name; });
 
 // --- the program itself --------------------------------------------------------
 

@@ -84,11 +84,13 @@ TEST_F(SoundtrackCommand, QuietPrintsNothingAndTraceGoesToStandardOutput) {
 
 TEST_F(SoundtrackCommand, BadUsageExitsWithTwo) {
     for (const auto& extra : std::vector<std::vector<std::string>>{{"--film", "70mm"},
-                                                                   {"--fps", "30"},
+                                                                   {"--fps", "61"},
                                                                    {"--channel", "Q"},
                                                                    {"--dpi", "12x"},
                                                                    {"--rotation", "left"},
-                                                                   {"--first", "0"}}) {
+                                                                   {"--first", "0"},
+                                                                   {"--max-memory", "0"},
+                                                                   {"--max-memory", "lots"}}) {
         const test::ProcessResult r = run(extra);
         EXPECT_EQ(r.status, 2) << extra.front();
     }
@@ -102,9 +104,20 @@ TEST_F(SoundtrackCommand, HelpNamesEveryFlagWithItsDefault) {
     for (const char* flag :
          {"--first", "--last", "--film", "--fps", "--long-strip", "--dpi", "--rotation",
           "--channel", "--no-dc", "--no-crossfade", "--inverse", "--cut-by-analysis", "--trace",
-          "--quiet", "35va", "=25", "=up", "=R"}) {
+          "--quiet", "--max-memory", "35va", "=25", "=up", "=R"}) {
         EXPECT_NE(r.out.find(flag), std::string::npos) << flag;
     }
+}
+
+// A budget smaller than one scan reads the scans one at a time, on any of
+// the threads: the same sound as a run that reads four at once.
+TEST_F(SoundtrackCommand, AMemoryBudgetForOneScanGivesTheSameSound) {
+    ASSERT_EQ(run({"--threads", "4"}).status, 0);
+    const std::vector<unsigned char> atOnce = test::readFileBytes(wav);
+    const test::ProcessResult r = run({"--threads", "4", "--max-memory", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::readFileBytes(wav), atOnce);
+    EXPECT_EQ(strayFiles(), 0);
 }
 
 TEST_F(SoundtrackCommand, ARangePastTheLastScanIsRefused) {

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <ostream>
+#include <vector>
 
 namespace veltrana {
 namespace {
@@ -62,6 +64,113 @@ TEST(FrameSequence, RangeChecksNameTheCount) {
     EXPECT_FALSE(checkFrameRange(*s, 0, 2).ok());
     EXPECT_FALSE(checkFrameRange(*s, 3, 2).ok());
     EXPECT_FALSE(listFrameSequence(dir / "missing" / "f.tif").ok());
+}
+
+struct FolderCase {
+    const char* name;
+    std::vector<const char*> files;
+    const char* named; // the scan given instead of the folder, or null
+    ScanFileFormat format;
+    std::vector<const char*> frames;
+    std::vector<const char*> warnings; // a part of each
+};
+
+void PrintTo(const FolderCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ScanFolder : public testing::TestWithParam<FolderCase> {};
+
+TEST_P(ScanFolder, ReadsTheScansOfOneFormat) {
+    const FolderCase& c = GetParam();
+    test::TempDir dir;
+    for (const char* file : c.files) {
+        touch(dir / file);
+    }
+    const Result<FrameSequence> s =
+        listFrameSequence(c.named != nullptr ? dir / c.named : dir.path());
+    ASSERT_TRUE(s.ok()) << s.message();
+    EXPECT_EQ(s->format, c.format);
+    ASSERT_EQ(s->frames.size(), c.frames.size());
+    for (std::size_t i = 0; i < c.frames.size(); ++i) {
+        EXPECT_EQ(s->frames[i].filename(), c.frames[i]);
+    }
+    ASSERT_EQ(s->warnings.size(), c.warnings.size());
+    for (std::size_t i = 0; i < c.warnings.size(); ++i) {
+        EXPECT_NE(s->warnings[i].find(c.warnings[i]), std::string::npos) << s->warnings[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, ScanFolder,
+    testing::Values(
+        FolderCase{"Dpx",
+                   {"r_2.dpx", "r_1.DPX", "r_3.dpx"},
+                   nullptr,
+                   ScanFileFormat::Dpx,
+                   {"r_1.DPX", "r_2.dpx", "r_3.dpx"},
+                   {}},
+        FolderCase{"Exr",
+                   {"a1.exr", "a2.exr"},
+                   nullptr,
+                   ScanFileFormat::OpenExr,
+                   {"a1.exr", "a2.exr"},
+                   {}},
+        // timecode counts only sort: frame 1 is the first scan
+        FolderCase{"TimecodeNames",
+                   {"reel_086401.dpx", "reel_086400.dpx"},
+                   nullptr,
+                   ScanFileFormat::Dpx,
+                   {"reel_086400.dpx", "reel_086401.dpx"},
+                   {}},
+        FolderCase{"TiffWinsOverOthers",
+                   {"f1.tif", "f2.tif", "f1.dpx", "f2.dpx", "f3.dpx", "f1.exr"},
+                   nullptr,
+                   ScanFileFormat::Tiff,
+                   {"f1.tif", "f2.tif"},
+                   {"The folder also holds 3 DPX scans and 1 OpenEXR scan; only its TIFF scans "
+                    "are read"}},
+        FolderCase{"DpxWinsOverExr",
+                   {"f1.dpx", "f1.exr"},
+                   nullptr,
+                   ScanFileFormat::Dpx,
+                   {"f1.dpx"},
+                   {"also holds 1 OpenEXR scan; only its DPX scans"}},
+        FolderCase{"ANamedScanGivesTheFormat",
+                   {"f1.tif", "f1.dpx", "f2.dpx"},
+                   "f2.dpx",
+                   ScanFileFormat::Dpx,
+                   {"f1.dpx", "f2.dpx"},
+                   {"also holds 1 TIFF scan"}},
+        FolderCase{"MissingNumbers",
+                   {"s_0001.tif", "s_0002.tif", "s_0005.tif", "s_0007.tif"},
+                   nullptr,
+                   ScanFileFormat::Tiff,
+                   {"s_0001.tif", "s_0002.tif", "s_0005.tif", "s_0007.tif"},
+                   {"The scans' numbers skip 3, 4, 6: a scan may be missing"}},
+        FolderCase{"NamesWithoutNumbersDoNotSkip",
+                   {"a.tif", "b.tif", "c9.tif"},
+                   nullptr,
+                   ScanFileFormat::Tiff,
+                   {"a.tif", "b.tif", "c9.tif"},
+                   {}}),
+    [](const testing::TestParamInfo<FolderCase>& info) { return info.param.name; });
+
+TEST(FrameSequence, ListsAtMostSomeOfTheMissingNumbers) {
+    const std::vector<std::filesystem::path> frames = {"f1.tif", "f1000.tif"};
+    const std::vector<long long> missing = missingScanNumbers(frames, 13);
+    ASSERT_EQ(missing.size(), 13u);
+    EXPECT_EQ(missing.front(), 2);
+    EXPECT_EQ(missing.back(), 14);
+}
+
+TEST(FrameSequence, AnEmptyDpxFolderSaysWhatItLookedFor) {
+    test::TempDir dir;
+    touch(dir / "only.dpx");
+    Result<FrameSequence> s = listFrameSequence(dir / "only.dpx");
+    ASSERT_TRUE(s.ok()) << s.message();
+    s->frames.clear();
+    EXPECT_NE(checkFrameRange(*s, 1, 1).message().find("found 0 scans (.dpx)"), std::string::npos);
 }
 
 } // namespace

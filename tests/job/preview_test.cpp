@@ -59,20 +59,6 @@ TEST(PicturePacer, SendsNothingUnlessAsked) {
     EXPECT_FALSE(pacer.take());
 }
 
-TEST(OutlyingJoin, StandsOutFromTheMedianOfTheJoinsBefore) {
-    EXPECT_FALSE(isOutlyingJoin(500, {}));
-    EXPECT_FALSE(isOutlyingJoin(500, {906, 907})); // too few to judge
-    EXPECT_FALSE(isOutlyingJoin(911, {906, 907, 905}));
-    EXPECT_FALSE(isOutlyingJoin(900.5, {906, 907, 905, 880})); // median 905.5
-    EXPECT_TRUE(isOutlyingJoin(900.4, {906, 907, 905, 880}));
-    EXPECT_TRUE(isOutlyingJoin(912, {906, 907, 905, 906, 1300}));
-    // a scanner that places frames less steadily widens the margin: joins
-    // 900..912 (median 906, 1.4826 x 3 rows) let 919 pass, not 920
-    const std::vector<double> unsteady{900, 903, 906, 909, 912, 906, 903, 909};
-    EXPECT_FALSE(isOutlyingJoin(919, unsteady));
-    EXPECT_TRUE(isOutlyingJoin(920, unsteady));
-}
-
 TEST(PreviewPicture, IsAtMost480PixelsOnItsLongSideInColour) {
     const cv::Mat grey(1975, 2500, CV_8UC1, cv::Scalar(77));
     const cv::Mat small = previewPicture(grey);
@@ -199,7 +185,7 @@ TEST_P(SoundtrackPreviewGeometry, ShowsTheBandOverTheTrackAndTheJoinsInOrder) {
         EXPECT_LE(f.band->last, last + 2);
         EXPECT_GE(f.band->last - f.band->first, 0.5 * (last - first));
         EXPECT_EQ(f.join.has_value(), k > 0);
-        EXPECT_FALSE(f.outlying);
+        EXPECT_TRUE(f.flags.empty());      // clean scans: nothing speaks against a join
         EXPECT_FALSE(f.score.has_value()); // the standard search gives none
         EXPECT_EQ(static_cast<int>(f.samples.size()), f.bounds.right - f.bounds.left + 1);
     }

@@ -45,8 +45,9 @@ test::ProcessResult filmProgram(std::vector<std::string> args) {
 TEST(FilmCommand, HelpNamesEveryFlagWithItsDefault) {
     const auto r = film({"--help"});
     EXPECT_EQ(r.status, 0);
-    for (const char* flag : {"--output", "--first", "--last", "--film", "--long-strip", "--dpi",
-                             "--inverse", "--cut-soundtrack", "--trace", "--quiet"}) {
+    for (const char* flag :
+         {"--output", "--first", "--last", "--film", "--long-strip", "--dpi", "--inverse",
+          "--cut-soundtrack", "--trace", "--quiet", "--max-memory"}) {
         EXPECT_NE(r.out.find(flag), std::string::npos) << flag;
     }
     EXPECT_NE(r.out.find("=35va"), std::string::npos);
@@ -65,6 +66,22 @@ TEST(FilmCommand, WritesEveryScanOfTheDirectoryByDefault) {
     EXPECT_NE(r.err.find("Pictures were cut succesfully!"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find('['), std::string::npos) << r.err;
     EXPECT_EQ(probeMovie(out / "reel.avi").frames, 3);
+}
+
+// The movie's scans read one at a time, as a budget smaller than one scan
+// lets them: the same movie as four at once.
+TEST(FilmCommand, AMemoryBudgetForOneScanGivesTheSameMovie) {
+    TempDir scans;
+    TempDir out;
+    writePlainScans(scans.path(), 4);
+    const std::string movie = (out / "reel.avi").string();
+    ASSERT_EQ(film({scans.path().string(), "-o", movie, "--threads", "4"}).status, 0);
+    const std::vector<unsigned char> atOnce = test::readFileBytes(movie);
+    const auto r =
+        film({scans.path().string(), "-o", movie, "--threads", "4", "--max-memory", "1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::readFileBytes(movie), atOnce);
+    EXPECT_EQ(film({scans.path().string(), "-o", movie, "--max-memory", "-1"}).status, 2);
 }
 
 TEST(FilmCommand, QuietPrintsNothingAndTraceOnlyTraceLines) {

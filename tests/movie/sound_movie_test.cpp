@@ -244,6 +244,47 @@ TEST(FilmWithSound, WritesTheSoundtrackCommandsWavOnlyWhenAsked) {
     EXPECT_EQ(test::readFileBytes(dir / "film.wav"), test::readFileBytes(dir / "alone.wav"));
 }
 
+// A WAV from its "fmt " chunk on: what is left without the Broadcast WAV's
+// description, whose origination time is the moment it was written.
+std::vector<unsigned char> fromFormatChunk(const std::vector<unsigned char>& wav) {
+    const std::string id = "fmt ";
+    const auto at = std::search(wav.begin(), wav.end(), id.begin(), id.end());
+    return {at, wav.end()};
+}
+
+// The soundtrack command's film speeds and their rule: at 23.976 the film's
+// own rate is no whole number, so asked for by name it is refused before
+// anything is written, and otherwise the sound is written at 48000 Hz as the
+// soundtrack command writes it.
+TEST(FilmWithSound, TakesEveryFilmSpeedAsTheSoundtrackCommandDoes) {
+    TempDir dir;
+    const SyncRender s{SoundtrackType::VariableArea35, 4, {4}, 2, 0};
+    const std::filesystem::path scans = renderSync(dir, s);
+    TempDir out;
+    std::vector<std::string> args = filmArgs(s, scans, out / "reel.mkv");
+    args.insert(args.end(), {"--fps", "23.976", "--rate", "film", "--sound-output",
+                             (out / "film.wav").string()});
+    test::ProcessResult r = test::runCommandLine(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find("The film's own rate cannot be written: 23.976 frames per second times "
+                         "a frame pitch of"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(folderEntries(out.path()), std::vector<std::string>{});
+
+    args = filmArgs(s, scans, out / "reel.mkv");
+    args.insert(args.end(), {"--fps", "23.976", "--sound-output", (out / "film.wav").string()});
+    r = test::runCommandLine(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("at 23.976 fps"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("the sound is written at 48000 Hz"), std::string::npos) << r.err;
+    r = test::runCommandLine({"soundtrack", scans.string(), "-o", (dir / "alone.wav").string(),
+                              "--dpi", "900", "--fps", "23.976"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fromFormatChunk(test::readFileBytes(out / "film.wav")),
+              fromFormatChunk(test::readFileBytes(dir / "alone.wav")));
+}
+
 TEST(FilmWithSound, AFullDiskLeavesNothingBehind) {
     TempDir dir;
     const SyncRender s{SoundtrackType::VariableArea35, 4, {4}, 2, 0};

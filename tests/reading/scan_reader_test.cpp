@@ -127,7 +127,11 @@ struct DepthRow {
     int type;         // as written
     cv::Scalar value; // every pixel
     int readType;     // as readScan gives it
-    ScanDescription description;
+    struct {
+        const char* format;
+        int bitsPerSample;
+        int channels;
+    } description;
     int loadedType;    // as loadScan gives it
     cv::Scalar loaded; // every pixel of that
 };

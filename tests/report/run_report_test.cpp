@@ -3,11 +3,13 @@
 // run keeps no more than it shows, and what lands in the report folder.
 
 #include "report/run_report.h"
+#include "soundtrack/join_evidence.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <opencv2/imgcodecs.hpp>
+#include <sndfile.h>
 
 #include <algorithm>
 #include <cmath>
@@ -38,6 +40,11 @@ FramePreview preview(int frame, std::optional<double> join = std::nullopt) {
 
 cv::Mat picture() {
     return cv::Mat(100, 200, CV_8UC3, cv::Scalar::all(128));
+}
+
+// A join flagged as report.json would list it.
+void flag(FramePreview& p, JoinFlagKind kind) {
+    p.flags.push_back({kind, "correlation 0.21 at the join"});
 }
 
 // Feeds frames first..last as a job does: numbers, then the picture.
@@ -77,25 +84,32 @@ TEST(RunCollector, ShowsTheFirstMiddleAndLastFramesOfTheRange) {
     for (const ShownFrame& s : r.shown) {
         EXPECT_EQ(s.picture.size(), cv::Size(200, 100));
     }
-    EXPECT_TRUE(r.succeeded);
-    EXPECT_EQ(r.ending, "done");
+    EXPECT_TRUE(r.end.succeeded);
+    EXPECT_EQ(r.end.ending, "done");
 }
 
-TEST(RunCollector, ShowsWeakAndOutlyingJoinsWithBothFramesSamples) {
+TEST(RunCollector, ShowsFlaggedJoinsWithBothFramesSamples) {
     RunCollector collector(RunKind::Soundtrack, {}, 1, 9);
     feed(collector, 1, 9, [](FramePreview& p) {
-        p.weak = p.frame == 3;
-        p.outlying = p.frame == 6;
+        if (p.frame == 3) {
+            flag(p, JoinFlagKind::Weak);
+        }
+        if (p.frame == 6) {
+            flag(p, JoinFlagKind::OffPitch);
+        }
     });
     collector.finish(true, "done");
     const RunRecord& r = collector.record();
     ASSERT_EQ(shownFrames(r), (std::vector<int>{1, 3, 5, 6, 9}));
     const ShownFrame& weak = r.shown[1];
-    EXPECT_EQ(weak.reasons, (std::vector<std::string>{"weak join"}));
+    EXPECT_TRUE(weak.reasons.empty()); // not a landmark: only its flag shows it
+    ASSERT_EQ(weak.flags.size(), 1u);
+    EXPECT_EQ(weak.flags[0].kind, JoinFlagKind::Weak);
     ASSERT_EQ(weak.previousSamples.size(), 300u);
     EXPECT_EQ(weak.previousSamples[0], 2.0f); // frame 2's
     EXPECT_EQ(weak.samples[0], 3.0f);
-    EXPECT_EQ(r.shown[3].reasons, (std::vector<std::string>{"outlying join"}));
+    ASSERT_EQ(r.shown[3].flags.size(), 1u);
+    EXPECT_EQ(r.shown[3].flags[0].kind, JoinFlagKind::OffPitch);
     EXPECT_EQ(r.shown[3].previousSamples[0], 5.0f);
     // the first frame has no join, so nothing to pair it with
     EXPECT_TRUE(r.shown[0].previousSamples.empty());
@@ -109,7 +123,7 @@ TEST(RunCollector, ARunThatBrokeOffShowsItsLastFrameRead) {
     ASSERT_EQ(shownFrames(r), (std::vector<int>{1, 6}));
     EXPECT_EQ(r.shown[1].reasons, (std::vector<std::string>{"last frame read"}));
     EXPECT_FALSE(r.shown[1].picture.empty());
-    EXPECT_FALSE(r.succeeded);
+    EXPECT_FALSE(r.end.succeeded);
 }
 
 TEST(RunCollector, KeepsTheResolutionOfTheFirstFrame) {
@@ -129,8 +143,9 @@ TEST(RunCollector, ALongRunHoldsOnlyThePicturesItShows) {
     std::size_t most = 0;
     for (int f = 1; f <= 2000; ++f) {
         FramePreview p = preview(f, f == 1 ? std::nullopt : std::optional<double>(230.0));
-        p.weak = f == 100;
-        p.outlying = f == 1500;
+        if (f == 100 || f == 1500) {
+            flag(p, JoinFlagKind::Weak);
+        }
         collector.addFrame(p);
         collector.addPicture(p, picture());
         most = std::max(most, collector.picturesHeld());
@@ -150,9 +165,9 @@ TEST(RunCollector, ALongRunHoldsOnlyThePicturesItShows) {
     EXPECT_FLOAT_EQ(r.frames[41].meanLevel, (299.0f * 142 + 42) / 300);
 }
 
-TEST(RunCollector, PicturesOfWeakJoinsStopAtTheirLimit) {
+TEST(RunCollector, PicturesOfFlaggedJoinsStopAtTheirLimit) {
     RunCollector collector(RunKind::Soundtrack, {}, 1, 2000);
-    feed(collector, 1, 2000, [](FramePreview& p) { p.weak = true; });
+    feed(collector, 1, 2000, [](FramePreview& p) { flag(p, JoinFlagKind::Weak); });
     collector.finish(true, "done");
     const RunRecord& r = collector.record();
     // the three landmarks and the first of the rest
@@ -186,23 +201,23 @@ std::vector<float> film(int length) {
 TEST(JoinCorrelation, PeaksAtARightJoin) {
     const std::vector<float> strip = film(700);
     const std::vector<float> previous(strip.begin(), strip.begin() + 300);
-    const std::vector<float> current(strip.begin() + 230, strip.begin() + 530);
-    const std::vector<double> r = joinCorrelation(previous, current, 230, 12);
+    const std::vector<float> current(strip.begin() + 130, strip.begin() + 430);
+    const std::vector<double> r = joinCorrelation(previous, current, 130, 12);
     ASSERT_EQ(r.size(), 25u);
     EXPECT_NEAR(r[12], 1.0, 1e-9);
     // the film is smoothed over 8 rows: a shift of k rows shares 8 - k of them,
-    // and beyond that only chance agreement over the 70 rows of overlap is left
+    // and beyond that only chance agreement over the 170 rows of overlap is left
     for (std::size_t i = 0; i < r.size(); ++i) {
         const int shift = static_cast<int>(i) - 12;
         if (shift != 0) {
             EXPECT_LT(r[i], 0.95) << "shift " << shift;
         }
         if (std::abs(shift) >= 8) {
-            EXPECT_LT(std::abs(r[i]), 0.5) << "shift " << shift;
+            EXPECT_LT(std::abs(r[i]), 0.7) << "shift " << shift;
         }
     }
     // a join three rows off: the peak three rows away
-    const std::vector<double> off = joinCorrelation(previous, current, 227, 12);
+    const std::vector<double> off = joinCorrelation(previous, current, 127, 12);
     EXPECT_NEAR(off[15], 1.0, 1e-9);
 }
 
@@ -228,7 +243,7 @@ TEST(JoinCorrelation, IsNotANumberWithoutOverlap) {
 
 // --- the report folder ---------------------------------------------------------------
 
-RunRecord soundtrackRecord() {
+RunRecord soundtrackRecord(const fs::path& sound = {}) {
     RunCollector collector(RunKind::Soundtrack, {{"Scans", "/scans <a & b>"}, {"Film", "35va"}}, 1,
                            9);
     const std::vector<float> strip = film(3000);
@@ -236,13 +251,31 @@ RunRecord soundtrackRecord() {
         // frame f shows strip rows 230 (f - 1) on
         const auto from = strip.begin() + 230 * (p.frame - 1);
         p.samples.assign(from, from + 300);
-        p.weak = p.frame == 4;
+        if (p.frame == 4) {
+            flag(p, JoinFlagKind::Weak);
+        }
         if (p.frame == 1) {
             p.resolution = ScanResolution{1200, 1200};
         }
     });
-    collector.finish(true, "The sound was written to out.wav.");
+    RunEnd end;
+    end.succeeded = true;
+    end.ending = "The sound was written to out.wav.";
+    end.sound = sound;
+    if (!sound.empty()) {
+        end.outputs = {sound};
+    }
+    collector.finish(std::move(end));
     return collector.record();
+}
+
+// The rule as the page states it: apostrophes escaped.
+std::string escapedRule() {
+    std::string rule;
+    for (const char c : joinRuleText()) {
+        rule += c == '\'' ? std::string("&#39;") : std::string(1, c);
+    }
+    return rule;
 }
 
 // Every src="..." of the page.
@@ -256,10 +289,27 @@ std::vector<std::string> sources(const std::string& html) {
     return found;
 }
 
+// A delivered sound for the waveform: a second of a 16-bit tone.
+fs::path deliveredSound(const TempDir& dir) {
+    const fs::path path = dir / "out.wav";
+    SF_INFO info{};
+    info.samplerate = 8000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    std::vector<double> tone(8000);
+    for (std::size_t i = 0; i < tone.size(); ++i) {
+        tone[i] = 0.5 * std::sin(static_cast<double>(i) * 0.3);
+    }
+    sf_writef_double(file, tone.data(), static_cast<sf_count_t>(tone.size()));
+    sf_close(file);
+    return path;
+}
+
 TEST(RunReportWriter, WritesThePageWithEveryPictureItLinksTo) {
     TempDir dir;
     const fs::path report = dir / "report";
-    ASSERT_TRUE(writeRunReport(soundtrackRecord(), report).ok());
+    ASSERT_TRUE(writeRunReport(soundtrackRecord(deliveredSound(dir)), report).ok());
     const std::string html = test::readFileText(report / "report.html");
     const std::vector<std::string> linked = sources(html);
     for (const char* name :
@@ -284,6 +334,11 @@ TEST(RunReportWriter, WritesThePageWithEveryPictureItLinksTo) {
     // frame 4's join lies right: its readings agree there
     EXPECT_NE(html.find("Frame 4 joins frame 3 at its row 230.00"), std::string::npos);
     EXPECT_NE(html.find("Correlation at the join found: 1.000"), std::string::npos);
+    // the waveform is the delivered file's, in its units; the rule is stated
+    EXPECT_NE(html.find("The sound as delivered in out.wav (16 bits at 8000 Hz)"),
+              std::string::npos);
+    EXPECT_NE(html.find(escapedRule()), std::string::npos);
+    EXPECT_TRUE(fs::is_regular_file(report / "report.json"));
 }
 
 TEST(RunReportWriter, ThumbnailsCarryTheTrimAndTheBand) {
@@ -358,7 +413,8 @@ TEST(RunReportWriter, ReplacesItsOwnFilesWholeAndLeavesTheRest) {
         names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
-    EXPECT_EQ(names, (std::vector<std::string>{"frame_0001.tif", "report.html", "report_files"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"frame_0001.tif", "report.html", "report.json",
+                                               "report_files"}));
 }
 
 TEST(RunReportWriter, SaysWhyAFolderCannotTakeIt) {

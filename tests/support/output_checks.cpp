@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
+#include <vector>
 
 namespace veltrana::test {
 
@@ -152,6 +153,35 @@ bool writeHugeClaimTiff(const fs::path& path, std::uint32_t side) {
     for (tstrip_t s = 0; s < kStrips && ok; ++s) {
         ok = TIFFWriteEncodedStrip(tif, s, zeros.data(), static_cast<tmsize_t>(zeros.size())) >= 0;
     }
+    TIFFClose(tif);
+    return ok;
+}
+
+bool writeUnusualTiff(const fs::path& path, std::uint16_t bits, std::uint16_t samples,
+                      std::uint16_t photometric) {
+    TIFF* tif = TIFFOpen(path.c_str(), "w");
+    if (tif == nullptr) {
+        return false;
+    }
+    constexpr std::uint32_t kSide = 128;
+    TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, kSide);
+    TIFFSetField(tif, TIFFTAG_IMAGELENGTH, kSide);
+    TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, samples);
+    TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+    TIFFSetField(tif, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, kSide);
+    if (photometric == PHOTOMETRIC_PALETTE) {
+        std::vector<std::uint16_t> grey(std::size_t{1} << bits);
+        for (std::size_t i = 0; i < grey.size(); ++i) {
+            grey[i] = static_cast<std::uint16_t>(i * 65535 / (grey.size() - 1));
+        }
+        TIFFSetField(tif, TIFFTAG_COLORMAP, grey.data(), grey.data(), grey.data());
+    }
+    std::vector<std::uint8_t> pixels(static_cast<std::size_t>(TIFFScanlineSize64(tif)) * kSide,
+                                     0x5a);
+    const bool ok =
+        TIFFWriteEncodedStrip(tif, 0, pixels.data(), static_cast<tmsize_t>(pixels.size())) >= 0;
     TIFFClose(tif);
     return ok;
 }

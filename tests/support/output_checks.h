@@ -67,6 +67,12 @@ bool fillDisk(const std::filesystem::path& filler, std::size_t room);
 // deflate strips: its header is all a run should read of it.
 bool writeHugeClaimTiff(const std::filesystem::path& path, std::uint32_t side);
 
+// A 128 x 128 TIFF of a layout scanners do not write: `bits` per sample,
+// `samples` per pixel, the given photometric interpretation (a palette gets
+// a grey colour map), in one uncompressed strip.
+bool writeUnusualTiff(const std::filesystem::path& path, std::uint16_t bits, std::uint16_t samples,
+                      std::uint16_t photometric);
+
 // Whether the tests run as root (who passes permission checks).
 bool runningAsRoot();
 

@@ -101,7 +101,12 @@ TEST_F(FilmParametersTest, OpensWithTheProgramDefaults) {
     EXPECT_EQ(dialog.windowTitle(), "Film Parameters");
     EXPECT_EQ(entries(*typeList),
               QStringList({"35mm variable area", "35mm variable density", "16mm variable area"}));
-    EXPECT_EQ(entries(*speedList), QStringList({"24", "25"}));
+    // 24 and 25 where they always were, then the other rates film is shot at
+    EXPECT_EQ(entries(*speedList), QStringList({"24", "25", "16", "18", "20", "22", "23.976",
+                                                "29.97", "30", "48", "50", "59.94", "60"}));
+    EXPECT_EQ(filmSpeedOfIndex(6), FilmSpeed(24000, 1001));
+    EXPECT_EQ(filmSpeedOfIndex(7), FilmSpeed(30000, 1001));
+    EXPECT_EQ(filmSpeedOfIndex(1), FilmSpeed(25));
     dialog.show();
     EXPECT_EQ(typeList->currentText(), "35mm variable area");
     EXPECT_EQ(speedList->currentText(), "25");
@@ -322,19 +327,28 @@ TEST_F(SoundParametersTest, DeliveryOpensStandardWithItsChoicesInOrder) {
     EXPECT_EQ(v.sampleRateIndex, 0);
 }
 
-TEST_F(SoundParametersTest, TickingArchivalQualitySetsTwentyFourBitsAt48000AndLeavesThemFree) {
+TEST_F(SoundParametersTest, DeliveryOptionsSayWhatTheyDo) {
+    EXPECT_TRUE(archivalBox->toolTip().contains("joins.csv"));
+    EXPECT_TRUE(bitDepthList->toolTip().contains("8 bits is the standard sound"));
+    EXPECT_TRUE(sampleRateList->toolTip().contains("resampled"));
+}
+
+TEST_F(SoundParametersTest, TickingArchivalQualitySetsTwentyFourBitsAt48000AndClearingRestores) {
     dialog.show();
     test::clickBox(archivalBox);
     EXPECT_TRUE(archivalBox->isChecked());
     EXPECT_EQ(bitDepthList->currentText(), "24");
     EXPECT_EQ(sampleRateList->currentText(), "48000");
-    // the lists stay free to change, and clearing the box leaves them as set
+    // the lists stay free to change; clearing the box restores the standard
+    // delivery, 8 bits at the film's own rate
     sampleRateList->setCurrentIndex(3);
     bitDepthList->setCurrentIndex(1);
     test::clickBox(archivalBox);
     EXPECT_FALSE(archivalBox->isChecked());
-    EXPECT_EQ(bitDepthList->currentText(), "16");
-    EXPECT_EQ(sampleRateList->currentText(), "96000");
+    EXPECT_EQ(bitDepthList->currentText(), "8");
+    EXPECT_EQ(sampleRateList->currentIndex(), 0);
+    sampleRateList->setCurrentIndex(1);
+    EXPECT_EQ(sampleRateList->currentText(), "44100");
 }
 
 TEST_F(SoundParametersTest, OpeningWithArchivalStoredKeepsTheStoredLists) {

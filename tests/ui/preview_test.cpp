@@ -301,7 +301,9 @@ FramePreview soundtrackFrame(int frame, std::optional<double> join, bool weak = 
     preview.bounds = FrameBounds{100, 859};
     preview.band = ScanRows{600, 699};
     preview.join = join;
-    preview.weak = weak;
+    if (weak) {
+        preview.flags.push_back({JoinFlagKind::Weak, "correlation 0.21 at the join"});
+    }
     preview.samples = ramp(120, 100);
     return preview;
 }
@@ -329,6 +331,21 @@ TEST(PreviewPanel, SoundtrackFramesFillTheWaveformAndTheJoinPlot) {
     EXPECT_TRUE(details.contains("Resolution 1200 \u00d7 1200 dpi")) << details.toStdString();
     EXPECT_TRUE(details.contains("Join at row 101.00")) << details.toStdString();
     EXPECT_TRUE(details.contains("weak")) << details.toStdString();
+    EXPECT_TRUE(details.contains("correlation 0.21 at the join")) << details.toStdString();
+}
+
+TEST(PreviewPanel, ShowsTheRunsWarningsUntilTheNextRun) {
+    PreviewPanel panel;
+    panel.clear(PreviewPanel::Run::Soundtrack);
+    panel.showFrame(soundtrackFrame(1, std::nullopt));
+    EXPECT_TRUE(panel.warningLabel()->text().isEmpty());
+    panel.showWarning({"band", "The joins do not follow the frame pitch (5 of 7 lie off it)"});
+    panel.showWarning({"band-width", "The band read changes width <between> frames"});
+    const QString text = panel.warningLabel()->text();
+    EXPECT_TRUE(text.contains("(5 of 7 lie off it)")) << text.toStdString();
+    EXPECT_TRUE(text.contains("&lt;between&gt;")) << text.toStdString();
+    panel.clear(PreviewPanel::Run::Soundtrack);
+    EXPECT_TRUE(panel.warningLabel()->text().isEmpty());
 }
 
 TEST(PreviewPanel, FilmFramesShowTheirCutsAndNoSound) {

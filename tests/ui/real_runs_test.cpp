@@ -85,6 +85,7 @@ protected:
         options.dpi = {900, 900};
         options.frames = 4;
         options.fps = 25;
+        options.format = scanFormat;
         const synth::SynthResult result = synth::renderSampleScans(options, scans);
         ASSERT_TRUE(result.ok()) << result.error;
         truth = result.truth;
@@ -120,6 +121,7 @@ protected:
     test::ScopedHome home{qpath(dir.path())};
     fs::path scans = dir / "scans";
     fs::path output = dir / "out" / "sound.wav";
+    synth::ScanFormat scanFormat = synth::ScanFormat::Tiff;
     synth::SynthTruth truth;
     QStringList messages;
     std::vector<int> progress;
@@ -152,6 +154,31 @@ TEST_F(RealRunTest, SoundtrackRunEndsWithTheWavAndTheSuccessLine) {
     EXPECT_EQ(littleEndian32(wav, 24), static_cast<std::uint32_t>(25 * truth.layout.framePitch));
     EXPECT_GT(wav.size(), 44u + static_cast<std::size_t>(truth.layout.framePitch))
         << "two joins give at least a frame of sound";
+    EXPECT_TRUE(fs::exists(scans / "leng.txt"));
+}
+
+// The same film scanned to 10-bit DPX: its folder opens through any of its
+// scans, and the standard sound is the 8-bit TIFF's.
+class DpxRealRunTest : public RealRunTest {
+protected:
+    void SetUp() override {
+        scanFormat = synth::ScanFormat::Dpx;
+        RealRunTest::SetUp();
+    }
+};
+
+TEST_F(DpxRealRunTest, OpensADpxFolder) {
+    ASSERT_EQ(truth.scans[0].file, "frame_0001.dpx");
+    start("1", "3");
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }, kRunTimeoutMs));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    const QStringList lines = logLines();
+    EXPECT_TRUE(lines.contains("Scans: 10-bit DPX, grey, transfer: printing density (samples "
+                               "used as stored)"))
+        << log().toStdString();
+    EXPECT_EQ(lines.back(), kSuccess);
+    const std::vector<unsigned char> wav = veltrana::test::readFileBytes(output);
+    EXPECT_EQ(littleEndian32(wav, 24), static_cast<std::uint32_t>(25 * truth.layout.framePitch));
     EXPECT_TRUE(fs::exists(scans / "leng.txt"));
 }
 

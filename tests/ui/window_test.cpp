@@ -221,12 +221,52 @@ TEST_F(MainWindowTest, MenuHoldsTheCommandsInOrder) {
                            "Help: Info"}));
 }
 
-TEST_F(MainWindowTest, FrameNumberEditsTakeTwoDigitsOnly) {
+TEST_F(MainWindowTest, FrameNumberEditsTakeAReelsFrameNumbers) {
     for (QLineEdit* edit : {startEdit(), stopEdit()}) {
         edit->clear();
         QTest::keyClicks(edit, "-4x56");
-        EXPECT_EQ(edit->text(), "45");
+        EXPECT_EQ(edit->text(), "456");
+        edit->clear();
+        QTest::keyClicks(edit, "1500");
+        EXPECT_EQ(edit->text(), "1500");
+        edit->clear();
+        QTest::keyClicks(edit, "123456789");
+        EXPECT_EQ(edit->text(), "1234567");
     }
+}
+
+TEST_F(MainWindowTest, WholeFolderFillsTheRangeFromTheFolder) {
+    for (int f = 2; f <= 1500; ++f) {
+        char name[32];
+        std::snprintf(name, sizeof name, "frame_%04d.tif", f);
+        std::ofstream(frames / name) << "not read";
+    }
+    chooseInput(scan());
+    setRange("1", "2");
+    QTest::mouseClick(child<QPushButton>(*window, "wholeFolderButton"), Qt::LeftButton);
+    EXPECT_EQ(startEdit()->text(), "1");
+    EXPECT_EQ(stopEdit()->text(), "1500");
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(MainWindowTest, ShowsTheScansFolderItsCountAndTheOutput) {
+    QLabel* paths = child<QLabel>(*window, "pathsLabel");
+    std::ofstream(frames / "frame_0002.tif") << "not read";
+    chooseInput(scan());
+    EXPECT_TRUE(
+        paths->text().contains(QString::fromStdString(frames.path().string()) + " (2 scans)"))
+        << paths->text().toStdString();
+    chooseOutput(QDir(home()).filePath("reel.wav"));
+    EXPECT_TRUE(paths->toolTip().endsWith("Output: " + QDir(home()).filePath("reel.wav")))
+        << paths->toolTip().toStdString();
+}
+
+TEST_F(MainWindowTest, WholeFolderWithoutAnInputSaysWhy) {
+    chooseInput(QString::fromStdString((frames / "none" / "frame_0001.tif").string()));
+    setRange("1", "2");
+    QTest::mouseClick(child<QPushButton>(*window, "wholeFolderButton"), Qt::LeftButton);
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(stopEdit()->text(), "2");
 }
 
 // ---- the two job boxes ----
@@ -302,13 +342,18 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---- input and output ----
 
-TEST_F(MainWindowTest, InputDialogOffersTifFilesAndCancelBringsBackTheLastChoice) {
+// Any scan stands for its folder: TIFF, DPX or OpenEXR.
+const QStringList kScanFilters = {"Soundtrack Scans (*.tif *.tiff *.dpx *.exr)",
+                                  "Soundtrack Tif Files (*.tif)", "Soundtrack DPX Files (*.dpx)",
+                                  "Soundtrack OpenEXR Files (*.exr)"};
+
+TEST_F(MainWindowTest, InputDialogOffersScanFilesAndCancelBringsBackTheLastChoice) {
     cancelInput();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_FALSE(requests[0].save);
     EXPECT_EQ(requests[0].defaultSuffix, "tif");
     EXPECT_TRUE(requests[0].defaultFileName.isEmpty());
-    EXPECT_EQ(requests[0].nameFilters, QStringList({"Soundtrack Tif Files (*.tif)"}));
+    EXPECT_EQ(requests[0].nameFilters, kScanFilters);
     EXPECT_EQ(requests[0].initialPath, home());
     // cancelled at the first use: still no input
     EXPECT_EQ(window->currentInputPath(), home());
@@ -415,12 +460,12 @@ protected:
     CVeltranaMFCDlg window;
 };
 
-TEST_F(RealFileDialogs, InputOffersTifFilesAndTakesANameOfAMissingFile) {
+TEST_F(RealFileDialogs, InputOffersScanFilesAndTakesANameOfAMissingFile) {
     useDialog(
         "inputDirectoryAction",
         [&](QFileDialog& dialog) {
             EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
-            EXPECT_EQ(dialog.nameFilters(), QStringList({"Soundtrack Tif Files (*.tif)"}));
+            EXPECT_EQ(dialog.nameFilters(), kScanFilters);
             EXPECT_EQ(dialog.defaultSuffix(), "tif");
             EXPECT_EQ(dialog.directory().absolutePath(), QDir(home()).absolutePath());
         },
@@ -784,6 +829,29 @@ TEST_F(MainWindowTest, LogShowsTheNewestLineWhenLongLinesWrapPastTheBox) {
 
 // ---- the film job ----
 
+TEST_F(MainWindowTest, StopStopsAFilmRun) {
+    std::atomic<bool> stopSeen{false};
+    film = [&](const FilmJob& job) {
+        job.observer->setLogText("Cutting frame number : 1...\r\n");
+        for (int waited = 0; !job.stopAsked() && waited < 30'000; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        stopSeen = job.stopAsked();
+        return FilmResult{};
+    };
+    clickBox(filmBox());
+    chooseInput(scan());
+    setRange("1", "2");
+    QTimer::singleShot(0, [&] {
+        EXPECT_TRUE(waitUntil([&] { return logBox()->toPlainText().startsWith("Cutting"); }));
+        QTest::mouseClick(stopButton(), Qt::LeftButton);
+    });
+    startButton()->click();
+    EXPECT_TRUE(stopSeen);
+    // ready for the next run, which can be stopped too
+    EXPECT_TRUE(stopButton()->isEnabled());
+}
+
 TEST_F(MainWindowTest, FilmRunsWithInputBlockedAndStartReturnsWhenItIsDone) {
     std::atomic<bool> filmDone{false};
     std::atomic<bool> inputTried{false};
@@ -804,8 +872,8 @@ TEST_F(MainWindowTest, FilmRunsWithInputBlockedAndStartReturnsWhenItIsDone) {
     clickBox(filmBox());
     chooseInput(scan());
     setRange("3", "7");
-    // while the film runs: a click on a box, Escape, a click on Stop, a close,
-    // typing
+    // while the film runs: a click on a box, Escape, a click on Stop (which
+    // this job does not heed), a close, typing
     QTimer::singleShot(0, [&] {
         EXPECT_TRUE(waitUntil([&] { return logBox()->toPlainText().startsWith("Cutting"); }));
         clickBox(soundtrackBox());
@@ -919,7 +987,9 @@ TEST_F(MainWindowTest, AMovieWithSoundKeepsTheChosenContainer) {
     ASSERT_TRUE(job.withSound);
     EXPECT_EQ(job.withSound->container, MovieContainer::Mp4);
     EXPECT_EQ(job.withSound->advance, 20); // 35 mm's own
-    EXPECT_EQ(job.withSound->pictureRate.numerator, job.withSound->sound.filmSpeed);
+    EXPECT_EQ(
+        FilmSpeed(job.withSound->pictureRate.numerator, job.withSound->pictureRate.denominator),
+        job.withSound->sound.filmSpeed);
 
     movieValues.advanceText = "7";
     window->findChild<MovieParameters*>()->setValues(movieValues);

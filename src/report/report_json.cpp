@@ -1,0 +1,176 @@
+#include "report/report_json.h"
+
+extern "C" {
+#include <libavutil/md5.h>
+#include <libavutil/mem.h>
+}
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+
+namespace veltrana {
+
+namespace {
+
+// A JSON string: quotes, backslashes and control characters escaped; the
+// bytes otherwise as they are (the texts are UTF-8 already).
+std::string quoted(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (u < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", u);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string number(double value) {
+    if (!std::isfinite(value)) {
+        return "null";
+    }
+    char text[32];
+    std::snprintf(text, sizeof text, "%.6g", value);
+    // joins of thousands of rows keep their fraction
+    if (std::abs(value) >= 1000) {
+        std::snprintf(text, sizeof text, "%.3f", value);
+        std::string s = text;
+        s.erase(s.find_last_not_of('0') + 1);
+        if (s.back() == '.') {
+            s.pop_back();
+        }
+        return s;
+    }
+    return text;
+}
+
+template <typename T> std::string numberOr(const std::optional<T>& value) {
+    return value ? number(static_cast<double>(*value)) : std::string("null");
+}
+
+// "Film speed" gives "film_speed".
+std::string settingKey(const std::string& label) {
+    std::string key;
+    for (const char c : label) {
+        if (std::isalnum(static_cast<unsigned char>(c)) != 0) {
+            key += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        } else if (!key.empty() && key.back() != '_') {
+            key += '_';
+        }
+    }
+    while (!key.empty() && key.back() == '_') {
+        key.pop_back();
+    }
+    return key;
+}
+
+std::string frameJson(const FrameNumbers& n) {
+    std::string out = "{\"frame\": " + std::to_string(n.frame) + ", \"file\": " + quoted(n.file) +
+                      ", \"trim\": {\"left\": " + std::to_string(n.bounds.left) +
+                      ", \"right\": " + std::to_string(n.bounds.right) + "}, \"band\": ";
+    out += n.band ? "{\"first\": " + std::to_string(n.band->first) +
+                        ", \"last\": " + std::to_string(n.band->last) + "}"
+                  : std::string("null");
+    out += ", \"join\": ";
+    out += n.join
+               ? "{\"used\": " + number(*n.join) + ", \"standard\": " + numberOr(n.standardJoin) +
+                     ", \"precise\": " + numberOr(n.preciseJoin) + "}"
+               : std::string("null");
+    out += ", \"score\": " + numberOr(n.score) + ", \"correlation\": " + numberOr(n.correlation) +
+           ", \"overlap_rms\": " + (n.join ? number(n.overlapRms) : std::string("null")) +
+           ", \"flags\": [";
+    for (std::size_t i = 0; i < n.flags.size(); ++i) {
+        out += (i == 0 ? "" : ", ") + std::string("{\"flag\": ") +
+               quoted(joinFlagName(n.flags[i].kind)) +
+               ", \"reason\": " + quoted(n.flags[i].reason) + "}";
+    }
+    return out + "]}";
+}
+
+std::string outputsJson(const RunRecord& run) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < run.end.outputs.size(); ++i) {
+        const Result<std::string> md5 = fileMd5(run.end.outputs[i]);
+        out += (i == 0 ? "\n    " : ",\n    ") + std::string("{\"path\": ") +
+               quoted(run.end.outputs[i].string()) +
+               ", \"md5\": " + (md5 ? quoted(*md5) : std::string("null")) + "}";
+    }
+    return out + (run.end.outputs.empty() ? "]" : "\n  ]");
+}
+
+} // namespace
+
+Result<std::string> fileMd5(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in) {
+        return Status::failure("Cannot read " + file.string());
+    }
+    const std::unique_ptr<AVMD5, void (*)(void*)> md5(av_md5_alloc(), av_free);
+    if (!md5) {
+        return Status::failure("Cannot digest " + file.string() + ": out of memory");
+    }
+    av_md5_init(md5.get());
+    std::array<char, 1 << 16> buffer{};
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const std::streamsize got = in.gcount();
+        if (got > 0) {
+            av_md5_update(md5.get(), reinterpret_cast<const std::uint8_t*>(buffer.data()),
+                          static_cast<std::size_t>(got));
+        }
+    }
+    if (in.bad()) {
+        return Status::failure("Cannot read " + file.string());
+    }
+    std::array<std::uint8_t, 16> digest{};
+    av_md5_final(md5.get(), digest.data());
+    std::string hex;
+    for (const std::uint8_t byte : digest) {
+        char two[3];
+        std::snprintf(two, sizeof two, "%02x", byte);
+        hex += two;
+    }
+    return hex;
+}
+
+std::string reportJson(const RunRecord& run) {
+    std::string out =
+        "{\n  \"program\": " + quoted(std::string("veltrana ") + VELTRANA_VERSION) +
+        ",\n  \"job\": " + quoted(run.kind == RunKind::Soundtrack ? "soundtrack" : "film") +
+        ",\n  \"ended\": " + quoted(run.end.endName) +
+        ",\n  \"message\": " + quoted(run.end.ending) +
+        ",\n  \"first\": " + std::to_string(run.firstFrame) +
+        ",\n  \"last\": " + std::to_string(run.lastFrame) + ",\n  \"resolution\": ";
+    out += run.resolution ? "{\"x\": " + std::to_string(run.resolution->dpiX) +
+                                ", \"y\": " + std::to_string(run.resolution->dpiY) + "}"
+                          : std::string("null");
+    out += ",\n  \"settings\": {";
+    for (std::size_t i = 0; i < run.settings.size(); ++i) {
+        out += (i == 0 ? "\n    " : ",\n    ") + quoted(settingKey(run.settings[i].label)) + ": " +
+               quoted(run.settings[i].value);
+    }
+    out += "\n  },\n  \"frames\": [";
+    for (std::size_t i = 0; i < run.frames.size(); ++i) {
+        out += (i == 0 ? "\n    " : ",\n    ") + frameJson(run.frames[i]);
+    }
+    out += run.frames.empty() ? "],\n  \"warnings\": [" : "\n  ],\n  \"warnings\": [";
+    for (std::size_t i = 0; i < run.warnings.size(); ++i) {
+        out += (i == 0 ? "\n    " : ",\n    ") + std::string("{\"warning\": ") +
+               quoted(run.warnings[i].kind) + ", \"reason\": " + quoted(run.warnings[i].reason) +
+               "}";
+    }
+    out += run.warnings.empty() ? "]" : "\n  ]";
+    return out + ",\n  \"outputs\": " + outputsJson(run) + "\n}\n";
+}
+
+} // namespace veltrana
