@@ -17,6 +17,22 @@ protected:
     std::streamsize xsputn(const char*, std::streamsize count) override { return count; }
 };
 
+// Points std::cerr at a discarding buffer while it lives, and back at its own
+// buffer when the program's static objects are destroyed: the C++ library
+// flushes the standard streams after them, when the last library using
+// iostreams is unloaded, and a buffer destroyed by then would be used.
+class ErrorStreamDiscarded {
+public:
+    ErrorStreamDiscarded() : original(std::cerr.rdbuf(&discarded)) {}
+    ~ErrorStreamDiscarded() { std::cerr.rdbuf(original); }
+    ErrorStreamDiscarded(const ErrorStreamDiscarded&) = delete;
+    ErrorStreamDiscarded& operator=(const ErrorStreamDiscarded&) = delete;
+
+private:
+    DiscardingBuffer discarded;
+    std::streambuf* original;
+};
+
 } // namespace
 
 bool openClosedStandardStreams() {
@@ -38,9 +54,8 @@ bool openClosedStandardStreams() {
 
 std::ostream& ownErrorStream() {
     static std::ostream own(std::cerr.rdbuf());
-    static DiscardingBuffer discarded;
+    static const ErrorStreamDiscarded discarded;
     own.setf(std::ios::unitbuf);
-    std::cerr.rdbuf(&discarded);
     return own;
 }
 

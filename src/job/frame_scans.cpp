@@ -131,7 +131,7 @@ ScanInFlight FrameScans::read(const std::filesystem::path& file, const ScanLimit
     if (scan.held) {
         const cv::Mat& stored = scan.held->stored;
         const cv::Mat& eightBit = scan.held->eightBit;
-        held += ownBytes(stored);
+        held += ownBytes(stored) + static_cast<std::int64_t>(scan.held->decodedBytes);
         if (eightBit.data != stored.data) {
             held += ownBytes(eightBit);
         }

@@ -285,6 +285,10 @@ Result<ScanImages> imagesOf(Result<DecodedScan> decoded, const std::string& name
     images.eightBit = eightBitOf(*decoded, buffers);
     if (keepStoredDepth && decoded->image.depth() != CV_8U) {
         images.stored = storedDepthImage(std::move(decoded).value());
+    } else if (decoded->image.u != nullptr && decoded->image.data != images.eightBit.data) {
+        // decoded into memory of its own, let go here once the 8-bit image
+        // was made from it
+        images.decodedBytes = decoded->image.total() * decoded->image.elemSize();
     }
     return images;
 }

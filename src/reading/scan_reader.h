@@ -68,6 +68,9 @@ struct ScanImages {
     cv::Mat eightBit;
     cv::Mat stored;
     ScanDescription description;
+    // What the decoder delivered in memory of its own and the reading let go
+    // once the 8-bit image was made: held while the scan was read.
+    std::size_t decodedBytes = 0;
 };
 Result<ScanImages> readScanImages(const std::filesystem::path& path, const ScanLimits& limits,
                                   ScanBuffers* buffers, bool keepStoredDepth);
