@@ -165,6 +165,33 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
     return kExitOk;
 }
 
+// How the scans are stored: format, depth, packing, compression.
+void addScanFileOptions(CLI::App& sub, SynthArguments& a) {
+    sub.add_option("--compression", a.compression,
+                   "Compression of the scan files: none, lzw or deflate (scanners write "
+                   "uncompressed TIFF more often than not)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"none", "lzw", "deflate"}));
+    sub.add_option("--format", a.format,
+                   "File format of the scans: tiff (8 bits), tiff16, dpx or exr; the deeper "
+                   "formats hold the render before its rounding to 8 bits, which the 8-bit "
+                   "render is, rounded as the reader rounds")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"tiff", "tiff16", "dpx", "exr"}));
+    sub.add_option("--dpx-bits", a.dpxBits, "DPX: bits per sample, 8, 10, 12 or 16")
+        ->capture_default_str()
+        ->check(CLI::IsMember({8, 10, 12, 16}));
+    sub.add_option("--dpx-packing", a.dpxPacking,
+                   "DPX: a or b (filled, the padding in the low or the high bits) or packed")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"a", "b", "packed"}));
+    sub.add_option("--dpx-byte-order", a.dpxByteOrder, "DPX: big or little")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"big", "little"}));
+    sub.add_flag("--exr-half", a.exrHalf, "OpenEXR: half-float samples (default: float)");
+    sub.add_flag("--exr-tiled", a.exrTiled, "OpenEXR: tiles of 64 x 64 (default: scanlines)");
+}
+
 } // namespace
 
 Command addSynthCommand(CLI::App& app) {
@@ -213,29 +240,7 @@ Command addSynthCommand(CLI::App& app) {
     sub->add_option("--weave", a->weave,
                     "Sideways weave: each scan's film shifted by a random 0 to this many columns")
         ->capture_default_str();
-    sub->add_option("--compression", a->compression,
-                    "Compression of the scan files: none, lzw or deflate (scanners write "
-                    "uncompressed TIFF more often than not)")
-        ->capture_default_str()
-        ->check(CLI::IsMember({"none", "lzw", "deflate"}));
-    sub->add_option("--format", a->format,
-                    "File format of the scans: tiff (8 bits), tiff16, dpx or exr; the deeper "
-                    "formats hold the render before its rounding to 8 bits, which the 8-bit "
-                    "render is, rounded as the reader rounds")
-        ->capture_default_str()
-        ->check(CLI::IsMember({"tiff", "tiff16", "dpx", "exr"}));
-    sub->add_option("--dpx-bits", a->dpxBits, "DPX: bits per sample, 8, 10, 12 or 16")
-        ->capture_default_str()
-        ->check(CLI::IsMember({8, 10, 12, 16}));
-    sub->add_option("--dpx-packing", a->dpxPacking,
-                    "DPX: a or b (filled, the padding in the low or the high bits) or packed")
-        ->capture_default_str()
-        ->check(CLI::IsMember({"a", "b", "packed"}));
-    sub->add_option("--dpx-byte-order", a->dpxByteOrder, "DPX: big or little")
-        ->capture_default_str()
-        ->check(CLI::IsMember({"big", "little"}));
-    sub->add_flag("--exr-half", a->exrHalf, "OpenEXR: half-float samples (default: float)");
-    sub->add_flag("--exr-tiled", a->exrTiled, "OpenEXR: tiles of 64 x 64 (default: scanlines)");
+    addScanFileOptions(*sub, *a);
     sub->add_flag("--fractional-starts", a->fractionalStarts,
                   "Scans start between rows of the film (truth.json records the fractional "
                   "joins as joinsExact)");

@@ -35,8 +35,6 @@ constexpr int kWaveformStretches = 1000;
 
 // Shifts either side of the join found that the correlation plot covers.
 constexpr int kCorrelationReach = 12;
-// Fewer overlapping rows than this say nothing about a join.
-constexpr int kMinOverlapRows = 16;
 
 constexpr const char* kWhat = "the run report";
 
