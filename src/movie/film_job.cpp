@@ -47,9 +47,10 @@ struct FilmReading {
     // the first frame settles the resolution and the geometry
     ScanResolution resolution;
     FrameGeometry geometry;
-    std::string trace;               // printed when the frame is reported
-    cv::Mat picture;                 // a preview of the scan, when one was due
-    std::optional<SoundFrame> sound; // its soundtrack, in a run with sound
+    std::string trace;                   // printed when the frame is reported
+    cv::Mat picture;                     // a preview of the scan, when one was due
+    std::optional<SoundFrame> sound;     // its soundtrack, in a run with sound
+    std::optional<DpxTimecode> timecode; // its scan's, in a run with sound: the first dates the WAV
     double loadSeconds = 0;
     double cutSeconds = 0;
     double soundSeconds = 0;
@@ -351,7 +352,9 @@ FilmReading FilmRun::readFrame(int n) const {
     frame.cutSeconds = secondsSince(began);
     if (soundtrack) {
         const StageClock::time_point heard = StageClock::now();
-        frame.sound = soundtrack->read(inFlight.images().value(), n, n == job.startFrame);
+        const ScanImages& images = inFlight.images().value();
+        frame.sound = soundtrack->read(images, n, n == job.startFrame);
+        frame.timecode = images.description.timecode;
         frame.soundSeconds = secondsSince(heard);
     }
     if (view.pictureDue()) {
@@ -386,7 +389,7 @@ std::optional<JobEnding> FilmRun::acceptSound(const FilmTurn& turn) {
     const FilmReading& frame = *turn.frame;
     Status heard;
     if (turn.number == job.startFrame) {
-        heard = soundtrack->start(*frame.sound, frame.cut);
+        heard = soundtrack->start(*frame.sound, frame.cut, frame.timecode);
         if (heard && !soundtrack->outputRate().refusal.empty()) {
             return end(JobEnd::UsageRefused, soundtrack->outputRate().refusal);
         }

@@ -36,7 +36,8 @@ PairSearch FilmSoundtrack::meet(const SoundFrame& previous, const SoundFrame& cu
     return searchPair(previous, current, reading);
 }
 
-Status FilmSoundtrack::start(const SoundFrame& first, const FilmFrames& pictures) {
+Status FilmSoundtrack::start(const SoundFrame& first, const FilmFrames& pictures,
+                             const std::optional<DpxTimecode>& timecode) {
     settled =
         first.estimate ? first.estimate->snapped : ScanResolution{run.resolutionX, run.resolutionY};
     const std::optional<SoundtrackGeometry> found =
@@ -47,6 +48,7 @@ Status FilmSoundtrack::start(const SoundFrame& first, const FilmFrames& pictures
                                "pitch was found on the first frame");
     }
     geometry = *found;
+    firstTimecode = timecode;
     rate = outputRateFor(settings.sound, geometry.framePitch);
     // the film's working row i is the sound's row i + (sound right - picture right)
     firstFrameLine =
@@ -88,8 +90,8 @@ Result<FilmSoundResult> FilmSoundtrack::finish() {
     // the rate settled on the first frame: 48000 where the film's is no whole number
     SoundSettings written = settings.sound;
     written.outputRate = rate.rate;
-    result.delivery =
-        soundDeliveryOf(run, written, *assembly, settled, geometry, result.assembled.centredOnZero);
+    result.delivery = soundDeliveryOf(run, written, *assembly, settled, geometry,
+                                      result.assembled.centredOnZero, firstTimecode);
     result.format =
         movieSoundFormat(settings.container, written.outputRate, settings.sound.bitsPerSample > 16);
     SoundPlacement placement;

@@ -69,8 +69,10 @@ public:
     // The run's first frame, with its pictures' cut: settles the resolution,
     // the rate the sound is written at and the first frame line. Fails when
     // its soundtrack cannot be read; the message says why, without the
-    // frame's file.
-    Status start(const SoundFrame& first, const FilmFrames& pictures);
+    // frame's file. The first scan's time code, when it has one, dates the
+    // WAV as the soundtrack job's.
+    Status start(const SoundFrame& first, const FilmFrames& pictures,
+                 const std::optional<DpxTimecode>& timecode);
     // The rate settled by start(): its refusal ends the run as a usage error,
     // its note goes to the log.
     const OutputRateChoice& outputRate() const { return rate; }
@@ -94,6 +96,7 @@ private:
     ScanResolution settled;
     OutputRateChoice rate;
     double firstFrameLine = 0;
+    std::optional<DpxTimecode> firstTimecode;
     std::vector<double> joins;
 };
 

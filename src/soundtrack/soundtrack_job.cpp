@@ -125,7 +125,7 @@ private:
     // rate is no whole number (settleOutputRate)
     int outputRate = job.outputRate;
     bool outputRateSettled = false;
-    double secondsSinceMidnight = 0;                 // the first scan's time code
+    std::optional<DpxTimecode> firstTimecode;        // the first scan's
     std::optional<std::string> firstScanDescription; // DPX and OpenEXR: for the report
     // the last pair's diagnostics, written when the run succeeds
     JoinDiagnostics diagnostics;
@@ -350,9 +350,7 @@ void SoundtrackRun::noteFirstScan(const ScanDescription& scan) {
     }
     firstScanDescription = describeScan(scan);
     view.log().addLine("Scans: " + *firstScanDescription + " (samples used as stored)");
-    if (scan.timecode) {
-        secondsSinceMidnight = secondsOfTimecode(*scan.timecode, job.filmSpeed);
-    }
+    firstTimecode = scan.timecode;
     if (scan.frameRate && std::abs(*scan.frameRate - job.filmSpeed.perSecond()) > 0.001) {
         char line[160];
         std::snprintf(line, sizeof line,
@@ -520,9 +518,8 @@ Status SoundtrackRun::writeWav(AssembledSound sound, SoundtrackResult& result) {
     // the rate settled on the first frame: 48000 where the film's is no whole number
     SoundSettings settled = job;
     settled.outputRate = outputRate;
-    SoundDelivery delivery =
-        soundDeliveryOf(job, settled, *assembly, resolution, geometry, sound.centredOnZero);
-    delivery.secondsSinceMidnight = secondsSinceMidnight;
+    SoundDelivery delivery = soundDeliveryOf(job, settled, *assembly, resolution, geometry,
+                                             sound.centredOnZero, firstTimecode);
     const Result<SoundWritten> written = writeSound(
         pendingWav->descriptor(), job.outputPath.string(), std::move(sound.stream), delivery);
     if (!written) {
@@ -649,7 +646,8 @@ std::string joinPositionsText(std::span<const int> joinPositions) {
 
 SoundDelivery soundDeliveryOf(const ScanRunSettings& run, const SoundSettings& sound,
                               const SoundAssembly& assembly, ScanResolution resolution,
-                              const SoundtrackGeometry& geometry, bool centredOnZero) {
+                              const SoundtrackGeometry& geometry, bool centredOnZero,
+                              const std::optional<DpxTimecode>& firstTimecode) {
     SoundOrigin origin;
     origin.type = run.soundtrackType;
     origin.resolution = resolution;
@@ -664,6 +662,9 @@ SoundDelivery soundDeliveryOf(const ScanRunSettings& run, const SoundSettings& s
     delivery.centredOnZero = centredOnZero;
     delivery.removeDc = sound.removeDc;
     delivery.description = broadcastDescription(origin);
+    if (firstTimecode) {
+        delivery.secondsSinceMidnight = secondsOfTimecode(*firstTimecode, sound.filmSpeed);
+    }
     return delivery;
 }
 

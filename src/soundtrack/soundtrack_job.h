@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -111,10 +112,12 @@ struct OutputRateChoice {
 OutputRateChoice outputRateFor(const SoundSettings& sound, int framePitch);
 
 // How a run's WAV is written: the format asked for, the film's rate at the
-// geometry's pitch, and the Broadcast WAV's description of the run.
+// geometry's pitch, and the Broadcast WAV's description of the run and its
+// time reference, the first scan's time code when it has one.
 SoundDelivery soundDeliveryOf(const ScanRunSettings& run, const SoundSettings& sound,
                               const SoundAssembly& assembly, ScanResolution resolution,
-                              const SoundtrackGeometry& geometry, bool centredOnZero);
+                              const SoundtrackGeometry& geometry, bool centredOnZero,
+                              const std::optional<DpxTimecode>& firstTimecode);
 
 // Whether a job writes the standard 8-bit WAV, byte for byte as always: 8
 // bits at the film's rate of samples at the standard levels, whatever the

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <numbers>
 
@@ -33,6 +34,7 @@ struct SyncRender {
     std::vector<int> marks;
     int advance = -1; // -1: the film's own, for both the render and the movie
     double shrink = 0;
+    synth::ScanFormat format = synth::ScanFormat::Tiff;
 };
 
 std::filesystem::path renderSync(const TempDir& dir, const SyncRender& s) {
@@ -44,6 +46,7 @@ std::filesystem::path renderSync(const TempDir& dir, const SyncRender& s) {
     options.syncMarks = s.marks;
     options.syncAdvance = s.advance;
     options.shrinkPercent = s.shrink;
+    options.format = s.format;
     const std::filesystem::path scans = dir / "scans";
     const synth::SynthResult result = synth::renderSampleScans(options, scans);
     EXPECT_TRUE(result.ok()) << result.error;
@@ -282,6 +285,40 @@ TEST(FilmWithSound, TakesEveryFilmSpeedAsTheSoundtrackCommandDoes) {
                               "--dpi", "900", "--fps", "23.976"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(fromFormatChunk(test::readFileBytes(out / "film.wav")),
+              fromFormatChunk(test::readFileBytes(dir / "alone.wav")));
+}
+
+// The Broadcast WAV's time reference: the samples since midnight of its first
+// sample, after the description, originator, its reference, date and time.
+std::uint64_t timeReferenceOf(const std::vector<unsigned char>& wav) {
+    const std::string id = "bext";
+    const auto at = std::search(wav.begin(), wav.end(), id.begin(), id.end());
+    const auto offset = static_cast<std::size_t>(at - wav.begin()) + 8 + 338;
+    std::uint64_t reference = 0;
+    for (std::size_t i = 8; i-- > 0 && offset + i < wav.size();) {
+        reference = reference << 8 | wav[offset + i];
+    }
+    return reference;
+}
+
+// An archival WAV beside the movie is dated by the first scan's time code, as
+// the soundtrack command dates its own.
+TEST(FilmWithSound, DatesTheArchivalWavByTheFirstScansTimeCode) {
+    TempDir dir;
+    SyncRender s{SoundtrackType::VariableArea35, 4, {4}, 2, 0};
+    s.format = synth::ScanFormat::Dpx;
+    const std::filesystem::path scans = renderSync(dir, s);
+    std::vector<std::string> args = filmArgs(s, scans, dir / "reel.mkv");
+    args.insert(args.end(),
+                {"--first", "2", "--archival", "--sound-output", (dir / "film.wav").string()});
+    test::ProcessResult r = test::runCommandLine(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    r = test::runCommandLine({"soundtrack", scans.string(), "-o", (dir / "alone.wav").string(),
+                              "--dpi", "900", "--fps", "24", "--first", "2", "--archival"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // frame 2 of the render is 01:00:00:01: 3600 s and 1/24 s at 48 kHz
+    EXPECT_EQ(timeReferenceOf(test::readFileBytes(dir / "film.wav")), 3600u * 48000u + 2000u);
+    EXPECT_EQ(fromFormatChunk(test::readFileBytes(dir / "film.wav")),
               fromFormatChunk(test::readFileBytes(dir / "alone.wav")));
 }
 
