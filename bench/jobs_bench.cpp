@@ -5,6 +5,9 @@
 //   bench_jobs soundtrack <scans> <threads>  the whole soundtrack job
 //   bench_jobs film <scans> <threads>        the whole film job
 //   bench_jobs film-sound <scans> <threads>  the film job with sound, into .avi
+//   bench_jobs measures <scans> 1            the two jobs' measures of each scan
+//                                            alone, on scans held in memory
+//   ... [top|bottom|left|right]              where the band lies in the scans
 //
 // Each prints one line of key=value pairs: the frames per second, the time of
 // each stage per frame (summed over the threads: the work, not the wall time)
@@ -14,8 +17,11 @@
 #include "job/frame_sequence.h"
 #include "job/observer.h"
 #include "job/parallel.h"
+#include "movie/film_frame.h"
 #include "movie/film_job.h"
+#include "movie/frame_geometry.h"
 #include "reading/scan_reader.h"
+#include "soundtrack/sound_frame.h"
 #include "soundtrack/soundtrack_job.h"
 
 #include <tbb/enumerable_thread_specific.h>
@@ -47,8 +53,8 @@ double peakMegabytes() {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: bench_jobs floor|soundtrack|film|film-sound <scans> <threads (0: all)>\n");
+    std::fprintf(stderr, "usage: bench_jobs floor|soundtrack|film|film-sound|measures <scans> "
+                         "<threads (0: all)> [top|bottom|left|right]\n");
     return 2;
 }
 
@@ -78,7 +84,8 @@ int floor(const veltrana::FrameSequence& sequence, int threads) {
     return 0;
 }
 
-int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads) {
+int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads,
+               veltrana::TrackSide side) {
     using namespace veltrana;
     NullObserver quiet;
     SoundtrackTimings timings;
@@ -91,6 +98,7 @@ int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, i
     job.stopFrame = static_cast<int>(sequence.frames.size());
     job.filmSpeed = 25;
     job.threads = threads;
+    job.trackSide = side;
     job.timings = &timings;
     const auto began = Clock::now();
     const SoundtrackResult result = runSoundtrackJob(job);
@@ -113,7 +121,7 @@ int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, i
 
 // The standard movie, or the movie with its sound in the same .avi.
 int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads,
-         bool withSound) {
+         veltrana::TrackSide side, bool withSound) {
     using namespace veltrana;
     NullObserver quiet;
     FilmTimings timings;
@@ -122,6 +130,7 @@ int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int thr
     run.startFrame = 1;
     run.stopFrame = static_cast<int>(sequence.frames.size());
     run.threads = threads;
+    run.trackSide = side;
     const fs::path movie =
         fs::temp_directory_path() / ("veltrana-bench-" + std::to_string(::getpid()) + ".avi");
     FilmJob job = withSound ? soundMovieJob(run, false, SoundSettings{}, MovieContainer::Avi, movie)
@@ -150,10 +159,64 @@ int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int thr
     return 0;
 }
 
+// What each job measures on a scan, without reading or writing anything:
+// the soundtrack's trim, band, samples and profile, and the film's cut and
+// its 640 x 480 frame, each the best of several rounds over scans decoded
+// beforehand, so that what a layout costs is not lost in the decoding.
+int measures(const veltrana::FrameSequence& sequence, veltrana::TrackSide side) {
+    using namespace veltrana;
+    constexpr std::size_t kScans = 48;
+    constexpr int kRounds = 15;
+    std::vector<cv::Mat> scans;
+    for (std::size_t k = 0; k < sequence.frames.size() && k < kScans; ++k) {
+        LoadedScan scan = loadScan(sequence.frames[k]);
+        if (!scan.ok()) {
+            std::fprintf(stderr, "%s\n", scan.message().c_str());
+            return 1;
+        }
+        scans.push_back(scan.value().clone());
+    }
+    const ScanResolution dpi{1200, 1200};
+    SoundReadSettings reading;
+    reading.trackSide = side;
+    reading.sampling.rotationUp = bandOnTop(side);
+    reading.givenResolution = dpi;
+    const SoundtrackGeometry geometry =
+        computeSoundtrackGeometry(SoundtrackType::VariableArea35, dpi)
+            .value_or(SoundtrackGeometry{});
+    const FilmCutting cutting;
+    const FrameGeometry cut = measureFrameGeometry(SoundtrackType::VariableArea35, dpi, false, {});
+    double bestMeasure = 1e9;
+    double bestCut = 1e9;
+    double checksum = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        auto began = Clock::now();
+        for (std::size_t k = 0; k < scans.size(); ++k) {
+            checksum += measureSoundFrame(FrameScan{scans[k], {}, 1.0}, static_cast<int>(k) + 1,
+                                          false, reading, geometry)
+                            .measured.level;
+        }
+        bestMeasure = std::min(bestMeasure, secondsSince(began));
+        began = Clock::now();
+        for (const cv::Mat& scan : scans) {
+            checksum += movieFramesOf(ScanView(scan, side), cutting, cut).frames.size();
+        }
+        bestCut = std::min(bestCut, secondsSince(began));
+    }
+    const double frames = static_cast<double>(scans.size());
+    std::printf("frames=%zu measure_ms=%.3f cut_ms=%.3f checksum=%.1f\n", scans.size(),
+                1e3 * bestMeasure / frames, 1e3 * bestCut / frames, checksum);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    if (argc != 4 && argc != 5) {
+        return usage();
+    }
+    const auto side = veltrana::trackSideFromName(argc == 5 ? argv[4] : "top");
+    if (!side) {
         return usage();
     }
     // as the programs do
@@ -172,10 +235,13 @@ int main(int argc, char** argv) {
         return floor(sequence, threads);
     }
     if (what == "soundtrack") {
-        return soundtrack(sequence, scans, threads);
+        return soundtrack(sequence, scans, threads, *side);
     }
     if (what == "film" || what == "film-sound") {
-        return film(sequence, scans, threads, what == "film-sound");
+        return film(sequence, scans, threads, *side, what == "film-sound");
+    }
+    if (what == "measures") {
+        return measures(sequence, *side);
     }
     return usage();
 }

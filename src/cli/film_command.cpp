@@ -112,7 +112,7 @@ void addSoundMovieOptions(CLI::App& command, FilmOptions& o) {
         "Put the soundtrack of the same scans into the movie, delayed by the sound advance; "
         "the container by the name of -o: .avi (DIVX with PCM), .mp4 (H.264 with AAC) or .mkv "
         "(FFV1 with FLAC)");
-    std::vector<CLI::Option*> needing = addSoundOptions(command, o.sound);
+    std::vector<CLI::Option*> needing = addSoundOptions(command, o.sound, o.job);
     needing.push_back(command
                           .add_option("--fps", o.fps,
                                       "Pictures per second of a movie with sound, the film "

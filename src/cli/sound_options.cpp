@@ -2,14 +2,14 @@
 
 namespace veltrana::cli {
 
-std::vector<CLI::Option*> addSoundOptions(CLI::App& command, SoundOptions& o) {
+std::vector<CLI::Option*> addSoundOptions(CLI::App& command, SoundOptions& o, JobOptions& job) {
     std::vector<CLI::Option*> added;
+    // the name the band's side had before upright scans: up is top, down bottom
     added.push_back(command
-                        .add_option("--rotation", o.rotation,
-                                    "Frame rotation: up (soundtrack band along the top edge of "
-                                    "the scan) or down (along the bottom edge)")
-                        ->capture_default_str()
-                        ->check(CLI::IsMember({"up", "down"})));
+                        .add_option("--rotation", job.track,
+                                    "Frame rotation, as --track: up (top) or down (bottom)")
+                        ->check(CLI::IsMember({"up", "down"}))
+                        ->excludes("--track"));
     added.push_back(command
                         .add_option("--channel", o.channel,
                                     "Image colour element read as sound: B, G, R or Y "
@@ -69,7 +69,6 @@ SoundSettings soundSettingsOf(const SoundOptions& o, const FilmSpeed& filmSpeed)
     s.crossfade = !o.noCrossfade;
     s.removeDc = !o.noDc;
     s.cutByAnalysis = o.cutByAnalysis;
-    s.rotationUp = o.rotation == "up";
     s.archivalLevels = o.archival;
     s.preciseJoins = o.join.empty() ? o.archival : o.join == "precise";
     const SoundFormat preset = o.archival ? kArchivalSoundFormat : SoundFormat{};
@@ -85,8 +84,6 @@ SoundSettings soundSettingsOf(const SoundOptions& o, const FilmSpeed& filmSpeed)
 std::vector<RunSetting> soundRunSettings(const SoundOptions& o, const SoundSettings& s) {
     std::vector<RunSetting> settings;
     settings.push_back({"Film speed", filmSpeedText(s.filmSpeed) + " frames per second"});
-    settings.push_back({"Rotation", s.rotationUp ? "up (band along the top edge of the scan)"
-                                                 : "down (band along the bottom edge)"});
     settings.push_back({"Colour element read", o.channel});
     settings.push_back({"Mean level of each frame removed", yesNo(s.removeDc)});
     settings.push_back({"Crossfade at the joins", yesNo(s.crossfade)});

@@ -14,7 +14,6 @@
 namespace veltrana::cli {
 
 struct SoundOptions {
-    std::string rotation = "up";
     std::string channel = "R";
     bool noDc = false;
     bool noCrossfade = false;
@@ -26,10 +25,12 @@ struct SoundOptions {
     std::string rate;
 };
 
-// Adds --rotation, --channel, --no-dc, --no-crossfade, --cut-by-analysis,
+// Adds --rotation (the name --track had before upright scans, setting the
+// job's track), --channel, --no-dc, --no-crossfade, --cut-by-analysis,
 // --archival, --join, --bits and --rate; returns them, for a command that
 // takes them only beside another option.
-std::vector<CLI::Option*> addSoundOptions(CLI::App& command, SoundOptions& options);
+std::vector<CLI::Option*> addSoundOptions(CLI::App& command, SoundOptions& options,
+                                          JobOptions& job);
 
 // --fps's check: a film speed from 16 to 60 frames per second, whole (24),
 // decimal (16.5) or a fraction (24000/1001) (parseFilmSpeed).

@@ -4,6 +4,7 @@
 #include "cli/sound_options.h"
 #include "soundtrack/soundtrack_job.h"
 
+#include <algorithm>
 #include <memory>
 #include <ostream>
 
@@ -15,6 +16,7 @@ struct SoundtrackOptions {
     JobOptions job;
     std::string fps = "25";
     SoundOptions sound;
+    bool fullAperture = false;
 };
 
 // What a run wrote, on the output stream.
@@ -44,8 +46,15 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.memoryBudget = &budget;
     job.outputPath = o.job.output;
     static_cast<SoundSettings&>(job) = soundSettingsOf(o.sound, filmSpeedOf(o.fps));
+    job.fullAperture = o.fullAperture;
     std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
-    const std::vector<RunSetting> sound = soundRunSettings(o.sound, job);
+    std::vector<RunSetting> sound = soundRunSettings(o.sound, job);
+    // full-aperture scans are the soundtrack job's alone: listed beside the band's cut
+    const auto cut = std::find_if(sound.begin(), sound.end(), [](const RunSetting& setting) {
+        return setting.label == "Band cut by analysis";
+    });
+    sound.insert(cut == sound.end() ? cut : cut + 1,
+                 {"Full-aperture scans", yesNo(job.fullAperture)});
     settings.insert(settings.end(), sound.begin(), sound.end());
 
     SoundtrackResult result;
@@ -95,7 +104,12 @@ Command addSoundtrackCommand(CLI::App& app) {
                      "fraction (24000/1001); 23.976, 29.97 and 59.94 are the 1000/1001 rates")
         ->capture_default_str()
         ->check(filmSpeedCheck());
-    addSoundOptions(*command, options->sound);
+    addSoundOptions(*command, options->sound, options->job);
+    command->add_flag("--full-aperture", options->fullAperture,
+                      "The scans hold the film's whole width (both perforation rows, its edges "
+                      "and the dark gate beyond): each is read in the standard window found "
+                      "beside the film's edge on the band's side, following the weave; a scan "
+                      "without a film edge or a band there ends the run (default: off)");
     return {command, [options](CommandIo& io) { return runSoundtrack(*options, io); }};
 }
 

@@ -335,20 +335,22 @@ FilmReading FilmRun::readFrame(int n) const {
     const StageClock::time_point began = StageClock::now();
     frame.scanSize = scan.value().size();
     frame.geometry = geometry;
+    const ScanView lying(scan.value(), job.trackSide);
     std::optional<FrameBounds> bounds;
     if (n == job.startFrame) {
         // measured on the working image as the measures define it
-        bounds = findFrameBounds(scan.value(), job.soundtrackType, job.longStrip);
-        const cv::Mat trimmed = scan.value().colRange(bounds->left, bounds->right + 1);
+        bounds = findFrameBounds(lying, job.soundtrackType, job.longStrip);
+        const ScanView trimmed = lying.colRange(bounds->left, bounds->right + 1);
         frame.resolution = job.manualResolution ? ScanResolution{job.resolutionX, job.resolutionY}
                                                 : detectFilmResolution(trimmed, cutting());
         // only 16 mm measures its pitch on the working image itself
         const bool sixteen = job.soundtrackType == SoundtrackType::VariableArea16;
         frame.geometry = measureFrameGeometry(
             job.soundtrackType, frame.resolution, job.cutSoundtrack,
-            sixteen ? filmWorkingImage(trimmed, job.soundtrackType, job.inverse) : cv::Mat());
+            sixteen ? filmWorkingImage(trimmed.measuredImage(), job.soundtrackType, job.inverse)
+                    : cv::Mat());
     }
-    frame.cut = movieFramesOf(scan.value(), cutting(), frame.geometry, bounds);
+    frame.cut = movieFramesOf(lying, cutting(), frame.geometry, bounds);
     frame.cutSeconds = secondsSince(began);
     if (soundtrack) {
         const StageClock::time_point heard = StageClock::now();
@@ -466,6 +468,7 @@ void FilmRun::showFrame(const FilmReading& frame) {
         return;
     }
     FramePreview preview = framePreviewOf(sequence, frame.number, frame.scanSize, frame.cut.bounds);
+    preview.side = job.trackSide;
     if (frame.number == job.startFrame) {
         preview.resolution = frame.resolution;
     }

@@ -85,6 +85,8 @@ private:
     PairSearch meetFrames(const FrameReading& previous, const FrameReading& current) const;
     std::optional<JobEnding> acceptFrame(const FrameTurn& turn);
     void settleResolution(const FrameReading& first);
+    void logWindow(const SoundFrame& first);
+    std::string noTrackMessage(int n, const Status& why) const;
     std::optional<JobEnding> settleOutputRate(int framePitch);
     void noteFirstScan(const ScanDescription& scan);
     void joinFrame(const FrameReading& frame, const FrameReading& previous,
@@ -281,8 +283,8 @@ FrameReading SoundtrackRun::readFrame(int n) const {
         const StageClock::time_point began = StageClock::now();
         const ScanImages& images = scan.images().value();
         frame.description = images.description;
-        frame.sound =
-            measureSoundFrame(frameScanOf(images), n, n == job.startFrame, reading, geometry);
+        frame.sound = measureSoundFrame(frameScanOf(images), n, n == job.startFrame, reading,
+                                        geometry, resolution.dpiX);
         if (view.pictureDue()) {
             frame.picture = previewPicture(images.eightBit);
         }
@@ -323,6 +325,29 @@ void SoundtrackRun::settleResolution(const FrameReading& first) {
         }
     }
     geometry = computeSoundtrackGeometry(job.soundtrackType, resolution).value_or(geometry);
+}
+
+// A full-aperture run says where it found the film and the track on its
+// first scan, in the file's own rows (or columns, for upright scans).
+void SoundtrackRun::logWindow(const SoundFrame& first) {
+    if (!first.window) {
+        return;
+    }
+    const FilmWindow& w = *first.window;
+    const AcrossFile edge = acrossFile(job.trackSide, first.scanSize, w.filmEdge, w.filmEdge + 1);
+    const AcrossFile track = acrossFile(job.trackSide, first.scanSize, w.trackFirst, w.trackEnd);
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "Full aperture: the film's edge at %s %d, the soundtrack within %ss %d to %d",
+                  edge.unit, edge.first, track.unit, track.first, track.last);
+    view.log().addLine(line);
+}
+
+std::string SoundtrackRun::noTrackMessage(int n, const Status& why) const {
+    return "Frame " + std::to_string(n) + " (" +
+           sequence.frames[static_cast<std::size_t>(n - 1)].filename().string() +
+           "): no soundtrack found in the full-aperture scan: " + why.message() +
+           "; nothing was written";
 }
 
 // The rate settled once, on the first pitch known (outputRateFor).
@@ -379,9 +404,13 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
         return end(JobEnd::UnreadableFrame, std::string(kept::kWrongFileFormat) + "\r\n" + detail,
                    std::string(kept::kWrongFileFormat) + " " + detail);
     }
+    if (!frame.sound.located) {
+        return end(JobEnd::Refused, noTrackMessage(frame.sound.number, frame.sound.located));
+    }
     if (n == job.startFrame) {
         noteFirstScan(frame.description);
         settleResolution(frame);
+        logWindow(frame.sound);
         firstScanSize = frame.sound.scanSize;
         if (std::optional<JobEnding> refused = settleOutputRate(geometry.framePitch)) {
             return refused;
@@ -472,7 +501,13 @@ void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown,
         preview.resolution = resolution;
         preview.scanDescription = firstScanDescription;
     }
-    preview.band = ScanRows{measured.band.first, measured.band.last};
+    preview.side = job.trackSide;
+    // a full-aperture scan's window lies within it
+    const int across = frame.sound.window ? frame.sound.window->first : 0;
+    preview.band = ScanRows{across + measured.band.first, across + measured.band.last};
+    if (frame.sound.window) {
+        preview.filmEdge = frame.sound.window->filmEdge;
+    }
     preview.samples = measured.samples;
     preview.level = measured.level;
     // every frame but the first joins the one before
@@ -682,7 +717,9 @@ SoundReadSettings readSettingsOf(const ScanRunSettings& run, const SoundSettings
     s.sampling.type = run.soundtrackType;
     s.sampling.longStrip = run.longStrip;
     s.sampling.element = sound.colorElement;
-    s.sampling.rotationUp = sound.rotationUp;
+    s.sampling.rotationUp = bandOnTop(run.trackSide);
+    s.trackSide = run.trackSide;
+    s.fullAperture = run.fullAperture;
     s.sampling.removeDc = sound.removeDc;
     s.sampling.cutByAnalysis = sound.cutByAnalysis;
     s.inverse = run.inverse;

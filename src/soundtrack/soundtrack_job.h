@@ -43,7 +43,6 @@ struct SoundSettings {
     bool crossfade = true;
     bool removeDc = true;
     bool cutByAnalysis = false;
-    bool rotationUp = true;
 
     bool archivalLevels = false; // levels without steps at the joins, in floating point
     bool preciseJoins = false;   // joins registered on the scans' overlap, at fractions of a row

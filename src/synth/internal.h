@@ -17,6 +17,7 @@ inline constexpr int kOpaque = 18;    // print black: outside the picture and ba
 inline constexpr int kClear = 215;    // the clear part of a variable-area band
 inline constexpr int kLight = 240;    // scanner light through a perforation or past the film edge
 inline constexpr int kTrackArea = 30; // a variable-area track area prints a little lighter
+inline constexpr int kGate = 4;       // the scanner's gate beyond a full-aperture scan's film
 // Variable density: transmittance = mean + swing x signal, of the clear-to-opaque range.
 inline constexpr double kDensityMean = 0.35;
 inline constexpr double kDensitySwing = 0.3;

@@ -55,6 +55,24 @@ constexpr double kPerforationHoleCm = 0.198;    // along the film, 35 mm
 constexpr double kBandHalfWidthMinShare = 0.03; // of the track width, at signal -1
 constexpr double kBandHalfWidthMaxShare = 0.36; // at signal +1
 
+// Full aperture, centimetres: the film's width, where its perforations lie
+// from the nearer edge (35 mm on both sides, 16 mm on the side away from the
+// band), where the picture ends short of the far edge, the scanner's light
+// beside each edge and its gate beyond.
+constexpr double kFilm35WidthCm = 3.5;
+constexpr double kFilm16WidthCm = 1.6;
+constexpr double kPerforationOuterCm = 0.201; // 35 mm, from the edge
+constexpr double kPerforationWidthCm = 0.2794;
+constexpr double kPerforation16OuterCm = 0.091;
+constexpr double kPerforation16WidthCm = 0.183;
+constexpr double kPerforation16LengthCm = 0.127;
+constexpr double kPictureEnd35Cm = 0.56;
+constexpr double kPictureEnd16Cm = 0.32;
+constexpr double kGateLightCm = 0.05;
+constexpr double kGateCm = 0.1;
+// The film weaves within the gate by at most this much.
+constexpr double kMaxApertureWeaveCm = 0.04;
+
 constexpr double kMaxFalloffPercent = 80;
 // A slant steeper than this would move the picture's rows further than the
 // scans overlap.
@@ -107,6 +125,29 @@ struct LayoutChoice {
     ScanResolution expected;
     std::vector<std::string> warnings;
 };
+
+// The parts of a full-aperture scan around the standard window: a 35 mm
+// window begins at the inner end of the perforations by the band, a 16 mm
+// one a sliver before the film's edge.
+void placeAperture(SynthLayout& l, bool film35, double columnsPerCm, double rowsPerCm) {
+    const auto px = [&](double cm) { return roundHalfAway(columnsPerCm * cm); };
+    SynthAperture& a = l.aperture;
+    a.gateColumns = px(kGateCm);
+    const int light = px(kGateLightCm);
+    const double filmWidth = film35 ? kFilm35WidthCm : kFilm16WidthCm;
+    a.holeColumn = l.sliverColumns - px(kPerforationWidthCm);
+    a.edgeColumn =
+        film35 ? l.sliverColumns - px(kPerforationOuterCm + kPerforationWidthCm) : l.sliverColumns;
+    a.farEdgeColumn = a.edgeColumn + px(filmWidth);
+    a.pictureEndColumn = a.farEdgeColumn - px(film35 ? kPictureEnd35Cm : kPictureEnd16Cm);
+    const double outer = film35 ? kPerforationOuterCm : kPerforation16OuterCm;
+    const double width = film35 ? kPerforationWidthCm : kPerforation16WidthCm;
+    a.farHoleFirst = a.farEdgeColumn - px(outer + width);
+    a.farHoleEnd = a.farEdgeColumn - px(outer);
+    a.holeRows16 = roundHalfAway(rowsPerCm * kPerforation16LengthCm);
+    l.windowFirstColumn = a.gateColumns + light - a.edgeColumn;
+    l.apertureColumns = l.windowFirstColumn + a.farEdgeColumn + light + a.gateColumns;
+}
 
 LayoutChoice chooseLayout(const SynthOptions& options) {
     LayoutChoice choice;
@@ -204,6 +245,9 @@ LayoutChoice chooseLayout(const SynthOptions& options) {
     l.bandHalfWidthMin = kBandHalfWidthMinShare * l.trackWidth;
     l.bandHalfWidthMax = kBandHalfWidthMaxShare * l.trackWidth;
     l.pictureFirstColumn = roundHalfAway(columnsPerCm * (film35 ? kPicture35Cm : kPicture16Cm));
+    if (options.fullAperture) {
+        placeAperture(l, film35, columnsPerCm, rowsPerCm);
+    }
     return choice;
 }
 
@@ -378,6 +422,14 @@ std::vector<std::string> checkSynthOptions(const SynthOptions& options) {
     }
     if (options.weave < 0) {
         problems.push_back("the weave cannot be negative");
+    } else if (options.weave > 0 && problems.empty() && options.fullAperture) {
+        const int limit = roundHalfAway(options.dpi.dpiX / 2.54 * kMaxApertureWeaveCm);
+        if (options.weave > limit) {
+            problems.push_back("a weave of " + std::to_string(options.weave) +
+                               " columns would take the film into the gate; these scans allow "
+                               "at most " +
+                               std::to_string(limit));
+        }
     } else if (options.weave > 0 && problems.empty()) {
         const SynthLayout layout = chooseLayout(options).layout;
         const int limit = static_cast<int>(kMaxWeaveShareOfTrack * layout.trackWidth);

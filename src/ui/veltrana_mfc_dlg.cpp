@@ -541,6 +541,8 @@ ScanRunSettings CVeltranaMFCDlg::scanRunSettings(int startFrame, int stopFrame) 
     settings.soundtrackType = static_cast<SoundtrackType>(film.soundtrackTypeIndex + 1);
     settings.longStrip = film.longStrip != 0;
     settings.inverse = soundParameters->values().inverse != 0;
+    settings.trackSide = film.trackSide;
+    settings.fullAperture = film.fullAperture != 0;
     settings.manualResolution = film.manualResolution != 0;
     settings.resolutionX = digitValue(film.resolutionXText);
     settings.resolutionY = digitValue(film.resolutionYText);
@@ -586,7 +588,6 @@ SoundSettings CVeltranaMFCDlg::soundSettings() const {
     s.crossfade = sound.crossfade != 0;
     s.removeDc = sound.removeDc != 0;
     s.cutByAnalysis = sound.cutByAnalysis;
-    s.rotationUp = film.rotationUp;
     // "Archival quality" is the archival levels and the precise joins; the
     // lists give the WAV file's format whatever the box says
     s.archivalLevels = sound.archival;

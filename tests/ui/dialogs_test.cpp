@@ -265,7 +265,7 @@ TEST_F(FilmParametersTest, RotationBoxesActAsAPairAndChangeAtTheClick) {
     test::clickBox(upBox);
     EXPECT_TRUE(upBox->isChecked());
     EXPECT_FALSE(downBox->isChecked());
-    EXPECT_TRUE(dialog.values().rotationUp);
+    EXPECT_EQ(dialog.values().trackSide, TrackSide::Top);
 
     test::clickBox(downBox);
     EXPECT_FALSE(upBox->isChecked());
@@ -275,14 +275,44 @@ TEST_F(FilmParametersTest, RotationBoxesActAsAPairAndChangeAtTheClick) {
 
     // Cancel keeps the rotation, and the next opening shows it
     child<QPushButton>(dialog, "cancelButton")->click();
-    EXPECT_FALSE(dialog.values().rotationUp);
+    EXPECT_EQ(dialog.values().trackSide, TrackSide::Bottom);
     dialog.show();
     EXPECT_FALSE(upBox->isChecked());
     EXPECT_TRUE(downBox->isChecked());
 
     test::clickBox(upBox);
     QTest::keyClick(&dialog, Qt::Key_Escape);
-    EXPECT_TRUE(dialog.values().rotationUp);
+    EXPECT_EQ(dialog.values().trackSide, TrackSide::Top);
+}
+
+TEST_F(FilmParametersTest, OffersTheUprightSidesAndFullAperture) {
+    QCheckBox* leftBox = child<QCheckBox>(dialog, "leftBox");
+    QCheckBox* rightBox = child<QCheckBox>(dialog, "rightBox");
+    QCheckBox* fullApertureBox = child<QCheckBox>(dialog, "fullApertureBox");
+    ASSERT_NE(child<QLabel>(dialog, "leftPicture"), nullptr);
+    ASSERT_NE(child<QLabel>(dialog, "rightPicture"), nullptr);
+    dialog.show();
+    EXPECT_FALSE(fullApertureBox->isChecked());
+
+    // the four boxes are one choice, stored at the click
+    test::clickBox(rightBox);
+    EXPECT_TRUE(rightBox->isChecked());
+    EXPECT_FALSE(upBox->isChecked() || downBox->isChecked() || leftBox->isChecked());
+    EXPECT_EQ(dialog.values().trackSide, TrackSide::Right);
+    test::clickBox(leftBox);
+    EXPECT_FALSE(rightBox->isChecked());
+    EXPECT_EQ(dialog.values().trackSide, TrackSide::Left);
+
+    // "Full aperture" is stored by "Ok" only
+    test::clickBox(fullApertureBox);
+    child<QPushButton>(dialog, "cancelButton")->click();
+    EXPECT_EQ(dialog.values().fullAperture, 0);
+    dialog.show();
+    EXPECT_TRUE(leftBox->isChecked());
+    EXPECT_FALSE(fullApertureBox->isChecked());
+    test::clickBox(fullApertureBox);
+    child<QPushButton>(dialog, "okButton")->click();
+    EXPECT_EQ(dialog.values().fullAperture, 1);
 }
 
 // ---- Sound Parameters ----

@@ -185,7 +185,8 @@ TEST_F(MainWindowTest, StartsWithTheDefaults) {
     EXPECT_EQ(film.filmSpeedIndex, 1);
     EXPECT_EQ(film.longStrip, 0);
     EXPECT_EQ(film.manualResolution, 0);
-    EXPECT_TRUE(film.rotationUp);
+    EXPECT_EQ(film.trackSide, TrackSide::Top);
+    EXPECT_EQ(film.fullAperture, 0);
     EXPECT_TRUE(film.resolutionXText.isEmpty());
     EXPECT_TRUE(film.resolutionYText.isEmpty());
     const SoundParameterValues sound = window->findChild<SoundParameters*>()->values();
@@ -499,6 +500,22 @@ TEST_F(RealFileDialogs, OutputProposesSoundAndReplacesAFileWithoutAQuestion) {
 
 // ---- the option dialogs, opened from the menu ----
 
+TEST_F(MainWindowTest, TheTrackSideAndFullApertureReachTheJob) {
+    test::whenModalOpens([](QWidget& dialog) {
+        clickBox(child<QCheckBox>(dialog, "rightBox"));
+        clickBox(child<QCheckBox>(dialog, "fullApertureBox"));
+        child<QPushButton>(dialog, "okButton")->click();
+    });
+    window->findChild<QAction*>("filmParametersAction")->trigger();
+    chooseInput(scan());
+    setRange("1", "2");
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->runs == 1; }));
+    EXPECT_EQ(window->soundtrackJob().trackSide, TrackSide::Right);
+    EXPECT_TRUE(window->soundtrackJob().fullAperture);
+    finishRun();
+}
+
 TEST_F(MainWindowTest, OptionDialogsKeepTheirValuesAndStartCopiesThem) {
     // Film Parameters: 16 mm, 24 fps, long strip, manual 1200 x 2400, DOWN
     test::whenModalOpens([](QWidget& dialog) {
@@ -557,7 +574,7 @@ TEST_F(MainWindowTest, OptionDialogsKeepTheirValuesAndStartCopiesThem) {
     EXPECT_TRUE(job.inverse);
     EXPECT_TRUE(job.manualResolution);
     EXPECT_TRUE(job.cutByAnalysis);
-    EXPECT_FALSE(job.rotationUp);
+    EXPECT_EQ(job.trackSide, TrackSide::Bottom);
     EXPECT_TRUE(job.archivalLevels);
     EXPECT_TRUE(job.preciseJoins);
     EXPECT_EQ(job.bitsPerSample, 24);
