@@ -4,6 +4,7 @@
 //   bench_jobs floor <scans> <threads>       decode every scan, nothing else
 //   bench_jobs soundtrack <scans> <threads>  the whole soundtrack job
 //   bench_jobs film <scans> <threads>        the whole film job
+//   bench_jobs film-sound <scans> <threads>  the film job with sound, into .avi
 //   bench_jobs measures <scans> 1            the two jobs' measures of each scan
 //                                            alone, on scans held in memory
 //   ... [top|bottom|left|right]              where the band lies in the scans
@@ -52,9 +53,8 @@ double peakMegabytes() {
 }
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: bench_jobs floor|soundtrack|film|measures <scans> <threads (0: all)> "
-                 "[top|bottom|left|right]\n");
+    std::fprintf(stderr, "usage: bench_jobs floor|soundtrack|film|film-sound|measures <scans> "
+                         "<threads (0: all)> [top|bottom|left|right]\n");
     return 2;
 }
 
@@ -119,20 +119,27 @@ int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, i
     return 0;
 }
 
+// The standard movie, or the movie with its sound in the same .avi.
 int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads,
-         veltrana::TrackSide side) {
+         veltrana::TrackSide side, bool withSound) {
     using namespace veltrana;
     NullObserver quiet;
     FilmTimings timings;
-    FilmJob job;
-    job.observer = &quiet;
-    job.inputPath = scans;
-    job.outputPath =
+    ScanRunSettings run;
+    run.inputPath = scans;
+    run.startFrame = 1;
+    run.stopFrame = static_cast<int>(sequence.frames.size());
+    run.threads = threads;
+    run.trackSide = side;
+    const fs::path movie =
         fs::temp_directory_path() / ("veltrana-bench-" + std::to_string(::getpid()) + ".avi");
-    job.startFrame = 1;
-    job.stopFrame = static_cast<int>(sequence.frames.size());
-    job.threads = threads;
-    job.trackSide = side;
+    FilmJob job = withSound ? soundMovieJob(run, false, SoundSettings{}, MovieContainer::Avi, movie)
+                            : FilmJob{};
+    if (!withSound) {
+        static_cast<ScanRunSettings&>(job) = run;
+        job.outputPath = movie;
+    }
+    job.observer = &quiet;
     job.timings = &timings;
     const auto began = Clock::now();
     const FilmResult result = makeFilm(job);
@@ -145,10 +152,10 @@ int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int thr
     }
     const double frames = job.stopFrame;
     std::printf("frames=%d seconds=%.3f fps=%.1f peak_mb=%.1f load_ms=%.2f cut_scale_ms=%.2f "
-                "encode_ms=%.2f\n",
+                "encode_ms=%.2f sound_ms=%.2f\n",
                 job.stopFrame, seconds, frames / seconds, peakMegabytes(),
                 1e3 * timings.load / frames, 1e3 * timings.cutAndScale / frames,
-                1e3 * timings.encode / frames);
+                1e3 * timings.encode / frames, 1e3 * timings.sound / frames);
     return 0;
 }
 
@@ -230,8 +237,8 @@ int main(int argc, char** argv) {
     if (what == "soundtrack") {
         return soundtrack(sequence, scans, threads, *side);
     }
-    if (what == "film") {
-        return film(sequence, scans, threads, *side);
+    if (what == "film" || what == "film-sound") {
+        return film(sequence, scans, threads, *side, what == "film-sound");
     }
     if (what == "measures") {
         return measures(sequence, *side);

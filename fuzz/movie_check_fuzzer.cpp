@@ -3,8 +3,10 @@
 // then every frame decoded by FFmpeg's libraries.
 //
 // The bytes lie in a memory file, reached by its /proc name, so nothing is
-// written to the disk. The first four bytes choose how many frames the
-// movie must hold, so that both the count and the decoding are reached.
+// written to the disk. The first two bytes choose how many frames the
+// movie must hold, so that both the count and the decoding are reached; the
+// third whether it is the silent movie or a movie with sound, and in which
+// container.
 
 #include "memory_file.h"
 
@@ -31,8 +33,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::uint32_t frames = (data[0] | (data[1] << 8)) % (kMostFrames + 1);
     const veltrana::fuzzing::MemoryFile movie(data + 4, size - 4);
-    if (movie.ok()) {
+    if (!movie.ok()) {
+        return 0;
+    }
+    const int kind = data[2] % 4;
+    if (kind == 0) {
         (void)veltrana::checkFinishedMovie(movie.path(), static_cast<int>(frames));
+    } else {
+        veltrana::MovieExpectation expected;
+        expected.container = static_cast<veltrana::MovieContainer>(kind - 1);
+        expected.frames = static_cast<int>(frames);
+        expected.soundSamples = static_cast<std::int64_t>(data[3]) * 1024;
+        (void)veltrana::checkFinishedMovie(movie.path(), expected);
     }
     return 0;
 }

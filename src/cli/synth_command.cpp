@@ -33,6 +33,9 @@ struct SynthArguments {
     bool fractionalStarts = false;
     bool silence = false;
     bool nrBias = false;
+    std::vector<int> syncMarks;
+    int syncAdvance = -1;
+    double shrink = 0;
     bool fullAperture = false;
     double perspective = 0;
     std::string compression = "lzw";
@@ -123,6 +126,9 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
     options.fractionalStarts = a.fractionalStarts;
     options.silence = a.silence;
     options.noiseReductionBias = a.nrBias;
+    options.syncMarks = a.syncMarks;
+    options.syncAdvance = a.syncAdvance;
+    options.shrinkPercent = a.shrink;
     options.fullAperture = a.fullAperture;
     options.perspectiveRows = a.perspective;
     options.compression = a.compression == "none"      ? synth::TiffCompression::None
@@ -255,6 +261,19 @@ Command addSynthCommand(CLI::App& app) {
     sub->add_flag("--nr-bias", a->nrBias,
                   "Variable area: a noise-reduction bias that narrows the clear band when the "
                   "sound is quiet");
+    CLI::Option* marks = sub->add_option(
+        "--sync-mark", a->syncMarks,
+        "The sync test (repeatable): this frame's picture is white and a 1 kHz burst one frame "
+        "long is printed the advance ahead of it, over a silent track");
+    sub->add_option("--advance", a->syncAdvance,
+                    "Frames the sync marks' bursts are printed ahead of their pictures (default "
+                    "20 on 35 mm, 26 on 16 mm)")
+        ->check(CLI::NonNegativeNumber)
+        ->needs(marks);
+    sub->add_option("--shrink", a->shrink,
+                    "The film shrunk along its length by this many percent (0 to 5): give the "
+                    "rendered resolution by hand to the jobs")
+        ->capture_default_str();
     sub->add_flag("--full-aperture", a->fullAperture,
                   "The whole width of the film: both perforation rows (one on 16 mm), the "
                   "film's edges with the scanner's light beside them and the dark gate beyond; "

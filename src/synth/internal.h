@@ -29,6 +29,11 @@ inline constexpr double kDensitySwing = 0.3;
 // needs to find them.
 std::vector<float> builtInSignal(SignalKind kind, int samples, int sampleRate, double maxStep);
 
+// A quiet track with a kSyncBurstHz burst of `length` rows from each of
+// `starts`, each starting at phase 0, as loud as maxStep allows.
+std::vector<float> syncSignal(int samples, int sampleRate, double maxStep,
+                              const std::vector<std::int64_t>& starts, int length);
+
 struct SoundRead {
     std::vector<float> samples;
     int sourceRate = 0;

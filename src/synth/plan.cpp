@@ -178,8 +178,12 @@ LayoutChoice chooseLayout(const SynthOptions& options) {
     choice.expected = {detectedAcross(type, l.scanColumns), detectedAlong(type, l.framePitch)};
 
     l.trackWidth = computeSoundtrackGeometry(type, dpi)->trackWidth;
+    if (options.shrinkPercent > 0) {
+        // the shrunk film's pitch; its sound was printed at the nominal one
+        l.framePitch = roundHalfAway(l.framePitch * (1.0 - options.shrinkPercent / 100.0));
+    }
     l.sampleRate = options.fps * l.framePitch;
-    if (l.framePitch != nominalPitch) {
+    if (l.framePitch != nominalPitch && options.shrinkPercent <= 0) {
         choice.warnings.push_back("the frame pitch is rendered as " + std::to_string(l.framePitch) +
                                   " rows instead of " + std::to_string(nominalPitch) +
                                   " so that resolution detection can measure it (the sample rate "
@@ -392,6 +396,25 @@ std::vector<std::string> checkSynthOptions(const SynthOptions& options) {
     if (options.noiseReductionBias && options.film == SoundtrackType::VariableDensity35) {
         problems.push_back("the noise-reduction bias is drawn on variable-area film only");
     }
+    if (!(options.shrinkPercent >= 0 && options.shrinkPercent <= kMaxShrinkPercent)) {
+        problems.push_back("the shrink must be 0 to " +
+                           std::to_string(static_cast<int>(kMaxShrinkPercent)) + " percent");
+    }
+    const int frameCount = options.frames * (options.longStrip ? 4 : 1);
+    for (int mark : options.syncMarks) {
+        if (mark < 1 || mark > frameCount) {
+            problems.push_back("sync mark " + std::to_string(mark) + " is no frame of the " +
+                               std::to_string(frameCount) + " rendered");
+        } else if (mark - syncAdvanceOf(options) < 1) {
+            problems.push_back("the burst of sync mark " + std::to_string(mark) +
+                               " would be printed before the first frame: the mark must come "
+                               "after the advance of " +
+                               std::to_string(syncAdvanceOf(options)) + " frames");
+        }
+    }
+    if (options.syncAdvance < -1) {
+        problems.push_back("the sync advance cannot be negative");
+    }
     if (!(std::abs(options.perspectiveRows) <= kMaxPerspectiveRows)) {
         problems.push_back("the perspective must be within " +
                            std::to_string(static_cast<int>(kMaxPerspectiveRows)) +
@@ -538,6 +561,15 @@ SynthPlanResult planSampleScans(const SynthOptions& options) {
         signal = detail::builtInSignal(options.signal, samples, l.sampleRate,
                                        safeSignalStep(l, options.film));
     }
+    if (!options.syncMarks.empty()) {
+        std::vector<std::int64_t> bursts;
+        for (int mark : options.syncMarks) {
+            bursts.push_back(syncBurstStart(l, mark, syncAdvanceOf(options)));
+        }
+        truth.signalName = "sync";
+        signal = detail::syncSignal(samples, l.sampleRate, safeSignalStep(l, options.film), bursts,
+                                    l.framePitch);
+    }
     if (options.silence) {
         for (std::size_t t = 0; t < signal.size(); ++t) {
             signal[t] =
@@ -552,6 +584,18 @@ SynthPlanResult planSampleScans(const SynthOptions& options) {
         truth.signalPeak = std::max(truth.signalPeak, std::abs(v));
     }
     return result;
+}
+
+int syncAdvanceOf(const SynthOptions& options) {
+    if (options.syncAdvance >= 0) {
+        return options.syncAdvance;
+    }
+    return options.film == SoundtrackType::VariableArea16 ? 26 : 20;
+}
+
+std::int64_t syncBurstStart(const SynthLayout& layout, int mark, int advance) {
+    return layout.firstFrameLine +
+           static_cast<std::int64_t>(mark - 1 - advance) * layout.framePitch + layout.frameLineRows;
 }
 
 int trimmedJoin(const SynthTruth& truth, int k, const FrameBounds& boundsK,

@@ -26,6 +26,7 @@ constexpr int kShapes = 4;
 constexpr int kPosts = 3;
 constexpr double kGrainLevels = 3.0;  // film grain, standard deviation in 8-bit levels
 constexpr double kSensorLevels = 1.5; // scanner noise
+constexpr int kSyncWhite = 240;       // a sync mark's picture
 
 double uniform(std::mt19937& rng) {
     return static_cast<double>(rng()) * (1.0 / 4294967296.0);
@@ -495,6 +496,10 @@ cv::Mat renderWorking(const SynthPlan& plan, int scan, cv::Mat* fine) {
     const Scene scene = sceneFor(o.variant);
     const std::uint64_t grainKey = detail::mix64(0x67A1Full ^ o.variant);
 
+    // a sync mark's picture is white (frames counted from 0 on the strip)
+    const auto isSyncMark = [&o](std::int64_t frame) {
+        return std::find(o.syncMarks.begin(), o.syncMarks.end(), frame + 1) != o.syncMarks.end();
+    };
     std::vector<FramePicture> pictures; // the few frames this scan shows
     std::vector<float> film(static_cast<std::size_t>(width));
     std::vector<float> grain(static_cast<std::size_t>(width), 0.0f);
@@ -589,6 +594,9 @@ cv::Mat renderWorking(const SynthPlan& plan, int scan, cv::Mat* fine) {
                             weight * shape.across[static_cast<std::size_t>(v)];
                     }
                 }
+            }
+            if (current != nullptr && isSyncMark(frame)) {
+                std::fill(picture.begin(), picture.end(), static_cast<float>(kSyncWhite));
             }
             // the film up to the picture, then the picture (or the frame line)
             const int split = current != nullptr ? std::min(l.pictureFirstColumn, width) : width;

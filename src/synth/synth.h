@@ -104,6 +104,18 @@ struct SynthOptions {
     bool fractionalStarts = false;   // scans start between strip rows
     bool silence = false;            // passages of silence and of very low level (-40 dB)
     bool noiseReductionBias = false; // variable area: the clear band narrows when quiet
+    // The classic sync test: each mark's picture (a film frame, 1-based as
+    // the scans are numbered) is white, and a 1 kHz burst one frame long is
+    // printed syncAdvance frames ahead of it, from that frame's picture start,
+    // over a quiet track (the mix at kSyncQuietLevel). Marks replace the
+    // signal.
+    std::vector<int> syncMarks;
+    int syncAdvance = -1; // frames; -1: the film's (20 on 35 mm, 26 on 16 mm)
+    // The film shrunk along its length by this many percent (0 to 5): the
+    // frame pitch on the strip is that much shorter than the nominal one at
+    // the rendered resolution, and the sound's rate with it. Give the
+    // rendered resolution by hand to the jobs.
+    double shrinkPercent = 0;
     // The whole width of the film: both perforation rows (35 mm; one on
     // 16 mm), the film's edges, the scanner's light beside them and its dark
     // gate beyond. The weave then moves the film within the gate.
@@ -116,6 +128,15 @@ struct SynthOptions {
     // film. The track's centre keeps its scale, so the joins stay true there.
     double perspectiveRows = 0;
 };
+
+// The sync test's burst, and the level of the quiet track under it (-20 dB).
+inline constexpr double kSyncBurstHz = 1000.0;
+inline constexpr double kSyncQuietLevel = 0.1;
+// The largest shrink drawn.
+inline constexpr double kMaxShrinkPercent = 5.0;
+
+// The advance the sync marks are printed with.
+int syncAdvanceOf(const SynthOptions& options);
 
 // The passages of SynthOptions::silence, repeating every 0.8 s: 0.2 s at full
 // level, 0.2 s of silence, 0.2 s at -40 dB, 0.2 s at full level, each change
@@ -169,6 +190,10 @@ struct SynthLayout {
     int windowFirstColumn = 0;
     SynthAperture aperture;
 };
+
+// The strip row where the burst of `mark` begins: the picture start of the
+// frame `advance` frames before the mark's.
+std::int64_t syncBurstStart(const SynthLayout& layout, int mark, int advance);
 
 struct SynthScan {
     std::string file;      // name inside the directory

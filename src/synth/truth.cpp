@@ -64,6 +64,9 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
         {"fractionalStarts", o.fractionalStarts},
         {"silence", o.silence},
         {"noiseReductionBias", o.noiseReductionBias},
+        {"syncMarks", o.syncMarks},
+        {"syncAdvance", syncAdvanceOf(o)},
+        {"shrinkPercent", o.shrinkPercent},
         {"perspectiveRows", o.perspectiveRows},
         {"fullAperture", o.fullAperture},
     };
@@ -206,6 +209,9 @@ SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson) {
         t.options.fractionalStarts = o.value("fractionalStarts", false);
         t.options.silence = o.value("silence", false);
         t.options.noiseReductionBias = o.value("noiseReductionBias", false);
+        t.options.syncMarks = o.value("syncMarks", std::vector<int>{});
+        t.options.syncAdvance = o.value("syncAdvance", -1);
+        t.options.shrinkPercent = o.value("shrinkPercent", 0.0);
         t.options.perspectiveRows = o.value("perspectiveRows", 0.0);
         t.options.fullAperture = o.value("fullAperture", false);
 

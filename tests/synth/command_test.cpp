@@ -114,7 +114,10 @@ INSTANTIATE_TEST_SUITE_P(
                     BadUsage{"jitter", {"--jitter", "400"}, "allow at most"},
                     BadUsage{"rotation", {"--rotation", "left"}, "--rotation"},
                     BadUsage{"colour_and_grey", {"--color", "--grey"}, "excludes"},
-                    BadUsage{"no_directory", {"--frames"}, "--frames"}),
+                    BadUsage{"no_directory", {"--frames"}, "--frames"},
+                    BadUsage{"advance_without_mark", {"--advance", "3"}, "--sync-mark"},
+                    BadUsage{"mark_within_advance", {"--sync-mark", "5"}, "advance of 20"},
+                    BadUsage{"shrink", {"--shrink", "9"}, "shrink must be 0 to"}),
     [](const testing::TestParamInfo<BadUsage>& info) { return std::string(info.param.name); });
 
 TEST(SynthCommand, AnUnreadableSoundFileFailsTheRun) {

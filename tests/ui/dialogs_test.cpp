@@ -472,22 +472,30 @@ protected:
     QLineEdit* sizeEdit = child<QLineEdit>(dialog, "newSizeEdit");
     QComboBox* compressionList = child<QComboBox>(dialog, "compressionList");
     QCheckBox* cutBox = child<QCheckBox>(dialog, "cutSoundtrackBox");
+    QCheckBox* withSoundBox = child<QCheckBox>(dialog, "withSoundBox");
+    QLineEdit* advanceEdit = child<QLineEdit>(dialog, "advanceEdit");
 
     void change() {
         sizeEdit->clear();
         QTest::keyClicks(sizeEdit, "50");
         compressionList->setCurrentIndex(1);
         cutBox->setChecked(true);
+        withSoundBox->setChecked(true);
+        QTest::keyClicks(advanceEdit, "-2x4"); // digits only
     }
     void expectDefaults() const {
         EXPECT_EQ(dialog.values().newSizeText, "100");
         EXPECT_EQ(dialog.values().compressionIndex, 0);
         EXPECT_EQ(dialog.values().cutSoundtrack, 0);
+        EXPECT_EQ(dialog.values().withSound, 0);
+        EXPECT_EQ(dialog.values().advanceText, "");
     }
     void expectChanged() const {
         EXPECT_EQ(dialog.values().newSizeText, "50");
         EXPECT_EQ(dialog.values().compressionIndex, 1);
         EXPECT_EQ(dialog.values().cutSoundtrack, 1);
+        EXPECT_EQ(dialog.values().withSound, 1);
+        EXPECT_EQ(dialog.values().advanceText, "24");
     }
 };
 
@@ -498,6 +506,9 @@ TEST_F(MovieParametersTest, OpensWithTheProgramDefaults) {
     EXPECT_EQ(sizeEdit->text(), "100");
     EXPECT_EQ(compressionList->currentText(), "none");
     EXPECT_FALSE(cutBox->isChecked());
+    EXPECT_EQ(withSoundBox->text(), "Movie with sound");
+    EXPECT_FALSE(withSoundBox->isChecked());
+    EXPECT_EQ(advanceEdit->text(), ""); // the film's own advance
     EXPECT_TRUE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
 }
 
@@ -508,7 +519,7 @@ TEST_F(MovieParametersTest, SaysThatSizeAndCompressionLeaveTheMovieAlone) {
     const QLabel* note = child<QLabel>(dialog, "standardMovieNote");
     ASSERT_NE(note, nullptr);
     EXPECT_TRUE(note->isVisible());
-    EXPECT_TRUE(note->text().contains("640 × 480 DIVX at 24 fps"));
+    EXPECT_TRUE(note->text().contains("always 640 × 480"));
     EXPECT_EQ(sizeEdit->toolTip(), note->text());
     EXPECT_EQ(compressionList->toolTip(), note->text());
 }
