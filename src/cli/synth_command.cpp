@@ -215,7 +215,7 @@ Command addSynthCommand(CLI::App& app) {
                     "Scan resolution: N for both axes, or XxY (across x along the film)")
         ->capture_default_str();
     sub->add_option("--frames", a->frames, "Number of scans")->capture_default_str();
-    sub->add_option("--fps", a->fps, "Film speed, 24 or 25 frames per second")
+    sub->add_option("--fps", a->fps, "Film speed, whole frames per second from 16 to 60")
         ->capture_default_str();
     sub->add_option("--signal", a->signal,
                     "Sound on the film: tone, sweep, mix, speech (noise shaped like speech, "

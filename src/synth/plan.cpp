@@ -19,6 +19,7 @@
 
 #include "geometry/resolution.h"
 #include "geometry/rounding.h"
+#include "job/film_speed.h"
 #include "soundtrack/fractional_shift.h"
 #include "soundtrack/track_geometry.h"
 
@@ -374,8 +375,9 @@ std::vector<std::string> checkSynthOptions(const SynthOptions& options) {
         problems.push_back("the number of frames must be 1 to " + std::to_string(kMaxFrames) +
                            ", not " + std::to_string(options.frames));
     }
-    if (options.fps != 24 && options.fps != 25) {
-        problems.push_back("the film speed must be 24 or 25 frames per second, not " +
+    if (options.fps < kSlowestFilmSpeed || options.fps > kFastestFilmSpeed) {
+        problems.push_back("the film speed must be a whole " + std::to_string(kSlowestFilmSpeed) +
+                           " to " + std::to_string(kFastestFilmSpeed) + " frames per second, not " +
                            std::to_string(options.fps));
     }
     const int bits = options.deepLayout.dpxBits;

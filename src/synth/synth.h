@@ -81,7 +81,7 @@ struct SynthOptions {
     SoundtrackType film = SoundtrackType::VariableArea35;
     ScanResolution dpi{1200, 1200}; // dpiX across the film, dpiY along it
     int frames = 48;                // scans to write
-    int fps = 24;                   // 24 or 25
+    int fps = 24;                   // whole frames per second, 16 to 60
     SignalKind signal = SignalKind::Mix;
     std::filesystem::path signalFile; // for SignalKind::File
     bool color = false;               // three channels instead of one

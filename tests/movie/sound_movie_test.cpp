@@ -35,6 +35,7 @@ struct SyncRender {
     int advance = -1; // -1: the film's own, for both the render and the movie
     double shrink = 0;
     synth::ScanFormat format = synth::ScanFormat::Tiff;
+    int fps = 24; // the film speed, of the render and the movie
 };
 
 std::filesystem::path renderSync(const TempDir& dir, const SyncRender& s) {
@@ -47,6 +48,7 @@ std::filesystem::path renderSync(const TempDir& dir, const SyncRender& s) {
     options.syncAdvance = s.advance;
     options.shrinkPercent = s.shrink;
     options.format = s.format;
+    options.fps = s.fps;
     const std::filesystem::path scans = dir / "scans";
     const synth::SynthResult result = synth::renderSampleScans(options, scans);
     EXPECT_TRUE(result.ok()) << result.error;
@@ -59,6 +61,10 @@ std::vector<std::string> filmArgs(const SyncRender& s, const std::filesystem::pa
                                   "--dpi", "900",          "--with-sound"};
     args.push_back("--film");
     args.push_back(s.film == SoundtrackType::VariableArea16 ? "16va" : "35va");
+    if (s.fps != 24) {
+        args.push_back("--fps");
+        args.push_back(std::to_string(s.fps));
+    }
     if (s.advance >= 0) {
         args.push_back("--advance");
         args.push_back(std::to_string(s.advance));
@@ -154,7 +160,7 @@ TEST_P(FilmWithSoundSync, EachBurstStartsOnItsWhitePictureWithinAMillisecond) {
     }
     ASSERT_EQ(decoded.white, expected);
     for (int picture : decoded.white) {
-        const double frameLine = picture / 24.0;
+        const double frameLine = picture / static_cast<double>(c.render.fps);
         const double offsetMs = (burstOnset(decoded.sound, frameLine) - frameLine) * 1000;
         EXPECT_LT(std::abs(offsetMs), 1.0) << "picture " << picture;
         RecordProperty("offset_ms_picture_" + std::to_string(picture), std::to_string(offsetMs));
@@ -174,6 +180,10 @@ INSTANTIATE_TEST_SUITE_P(
         // the reel, so no mark on it)
         SyncCase{"Area16Mp4", {SoundtrackType::VariableArea16, 28, {27}, -1, 0}, "mp4"},
         SyncCase{"Area35Mkv", {SoundtrackType::VariableArea35, 8, {6}, 3, 0}, "mkv"},
+        // a film speed of its own, rendered and played at 30 frames per second
+        SyncCase{"Area35At30Avi",
+                 {SoundtrackType::VariableArea35, 8, {6}, 3, 0, synth::ScanFormat::Tiff, 30},
+                 "avi"},
         // shrunk 2 %: the sound keeps its pictures' pace from the first mark to
         // the last
         SyncCase{"Shrunk35Avi", {SoundtrackType::VariableArea35, 24, {4, 23}, 2, 2.0}, "avi"}),

@@ -109,7 +109,7 @@ INSTANTIATE_TEST_SUITE_P(
                     BadUsage{"dpi_zero", {"--dpi", "0"}, "resolution must be 300 to 9600 dpi"},
                     BadUsage{"dpi_text", {"--dpi", "fine"}, "--dpi takes a number"},
                     BadUsage{"frames_zero", {"--frames", "0"}, "number of frames"},
-                    BadUsage{"fps", {"--fps", "30"}, "24 or 25"},
+                    BadUsage{"fps", {"--fps", "61"}, "whole 16 to 60"},
                     BadUsage{"long_strip_35", {"--long-strip"}, "16 mm"},
                     BadUsage{"jitter", {"--jitter", "400"}, "allow at most"},
                     BadUsage{"rotation", {"--rotation", "left"}, "--rotation"},

@@ -276,7 +276,7 @@ TEST(SynthOptionsCheck, NamesEveryProblem) {
          },
          "vertical"},
         {"no frames", [](SynthOptions& o) { o.frames = 0; }, "frames"},
-        {"fps", [](SynthOptions& o) { o.fps = 30; }, "24 or 25"},
+        {"fps", [](SynthOptions& o) { o.fps = 15; }, "whole 16 to 60"},
         {"long 35 mm", [](SynthOptions& o) { o.longStrip = true; }, "16 mm"},
         {"no file", [](SynthOptions& o) { o.signal = SignalKind::File; }, "sound file"},
         {"jitter", [](SynthOptions& o) { o.jitter = 500; }, "at most"},
