@@ -23,6 +23,8 @@ struct SoundtrackOptions {
     std::string join;
     int bits = 0;
     std::string rate;
+    // empty: leng.txt and the diagnostics beside the scans
+    std::filesystem::path sideFiles;
 };
 
 // What --archival, --join, --bits and --rate ask for, each given value
@@ -76,7 +78,7 @@ void printWritten(const SoundtrackResult& result, CommandIo& io) {
 
 int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     FolderLocks locks;
-    if (const int refused = checkBeforeRun(o.job, "the sound", true, locks, io);
+    if (const int refused = checkBeforeRun(o.job, "the sound", o.sideFiles.empty(), locks, io);
         refused != kExitOk) {
         return refused;
     }
@@ -85,6 +87,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     MemoryBudget budget(memoryBudgetBytes(o.job));
     job.memoryBudget = &budget;
     job.outputPath = o.job.output;
+    job.sideFilesFolder = o.sideFiles;
     job.filmSpeed = parseFilmSpeed(o.fps).value_or(FilmSpeed{});
     job.colorElement = colorElementFromName(o.channel.front()).value_or(ColorElement::R);
     job.crossfade = !o.noCrossfade;
@@ -183,6 +186,11 @@ Command addSoundtrackCommand(CLI::App& app) {
                      "(default: film, or 48000 with --archival or where the film's rate is no "
                      "whole number; asked for by name, such a rate is refused)")
         ->check(CLI::IsMember({"film", "44100", "48000", "96000"}));
+    command
+        ->add_option("--side-files", options->sideFiles,
+                     "Folder for leng.txt and the diagnostics v.txt, z.txt and r.txt (default: "
+                     "beside the scans)")
+        ->check(CLI::ExistingDirectory);
     return {command, [options](CommandIo& io) { return runSoundtrack(*options, io); }};
 }
 
