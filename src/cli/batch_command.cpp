@@ -104,12 +104,12 @@ Status checkReelValues(const Reel& reel) {
 // A scans folder that holds the output folder would gain files: refused.
 Status checkOutputOutsideScans(const Reel& reel, const fs::path& output) {
     std::error_code ec;
+    if (!fs::exists(reel.scans, ec)) {
+        return {}; // missing scans fail their own reel
+    }
     const fs::path scans = fs::is_directory(reel.scans, ec) ? reel.scans : reel.scans.parent_path();
     const fs::path scansFolder = fs::weakly_canonical(scans, ec);
     const fs::path outputFolder = fs::weakly_canonical(output, ec);
-    if (!fs::is_directory(scansFolder, ec)) {
-        return {}; // missing scans fail their own reel
-    }
     const auto [inScans, inOutput] = std::mismatch(scansFolder.begin(), scansFolder.end(),
                                                    outputFolder.begin(), outputFolder.end());
     if (inScans == scansFolder.end()) {
