@@ -57,11 +57,10 @@ RunCounts runCounts(const std::filesystem::path& reportJson) {
         counts.weakJoins += hasFlag(frame, "weak") ? 1 : 0;
         counts.fallbackJoins += fellBack(frame, precise) ? 1 : 0;
     }
-    const auto lost = report.find("frames_lost");
+    // the frames given silence in their place (--on-unreadable silence)
+    const auto lost = report.find("lost_frames");
     if (lost != report.end() && lost->is_array()) {
         counts.framesLost = static_cast<int>(lost->size());
-    } else if (lost != report.end() && lost->is_number_integer()) {
-        counts.framesLost = lost->get<int>();
     }
     return counts;
 }
