@@ -85,6 +85,23 @@ bool isDoneEarlier(const Reel& reel, const fs::path& outputFolder, const std::st
     return true;
 }
 
+// The log as it reads once the folder is in place: the paths under the
+// folder's final name, the side files under the reel's names.
+std::string finalPaths(std::string log, const fs::path& temporary, const std::string& id) {
+    const fs::path inPlace = temporary.parent_path() / id;
+    const std::pair<std::string, std::string> renames[] = {
+        {(temporary / "leng.txt").string(), (inPlace / (id + ".leng.txt")).string()},
+        {(temporary / "joins.csv").string(), (inPlace / (id + ".joins.csv")).string()},
+        {temporary.string(), inPlace.string()}};
+    for (const auto& [from, to] : renames) {
+        for (std::size_t at = log.find(from); at != std::string::npos;
+             at = log.find(from, at + to.size())) {
+            log.replace(at, from.size(), to);
+        }
+    }
+    return log;
+}
+
 // The job's side files under the reel's names.
 void nameSideFiles(const fs::path& folder, const std::string& id) {
     std::error_code ec;
@@ -112,7 +129,8 @@ Status finishReelFolder(FolderSwap& swap, const Reel& reel, const ReelJobEnd& en
             return written;
         }
     }
-    if (Status written = swap.write(reel.id + ".log", end.log); !written) {
+    if (Status written = swap.write(reel.id + ".log", finalPaths(end.log, folder, reel.id));
+        !written) {
         return written;
     }
     const RunCounts counts = runCounts(folder / "report" / "report.json");

@@ -99,6 +99,12 @@ TEST_F(BatchCommand, WritesEachReelWholeAndNothingBesideTheScans) {
     ASSERT_TRUE(md5.ok());
     EXPECT_EQ(test::readFileText(out / "r1" / "r1.wav.md5"), *md5 + "  r1.wav\n");
 
+    // the log names the files where they are now
+    const std::string log = test::readFileText(out / "r1" / "r1.log");
+    EXPECT_NE(log.find("Sound: " + (out / "r1" / "r1.wav").string()), std::string::npos) << log;
+    EXPECT_NE(log.find((out / "r1" / "r1.leng.txt").string()), std::string::npos) << log;
+    EXPECT_EQ(log.find(".tmp"), std::string::npos) << log;
+
     const nlohmann::json r1 = record("r1");
     EXPECT_EQ(r1["status"], "done");
     EXPECT_EQ(r1["exit_status"], 0);
