@@ -4,40 +4,36 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <memory>
 #include <vector>
 
 namespace veltrana {
 
-namespace {
+void Md5Stream::Free::operator()(evp_md_ctx_st* context) const {
+    EVP_MD_CTX_free(context);
+}
 
-struct ContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using DigestContext = std::unique_ptr<EVP_MD_CTX, ContextFree>;
-
-// A context ready to take bytes; OpenSSL only fails here when out of memory.
-DigestContext startedMd5() {
-    DigestContext context(EVP_MD_CTX_new());
+Md5Stream::Md5Stream() : context(EVP_MD_CTX_new()) {
+    // OpenSSL only fails here when out of memory
     if (!context || EVP_DigestInit_ex(context.get(), EVP_md5(), nullptr) != 1) {
         std::abort();
     }
-    return context;
 }
 
-std::array<std::byte, 16> finishedDigest(EVP_MD_CTX* context) {
+void Md5Stream::add(std::span<const std::byte> bytes) {
+    EVP_DigestUpdate(context.get(), bytes.data(), bytes.size());
+}
+
+std::array<std::byte, 16> Md5Stream::finish() {
     std::array<std::byte, 16> digest{};
     unsigned int length = 0;
-    EVP_DigestFinal_ex(context, reinterpret_cast<unsigned char*>(digest.data()), &length);
+    EVP_DigestFinal_ex(context.get(), reinterpret_cast<unsigned char*>(digest.data()), &length);
     return digest;
 }
 
-} // namespace
-
 std::array<std::byte, 16> md5Digest(std::span<const std::byte> bytes) {
-    const DigestContext context = startedMd5();
-    EVP_DigestUpdate(context.get(), bytes.data(), bytes.size());
-    return finishedDigest(context.get());
+    Md5Stream stream;
+    stream.add(bytes);
+    return stream.finish();
 }
 
 std::string hexDigits(std::span<const std::byte, 16> digest) {
@@ -62,17 +58,17 @@ Result<std::string> md5HexOfFile(const std::filesystem::path& path) {
         return Status::failure("Cannot read " + path.string() +
                                " to take its MD5: it cannot be opened.");
     }
-    const DigestContext context = startedMd5();
+    Md5Stream stream;
     std::vector<char> piece(1 << 20);
     while (in) {
         in.read(piece.data(), static_cast<std::streamsize>(piece.size()));
-        EVP_DigestUpdate(context.get(), piece.data(), static_cast<std::size_t>(in.gcount()));
+        stream.add(std::as_bytes(std::span(piece.data(), static_cast<std::size_t>(in.gcount()))));
     }
     if (in.bad()) {
         return Status::failure("Cannot read " + path.string() +
                                " to take its MD5: the read failed.");
     }
-    return hexDigits(finishedDigest(context.get()));
+    return hexDigits(stream.finish());
 }
 
 } // namespace veltrana

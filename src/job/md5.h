@@ -10,10 +10,28 @@
 #include <array>
 #include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 
+struct evp_md_ctx_st; // OpenSSL's digest state
+
 namespace veltrana {
+
+// A digest taken over bytes given in pieces: for files too long to hold.
+class Md5Stream {
+public:
+    Md5Stream();
+    void add(std::span<const std::byte> bytes);
+    // The digest of everything added; the stream is then spent.
+    std::array<std::byte, 16> finish();
+
+private:
+    struct Free {
+        void operator()(evp_md_ctx_st* context) const;
+    };
+    std::unique_ptr<evp_md_ctx_st, Free> context;
+};
 
 // The 16 bytes of the MD5 digest of `bytes`.
 std::array<std::byte, 16> md5Digest(std::span<const std::byte> bytes);

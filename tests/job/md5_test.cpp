@@ -38,6 +38,14 @@ INSTANTIATE_TEST_SUITE_P(
                         "567890",
                         "57edf4a22be3c955ac49da2e2107b67a"}));
 
+TEST(Md5Stream, PiecesGiveTheDigestOfTheWhole) {
+    Md5Stream stream;
+    stream.add(bytesOf("message "));
+    stream.add(bytesOf(""));
+    stream.add(bytesOf("digest"));
+    EXPECT_EQ(hexDigits(stream.finish()), "f96b697d7cb7938d525a2f31aaf161d0");
+}
+
 TEST(Md5OfFile, ReadsAFileLongerThanOnePieceWhole) {
     const auto path = std::filesystem::temp_directory_path() /
                       ("veltrana-md5-" + std::to_string(::getpid()) + ".bin");
