@@ -97,6 +97,22 @@ std::string frameJson(const FrameNumbers& n) {
     return out + "]}";
 }
 
+// Each lost frame with the joins beside it that were not searched.
+std::string lostFramesJson(const RunRecord& run) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < run.lostFrames.size(); ++i) {
+        const LostFrame& f = run.lostFrames[i];
+        out += (i == 0 ? "\n    " : ",\n    ") + std::string("{\"frame\": ") +
+               std::to_string(f.frame) + ", \"file\": " + quoted(f.file) +
+               ", \"cause\": " + quoted(f.cause) + ", \"joins_not_searched\": [";
+        for (std::size_t j = 0; j < f.joinsNotSearched.size(); ++j) {
+            out += (j == 0 ? "" : ", ") + std::to_string(f.joinsNotSearched[j]);
+        }
+        out += "]}";
+    }
+    return out + (run.lostFrames.empty() ? "]" : "\n  ]");
+}
+
 std::string outputsJson(const RunRecord& run) {
     std::string out = "[";
     for (std::size_t i = 0; i < run.end.outputs.size(); ++i) {
@@ -170,7 +186,8 @@ std::string reportJson(const RunRecord& run) {
                "}";
     }
     out += run.warnings.empty() ? "]" : "\n  ]";
-    return out + ",\n  \"outputs\": " + outputsJson(run) + "\n}\n";
+    return out + ",\n  \"lost_frames\": " + lostFramesJson(run) +
+           ",\n  \"outputs\": " + outputsJson(run) + "\n}\n";
 }
 
 } // namespace veltrana
