@@ -24,6 +24,8 @@ struct SoundtrackOptions {
     int bits = 0;
     std::string rate;
     std::string onUnreadable = "stop";
+    // empty: leng.txt and the diagnostics beside the scans
+    std::filesystem::path sideFiles;
 };
 
 // What --archival, --join, --bits and --rate ask for, each given value
@@ -78,7 +80,7 @@ void printWritten(const SoundtrackResult& result, CommandIo& io) {
 
 int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     FolderLocks locks;
-    if (const int refused = checkBeforeRun(o.job, "the sound", true, locks, io);
+    if (const int refused = checkBeforeRun(o.job, "the sound", o.sideFiles.empty(), locks, io);
         refused != kExitOk) {
         return refused;
     }
@@ -87,6 +89,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     MemoryBudget budget(memoryBudgetBytes(o.job));
     job.memoryBudget = &budget;
     job.outputPath = o.job.output;
+    job.sideFilesFolder = o.sideFiles;
     job.filmSpeed = parseFilmSpeed(o.fps).value_or(FilmSpeed{});
     job.colorElement = colorElementFromName(o.channel.front()).value_or(ColorElement::R);
     job.crossfade = !o.noCrossfade;
@@ -193,6 +196,11 @@ Command addSoundtrackCommand(CLI::App& app) {
                      "log and the report list it); the first scan must be read either way")
         ->capture_default_str()
         ->check(CLI::IsMember({"stop", "silence"}));
+    command
+        ->add_option("--side-files", options->sideFiles,
+                     "Folder for leng.txt and the diagnostics v.txt, z.txt and r.txt (default: "
+                     "beside the scans)")
+        ->check(CLI::ExistingDirectory);
     return {command, [options](CommandIo& io) { return runSoundtrack(*options, io); }};
 }
 

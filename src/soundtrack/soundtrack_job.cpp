@@ -175,6 +175,10 @@ private:
     std::optional<JobEnding> prepareOutputs();
     std::optional<JobEnding> prepareJoinReport(const OutputTarget& sound);
     FrameReading readFrame(int n) const;
+    // where leng.txt and the diagnostics go
+    std::filesystem::path sideFolder() const {
+        return job.sideFilesFolder.empty() ? sequence.directory : job.sideFilesFolder;
+    }
     PairSearch meetFrames(const FrameReading& previous, const FrameReading& current) const;
     std::optional<JobEnding> acceptFrame(const FrameTurn& turn);
     std::optional<JobEnding> acceptLostFrame(const FrameTurn& turn);
@@ -656,8 +660,7 @@ Status SoundtrackRun::writeDiagnostics() const {
             break;
         }
         const std::string name(kDiagnosticFileNames[i]);
-        if (Status written =
-                writeSideFile(sequence.directory / name, diagnosticText(*values[i]), name);
+        if (Status written = writeSideFile(sideFolder() / name, diagnosticText(*values[i]), name);
             !written) {
             return written;
         }
@@ -766,8 +769,8 @@ SoundtrackResult SoundtrackRun::finish() {
     Status lengths = Status::failure("it was not written: the join report was not");
     if (report) {
         result.joinsPath = joinsPath;
-        lengths = writeSideFile(sequence.directory / kLengthsFileName,
-                                joinPositionsText(joinPositions), "the join positions");
+        lengths = writeSideFile(sideFolder() / kLengthsFileName, joinPositionsText(joinPositions),
+                                "the join positions");
     }
     // the diagnostics only help whoever tunes the search: a warning at most,
     // and only beside the outputs of a run that succeeded
@@ -785,8 +788,8 @@ void SoundtrackRun::reportFiles(const Status& joins, const Status& lengths,
     view.ui().setProgressPosition(0);
     if (!diagnosticsWritten) {
         const std::string warning = "Could not write v.txt, z.txt and r.txt in " +
-                                    sequence.directory.string() + " (" +
-                                    diagnosticsWritten.message() + ")";
+                                    sideFolder().string() + " (" + diagnosticsWritten.message() +
+                                    ")";
         view.log().addLine(warning);
         result.warnings.push_back(warning);
     }
@@ -802,7 +805,7 @@ void SoundtrackRun::reportFiles(const Status& joins, const Status& lengths,
                          ", but the join positions were not. " + lengths.message();
         view.log().addLine(result.message);
     } else {
-        result.lengthsPath = sequence.directory / kLengthsFileName;
+        result.lengthsPath = sideFolder() / kLengthsFileName;
         view.log().addUncountedLine(kept::kTranslated);
     }
     view.ui().enableStart(true);

@@ -41,6 +41,9 @@ struct SoundtrackJob : ScanRunSettings {
     JobObserver* observer = nullptr; // log box, progress bar, Start and Stop
 
     std::filesystem::path outputPath; // the WAV file
+    // Where leng.txt and the diagnostics (v.txt, z.txt, r.txt) go: empty for
+    // beside the scans, as always; a batch run keeps its scans untouched.
+    std::filesystem::path sideFilesFolder;
 
     FilmSpeed filmSpeed = 25; // frames per second, 16 to 60
     ColorElement colorElement = ColorElement::R;
