@@ -82,11 +82,15 @@ PY
     [ "$(json_value "$OUT/reel-b/reel-b.json" status)" = failed ] ||
         fail "reel-b: the record does not say failed"
     [ ! -e "$OUT/reel-b/reel-b.wav" ] || fail "reel-b: a WAV was left for the broken reel"
+    json_value "$OUT/reel-b/reel-b.json" message | grep -q "frame_0003.tif" ||
+        fail "reel-b: the record's message does not name the broken scan"
     scans_listing | diff -u "$WORK/scans.before" - || fail "something changed beside the scans"
 }
 
-# batch-summary.csv: a header and one row per reel, each id once.
-check_summary() {
+# batch-summary.csv: a header and one row per reel, each id once; the
+# summary's output (given) names the failed reel's index as --array takes it.
+check_summary() { # summary output
+    grep -q -- "--array=1$" "$1" || fail "the summary did not print --array=1: $(cat "$1")"
     local csv="$OUT/batch-summary.csv"
     [ -f "$csv" ] || fail "no batch-summary.csv"
     [ "$(tail -n +2 "$csv" | grep -c .)" -eq "${#REELS[@]}" ] ||
@@ -127,9 +131,10 @@ check_killed_reel_is_finished_by_rerun() {
         sleep 0.05
         waited=$((waited + 1))
     done
-    sleep 0.3
-    kill -KILL "$pid" 2>/dev/null || note "the reel ended before it could be killed"
+    kill -KILL "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
+    ! grep -q "reel-c (index 2): done" "$WORK/killed.log" ||
+        fail "reel-c ended before it could be killed in the middle"
     if [ -e "$OUT/reel-c/reel-c.wav" ]; then
         (cd "$OUT/reel-c" && md5sum --quiet -c reel-c.wav.md5) ||
             fail "the killed reel left a WAV that fails its check"

@@ -47,7 +47,7 @@ summary_status=0
 
 note "checking the deliverables"
 check_deliverables
-check_summary
+check_summary "$WORK/summary.log"
 note "a rerun skips the done reels"
 check_rerun_skips_done_reels
 note "SIGKILL in the middle of a reel, then a rerun"

@@ -147,7 +147,7 @@ done
 
 note "checking the deliverables"
 check_deliverables
-check_summary
+check_summary "$(ls "$WORK/log/slurm-${summary}"_*.out)"
 note "a rerun skips the done reels"
 check_rerun_skips_done_reels
 note "SIGKILL in the middle of a reel, then a rerun"
