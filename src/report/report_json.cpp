@@ -151,7 +151,7 @@ std::string reportJson(const RunRecord& run) {
                "}";
     }
     out += run.warnings.empty() ? "]" : "\n  ]";
-    return out + ",\n  \"frames_lost\": " + lostFramesJson(run) +
+    return out + ",\n  \"lost_frames\": " + lostFramesJson(run) +
            ",\n  \"outputs\": " + outputsJson(run) + "\n}\n";
 }
 

@@ -12,7 +12,7 @@
 //            join {used, standard, precise} | null, score, correlation,
 //            flags [{flag, reason}]}],
 //   warnings [{warning, reason}],
-//   frames_lost [{frame, file, cause, joins_not_searched [frame]}]
+//   lost_frames [{frame, file, cause, joins_not_searched [frame]}]
 //     (scans not read, silence in their place: --on-unreadable silence),
 //   outputs [{path, md5}]
 // Numbers that were not measured are null; every frame read is listed, its

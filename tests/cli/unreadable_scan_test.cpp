@@ -128,7 +128,7 @@ TEST_F(UnreadableScan, SilenceHoldsTheFramesPlaceOnePitchLong) {
     EXPECT_NE(samples[kFrame3Start + kPitchRows], 0.0);
 
     const std::string json = fileText(out / "r" / "report.json");
-    EXPECT_NE(json.find("\"frames_lost\": [\n    {\"frame\": 3, \"file\": \"frame_0003.tif\", "
+    EXPECT_NE(json.find("\"lost_frames\": [\n    {\"frame\": 3, \"file\": \"frame_0003.tif\", "
                         "\"cause\": \"Cannot read the scan "),
               std::string::npos)
         << json;
