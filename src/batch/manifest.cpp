@@ -75,7 +75,10 @@ Result<ReelMovie> reelMovie(int line, const json& value) {
 // The keys other than id and scans.
 Status readReelKeys(int line, const json& object, const std::vector<ManifestOption>& options,
                     const std::vector<std::string>& refused, Reel& reel) {
-    for (const auto& [key, value] : object.items()) {
+    for (const auto& item : object.items()) {
+        // named, not bound: clang cannot capture a structured binding
+        const std::string& key = item.key();
+        const json& value = item.value();
         if (key == "id" || key == "scans") {
             continue;
         }

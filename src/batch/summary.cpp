@@ -103,8 +103,14 @@ std::string failedIndexes(const std::vector<SummaryRow>& rows) {
         while (last + 1 < rows.size() && rows[last + 1].status != "done") {
             ++last;
         }
-        text += (text.empty() ? "" : ",") + std::to_string(i) +
-                (last > i ? "-" + std::to_string(last) : std::string());
+        if (!text.empty()) {
+            text += ',';
+        }
+        text += std::to_string(i);
+        if (last > i) {
+            text += '-';
+            text += std::to_string(last);
+        }
         i = last + 1;
     }
     return text;
