@@ -40,7 +40,9 @@ std::string failureSentence(const std::string& log) {
         if (line.starts_with(kProgram)) {
             line.remove_prefix(kProgram.size());
         }
-        if (!line.empty() && !line.starts_with("warning:") && !line.starts_with("Run with")) {
+        // what the run wrote is no cause: the report's path, not the error before it
+        if (!line.empty() && !line.starts_with("warning:") && !line.starts_with("Run with") &&
+            !line.starts_with("Run report: ")) {
             sentence = std::string(line);
         }
         start = end + 1;

@@ -222,9 +222,13 @@ int runOneReel(const BatchOptions& o, const Reel& reel, int index, CommandIo& io
 // Starts this program on reel `index`; the child's process id, or -1.
 pid_t spawnReel(const BatchOptions& o, const fs::path& program, int index, int threads) {
     std::vector<std::string> args = {
-        program.string(),        "batch",   o.manifest.string(),   "-o",
-        o.output.string(),       "--index", std::to_string(index), "--threads",
-        std::to_string(threads), "--quiet"};
+        program.string(),       "batch",   o.manifest.string(),   "-o",
+        o.output.string(),      "--index", std::to_string(index), "--threads",
+        std::to_string(threads)};
+    // the reel says itself how it went ("done earlier", its failure's sentence)
+    if (o.quiet) {
+        args.emplace_back("--quiet");
+    }
     std::vector<char*> argv;
     for (std::string& arg : args) {
         argv.push_back(arg.data());
@@ -248,9 +252,6 @@ int runReelProcesses(const BatchOptions& o, const std::vector<Reel>& reels, cons
     while (next < reels.size() || !running.empty()) {
         if (next < reels.size() && static_cast<int>(running.size()) < o.jobs) {
             const int index = static_cast<int>(next++);
-            if (!o.quiet) {
-                progress(io.err, reels[index], index, "started");
-            }
             const pid_t pid = spawnReel(o, program, index, threads);
             if (pid < 0) {
                 progress(io.err, reels[index], index, "failed: the program could not be started");
@@ -272,9 +273,9 @@ int runReelProcesses(const BatchOptions& o, const std::vector<Reel>& reels, cons
         if (!ok) {
             status = kExitFailed;
         }
-        if (!o.quiet || !ok) {
-            progress(io.err, reels[index], index,
-                     ok ? std::string("done") : std::string("failed (see its log)"));
+        // a reel that ended by itself said so; one that was killed could not
+        if (!WIFEXITED(wstatus)) {
+            progress(io.err, reels[index], index, "failed: its process was killed (see its log)");
         }
     }
     return status;

@@ -23,6 +23,7 @@ struct SoundtrackOptions {
     std::string join;
     int bits = 0;
     std::string rate;
+    std::string onUnreadable = "stop";
     // empty: leng.txt and the diagnostics beside the scans
     std::filesystem::path sideFiles;
 };
@@ -58,6 +59,7 @@ std::vector<RunSetting> soundtrackSettings(const SoundtrackOptions& o, const Sou
     settings.push_back({"Sample rate", job.outputRate == 0
                                            ? std::string("the film's rate")
                                            : std::to_string(job.outputRate) + " Hz"});
+    settings.push_back({"On an unreadable scan", o.onUnreadable});
     return settings;
 }
 
@@ -94,6 +96,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.removeDc = !o.noDc;
     job.cutByAnalysis = o.cutByAnalysis;
     job.rotationUp = o.rotation == "up";
+    job.onUnreadable = o.onUnreadable == "silence" ? UnreadableScan::Silence : UnreadableScan::Stop;
     setDelivery(o, job);
 
     SoundtrackResult result;
@@ -186,6 +189,13 @@ Command addSoundtrackCommand(CLI::App& app) {
                      "(default: film, or 48000 with --archival or where the film's rate is no "
                      "whole number; asked for by name, such a rate is refused)")
         ->check(CLI::IsMember({"film", "44100", "48000", "96000"}));
+    command
+        ->add_option("--on-unreadable", options->onUnreadable,
+                     "A scan that cannot be read: stop the run, or silence (its place holds "
+                     "silence one frame pitch long, the joins beside it not searched, and the "
+                     "log and the report list it); the first scan must be read either way")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"stop", "silence"}));
     command
         ->add_option("--side-files", options->sideFiles,
                      "Folder for leng.txt and the diagnostics v.txt, z.txt and r.txt (default: "

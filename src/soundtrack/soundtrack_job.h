@@ -28,6 +28,12 @@ struct SoundtrackTimings {
     double writing = 0;
 };
 
+// What a scan that cannot be read does to a run.
+enum class UnreadableScan {
+    Stop,    // the run stops there with nothing written, as always
+    Silence, // its place holds silence one nominal frame pitch long; the run goes on
+};
+
 // Every setting of one run, filled by the front end before the worker starts
 // and read by the worker for the whole run. Nothing changes while the worker
 // runs but the stop flag it points at (ScanRunSettings::stopRequested).
@@ -60,6 +66,11 @@ struct SoundtrackJob : ScanRunSettings {
     // the run is refused (JobEnd::UsageRefused) as soon as the pitch is known.
     bool filmRateRequired = false;
 
+    // A lost scan's place holds silence, the joins beside it not searched
+    // (leng.txt holds the nominal pitch for them). The run's first scan must
+    // be read whatever this says: it settles the resolution.
+    UnreadableScan onUnreadable = UnreadableScan::Stop;
+
     // When set, the run adds the time of each stage here.
     SoundtrackTimings* timings = nullptr;
 };
@@ -79,6 +90,8 @@ struct SoundtrackResult : JobEnding {
     bool broadcastWave = false; // written as Broadcast WAV through libsndfile
     std::size_t sampleCount = 0;
     std::size_t clippedSamples = 0;
+    // frames whose scans could not be read and hold silence (UnreadableScan::Silence)
+    std::vector<LostFrame> lostFrames;
 };
 
 // Runs the whole job on the calling thread.
