@@ -60,7 +60,7 @@ synth::JobOnRender runJob(const Case& c, const synth::SynthTruth& truth, const f
     job.colorElement = c.element;
     job.crossfade = c.crossfade;
     job.removeDc = c.removeDc;
-    job.rotationUp = c.options.rotationUp;
+    job.trackSide = veltrana::synth::trackSideOf(c.options);
     job.archivalLevels = archival;
     job.preciseJoins = archival;
     job.bitsPerSample = archival ? 24 : 8;

@@ -4,6 +4,10 @@
 //   bench_jobs floor <scans> <threads>       decode every scan, nothing else
 //   bench_jobs soundtrack <scans> <threads>  the whole soundtrack job
 //   bench_jobs film <scans> <threads>        the whole film job
+//   bench_jobs film-sound <scans> <threads>  the film job with sound, into .avi
+//   bench_jobs measures <scans> 1            the two jobs' measures of each scan
+//                                            alone, on scans held in memory
+//   ... [top|bottom|left|right]              where the band lies in the scans
 //
 // Each prints one line of key=value pairs: the frames per second, the time of
 // each stage per frame (summed over the threads: the work, not the wall time)
@@ -13,8 +17,11 @@
 #include "job/frame_sequence.h"
 #include "job/observer.h"
 #include "job/parallel.h"
+#include "movie/film_frame.h"
 #include "movie/film_job.h"
+#include "movie/frame_geometry.h"
 #include "reading/scan_reader.h"
+#include "soundtrack/sound_frame.h"
 #include "soundtrack/soundtrack_job.h"
 
 #include <tbb/enumerable_thread_specific.h>
@@ -46,7 +53,8 @@ double peakMegabytes() {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: bench_jobs floor|soundtrack|film <scans> <threads (0: all)>\n");
+    std::fprintf(stderr, "usage: bench_jobs floor|soundtrack|film|film-sound|measures <scans> "
+                         "<threads (0: all)> [top|bottom|left|right]\n");
     return 2;
 }
 
@@ -76,7 +84,8 @@ int floor(const veltrana::FrameSequence& sequence, int threads) {
     return 0;
 }
 
-int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads) {
+int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads,
+               veltrana::TrackSide side) {
     using namespace veltrana;
     NullObserver quiet;
     SoundtrackTimings timings;
@@ -89,6 +98,7 @@ int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, i
     job.stopFrame = static_cast<int>(sequence.frames.size());
     job.filmSpeed = 25;
     job.threads = threads;
+    job.trackSide = side;
     job.timings = &timings;
     const auto began = Clock::now();
     const SoundtrackResult result = runSoundtrackJob(job);
@@ -109,18 +119,27 @@ int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, i
     return 0;
 }
 
-int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads) {
+// The standard movie, or the movie with its sound in the same .avi.
+int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads,
+         veltrana::TrackSide side, bool withSound) {
     using namespace veltrana;
     NullObserver quiet;
     FilmTimings timings;
-    FilmJob job;
-    job.observer = &quiet;
-    job.inputPath = scans;
-    job.outputPath =
+    ScanRunSettings run;
+    run.inputPath = scans;
+    run.startFrame = 1;
+    run.stopFrame = static_cast<int>(sequence.frames.size());
+    run.threads = threads;
+    run.trackSide = side;
+    const fs::path movie =
         fs::temp_directory_path() / ("veltrana-bench-" + std::to_string(::getpid()) + ".avi");
-    job.startFrame = 1;
-    job.stopFrame = static_cast<int>(sequence.frames.size());
-    job.threads = threads;
+    FilmJob job = withSound ? soundMovieJob(run, false, SoundSettings{}, MovieContainer::Avi, movie)
+                            : FilmJob{};
+    if (!withSound) {
+        static_cast<ScanRunSettings&>(job) = run;
+        job.outputPath = movie;
+    }
+    job.observer = &quiet;
     job.timings = &timings;
     const auto began = Clock::now();
     const FilmResult result = makeFilm(job);
@@ -133,17 +152,71 @@ int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int thr
     }
     const double frames = job.stopFrame;
     std::printf("frames=%d seconds=%.3f fps=%.1f peak_mb=%.1f load_ms=%.2f cut_scale_ms=%.2f "
-                "encode_ms=%.2f\n",
+                "encode_ms=%.2f sound_ms=%.2f\n",
                 job.stopFrame, seconds, frames / seconds, peakMegabytes(),
                 1e3 * timings.load / frames, 1e3 * timings.cutAndScale / frames,
-                1e3 * timings.encode / frames);
+                1e3 * timings.encode / frames, 1e3 * timings.sound / frames);
+    return 0;
+}
+
+// What each job measures on a scan, without reading or writing anything:
+// the soundtrack's trim, band, samples and profile, and the film's cut and
+// its 640 x 480 frame, each the best of several rounds over scans decoded
+// beforehand, so that what a layout costs is not lost in the decoding.
+int measures(const veltrana::FrameSequence& sequence, veltrana::TrackSide side) {
+    using namespace veltrana;
+    constexpr std::size_t kScans = 48;
+    constexpr int kRounds = 15;
+    std::vector<cv::Mat> scans;
+    for (std::size_t k = 0; k < sequence.frames.size() && k < kScans; ++k) {
+        LoadedScan scan = loadScan(sequence.frames[k]);
+        if (!scan.ok()) {
+            std::fprintf(stderr, "%s\n", scan.message().c_str());
+            return 1;
+        }
+        scans.push_back(scan.value().clone());
+    }
+    const ScanResolution dpi{1200, 1200};
+    SoundReadSettings reading;
+    reading.trackSide = side;
+    reading.sampling.rotationUp = bandOnTop(side);
+    reading.givenResolution = dpi;
+    const SoundtrackGeometry geometry =
+        computeSoundtrackGeometry(SoundtrackType::VariableArea35, dpi)
+            .value_or(SoundtrackGeometry{});
+    const FilmCutting cutting;
+    const FrameGeometry cut = measureFrameGeometry(SoundtrackType::VariableArea35, dpi, false, {});
+    double bestMeasure = 1e9;
+    double bestCut = 1e9;
+    double checksum = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        auto began = Clock::now();
+        for (std::size_t k = 0; k < scans.size(); ++k) {
+            checksum += measureSoundFrame(FrameScan{scans[k], {}, 1.0}, static_cast<int>(k) + 1,
+                                          false, reading, geometry)
+                            .measured.level;
+        }
+        bestMeasure = std::min(bestMeasure, secondsSince(began));
+        began = Clock::now();
+        for (const cv::Mat& scan : scans) {
+            checksum += movieFramesOf(ScanView(scan, side), cutting, cut).frames.size();
+        }
+        bestCut = std::min(bestCut, secondsSince(began));
+    }
+    const double frames = static_cast<double>(scans.size());
+    std::printf("frames=%zu measure_ms=%.3f cut_ms=%.3f checksum=%.1f\n", scans.size(),
+                1e3 * bestMeasure / frames, 1e3 * bestCut / frames, checksum);
     return 0;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
+    if (argc != 4 && argc != 5) {
+        return usage();
+    }
+    const auto side = veltrana::trackSideFromName(argc == 5 ? argv[4] : "top");
+    if (!side) {
         return usage();
     }
     // as the programs do
@@ -162,10 +235,13 @@ int main(int argc, char** argv) {
         return floor(sequence, threads);
     }
     if (what == "soundtrack") {
-        return soundtrack(sequence, scans, threads);
+        return soundtrack(sequence, scans, threads, *side);
     }
-    if (what == "film") {
-        return film(sequence, scans, threads);
+    if (what == "film" || what == "film-sound") {
+        return film(sequence, scans, threads, *side, what == "film-sound");
+    }
+    if (what == "measures") {
+        return measures(sequence, *side);
     }
     return usage();
 }

@@ -3,8 +3,10 @@
 // then every frame decoded by FFmpeg's libraries.
 //
 // The bytes lie in a memory file, reached by its /proc name, so nothing is
-// written to the disk. The first four bytes choose how many frames the
-// movie must hold, so that both the count and the decoding are reached.
+// written to the disk. The first two bytes choose how many frames the
+// movie must hold, so that both the count and the decoding are reached; the
+// third whether it is the silent movie or a movie with sound, and in which
+// container.
 
 #include "movie/movie_check.h"
 
@@ -45,7 +47,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         done += static_cast<std::size_t>(n);
     }
     const std::string path = "/proc/self/fd/" + std::to_string(fd);
-    (void)veltrana::checkFinishedMovie(path, static_cast<int>(frames));
+    const int kind = data[2] % 4;
+    if (kind == 0) {
+        (void)veltrana::checkFinishedMovie(path, static_cast<int>(frames));
+    } else {
+        veltrana::MovieExpectation expected;
+        expected.container = static_cast<veltrana::MovieContainer>(kind - 1);
+        expected.frames = static_cast<int>(frames);
+        expected.soundSamples = static_cast<std::int64_t>(data[3]) * 1024;
+        (void)veltrana::checkFinishedMovie(path, expected);
+    }
     ::close(fd);
     return 0;
 }

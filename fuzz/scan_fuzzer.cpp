@@ -7,11 +7,14 @@
 // trimmed, turned, measured for its resolution and cut into soundtrack strips for every film type
 // and every colour element, and read into samples and a row profile.
 
+#include "geometry/film_window.h"
 #include "geometry/frame_correction.h"
 #include "geometry/profile.h"
 #include "geometry/resolution.h"
 #include "geometry/scan.h"
+#include "geometry/scan_view.h"
 #include "reading/scan_reader.h"
+#include "soundtrack/frame_samples.h"
 #include "soundtrack/strip.h"
 #include "soundtrack/track_geometry.h"
 
@@ -51,6 +54,19 @@ void measureAsFirstFrame(const cv::Mat& scan, SoundtrackType type, bool longStri
     (void)rowProfile(working, 0, working.rows);
 }
 
+// The scan read upright or mirrored, and as a full-aperture scan: the film's
+// edges and the window beside them.
+void measureLyingAnyWay(const cv::Mat& scan, SoundtrackType type, TrackSide side) {
+    const ScanView view(scan, side);
+    const Result<int> dpiX = apertureResolutionX(view, type);
+    if (dpiX) {
+        (void)findFilmWindow(view, type, *dpiX, bandOnTop(side));
+    }
+    (void)findFilmWindow(view, type, 1200, bandOnTop(side));
+    const FrameBounds bounds = findFrameBounds(view, type, false);
+    (void)estimateScanResolution(view.colRange(bounds.left, bounds.right + 1), type);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -75,5 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         measureAsFirstFrame(scan.value(), type, false, rotationUp);
     }
     measureAsFirstFrame(scan.value(), SoundtrackType::VariableArea16, true, rotationUp);
+    measureLyingAnyWay(scan.value(), SoundtrackType::VariableArea35,
+                       static_cast<TrackSide>(size % 4));
     return 0;
 }

@@ -1,7 +1,9 @@
 #include "cli/command.h"
 #include "cli/job_command.h"
 #include "cli/options.h"
+#include "cli/sound_options.h"
 #include "movie/film_job.h"
+#include "movie/sound_movie.h"
 
 #include <algorithm>
 #include <memory>
@@ -14,7 +16,47 @@ namespace {
 struct FilmOptions {
     JobOptions job;
     bool cutSoundtrack = false;
+    // the movie with its sound
+    bool withSound = false;
+    SoundOptions sound;
+    std::string fps = "24";
+    int advance = -1; // -1: the film's own
+    std::filesystem::path soundOutput;
 };
+
+// The movie's sound as the options ask for it, or why the movie's name
+// cannot take it.
+Result<FilmSound> filmSoundOf(const FilmOptions& o, SoundtrackType type) {
+    const Result<MovieContainer> container = movieContainerOf(o.job.output);
+    if (!container) {
+        return container.status();
+    }
+    FilmSound sound;
+    const FilmSpeed speed = filmSpeedOf(o.fps);
+    sound.sound = soundSettingsOf(o.sound, speed);
+    sound.container = *container;
+    sound.pictureRate = FrameRate{speed.numerator, speed.denominator};
+    sound.advance = o.advance >= 0 ? o.advance : defaultSoundAdvance(type);
+    sound.wavPath = o.soundOutput;
+    return sound;
+}
+
+// What a run wrote, on the output stream.
+void printWritten(const FilmOptions& o, const FilmResult& result, CommandIo& io) {
+    if (!o.withSound) {
+        io.out << "Movie: " << result.moviePath.string() << " (" << result.movieFrames
+               << " frames, 640 x 480 DIVX at 24 fps)\n";
+        return;
+    }
+    const Result<MovieContainer> container = movieContainerOf(result.moviePath);
+    io.out << "Movie: " << result.moviePath.string() << " (" << result.movieFrames
+           << " frames, 640 x 480 " << movieCodecsName(container ? *container : MovieContainer::Avi)
+           << " at " << filmSpeedText(filmSpeedOf(o.fps)) << " fps, " << result.soundSamples
+           << " sound samples at " << result.sampleRate << " Hz)\n";
+    if (!result.wavPath.empty()) {
+        io.out << "Sound: " << result.wavPath.string() << "\n";
+    }
+}
 
 int runFilm(const FilmOptions& o, CommandIo& io) {
     FolderLocks locks;
@@ -28,9 +70,19 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
     job.memoryBudget = &budget;
     job.cutSoundtrack = o.cutSoundtrack;
     job.outputPath = o.job.output;
-
     std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
     settings.push_back({"Soundtrack band cut off", yesNo(o.cutSoundtrack)});
+    if (o.withSound) {
+        Result<FilmSound> sound = filmSoundOf(o, job.soundtrackType);
+        if (!sound) {
+            io.err << "veltrana: " << sound.message() << "\n";
+            return kExitUsage;
+        }
+        job.withSound = std::move(sound).value();
+        const std::vector<RunSetting> heard = soundRunSettings(o.sound, job.withSound->sound);
+        settings.insert(settings.end(), heard.begin(), heard.end());
+        settings.push_back({"Sound advance", std::to_string(job.withSound->advance) + " frames"});
+    }
     FilmResult result;
     const auto run = [&](JobObserver& observer) {
         job.observer = &observer;
@@ -39,8 +91,7 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
     };
     const auto finished = [&] {
         if (result.succeeded() && !o.job.quiet) {
-            io.out << "Movie: " << result.moviePath.string() << " (" << result.movieFrames
-                   << " frames, 640 x 480 DIVX at 24 fps)\n";
+            printWritten(o, result, io);
         }
         RunWritten written;
         written.done = "The movie was written to " + result.moviePath.string() + " (" +
@@ -54,19 +105,50 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
                          io, run, finished);
 }
 
+// --with-sound and the options that go only with it.
+void addSoundMovieOptions(CLI::App& command, FilmOptions& o) {
+    CLI::Option* withSound = command.add_flag(
+        "--with-sound", o.withSound,
+        "Put the soundtrack of the same scans into the movie, delayed by the sound advance; "
+        "the container by the name of -o: .avi (DIVX with PCM), .mp4 (H.264 with AAC) or .mkv "
+        "(FFV1 with FLAC)");
+    std::vector<CLI::Option*> needing = addSoundOptions(command, o.sound, o.job);
+    needing.push_back(command
+                          .add_option("--fps", o.fps,
+                                      "Pictures per second of a movie with sound, the film "
+                                      "speed from 16 to 60: whole (24), decimal (16.5) or a "
+                                      "fraction (24000/1001) (default 24; the silent movie is "
+                                      "always 24)")
+                          ->check(filmSpeedCheck()));
+    needing.push_back(command
+                          .add_option("--advance", o.advance,
+                                      "Frames the sound is printed ahead of its picture (default "
+                                      "20 on 35 mm, 26 on 16 mm; 0 for none)")
+                          ->check(CLI::NonNegativeNumber));
+    needing.push_back(command.add_option("--sound-output", o.soundOutput,
+                                         "Also write the soundtrack as the soundtrack command "
+                                         "would, to this WAV file"));
+    for (CLI::Option* option : needing) {
+        option->needs(withSound);
+    }
+}
+
 } // namespace
 
 Command addFilmCommand(CLI::App& app) {
     auto options = std::make_shared<FilmOptions>();
     CLI::App* command = app.add_subcommand(
         "film", "Make film: cut one frame from each scan of a range (four from a 16 mm long "
-                "strip) and write them as a 640 x 480 DIVX AVI movie at 24 fps");
+                "strip) and write them as a 640 x 480 DIVX AVI movie at 24 fps, or with "
+                "--with-sound as a movie with its soundtrack");
     addJobOptions(*command, options->job,
                   "The movie to write: AVI data, whatever the extension (written to a "
-                  "temporary file beside it and renamed when complete)");
+                  "temporary file beside it and renamed when complete); with --with-sound "
+                  "a .avi, .mp4 or .mkv file");
     command->add_flag("--cut-soundtrack", options->cutSoundtrack,
                       "Cut only the picture, without the soundtrack band (default: off, the "
                       "whole width of the film)");
+    addSoundMovieOptions(*command, *options);
     return {command, [options](CommandIo& io) { return runFilm(*options, io); }};
 }
 

@@ -129,6 +129,7 @@ ScanRunSettings scanRunSettings(const JobOptions& options, const std::atomic<boo
     settings.soundtrackType = filmType(options.film);
     settings.longStrip = options.longStrip;
     settings.inverse = options.inverse;
+    settings.trackSide = trackSideFromName(options.track).value_or(TrackSide::Top);
     if (const auto manual = manualResolution(options)) {
         settings.manualResolution = true;
         settings.resolutionX = manual->dpiX;
@@ -147,6 +148,20 @@ std::int64_t memoryBudgetBytes(const JobOptions& options) {
 
 SoundtrackType filmType(const std::string& name) {
     return soundtrackTypeFromName(name).value_or(SoundtrackType::VariableArea35);
+}
+
+std::string trackSideDescription(TrackSide side) {
+    switch (side) {
+    case TrackSide::Top:
+        break;
+    case TrackSide::Bottom:
+        return "the bottom edge (the film across the scans)";
+    case TrackSide::Left:
+        return "the left edge (the picture upright)";
+    case TrackSide::Right:
+        return "the right edge (the picture upright, scanned from the base side)";
+    }
+    return "the top edge (the film across the scans)";
 }
 
 std::string yesNo(bool value) {
@@ -168,6 +183,8 @@ std::vector<RunSetting> jobSettings(const JobOptions& o, int last) {
     settings.push_back({"Resolution", o.dpi.empty() ? std::string("measured on the first frame")
                                                     : o.dpi + " dpi, as given"});
     settings.push_back({"Film runs the other way through the scans", yesNo(o.inverse)});
+    settings.push_back({"Soundtrack along",
+                        trackSideDescription(trackSideFromName(o.track).value_or(TrackSide::Top))});
     char megapixels[32];
     std::snprintf(megapixels, sizeof megapixels, "%g", o.maxMegapixels);
     settings.push_back({"Largest scan read", std::string(megapixels) + " megapixels"});
@@ -211,6 +228,14 @@ void addJobOptions(CLI::App& command, JobOptions& options, const std::string& ou
             "X[:Y]");
     command.add_flag("--inverse", options.inverse,
                      "The film runs the other way through the scans (default: off)");
+    command
+        .add_option("--track", options.track,
+                    "The edge of the scans the soundtrack runs along: top or bottom (the film "
+                    "runs across the scans, later film further left), left (the picture "
+                    "upright, later film lower), right (the same scanned from the base side, "
+                    "mirrored)")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"top", "bottom", "left", "right"}));
     addReadingOptions(command, options);
     command
         .add_option("--report", options.report,

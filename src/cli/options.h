@@ -30,6 +30,7 @@ struct JobOptions {
     bool longStrip = false;
     std::string dpi; // empty: measured on the first frame
     bool inverse = false;
+    std::string track = "top"; // the edge the soundtrack runs along (soundtrack: --rotation too)
     bool trace = false;
     bool quiet = false;
     double maxMegapixels = 100.0; // the largest scan read
@@ -38,7 +39,7 @@ struct JobOptions {
     std::filesystem::path report; // empty: no run report
 };
 
-// Adds <frames>, -o, --first, --last, --film, --long-strip, --dpi, --inverse,
+// Adds <frames>, -o, --first, --last, --film, --long-strip, --dpi, --inverse, --track,
 // --max-megapixels, --threads, --max-memory, --report, --trace and --quiet. `outputHelp` describes
 // -o for this command.
 void addJobOptions(CLI::App& command, JobOptions& options, const std::string& outputHelp);
@@ -66,6 +67,9 @@ ScanRunSettings scanRunSettings(const JobOptions& options, const std::atomic<boo
 // The settings both jobs share, as a run report lists them; `last` is the
 // range's last frame as the job was given it.
 std::vector<RunSetting> jobSettings(const JobOptions& options, int last);
+
+// Where the band lies, as a run report says it.
+std::string trackSideDescription(TrackSide side);
 
 // What is refused before a job runs, beyond what each option checks on its
 // own: --long-strip without 16 mm film (bad usage), an output (`what`: "the

@@ -21,7 +21,7 @@ struct SynthArguments {
     std::string signal = "mix";
     bool color = false;
     bool grey = false;
-    std::string rotation = "up";
+    std::string track = "top";
     bool longStrip = false;
     bool noise = false;
     bool blur = false;
@@ -33,6 +33,10 @@ struct SynthArguments {
     bool fractionalStarts = false;
     bool silence = false;
     bool nrBias = false;
+    std::vector<int> syncMarks;
+    int syncAdvance = -1;
+    double shrink = 0;
+    bool fullAperture = false;
     double perspective = 0;
     std::string compression = "lzw";
     std::string format = "tiff";
@@ -108,7 +112,9 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
         options.signalFile = a.signal;
     }
     options.color = a.color;
-    options.rotationUp = a.rotation == "up";
+    const TrackSide side = trackSideFromName(a.track).value_or(TrackSide::Top);
+    options.rotationUp = side == TrackSide::Top || side == TrackSide::Left;
+    options.upright = isUpright(side);
     options.longStrip = a.longStrip;
     options.noise = a.noise;
     options.blur = a.blur;
@@ -120,6 +126,10 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
     options.fractionalStarts = a.fractionalStarts;
     options.silence = a.silence;
     options.noiseReductionBias = a.nrBias;
+    options.syncMarks = a.syncMarks;
+    options.syncAdvance = a.syncAdvance;
+    options.shrinkPercent = a.shrink;
+    options.fullAperture = a.fullAperture;
     options.perspectiveRows = a.perspective;
     options.compression = a.compression == "none"      ? synth::TiffCompression::None
                           : a.compression == "deflate" ? synth::TiffCompression::Deflate
@@ -151,9 +161,10 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
         io.err << "veltrana synth: warning: " << warning << "\n";
     }
     const synth::SynthLayout& l = result.truth.layout;
-    io.out << "Wrote " << options.frames << " scans (" << l.scanRows << " x " << l.scanColumns
-           << ") of " << a.film << " at " << options.dpi.dpiX << " x " << options.dpi.dpiY
-           << " dpi to " << a.dir << "\n"
+    const int across = options.fullAperture ? l.apertureColumns : l.scanColumns;
+    io.out << "Wrote " << options.frames << " scans (" << l.scanRows << " x " << across << ") of "
+           << a.film << " at " << options.dpi.dpiX << " x " << options.dpi.dpiY << " dpi to "
+           << a.dir << "\n"
            << "Sound: " << result.truth.signalName << ", " << l.sampleRate
            << " Hz (truth.wav); truth in truth.json\n";
     return kExitOk;
@@ -204,7 +215,7 @@ Command addSynthCommand(CLI::App& app) {
                     "Scan resolution: N for both axes, or XxY (across x along the film)")
         ->capture_default_str();
     sub->add_option("--frames", a->frames, "Number of scans")->capture_default_str();
-    sub->add_option("--fps", a->fps, "Film speed, 24 or 25 frames per second")
+    sub->add_option("--fps", a->fps, "Film speed, whole frames per second from 16 to 60")
         ->capture_default_str();
     sub->add_option("--signal", a->signal,
                     "Sound on the film: tone, sweep, mix, speech (noise shaped like speech, "
@@ -213,10 +224,17 @@ Command addSynthCommand(CLI::App& app) {
         ->capture_default_str();
     CLI::Option* color = sub->add_flag("--color", a->color, "Colour scans (three channels)");
     sub->add_flag("--grey", a->grey, "Grey scans (one channel; the default)")->excludes(color);
-    sub->add_option("--rotation", a->rotation,
-                    "up: band along the top edge of each scan; down: along the bottom edge")
+    CLI::Option* track =
+        sub->add_option("--track", a->track,
+                        "The edge of each scan the band runs along: top or bottom (the film "
+                        "across the scans, later film further left), left (the picture upright, "
+                        "later film lower) or right (the same scanned from the base side, "
+                        "mirrored)")
+            ->check(CLI::IsMember({"top", "bottom", "left", "right"}))
+            ->capture_default_str();
+    sub->add_option("--rotation", a->track, "As --track: up (top) or down (bottom)")
         ->check(CLI::IsMember({"up", "down"}))
-        ->capture_default_str();
+        ->excludes(track);
     sub->add_flag("--long-strip", a->longStrip, "16 mm only: about four frames per scan");
     sub->add_flag("--noise", a->noise, "Film grain and scanner noise");
     sub->add_flag("--blur", a->blur, "Scanner optics: about one pixel of blur");
@@ -243,6 +261,23 @@ Command addSynthCommand(CLI::App& app) {
     sub->add_flag("--nr-bias", a->nrBias,
                   "Variable area: a noise-reduction bias that narrows the clear band when the "
                   "sound is quiet");
+    CLI::Option* marks = sub->add_option(
+        "--sync-mark", a->syncMarks,
+        "The sync test (repeatable): this frame's picture is white and a 1 kHz burst one frame "
+        "long is printed the advance ahead of it, over a silent track");
+    sub->add_option("--advance", a->syncAdvance,
+                    "Frames the sync marks' bursts are printed ahead of their pictures (default "
+                    "20 on 35 mm, 26 on 16 mm)")
+        ->check(CLI::NonNegativeNumber)
+        ->needs(marks);
+    sub->add_option("--shrink", a->shrink,
+                    "The film shrunk along its length by this many percent (0 to 5): give the "
+                    "rendered resolution by hand to the jobs")
+        ->capture_default_str();
+    sub->add_flag("--full-aperture", a->fullAperture,
+                  "The whole width of the film: both perforation rows (one on 16 mm), the "
+                  "film's edges with the scanner's light beside them and the dark gate beyond; "
+                  "--weave then moves the film within the gate (at most 0.04 cm)");
     sub->add_option("--perspective", a->perspective,
                     "A frame photographed at a slant: the film's advance differs by this many "
                     "rows per frame between the track's centre and the picture's (-20 to 20)")

@@ -51,14 +51,18 @@ struct FilmStandard {
     // pitches.
     double movieFrameLengthCm;
     double movieFramePictureLengthCm;
+    // The film's whole width, edge to edge: a full-aperture scan's
+    // resolution across is its film measured against it.
+    double filmWidthCm;
 };
 
 // One film a row, the sizes in FilmStandard's order: scan width, frame
 // pitch, soundtrack cut width, band left out of the movie, movie frame width,
-// movie frame length, movie picture length.
-inline constexpr FilmStandard kVariableArea35Standard{2.09, 1.919, 0.24, 0.2, 2.1, 1.9, 1.52};
-inline constexpr FilmStandard kVariableDensity35Standard{2.09, 1.919, 0.254, 0.2, 2.05, 1.9, 1.52};
-inline constexpr FilmStandard kVariableArea16Standard{0.96, 0.762, 0.24, 0.254, 0.7, 0, 0};
+// movie frame length, movie picture length, film width.
+inline constexpr FilmStandard kVariableArea35Standard{2.09, 1.919, 0.24, 0.2, 2.1, 1.9, 1.52, 3.5};
+inline constexpr FilmStandard kVariableDensity35Standard{2.09, 1.919, 0.254, 0.2,
+                                                         2.05, 1.9,   1.52,  3.5};
+inline constexpr FilmStandard kVariableArea16Standard{0.96, 0.762, 0.24, 0.254, 0.7, 0, 0, 1.6};
 
 // The sizes of a film type. A value outside the enumeration gets the 16 mm
 // sizes, as every measure has always treated a film that is not 35 mm.

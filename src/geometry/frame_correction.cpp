@@ -50,6 +50,30 @@ FrameBounds findFrameBounds(const cv::Mat& scan, SoundtrackType type, bool longS
     return frameBoundsFromProfile(columnProfile(scan, rows.first, rows.end), type, longStrip);
 }
 
+FrameBounds findFrameBounds(const ScanView& scan, SoundtrackType type, bool longStrip) {
+    const TrimRows rows = trimProfileRows(scan.rows());
+    const int first = std::max(rows.first, 0);
+    const int end = std::min(rows.end, scan.rows());
+    if (!isUpright(scan.side()) || end - first > kExactPixelCount || scan.depth() != CV_8U) {
+        return findFrameBounds(scan.measuredImage(), type, longStrip);
+    }
+    if (scan.cols() == 0 || scan.rows() == 0) {
+        return {};
+    }
+    // column means of the middle 70 % of the rows, from whole-number sums as
+    // columnProfile forms them
+    std::vector<std::uint32_t> sums(static_cast<std::size_t>(scan.cols()), 0);
+    scan.addColumnSums(first, end, 0, sums);
+    std::vector<float> means(sums.size(), 0.0f);
+    if (first < end) {
+        const float count = static_cast<float>(end - first);
+        for (std::size_t c = 0; c < sums.size(); ++c) {
+            means[c] = static_cast<float>(sums[c]) / count;
+        }
+    }
+    return frameBoundsFromProfile(means, type, longStrip);
+}
+
 FrameBounds frameBoundsFromProfile(std::span<const float> q, SoundtrackType type, bool longStrip) {
     const int width = static_cast<int>(q.size());
     if (width == 0) {

@@ -8,6 +8,7 @@
 // Ranges follow geometry/profile.h, except FrameBounds below.
 
 #include "geometry/film_standard.h"
+#include "geometry/scan_view.h"
 
 #include <opencv2/core.hpp>
 
@@ -28,6 +29,9 @@ struct FrameBounds {
 // 0 <= left <= right < width for a non-empty image: a side that no rule
 // settles is left untrimmed.
 FrameBounds findFrameBounds(const cv::Mat& scan, SoundtrackType type, bool longStrip);
+
+// The same on the measured scan of a scan lying any way (geometry/scan_view.h).
+FrameBounds findFrameBounds(const ScanView& scan, SoundtrackType type, bool longStrip);
 
 // The rows the trim's column profile is taken over, [first, end): the middle
 // 70 % of a scan `height` rows high. Either may lie outside the scan for a

@@ -2,13 +2,15 @@
 // What a running job shows of each frame: the numbers of every frame, and now
 // and then a small picture of the scan with them.
 //
-// Coordinates are those of the scan as it lies in its file: x along the film
-// (scan columns), y across it (scan rows). The trim keeps scan columns
-// bounds.left..bounds.right; the soundtrack band runs along the top (UP) or
-// bottom (DOWN) edge, so it spans scan rows.
+// Coordinates are those of the measured scan (geometry/scan_view.h): x along
+// the film (its columns), y across it (its rows); for a scan lying film
+// across, the file's own. The trim keeps columns bounds.left..bounds.right;
+// the soundtrack band runs along the top (UP) or bottom (DOWN) edge, so it
+// spans rows.
 
 #include "geometry/film_standard.h"
 #include "geometry/frame_correction.h"
+#include "geometry/scan_view.h"
 #include "job/run_notes.h"
 
 #include <opencv2/core.hpp>
@@ -34,7 +36,11 @@ struct FramePreview {
     int frame = 0;              // the frame number
     std::string file;           // the scan's file name
     std::filesystem::path path; // the scan's whole path, to read it again at full size
-    cv::Size scanSize;          // the scan as it lies: width along the film, height across
+    cv::Size scanSize;          // the scan as it lies in its file
+    // How it lies: bounds, band, film edge and cuts are given on the
+    // measured scan (geometry/scan_view.h), which is the file itself for Top
+    // and Bottom; storedRectOf places them in the file.
+    TrackSide side = TrackSide::Top;
     FrameBounds bounds;
     // set on the first frame of a run: the resolution it was measured with
     std::optional<ScanResolution> resolution;
@@ -43,7 +49,10 @@ struct FramePreview {
     std::optional<std::string> scanDescription;
 
     // the soundtrack job
-    std::optional<ScanRows> band;      // the soundtrack band read as sound
+    std::optional<ScanRows> band; // the soundtrack band read as sound
+    // a full-aperture scan: the film's edge on the band's side (its first row
+    // on the film)
+    std::optional<int> filmEdge;
     std::optional<double> join;        // where the frame joins the previous one (its rows)
     std::optional<int> standardJoin;   // the standard search's join
     std::optional<double> preciseJoin; // the precise search's, where it found one

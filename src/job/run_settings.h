@@ -3,6 +3,7 @@
 
 #include "base/status.h"
 #include "geometry/film_standard.h"
+#include "geometry/scan_view.h"
 #include "job/frame_sequence.h"
 #include "job/memory_budget.h"
 #include "reading/scan_limits.h"
@@ -22,6 +23,11 @@ struct ScanRunSettings {
     SoundtrackType soundtrackType = SoundtrackType::VariableArea35;
     bool longStrip = false; // 16 mm: four frames to a scan
     bool inverse = false;   // "Inverse": each frame read the other way along the film
+    // the edge of the scan files the soundtrack runs along ("Frame rotation")
+    TrackSide trackSide = TrackSide::Top;
+    // the scans hold the film's whole width, its edges and the gate beyond:
+    // the standard window is found on each (the soundtrack job)
+    bool fullAperture = false;
     bool manualResolution = false;
     int resolutionX = 0; // manual dpi across the film
     int resolutionY = 0; // manual dpi along the film

@@ -3,6 +3,7 @@
 #include "geometry/frame_correction.h"
 #include "geometry/profile.h"
 #include "geometry/scan.h"
+#include "geometry/scan_view.h"
 #include "geometry/trace.h"
 #include "movie/movie_file.h"
 
@@ -25,12 +26,12 @@ struct Orientation {
     int scanColumn(int i) const { return mirrorRows ? i : width - 1 - i; }
 };
 
-bool mirrorsColumns(const cv::Mat& scan, SoundtrackType type) {
+bool mirrorsColumns(const ScanView& scan, SoundtrackType type) {
     return scan.channels() == 1 && type == SoundtrackType::VariableDensity35;
 }
 
 // The profiles of frameCutProfiles, from the trimmed scan as it lies.
-FrameCutProfiles cutProfilesOf(const cv::Mat& trimmed, const Orientation& o, bool cutSoundtrack) {
+FrameCutProfiles cutProfilesOf(const ScanView& trimmed, const Orientation& o, bool cutSoundtrack) {
     FrameCutProfiles p;
     p.width = o.height;
     p.height = o.width;
@@ -40,15 +41,7 @@ FrameCutProfiles cutProfilesOf(const cv::Mat& trimmed, const Orientation& o, boo
     // per working column (scan row), the mean of channel 0 across the frame;
     // their mean taken in working-column order, as imageMean takes it
     std::vector<std::uint32_t> rowSums(static_cast<std::size_t>(o.height), 0);
-    const int channels = trimmed.channels();
-    for (int s = 0; s < o.height; ++s) {
-        const uchar* row = trimmed.ptr<uchar>(s);
-        std::uint32_t sum = 0;
-        for (int c = 0; c < o.width; ++c) {
-            sum += row[c * channels];
-        }
-        rowSums[static_cast<std::size_t>(s)] = sum;
-    }
+    trimmed.addRowSums(0, rowSums);
     std::vector<float> columnMeans(static_cast<std::size_t>(p.width));
     for (int j = 0; j < p.width; ++j) {
         columnMeans[static_cast<std::size_t>(j)] =
@@ -60,13 +53,13 @@ FrameCutProfiles cutProfilesOf(const cv::Mat& trimmed, const Orientation& o, boo
     trace("pro = %f\n", factor);
 
     // the bright mask, counted along both directions
-    const cv::Mat mask = brightMask(trimmed, factor);
+    const ScanView mask = trimmed.sameWay(brightMask(trimmed.stored(), factor));
     const int firstColumn = cutProfileFirstColumn(p.width);
     // working columns firstColumn.. are these scan rows
     const int maskedFirst = o.mirrorColumns ? 0 : firstColumn;
     const int maskedEnd = o.mirrorColumns ? o.height - firstColumn : o.height;
     std::vector<std::uint32_t> perColumn(static_cast<std::size_t>(o.width), 0);
-    addColumnSums(mask, maskedFirst, maskedEnd, 0, perColumn);
+    mask.addColumnSums(maskedFirst, maskedEnd, 0, perColumn);
     p.rowBright.resize(static_cast<std::size_t>(p.height));
     const float counted = static_cast<float>(p.width - firstColumn);
     for (int i = 0; i < p.height; ++i) {
@@ -74,15 +67,13 @@ FrameCutProfiles cutProfilesOf(const cv::Mat& trimmed, const Orientation& o, boo
             static_cast<float>(perColumn[static_cast<std::size_t>(o.scanColumn(i))]) / counted;
     }
     if (cutSoundtrack) {
+        std::vector<std::uint32_t> perRow(static_cast<std::size_t>(o.height), 0);
+        mask.addRowSums(0, perRow);
         p.columnBright.resize(static_cast<std::size_t>(p.width));
         for (int j = 0; j < p.width; ++j) {
-            const uchar* row = mask.ptr<uchar>(o.scanRow(j));
-            std::uint32_t sum = 0;
-            for (int c = 0; c < o.width; ++c) {
-                sum += row[c];
-            }
             p.columnBright[static_cast<std::size_t>(j)] =
-                static_cast<float>(sum) / static_cast<float>(p.height);
+                static_cast<float>(perRow[static_cast<std::size_t>(o.scanRow(j))]) /
+                static_cast<float>(p.height);
         }
     }
     return p;
@@ -95,42 +86,47 @@ cv::Rect trimmedRegion(const Orientation& o, const cv::Rect& region) {
     return {firstColumn, firstRow, region.height, region.width};
 }
 
-Orientation orientationOf(const cv::Mat& trimmed, const FilmCutting& c) {
+Orientation orientationOf(const ScanView& trimmed, const FilmCutting& c) {
     Orientation o;
-    o.height = trimmed.rows;
-    o.width = trimmed.cols;
+    o.height = trimmed.rows();
+    o.width = trimmed.cols();
     o.mirrorRows = c.inverse;
     o.mirrorColumns = mirrorsColumns(trimmed, c.type);
     return o;
 }
 
 // The working image's region, taken from the trimmed scan and turned.
-cv::Mat workingRegion(const cv::Mat& trimmed, const Orientation& o, const cv::Rect& region) {
-    const cv::Mat piece = trimmed(trimmedRegion(o, region));
-    cv::Mat turned;
-    cv::rotate(piece, turned, cv::ROTATE_90_COUNTERCLOCKWISE);
+cv::Mat workingRegion(const ScanView& trimmed, const Orientation& o, const cv::Rect& region) {
+    const cv::Mat turned = trimmed.part(trimmedRegion(o, region)).workingImage();
+    // a Left scan's piece is the scan's own pixels: those are flipped into a copy
+    cv::Mat flipped = trimmed.side() == TrackSide::Left ? cv::Mat() : turned;
     if (o.mirrorRows) {
-        cv::flip(turned, turned, 0);
+        cv::flip(turned, flipped, 0);
     }
     if (o.mirrorColumns) {
-        cv::flip(turned, turned, 1);
+        cv::flip(o.mirrorRows ? flipped : turned, flipped, 1);
     }
-    return turned;
+    return flipped.empty() ? turned : flipped;
 }
 
 } // namespace
 
 ScanResolution detectFilmResolution(const cv::Mat& trimmed, const FilmCutting& c) {
-    const int columns = resolutionProfileColumns(trimmed.rows);
+    return detectFilmResolution(ScanView(trimmed, TrackSide::Top), c);
+}
+
+ScanResolution detectFilmResolution(const ScanView& trimmed, const FilmCutting& c) {
+    const int columns = resolutionProfileColumns(trimmed.rows());
     if (trimmed.empty() || trimmed.depth() != CV_8U || columns > kExactPixelCount ||
         (trimmed.channels() != 1 && trimmed.channels() != 3)) {
-        return detectResolution(filmWorkingImage(trimmed, c.type, c.inverse), c.type);
+        return detectResolution(filmWorkingImage(trimmed.measuredImage(), c.type, c.inverse),
+                                c.type);
     }
     const Orientation o = orientationOf(trimmed, c);
     // the working image's first columns are these scan rows
     const int first = o.mirrorColumns ? o.height - std::max(columns, 0) : 0;
     std::vector<std::uint32_t> sums(static_cast<std::size_t>(o.width), 0);
-    addColumnSums(trimmed, first, first + std::max(columns, 0), 0, sums);
+    trimmed.addColumnSums(first, first + std::max(columns, 0), 0, sums);
     std::vector<float> rowMeans(static_cast<std::size_t>(o.width), 0.0f);
     if (columns > 0) {
         for (int i = 0; i < o.width; ++i) {
@@ -152,8 +148,8 @@ FilmFrames movieFramesOfTurned(const cv::Mat& scan, const FilmCutting& c,
     const cv::Mat working = filmWorkingImage(
         scan.colRange(result.bounds.left, result.bounds.right + 1), c.type, c.inverse);
     result.cut = findFrameCut(working, geometry, c.type, c.longStrip, c.cutSoundtrack);
-    const Orientation o =
-        orientationOf(scan.colRange(result.bounds.left, result.bounds.right + 1), c);
+    const Orientation o = orientationOf(
+        ScanView(scan.colRange(result.bounds.left, result.bounds.right + 1), TrackSide::Top), c);
     for (const cv::Rect& region : result.cut.pieces) {
         result.regions.push_back(trimmedRegion(o, region) + cv::Point(result.bounds.left, 0));
         result.frames.push_back(movieFrame(working(region)));
@@ -163,13 +159,18 @@ FilmFrames movieFramesOfTurned(const cv::Mat& scan, const FilmCutting& c,
 
 FilmFrames movieFramesOf(const cv::Mat& scan, const FilmCutting& c, const FrameGeometry& geometry,
                          const std::optional<FrameBounds>& bounds) {
-    if (scan.empty() || scan.depth() != CV_8U || scan.rows > kExactPixelCount ||
-        scan.cols > kExactPixelCount || (scan.channels() != 1 && scan.channels() != 3)) {
-        return movieFramesOfTurned(scan, c, geometry);
+    return movieFramesOf(ScanView(scan, TrackSide::Top), c, geometry, bounds);
+}
+
+FilmFrames movieFramesOf(const ScanView& scan, const FilmCutting& c, const FrameGeometry& geometry,
+                         const std::optional<FrameBounds>& bounds) {
+    if (scan.empty() || scan.depth() != CV_8U || scan.rows() > kExactPixelCount ||
+        scan.cols() > kExactPixelCount || (scan.channels() != 1 && scan.channels() != 3)) {
+        return movieFramesOfTurned(scan.measuredImage(), c, geometry);
     }
     FilmFrames result;
     result.bounds = bounds ? *bounds : findFrameBounds(scan, c.type, c.longStrip);
-    const cv::Mat trimmed = scan.colRange(result.bounds.left, result.bounds.right + 1);
+    const ScanView trimmed = scan.colRange(result.bounds.left, result.bounds.right + 1);
     const Orientation o = orientationOf(trimmed, c);
 
     result.cut = frameCutFromProfiles(cutProfilesOf(trimmed, o, c.cutSoundtrack), geometry, c.type,

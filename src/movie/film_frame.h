@@ -14,6 +14,7 @@
 #include "geometry/film_standard.h"
 #include "geometry/frame_correction.h"
 #include "geometry/resolution.h"
+#include "geometry/scan_view.h"
 #include "movie/frame_geometry.h"
 
 #include <opencv2/core.hpp>
@@ -31,9 +32,9 @@ struct FilmCutting {
 };
 
 struct FilmFrames {
-    FrameBounds bounds;            // the trim, in scan columns
+    FrameBounds bounds;            // the trim, in columns of the measured scan (scan_view.h)
     FrameCut cut;                  // the regions, in working-image coordinates
-    std::vector<cv::Rect> regions; // the same regions on the scan as it lies
+    std::vector<cv::Rect> regions; // the same regions on the measured scan
     std::vector<cv::Mat> frames;   // 640 x 480 colour movie frames, in film order
 };
 
@@ -50,9 +51,16 @@ FilmFrames movieFramesOf(const cv::Mat& scan, const FilmCutting& cutting,
                          const FrameGeometry& geometry,
                          const std::optional<FrameBounds>& bounds = std::nullopt);
 
+// The same from a scan lying any way (geometry/scan_view.h): an upright or
+// mirrored scan gives the movie frames of its turned twin.
+FilmFrames movieFramesOf(const ScanView& scan, const FilmCutting& cutting,
+                         const FrameGeometry& geometry,
+                         const std::optional<FrameBounds>& bounds = std::nullopt);
+
 // The resolution detectResolution finds on the film job's working image of
 // a trimmed scan, read from the scan as it lies.
 ScanResolution detectFilmResolution(const cv::Mat& trimmedScan, const FilmCutting& cutting);
+ScanResolution detectFilmResolution(const ScanView& trimmedScan, const FilmCutting& cutting);
 
 // The same through the turned working image.
 FilmFrames movieFramesOfTurned(const cv::Mat& scan, const FilmCutting& cutting,

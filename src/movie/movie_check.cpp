@@ -1,5 +1,6 @@
 #include "movie/movie_check.h"
 
+#include "movie/libav_handles.h"
 #include "movie/movie_file.h"
 
 extern "C" {
@@ -14,6 +15,7 @@ extern "C" {
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -162,83 +164,123 @@ Status checkAviLayout(const std::filesystem::path& path, int expectedFrames) {
     return {};
 }
 
-struct FormatCloser {
-    void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
-};
-struct CodecCloser {
-    void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* packet) const { av_packet_free(&packet); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+// What the read-back looks for in a container.
+struct ContainerCodecs {
+    const char* demuxer;
+    AVCodecID video;
+    AVCodecID sound;
+    AVCodecID otherSound; // a second sound codec the container may hold
+    const char* videoName;
 };
 
-// Takes every frame the decoder has ready; false on a decoding error.
-bool receiveFrames(AVCodecContext& decoder, AVFrame& frame, int& decoded) {
+ContainerCodecs codecsOf(MovieContainer container) {
+    switch (container) {
+    case MovieContainer::Mp4:
+        return {"mov", AV_CODEC_ID_H264, AV_CODEC_ID_AAC, AV_CODEC_ID_AAC, "H.264"};
+    case MovieContainer::Mkv:
+        return {"matroska", AV_CODEC_ID_FFV1, AV_CODEC_ID_FLAC, AV_CODEC_ID_FLAC, "FFV1"};
+    case MovieContainer::Avi:
+        break;
+    }
+    return {"avi", AV_CODEC_ID_MPEG4, AV_CODEC_ID_PCM_S16LE, AV_CODEC_ID_PCM_S24LE, "MPEG-4"};
+}
+
+// One stream being decoded: pictures counted, or sound samples.
+struct DecodedStream {
+    int index = -1;
+    libav::Codec decoder;
+    std::int64_t decoded = 0;
+};
+
+// Takes everything the decoder has ready; false on a decoding error.
+bool receiveDecoded(DecodedStream& stream, AVFrame& frame, bool sound) {
     for (;;) {
-        const int got = avcodec_receive_frame(&decoder, &frame);
+        const int got = avcodec_receive_frame(stream.decoder.get(), &frame);
         if (got == AVERROR(EAGAIN) || got == AVERROR_EOF) {
             return true;
         }
         if (got < 0 || (frame.flags & AV_FRAME_FLAG_CORRUPT) != 0 || frame.decode_error_flags) {
             return false;
         }
-        ++decoded;
+        stream.decoded += sound ? frame.nb_samples : 1;
         av_frame_unref(&frame);
     }
 }
 
-// Opens the movie's one video stream and its decoder; fails on anything but
-// a 640 x 480 MPEG-4 stream, so that nothing larger is ever decoded.
-Status openDecoder(const std::filesystem::path& path,
-                   std::unique_ptr<AVFormatContext, FormatCloser>& format,
-                   std::unique_ptr<AVCodecContext, CodecCloser>& decoder, int& stream) {
-    AVFormatContext* opened = nullptr;
-    if (avformat_open_input(&opened, path.c_str(), av_find_input_format("avi"), nullptr) < 0) {
-        return Status::failure("it cannot be opened as a movie");
+Status openStreamDecoder(const AVStream& stream, DecodedStream& into) {
+    const AVCodec* codec = avcodec_find_decoder(stream.codecpar->codec_id);
+    into.decoder.reset(codec != nullptr ? avcodec_alloc_context3(codec) : nullptr);
+    if (!into.decoder || avcodec_parameters_to_context(into.decoder.get(), stream.codecpar) < 0) {
+        return Status::failure("its streams cannot be decoded");
     }
-    format.reset(opened);
-    const AVCodec* codec = nullptr;
-    stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, &codec, 0);
-    if (stream < 0 || codec == nullptr) {
-        return Status::failure("it holds no video stream");
+    // any damage is an error, not something to hide
+    into.decoder->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER;
+    into.decoder->max_pixels = static_cast<std::int64_t>(kMovieWidth) * kMovieHeight;
+    into.decoder->thread_count = 1;
+    if (avcodec_open2(into.decoder.get(), codec, nullptr) < 0) {
+        return Status::failure("its streams cannot be decoded");
     }
-    const AVCodecParameters& parameters = *format->streams[stream]->codecpar;
-    if (parameters.codec_id != AV_CODEC_ID_MPEG4 || parameters.width != kMovieWidth ||
-        parameters.height != kMovieHeight) {
-        return Status::failure("it holds no 640 x 480 MPEG-4 video");
-    }
-    decoder.reset(avcodec_alloc_context3(codec));
-    if (!decoder || avcodec_parameters_to_context(decoder.get(), &parameters) < 0) {
-        return Status::failure("its video cannot be decoded");
-    }
-    // any damage in a frame is an error, not something to hide
-    decoder->err_recognition = AV_EF_EXPLODE | AV_EF_BITSTREAM | AV_EF_BUFFER;
-    decoder->max_pixels = static_cast<std::int64_t>(kMovieWidth) * kMovieHeight;
-    decoder->thread_count = 1;
-    if (avcodec_open2(decoder.get(), codec, nullptr) < 0) {
-        return Status::failure("its video cannot be decoded");
-    }
+    into.index = stream.index;
     return {};
 }
 
-// Decodes every frame of the movie, as a player would play it through.
-Status checkFramesDecode(const std::filesystem::path& path, int expectedFrames) {
-    std::unique_ptr<AVFormatContext, FormatCloser> format;
-    std::unique_ptr<AVCodecContext, CodecCloser> decoder;
-    int stream = -1;
-    if (Status opened = openDecoder(path, format, decoder, stream); !opened) {
+// Opens the movie's picture stream, and its sound stream when one is
+// expected; fails on anything but 640 x 480 pictures of the container's
+// codec, so that nothing larger is ever decoded, and on sound of another
+// codec, rate or channel count.
+Status openDecoders(const std::filesystem::path& path, const ContainerCodecs& codecs,
+                    const std::optional<MovieExpectation>& sound, libav::Input& format,
+                    DecodedStream& video, DecodedStream& audio) {
+    AVFormatContext* opened = nullptr;
+    if (avformat_open_input(&opened, path.c_str(), av_find_input_format(codecs.demuxer), nullptr) <
+        0) {
+        return Status::failure("it cannot be opened as a movie");
+    }
+    format.reset(opened);
+    const int v = av_find_best_stream(format.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (v < 0) {
+        return Status::failure("it holds no video stream");
+    }
+    const AVCodecParameters& picture = *format->streams[v]->codecpar;
+    if (picture.codec_id != codecs.video || picture.width != kMovieWidth ||
+        picture.height != kMovieHeight) {
+        return Status::failure(std::string("it holds no 640 x 480 ") + codecs.videoName + " video");
+    }
+    if (Status decoding = openStreamDecoder(*format->streams[v], video); !decoding) {
+        return decoding;
+    }
+    if (!sound) {
+        return {};
+    }
+    const int a = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    const AVCodecParameters* heard = a >= 0 ? format->streams[a]->codecpar : nullptr;
+    if (heard == nullptr ||
+        (heard->codec_id != codecs.sound && heard->codec_id != codecs.otherSound) ||
+        heard->sample_rate != sound->sampleRate || heard->ch_layout.nb_channels != 1) {
+        return Status::failure("it holds no mono sound of its container's codec at " +
+                               std::to_string(sound->sampleRate) + " Hz");
+    }
+    return openStreamDecoder(*format->streams[a], audio);
+}
+
+// Decodes every picture and all the sound of the movie, as a player would
+// play it through.
+Status decodeWhole(const std::filesystem::path& path, MovieContainer container,
+                   const std::optional<MovieExpectation>& sound, int expectedFrames,
+                   std::int64_t& soundSamples) {
+    libav::Input format;
+    DecodedStream video;
+    DecodedStream audio;
+    if (Status opened = openDecoders(path, codecsOf(container), sound, format, video, audio);
+        !opened) {
         return opened;
     }
-    const std::unique_ptr<AVPacket, PacketFreer> packet(av_packet_alloc());
-    const std::unique_ptr<AVFrame, FrameFreer> frame(av_frame_alloc());
+    const libav::Packet packet(av_packet_alloc());
+    const libav::Frame frame(av_frame_alloc());
     if (!packet || !frame) {
         return Status::failure("there is no memory to read it back");
     }
     int packets = 0;
-    int decoded = 0;
     for (;;) {
         const int got = av_read_frame(format.get(), packet.get());
         if (got == AVERROR_EOF) {
@@ -248,26 +290,35 @@ Status checkFramesDecode(const std::filesystem::path& path, int expectedFrames) 
             return Status::failure("it cannot be read through after frame " +
                                    std::to_string(packets));
         }
-        if (packet->stream_index != stream) {
+        DecodedStream* into = packet->stream_index == video.index   ? &video
+                              : packet->stream_index == audio.index ? &audio
+                                                                    : nullptr;
+        if (into == nullptr) {
             av_packet_unref(packet.get());
             continue;
         }
-        ++packets;
+        packets += into == &video ? 1 : 0;
         const bool corrupt = (packet->flags & AV_PKT_FLAG_CORRUPT) != 0;
-        const bool sent = avcodec_send_packet(decoder.get(), packet.get()) >= 0;
+        const bool sent = avcodec_send_packet(into->decoder.get(), packet.get()) >= 0;
         av_packet_unref(packet.get());
-        if (corrupt || !sent || !receiveFrames(*decoder, *frame, decoded)) {
-            return Status::failure("frame " + std::to_string(packets) + " is damaged");
+        if (corrupt || !sent || !receiveDecoded(*into, *frame, into == &audio)) {
+            return Status::failure(into == &video
+                                       ? "frame " + std::to_string(packets) + " is damaged"
+                                       : std::string("its sound is damaged"));
         }
     }
-    if (avcodec_send_packet(decoder.get(), nullptr) < 0 ||
-        !receiveFrames(*decoder, *frame, decoded)) {
-        return Status::failure("its last frame is damaged");
+    for (DecodedStream* s : {&video, &audio}) {
+        if (s->decoder && (avcodec_send_packet(s->decoder.get(), nullptr) < 0 ||
+                           !receiveDecoded(*s, *frame, s == &audio))) {
+            return Status::failure(s == &video ? "its last frame is damaged"
+                                               : "its sound is damaged");
+        }
     }
-    if (decoded != expectedFrames) {
-        return Status::failure(std::to_string(decoded) + " of its " +
+    if (video.decoded != expectedFrames) {
+        return Status::failure(std::to_string(video.decoded) + " of its " +
                                std::to_string(expectedFrames) + " frames decode");
     }
+    soundSamples = audio.decoded;
     return {};
 }
 
@@ -281,7 +332,26 @@ Status checkFinishedMovie(const std::filesystem::path& path, int expectedFrames)
     if (Status layout = checkAviLayout(path, expectedFrames); !layout) {
         return layout;
     }
-    return checkFramesDecode(path, expectedFrames);
+    std::int64_t noSound = 0;
+    return decodeWhole(path, MovieContainer::Avi, std::nullopt, expectedFrames, noSound);
+}
+
+Status checkFinishedMovie(const std::filesystem::path& path, const MovieExpectation& expected) {
+    if (expected.container == MovieContainer::Avi) {
+        if (Status layout = checkAviLayout(path, expected.frames); !layout) {
+            return layout;
+        }
+    }
+    std::int64_t heard = 0;
+    if (Status decoded = decodeWhole(path, expected.container, expected, expected.frames, heard);
+        !decoded) {
+        return decoded;
+    }
+    if (heard < expected.soundSamples) {
+        return Status::failure("only " + std::to_string(heard) + " of its " +
+                               std::to_string(expected.soundSamples) + " sound samples decode");
+    }
+    return {};
 }
 
 } // namespace veltrana

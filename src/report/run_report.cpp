@@ -47,6 +47,7 @@ constexpr double kLeastLevelSpan = 4;
 // Colours of the overlays, the same in the thumbnails and the legend.
 const cv::Scalar kTrimBgr(60, 200, 60);
 const cv::Scalar kBandBgr(0, 150, 255);
+const cv::Scalar kFilmEdgeBgr(255, 200, 0);
 const cv::Scalar kCutBgr(230, 200, 0);
 constexpr const char* kTrimCss = "#3cc83c";
 constexpr const char* kBandCss = "#ff9600";
@@ -102,8 +103,10 @@ ShownFrame RunCollector::shownFrom(const FramePreview& p) const {
     s.file = p.file;
     s.path = p.path;
     s.scanSize = p.scanSize;
+    s.side = p.side;
     s.bounds = p.bounds;
     s.band = p.band;
+    s.filmEdge = p.filmEdge;
     s.cuts = p.cuts;
     s.join = p.join;
     s.score = p.score;
@@ -274,6 +277,8 @@ bool isWithin(const fs::path& path, const fs::path& folder) {
 
 // The preview picture with what was measured on it: the trim (the rest
 // darkened), the soundtrack band and the cut regions.
+// Drawn on the picture turned film-across, as the numbers are given, and
+// turned back to lie as the scan does.
 cv::Mat thumbnail(const ShownFrame& s) {
     cv::Mat pic;
     if (s.picture.channels() == 1) {
@@ -281,8 +286,10 @@ cv::Mat thumbnail(const ShownFrame& s) {
     } else {
         pic = s.picture.clone();
     }
-    const double sx = s.scanSize.width > 0 ? pic.cols / static_cast<double>(s.scanSize.width) : 1;
-    const double sy = s.scanSize.height > 0 ? pic.rows / static_cast<double>(s.scanSize.height) : 1;
+    pic = ScanView(pic, s.side).measuredImage();
+    const cv::Size scan = measuredSizeOf(s.side, s.scanSize);
+    const double sx = scan.width > 0 ? pic.cols / static_cast<double>(scan.width) : 1;
+    const double sy = scan.height > 0 ? pic.rows / static_cast<double>(scan.height) : 1;
     const auto col = [&](double x) {
         return std::clamp(static_cast<int>(std::lround(x * sx)), 0, pic.cols);
     };
@@ -323,13 +330,36 @@ cv::Mat thumbnail(const ShownFrame& s) {
         cv::line(pic, {left, 0}, {left, pic.rows - 1}, kTrimBgr, 2, cv::LINE_AA);
         cv::line(pic, {right - 1, 0}, {right - 1, pic.rows - 1}, kTrimBgr, 2, cv::LINE_AA);
     }
-    return pic;
+    if (s.filmEdge) {
+        const int edge = row(*s.filmEdge);
+        cv::line(pic, {0, edge}, {pic.cols - 1, edge}, kFilmEdgeBgr, 2, cv::LINE_AA);
+    }
+    return storedFromMeasured(pic, s.side);
+}
+
+// "trim: columns 3 to 1200 of 1250; band: rows 10 to 120", in the file's own
+// rows and columns however it lies.
+std::string measuresText(const ShownFrame& s) {
+    const AcrossFile trim = alongFile(s.side, s.scanSize, s.bounds.left, s.bounds.end());
+    const int along = isUpright(s.side) ? s.scanSize.height : s.scanSize.width;
+    std::string text = "trim: " + std::string(trim.unit) + "s " + std::to_string(trim.first) +
+                       " to " + std::to_string(trim.last) + " of " + std::to_string(along);
+    if (s.band) {
+        const AcrossFile band = acrossFile(s.side, s.scanSize, s.band->first, s.band->last + 1);
+        text += "; band: " + std::string(band.unit) + "s " + std::to_string(band.first) + " to " +
+                std::to_string(band.last);
+    }
+    if (s.filmEdge) {
+        const AcrossFile edge = acrossFile(s.side, s.scanSize, *s.filmEdge, *s.filmEdge + 1);
+        text += "; film edge: " + std::string(edge.unit) + " " + std::to_string(edge.first);
+    }
+    return text;
 }
 
 // The scan at its full resolution around the soundtrack band: the band and
 // as much again either side, across the whole scan, with the frame trim's
-// columns and the band drawn as on the thumbnail. Empty when the scan cannot
-// be read again or shows no band.
+// columns and the band drawn as on the thumbnail, turned back to lie as the
+// scan does. Empty when the scan cannot be read again or shows no band.
 cv::Mat bandCrop(const ShownFrame& s) {
     if (!s.band || s.path.empty()) {
         return {};
@@ -338,21 +368,25 @@ cv::Mat bandCrop(const ShownFrame& s) {
     if (!scan || scan->size() != s.scanSize) {
         return {};
     }
+    const cv::Size measured = measuredSizeOf(s.side, s.scanSize);
     const int width = s.band->last - s.band->first + 1;
-    const int top = std::clamp(s.band->first - width, 0, scan->rows - 1);
-    const int bottom = std::clamp(s.band->last + width, top, scan->rows - 1);
+    const int top = std::clamp(s.band->first - width, 0, measured.height - 1);
+    const int bottom = std::clamp(s.band->last + width, top, measured.height - 1);
+    // the measured rows top..bottom as they lie in the file
+    const cv::Mat stored =
+        (*scan)(storedRectOf(s.side, s.scanSize, {0, top, measured.width, bottom - top + 1}));
     cv::Mat crop;
-    if (scan->channels() == 1) {
-        cv::cvtColor((*scan)(cv::Range(top, bottom + 1), cv::Range::all()), crop,
-                     cv::COLOR_GRAY2BGR);
+    if (stored.channels() == 1) {
+        cv::cvtColor(stored, crop, cv::COLOR_GRAY2BGR);
     } else {
-        crop = (*scan)(cv::Range(top, bottom + 1), cv::Range::all()).clone();
+        crop = stored.clone();
     }
+    crop = ScanView(crop, s.side).measuredImage();
     cv::rectangle(crop, cv::Point(s.bounds.left, s.band->first - top),
                   cv::Point(s.bounds.right, s.band->last - top), kBandBgr, 1);
     cv::line(crop, {s.bounds.left, 0}, {s.bounds.left, crop.rows - 1}, kTrimBgr, 1);
     cv::line(crop, {s.bounds.right, 0}, {s.bounds.right, crop.rows - 1}, kTrimBgr, 1);
-    return crop;
+    return storedFromMeasured(crop, s.side);
 }
 
 std::string pairPlot(const ShownFrame& s) {
@@ -696,7 +730,8 @@ Result<std::string> framesSection(const RunRecord& run, const RunSummary& sum,
             "style=\"background: " +
             std::string(kTrimCss) + "\"></span>the frame trim (outside it darkened)";
     html += sum.soundtrack ? "<span class=\"swatch\" style=\"background: " + std::string(kBandCss) +
-                                 "\"></span>the soundtrack band read as sound"
+                                 "\"></span>the soundtrack band read as sound (and a full-aperture "
+                                 "scan's film edge in light blue)"
                            : "<span class=\"swatch\" style=\"background: " + std::string(kCutCss) +
                                  "\"></span>the regions cut into movie frames";
     html += ". Beneath a picture, a link opens the band and the frame edges as scanned, at "
@@ -731,12 +766,7 @@ Result<std::string> framesSection(const RunRecord& run, const RunSummary& sum,
             html += "<p>No picture of this frame came from the run.</p>";
         }
         html += "<p><b>Frame " + std::to_string(s.frame) + "</b> " + escapeMarkup(s.file) + "<br>" +
-                tags(s) + "<br>trim: columns " + std::to_string(s.bounds.left) + " to " +
-                std::to_string(s.bounds.right) + " of " + std::to_string(s.scanSize.width);
-        if (s.band) {
-            html += "; band: rows " + std::to_string(s.band->first) + " to " +
-                    std::to_string(s.band->last);
-        }
+                tags(s) + "<br>" + measuresText(s);
         if (!s.cuts.empty()) {
             html += "; " + std::to_string(s.cuts.size()) + " cut region" +
                     (s.cuts.size() == 1 ? "" : "s");

@@ -74,9 +74,11 @@ struct ShownFrame {
     int frame = 0;
     std::string file;
     std::filesystem::path path; // the scan, read again for its full-resolution crop
-    cv::Size scanSize;
+    cv::Size scanSize;          // as the scan lies; the numbers are on its measured scan
+    TrackSide side = TrackSide::Top;
     FrameBounds bounds;
     std::optional<ScanRows> band;
+    std::optional<int> filmEdge;
     std::vector<cv::Rect> cuts;
     std::optional<double> join;
     std::optional<double> score;

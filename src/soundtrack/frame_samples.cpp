@@ -2,6 +2,7 @@
 
 #include "geometry/profile.h"
 #include "geometry/scan.h"
+#include "geometry/scan_view.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -38,53 +39,52 @@ int orientedRow(int i, int height, bool rotationUp) {
 // Working columns 0..entries-1 of the oriented profile the band searches
 // read: per scan row, over the trimmed columns, the share of pixels brighter
 // than mid-grey (or, from the edge, the mean of channel 0).
-std::vector<float> bandProfile(const cv::Mat& frame, int entries, bool rotationUp, bool fromEdge) {
-    const int height = frame.rows;
-    const int width = frame.cols;
-    const float count = static_cast<float>(width);
+std::vector<float> bandProfile(const ScanView& frame, int entries, bool rotationUp, bool fromEdge) {
+    const int height = frame.rows();
+    const float count = static_cast<float>(frame.cols());
     std::vector<float> profile(static_cast<std::size_t>(entries));
     if (entries == 0) {
         return profile;
     }
     // the rows read, as one block
     const int first = rotationUp ? 0 : height - entries;
-    const cv::Mat block = frame.rowRange(first, first + entries);
-    const cv::Mat values = fromEdge ? block : greyPixels(block);
+    const ScanView block = frame.rowRange(first, first + entries);
+    Sums sums(static_cast<std::size_t>(entries), 0);
+    if (fromEdge) {
+        block.addRowSums(0, sums);
+    } else {
+        // threshold 127.5 on whole grey values: 128 and above is bright
+        block.sameWay(greyPixels(block.stored())).addRowSums(0, sums, true);
+    }
     for (int i = 0; i < entries; ++i) {
-        const uchar* row = values.ptr<uchar>(orientedRow(i, height, rotationUp) - first);
-        std::uint32_t sum = 0;
-        if (fromEdge) {
-            const int channels = values.channels();
-            for (int c = 0; c < width; ++c) {
-                sum += row[c * channels];
-            }
-        } else {
-            // threshold 127.5 on whole grey values: 128 and above is bright
-            for (int c = 0; c < width; ++c) {
-                sum += row[c] > 127 ? 1u : 0u;
-            }
-        }
-        profile[static_cast<std::size_t>(i)] = static_cast<float>(sum) / count;
+        profile[static_cast<std::size_t>(i)] =
+            static_cast<float>(
+                sums[static_cast<std::size_t>(orientedRow(i, height, rotationUp) - first)]) /
+            count;
     }
     return profile;
 }
 
 } // namespace
 
-ResolutionEstimate estimateScanResolution(const cv::Mat& trimmed, SoundtrackType type) {
+ResolutionEstimate estimateScanResolution(const ScanView& trimmed, SoundtrackType type) {
     // working row r is trimmed column (width - 1 - r); its first columns are
     // the scan's first rows
-    const int columns = resolutionProfileColumns(trimmed.rows);
+    const int columns = resolutionProfileColumns(trimmed.rows());
     if (trimmed.empty() || trimmed.depth() != CV_8U || columns > kExactPixelCount) {
-        return estimateResolution(workingImageFromFrame(trimmed), type);
+        return estimateResolution(trimmed.workingImage(), type);
     }
-    Sums sums(static_cast<std::size_t>(trimmed.cols), 0);
-    addColumnSums(trimmed, 0, std::max(columns, 0), 0, sums);
-    std::vector<float> rowMeans(static_cast<std::size_t>(trimmed.cols), 0.0f);
+    Sums sums(static_cast<std::size_t>(trimmed.cols()), 0);
+    trimmed.addColumnSums(0, std::max(columns, 0), 0, sums);
+    std::vector<float> rowMeans(static_cast<std::size_t>(trimmed.cols()), 0.0f);
     if (columns > 0) {
-        rowMeans = turnedMeans(sums, 0, trimmed.cols, static_cast<float>(columns));
+        rowMeans = turnedMeans(sums, 0, trimmed.cols(), static_cast<float>(columns));
     }
-    return estimateResolutionFromProfile(std::move(rowMeans), trimmed.rows, type);
+    return estimateResolutionFromProfile(std::move(rowMeans), trimmed.rows(), type);
+}
+
+ResolutionEstimate estimateScanResolution(const cv::Mat& trimmedScan, SoundtrackType type) {
+    return estimateScanResolution(ScanView(trimmedScan, TrackSide::Top), type);
 }
 
 FrameSamples sampleTurnedFrame(const cv::Mat& scan, const FrameSampling& s,
@@ -108,11 +108,17 @@ FrameSamples sampleTurnedFrame(const cv::Mat& scan, const FrameSampling& s,
 
 FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& s,
                          const SoundtrackGeometry& geometry) {
-    if (scan.empty() || scan.depth() != CV_8U || scan.rows > kExactPixelCount ||
-        scan.cols > kExactPixelCount || (scan.channels() != 1 && scan.channels() != 3)) {
-        return sampleTurnedFrame(scan, s, geometry);
+    return sampleFrame(ScanView(scan, s.rotationUp ? TrackSide::Top : TrackSide::Bottom), s,
+                       geometry);
+}
+
+FrameSamples sampleFrame(const ScanView& scan, const FrameSampling& s,
+                         const SoundtrackGeometry& geometry) {
+    if (scan.empty() || scan.depth() != CV_8U || scan.rows() > kExactPixelCount ||
+        scan.cols() > kExactPixelCount || (scan.channels() != 1 && scan.channels() != 3)) {
+        return sampleTurnedFrame(scan.measuredImage(), s, geometry);
     }
-    const int height = scan.rows;
+    const int height = scan.rows();
     FrameSamples frame;
 
     // channel 0 summed down every column: the middle rows give the trim, all
@@ -120,9 +126,16 @@ FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& s,
     const TrimRows trim = trimProfileRows(height);
     const int middleBegin = std::max(trim.first, 0);
     const int middleEnd = std::min(trim.end, height);
-    Sums middle(static_cast<std::size_t>(scan.cols), 0);
-    addColumnSums(scan, middleBegin, middleEnd, 0, middle);
-    std::vector<float> trimProfile(static_cast<std::size_t>(scan.cols), 0.0f);
+    // (a band read as luminance takes its frame profile from the grey image)
+    const bool luminance = readsLuminance(scan.stored(), s.element);
+    Sums middle(static_cast<std::size_t>(scan.cols()), 0);
+    Sums whole(middle.size(), 0);
+    if (luminance) {
+        scan.addColumnSums(middleBegin, middleEnd, 0, middle);
+    } else {
+        scan.addColumnSumsWithin(middleBegin, middleEnd, 0, middle, whole);
+    }
+    std::vector<float> trimProfile(static_cast<std::size_t>(scan.cols()), 0.0f);
     if (middleBegin < middleEnd) {
         const float count = static_cast<float>(middleEnd - middleBegin);
         for (std::size_t c = 0; c < middle.size(); ++c) {
@@ -130,8 +143,8 @@ FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& s,
         }
     }
     frame.bounds = frameBoundsFromProfile(trimProfile, s.type, s.longStrip);
-    const cv::Mat trimmed = scan.colRange(frame.bounds.left, frame.bounds.right + 1);
-    frame.rows = trimmed.cols;
+    const ScanView trimmed = scan.colRange(frame.bounds.left, frame.bounds.right + 1);
+    frame.rows = trimmed.cols();
 
     // the band, searched on the first rows of its side
     const int entries = stripProfileEntries(s.type, geometry, height, s.cutByAnalysis);
@@ -144,35 +157,32 @@ FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& s,
     frame.band = clipStripRange(range, height);
 
     // the samples: the band's rows summed down every trimmed column
-    const cv::Mat bandRows = trimmed.rowRange(frame.band.first, frame.band.last + 1);
-    Sums bandSums(static_cast<std::size_t>(trimmed.cols), 0);
-    if (readsLuminance(scan, s.element)) {
-        addColumnSums(greyPixels(bandRows), 0, bandRows.rows, 0, bandSums);
+    const ScanView bandRows = trimmed.rowRange(frame.band.first, frame.band.last + 1);
+    Sums bandSums(static_cast<std::size_t>(trimmed.cols()), 0);
+    if (luminance) {
+        bandRows.sameWay(greyPixels(bandRows.stored()))
+            .addColumnSums(0, bandRows.rows(), 0, bandSums);
     } else {
-        addColumnSums(bandRows, 0, bandRows.rows, scan.channels() == 1 ? 0 : channelOf(s.element),
-                      bandSums);
+        bandRows.addColumnSums(0, bandRows.rows(), scan.channels() == 1 ? 0 : channelOf(s.element),
+                               bandSums);
     }
     double total = 0;
     for (const std::uint32_t sum : bandSums) {
         total += sum;
     }
-    frame.level = total / (static_cast<double>(bandSums.size()) * bandRows.rows);
+    frame.level = total / (static_cast<double>(bandSums.size()) * bandRows.rows());
     Sums turned(bandSums.rbegin(), bandSums.rend());
-    frame.samples = samplesFromRowSums(turned, bandRows.rows, s.removeDc);
+    frame.samples = samplesFromRowSums(turned, bandRows.rows(), s.removeDc);
 
     // the frame profile: luminance when the band was read as luminance (the
     // turned image is made grey then), channel 0 otherwise
-    Sums all;
-    if (readsLuminance(scan, s.element)) {
-        all.assign(static_cast<std::size_t>(trimmed.cols), 0);
-        const cv::Mat grey = greyPixels(trimmed);
-        addColumnSums(grey, 0, height, 0, all);
+    if (luminance) {
+        Sums all(static_cast<std::size_t>(trimmed.cols()), 0);
+        trimmed.sameWay(greyPixels(trimmed.stored())).addColumnSums(0, height, 0, all);
         frame.profile = turnedMeans(all, 0, frame.rows, static_cast<float>(height));
     } else {
-        all = middle;
-        addColumnSums(scan, 0, middleBegin, 0, all);
-        addColumnSums(scan, std::max(middleEnd, middleBegin), height, 0, all);
-        frame.profile = turnedMeans(all, frame.bounds.left, frame.rows, static_cast<float>(height));
+        frame.profile =
+            turnedMeans(whole, frame.bounds.left, frame.rows, static_cast<float>(height));
     }
     return frame;
 }

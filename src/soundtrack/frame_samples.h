@@ -14,6 +14,7 @@
 #include "geometry/film_standard.h"
 #include "geometry/frame_correction.h"
 #include "geometry/resolution.h"
+#include "geometry/scan_view.h"
 #include "soundtrack/strip.h"
 #include "soundtrack/track_geometry.h"
 
@@ -47,9 +48,16 @@ struct FrameSamples {
 FrameSamples sampleFrame(const cv::Mat& scan, const FrameSampling& sampling,
                          const SoundtrackGeometry& geometry);
 
+// The same on a scan lying any way (geometry/scan_view.h): bounds and band
+// are those of the measured scan, and sampling.rotationUp says where its
+// band lies (bandOnTop of the scan's side).
+FrameSamples sampleFrame(const ScanView& scan, const FrameSampling& sampling,
+                         const SoundtrackGeometry& geometry);
+
 // The resolution measured on a trimmed scan as it lies: what
 // estimateResolution gives on its working image.
 ResolutionEstimate estimateScanResolution(const cv::Mat& trimmedScan, SoundtrackType type);
+ResolutionEstimate estimateScanResolution(const ScanView& trimmedScan, SoundtrackType type);
 
 // The same through the turned working image.
 FrameSamples sampleTurnedFrame(const cv::Mat& scan, const FrameSampling& sampling,

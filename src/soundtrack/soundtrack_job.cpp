@@ -50,40 +50,6 @@ bool differsByMoreThanATenth(int measured, int snapped) {
     return std::abs(measured - snapped) > 0.1 * snapped;
 }
 
-// How the job's sound is assembled: the one place its archival settings are
-// read.
-SoundPlan soundPlanOf(const SoundtrackJob& job) {
-    SoundPlan plan;
-    plan.preciseSearch = job.preciseJoins;
-    plan.levelsWithoutSteps = job.archivalLevels;
-    plan.archivalStream = plan.preciseSearch || plan.levelsWithoutSteps;
-    return plan;
-}
-
-// The factor that brings a scan's stored samples to 8-bit steps.
-double stepsPerUnit(const ScanDescription& d) {
-    return d.floatingPoint ? 255.0 : 255.0 / static_cast<double>((1 << d.bitsPerSample) - 1);
-}
-
-SoundReadSettings readSettingsOf(const SoundtrackJob& job, const SoundPlan& plan) {
-    SoundReadSettings s;
-    s.sampling.type = job.soundtrackType;
-    s.sampling.longStrip = job.longStrip;
-    s.sampling.element = job.colorElement;
-    s.sampling.rotationUp = job.rotationUp;
-    s.sampling.removeDc = job.removeDc;
-    s.sampling.cutByAnalysis = job.cutByAnalysis;
-    s.inverse = job.inverse;
-    if (job.manualResolution) {
-        s.givenResolution = ScanResolution{job.resolutionX, job.resolutionY};
-    }
-    if (plan.archivalStream) {
-        s.archival = plan.levelsWithoutSteps ? ArchivalReading::Levels : ArchivalReading::JoinsOnly;
-    }
-    s.searchPrecisely = plan.preciseSearch;
-    return s;
-}
-
 // What one frame gives the run, measured ahead on any thread with no
 // observer call; the frame's turn to be reported comes later, in order.
 struct FrameReading {
@@ -163,7 +129,7 @@ SoundtrackResult soundtrackResult(JobEnding ending) {
 class SoundtrackRun {
 public:
     explicit SoundtrackRun(SoundtrackJob& job)
-        : job(job), plan(soundPlanOf(job)), reading(readSettingsOf(job, plan)),
+        : job(job), plan(soundPlanOf(job)), reading(readSettingsOf(job, job, plan)),
           view(job.observer, StopButton::Shown) {}
 
     SoundtrackResult run();
@@ -185,6 +151,8 @@ private:
     void joinUnsearched(const FrameReading& frame, const FrameReading& previous);
     void reportLostFrames(SoundtrackResult& result);
     void settleResolution(const FrameReading& first);
+    void logWindow(const SoundFrame& first);
+    std::string noTrackMessage(int n, const Status& why) const;
     std::optional<JobEnding> settleOutputRate(int framePitch);
     void noteFirstScan(const ScanDescription& scan);
     void joinFrame(const FrameReading& frame, const FrameReading& previous,
@@ -225,7 +193,7 @@ private:
     // rate is no whole number (settleOutputRate)
     int outputRate = job.outputRate;
     bool outputRateSettled = false;
-    double secondsSinceMidnight = 0;                 // the first scan's time code
+    std::optional<DpxTimecode> firstTimecode;        // the first scan's
     std::optional<std::string> firstScanDescription; // DPX and OpenEXR: for the report
     // the last pair's diagnostics, written when the run succeeds
     JoinDiagnostics diagnostics;
@@ -385,8 +353,8 @@ FrameReading SoundtrackRun::readFrame(int n) const {
         const StageClock::time_point began = StageClock::now();
         const ScanImages& images = scan.images().value();
         frame.description = images.description;
-        const FrameScan frameScan{images.eightBit, images.stored, stepsPerUnit(images.description)};
-        frame.sound = measureSoundFrame(frameScan, n, n == job.startFrame, reading, geometry);
+        frame.sound = measureSoundFrame(frameScanOf(images), n, n == job.startFrame, reading,
+                                        geometry, resolution.dpiX);
         if (view.pictureDue()) {
             frame.picture = previewPicture(images.eightBit);
         }
@@ -429,25 +397,43 @@ void SoundtrackRun::settleResolution(const FrameReading& first) {
     geometry = computeSoundtrackGeometry(job.soundtrackType, resolution).value_or(geometry);
 }
 
-// Where film speed x pitch is no whole number, the film's own rate cannot be
-// written: refused when it was asked for by name, 48000 otherwise.
+// A full-aperture run says where it found the film and the track on its
+// first scan, in the file's own rows (or columns, for upright scans).
+void SoundtrackRun::logWindow(const SoundFrame& first) {
+    if (!first.window) {
+        return;
+    }
+    const FilmWindow& w = *first.window;
+    const AcrossFile edge = acrossFile(job.trackSide, first.scanSize, w.filmEdge, w.filmEdge + 1);
+    const AcrossFile track = acrossFile(job.trackSide, first.scanSize, w.trackFirst, w.trackEnd);
+    char line[200];
+    std::snprintf(line, sizeof line,
+                  "Full aperture: the film's edge at %s %d, the soundtrack within %ss %d to %d",
+                  edge.unit, edge.first, track.unit, track.first, track.last);
+    view.log().addLine(line);
+}
+
+std::string SoundtrackRun::noTrackMessage(int n, const Status& why) const {
+    return "Frame " + std::to_string(n) + " (" +
+           sequence.frames[static_cast<std::size_t>(n - 1)].filename().string() +
+           "): no soundtrack found in the full-aperture scan: " + why.message() +
+           "; nothing was written";
+}
+
+// The rate settled once, on the first pitch known (outputRateFor).
 std::optional<JobEnding> SoundtrackRun::settleOutputRate(int framePitch) {
-    if (outputRateSettled || job.outputRate != 0 || job.filmSpeed.givesWholeRate(framePitch)) {
+    if (outputRateSettled) {
         return std::nullopt;
     }
-    outputRateSettled = true;
-    char rate[128];
-    std::snprintf(rate, sizeof rate, "%s frames per second times a frame pitch of %d rows is %.2f",
-                  filmSpeedText(job.filmSpeed).c_str(), framePitch, job.filmSpeed.rate(framePitch));
-    if (job.filmRateRequired) {
-        return end(JobEnd::UsageRefused, std::string("The film's own rate cannot be written: ") +
-                                             rate +
-                                             " samples per second, no whole number; ask for "
-                                             "44100, 48000 or 96000 Hz");
+    const OutputRateChoice choice = outputRateFor(job, framePitch);
+    if (!choice.refusal.empty()) {
+        return end(JobEnd::UsageRefused, choice.refusal);
     }
-    outputRate = kArchivalSoundFormat.outputRate;
-    view.log().addLine(std::string("The film's rate is no whole number (") + rate +
-                       "): the sound is written at " + std::to_string(outputRate) + " Hz");
+    outputRateSettled = !choice.note.empty();
+    outputRate = choice.rate;
+    if (!choice.note.empty()) {
+        view.log().addLine(choice.note);
+    }
     return std::nullopt;
 }
 
@@ -459,9 +445,7 @@ void SoundtrackRun::noteFirstScan(const ScanDescription& scan) {
     }
     firstScanDescription = describeScan(scan);
     view.log().addLine("Scans: " + *firstScanDescription + " (samples used as stored)");
-    if (scan.timecode) {
-        secondsSinceMidnight = secondsOfTimecode(*scan.timecode, job.filmSpeed);
-    }
+    firstTimecode = scan.timecode;
     if (scan.frameRate && std::abs(*scan.frameRate - job.filmSpeed.perSecond()) > 0.001) {
         char line[160];
         std::snprintf(line, sizeof line,
@@ -493,9 +477,13 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
         return end(JobEnd::UnreadableFrame, std::string(kept::kWrongFileFormat) + "\r\n" + detail,
                    std::string(kept::kWrongFileFormat) + " " + detail);
     }
+    if (!frame.sound.located) {
+        return end(JobEnd::Refused, noTrackMessage(frame.sound.number, frame.sound.located));
+    }
     if (n == job.startFrame) {
         noteFirstScan(frame.description);
         settleResolution(frame);
+        logWindow(frame.sound);
         firstScanSize = frame.sound.scanSize;
         if (std::optional<JobEnding> refused = settleOutputRate(geometry.framePitch)) {
             return refused;
@@ -626,7 +614,13 @@ void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown,
         preview.resolution = resolution;
         preview.scanDescription = firstScanDescription;
     }
-    preview.band = ScanRows{measured.band.first, measured.band.last};
+    preview.side = job.trackSide;
+    // a full-aperture scan's window lies within it
+    const int across = frame.sound.window ? frame.sound.window->first : 0;
+    preview.band = ScanRows{across + measured.band.first, across + measured.band.last};
+    if (frame.sound.window) {
+        preview.filmEdge = frame.sound.window->filmEdge;
+    }
     preview.samples = measured.samples;
     preview.level = measured.level;
     // every frame but the first joins the one before
@@ -670,21 +664,11 @@ Status SoundtrackRun::writeDiagnostics() const {
 
 // The WAV, committed when it was written whole.
 Status SoundtrackRun::writeWav(AssembledSound sound, SoundtrackResult& result) {
-    SoundOrigin origin;
-    origin.type = job.soundtrackType;
-    origin.resolution = resolution;
-    origin.startFrame = job.startFrame;
-    origin.stopFrame = job.stopFrame;
-    origin.filmSpeed = job.filmSpeed;
-    origin.joins = assembly->joinsName();
-    origin.levels = assembly->levelsName();
-    SoundDelivery delivery;
-    delivery.format = {job.bitsPerSample, outputRate};
-    delivery.filmRate = job.filmSpeed.rate(geometry.framePitch);
-    delivery.secondsSinceMidnight = secondsSinceMidnight;
-    delivery.centredOnZero = sound.centredOnZero;
-    delivery.removeDc = job.removeDc;
-    delivery.description = broadcastDescription(origin);
+    // the rate settled on the first frame: 48000 where the film's is no whole number
+    SoundSettings settled = job;
+    settled.outputRate = outputRate;
+    SoundDelivery delivery = soundDeliveryOf(job, settled, *assembly, resolution, geometry,
+                                             sound.centredOnZero, firstTimecode);
     const Result<SoundWritten> written = writeSound(
         pendingWav->descriptor(), job.outputPath.string(), std::move(sound.stream), delivery);
     if (!written) {
@@ -820,6 +804,89 @@ std::string joinPositionsText(std::span<const int> joinPositions) {
         text += ' ';
     }
     return text;
+}
+
+SoundDelivery soundDeliveryOf(const ScanRunSettings& run, const SoundSettings& sound,
+                              const SoundAssembly& assembly, ScanResolution resolution,
+                              const SoundtrackGeometry& geometry, bool centredOnZero,
+                              const std::optional<DpxTimecode>& firstTimecode) {
+    SoundOrigin origin;
+    origin.type = run.soundtrackType;
+    origin.resolution = resolution;
+    origin.startFrame = run.startFrame;
+    origin.stopFrame = run.stopFrame;
+    origin.filmSpeed = sound.filmSpeed;
+    origin.joins = assembly.joinsName();
+    origin.levels = assembly.levelsName();
+    SoundDelivery delivery;
+    delivery.format = {sound.bitsPerSample, sound.outputRate};
+    delivery.filmRate = sound.filmSpeed.rate(geometry.framePitch);
+    delivery.centredOnZero = centredOnZero;
+    delivery.removeDc = sound.removeDc;
+    delivery.description = broadcastDescription(origin);
+    if (firstTimecode) {
+        delivery.secondsSinceMidnight = secondsOfTimecode(*firstTimecode, sound.filmSpeed);
+    }
+    return delivery;
+}
+
+SoundPlan soundPlanOf(const SoundSettings& sound) {
+    SoundPlan plan;
+    plan.preciseSearch = sound.preciseJoins;
+    plan.levelsWithoutSteps = sound.archivalLevels;
+    plan.archivalStream = plan.preciseSearch || plan.levelsWithoutSteps;
+    return plan;
+}
+
+SoundReadSettings readSettingsOf(const ScanRunSettings& run, const SoundSettings& sound,
+                                 const SoundPlan& plan) {
+    SoundReadSettings s;
+    s.sampling.type = run.soundtrackType;
+    s.sampling.longStrip = run.longStrip;
+    s.sampling.element = sound.colorElement;
+    s.sampling.rotationUp = bandOnTop(run.trackSide);
+    s.trackSide = run.trackSide;
+    s.fullAperture = run.fullAperture;
+    s.sampling.removeDc = sound.removeDc;
+    s.sampling.cutByAnalysis = sound.cutByAnalysis;
+    s.inverse = run.inverse;
+    if (run.manualResolution) {
+        s.givenResolution = ScanResolution{run.resolutionX, run.resolutionY};
+    }
+    if (plan.archivalStream) {
+        s.archival = plan.levelsWithoutSteps ? ArchivalReading::Levels : ArchivalReading::JoinsOnly;
+    }
+    s.searchPrecisely = plan.preciseSearch;
+    return s;
+}
+
+FrameScan frameScanOf(const ScanImages& images) {
+    // the factor that brings the stored samples to 8-bit steps
+    const ScanDescription& d = images.description;
+    const double steps =
+        d.floatingPoint ? 255.0 : 255.0 / static_cast<double>((1 << d.bitsPerSample) - 1);
+    return {images.eightBit, images.stored, steps};
+}
+
+OutputRateChoice outputRateFor(const SoundSettings& sound, int framePitch) {
+    OutputRateChoice choice;
+    choice.rate = sound.outputRate;
+    if (sound.outputRate != 0 || sound.filmSpeed.givesWholeRate(framePitch)) {
+        return choice;
+    }
+    char rate[128];
+    std::snprintf(rate, sizeof rate, "%s frames per second times a frame pitch of %d rows is %.2f",
+                  filmSpeedText(sound.filmSpeed).c_str(), framePitch,
+                  sound.filmSpeed.rate(framePitch));
+    if (sound.filmRateRequired) {
+        choice.refusal = std::string("The film's own rate cannot be written: ") + rate +
+                         " samples per second, no whole number; ask for 44100, 48000 or 96000 Hz";
+        return choice;
+    }
+    choice.rate = kArchivalSoundFormat.outputRate;
+    choice.note = std::string("The film's rate is no whole number (") + rate +
+                  "): the sound is written at " + std::to_string(choice.rate) + " Hz";
+    return choice;
 }
 
 bool writesStandardSound(const SoundtrackJob& job) {

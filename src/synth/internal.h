@@ -17,6 +17,7 @@ inline constexpr int kOpaque = 18;    // print black: outside the picture and ba
 inline constexpr int kClear = 215;    // the clear part of a variable-area band
 inline constexpr int kLight = 240;    // scanner light through a perforation or past the film edge
 inline constexpr int kTrackArea = 30; // a variable-area track area prints a little lighter
+inline constexpr int kGate = 4;       // the scanner's gate beyond a full-aperture scan's film
 // Variable density: transmittance = mean + swing x signal, of the clear-to-opaque range.
 inline constexpr double kDensityMean = 0.35;
 inline constexpr double kDensitySwing = 0.3;
@@ -27,6 +28,11 @@ inline constexpr double kDensitySwing = 0.3;
 // band sharp outer edges in the column profile, which the profile cutter
 // needs to find them.
 std::vector<float> builtInSignal(SignalKind kind, int samples, int sampleRate, double maxStep);
+
+// A quiet track with a kSyncBurstHz burst of `length` rows from each of
+// `starts`, each starting at phase 0, as loud as maxStep allows.
+std::vector<float> syncSignal(int samples, int sampleRate, double maxStep,
+                              const std::vector<std::int64_t>& starts, int length);
 
 struct SoundRead {
     std::vector<float> samples;

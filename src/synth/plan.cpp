@@ -19,6 +19,7 @@
 
 #include "geometry/resolution.h"
 #include "geometry/rounding.h"
+#include "job/film_speed.h"
 #include "soundtrack/fractional_shift.h"
 #include "soundtrack/track_geometry.h"
 
@@ -54,6 +55,24 @@ constexpr double kFrameLine16Cm = 0.03;         // the same for 16 mm
 constexpr double kPerforationHoleCm = 0.198;    // along the film, 35 mm
 constexpr double kBandHalfWidthMinShare = 0.03; // of the track width, at signal -1
 constexpr double kBandHalfWidthMaxShare = 0.36; // at signal +1
+
+// Full aperture, centimetres: the film's width, where its perforations lie
+// from the nearer edge (35 mm on both sides, 16 mm on the side away from the
+// band), where the picture ends short of the far edge, the scanner's light
+// beside each edge and its gate beyond.
+constexpr double kFilm35WidthCm = 3.5;
+constexpr double kFilm16WidthCm = 1.6;
+constexpr double kPerforationOuterCm = 0.201; // 35 mm, from the edge
+constexpr double kPerforationWidthCm = 0.2794;
+constexpr double kPerforation16OuterCm = 0.091;
+constexpr double kPerforation16WidthCm = 0.183;
+constexpr double kPerforation16LengthCm = 0.127;
+constexpr double kPictureEnd35Cm = 0.56;
+constexpr double kPictureEnd16Cm = 0.32;
+constexpr double kGateLightCm = 0.05;
+constexpr double kGateCm = 0.1;
+// The film weaves within the gate by at most this much.
+constexpr double kMaxApertureWeaveCm = 0.04;
 
 constexpr double kMaxFalloffPercent = 80;
 // A slant steeper than this would move the picture's rows further than the
@@ -108,6 +127,29 @@ struct LayoutChoice {
     std::vector<std::string> warnings;
 };
 
+// The parts of a full-aperture scan around the standard window: a 35 mm
+// window begins at the inner end of the perforations by the band, a 16 mm
+// one a sliver before the film's edge.
+void placeAperture(SynthLayout& l, bool film35, double columnsPerCm, double rowsPerCm) {
+    const auto px = [&](double cm) { return roundHalfAway(columnsPerCm * cm); };
+    SynthAperture& a = l.aperture;
+    a.gateColumns = px(kGateCm);
+    const int light = px(kGateLightCm);
+    const double filmWidth = film35 ? kFilm35WidthCm : kFilm16WidthCm;
+    a.holeColumn = l.sliverColumns - px(kPerforationWidthCm);
+    a.edgeColumn =
+        film35 ? l.sliverColumns - px(kPerforationOuterCm + kPerforationWidthCm) : l.sliverColumns;
+    a.farEdgeColumn = a.edgeColumn + px(filmWidth);
+    a.pictureEndColumn = a.farEdgeColumn - px(film35 ? kPictureEnd35Cm : kPictureEnd16Cm);
+    const double outer = film35 ? kPerforationOuterCm : kPerforation16OuterCm;
+    const double width = film35 ? kPerforationWidthCm : kPerforation16WidthCm;
+    a.farHoleFirst = a.farEdgeColumn - px(outer + width);
+    a.farHoleEnd = a.farEdgeColumn - px(outer);
+    a.holeRows16 = roundHalfAway(rowsPerCm * kPerforation16LengthCm);
+    l.windowFirstColumn = a.gateColumns + light - a.edgeColumn;
+    l.apertureColumns = l.windowFirstColumn + a.farEdgeColumn + light + a.gateColumns;
+}
+
 LayoutChoice chooseLayout(const SynthOptions& options) {
     LayoutChoice choice;
     SynthLayout& l = choice.layout;
@@ -137,8 +179,12 @@ LayoutChoice chooseLayout(const SynthOptions& options) {
     choice.expected = {detectedAcross(type, l.scanColumns), detectedAlong(type, l.framePitch)};
 
     l.trackWidth = computeSoundtrackGeometry(type, dpi)->trackWidth;
+    if (options.shrinkPercent > 0) {
+        // the shrunk film's pitch; its sound was printed at the nominal one
+        l.framePitch = roundHalfAway(l.framePitch * (1.0 - options.shrinkPercent / 100.0));
+    }
     l.sampleRate = options.fps * l.framePitch;
-    if (l.framePitch != nominalPitch) {
+    if (l.framePitch != nominalPitch && options.shrinkPercent <= 0) {
         choice.warnings.push_back("the frame pitch is rendered as " + std::to_string(l.framePitch) +
                                   " rows instead of " + std::to_string(nominalPitch) +
                                   " so that resolution detection can measure it (the sample rate "
@@ -200,6 +246,9 @@ LayoutChoice chooseLayout(const SynthOptions& options) {
     l.bandHalfWidthMin = kBandHalfWidthMinShare * l.trackWidth;
     l.bandHalfWidthMax = kBandHalfWidthMaxShare * l.trackWidth;
     l.pictureFirstColumn = roundHalfAway(columnsPerCm * (film35 ? kPicture35Cm : kPicture16Cm));
+    if (options.fullAperture) {
+        placeAperture(l, film35, columnsPerCm, rowsPerCm);
+    }
     return choice;
 }
 
@@ -326,8 +375,9 @@ std::vector<std::string> checkSynthOptions(const SynthOptions& options) {
         problems.push_back("the number of frames must be 1 to " + std::to_string(kMaxFrames) +
                            ", not " + std::to_string(options.frames));
     }
-    if (options.fps != 24 && options.fps != 25) {
-        problems.push_back("the film speed must be 24 or 25 frames per second, not " +
+    if (options.fps < kSlowestFilmSpeed || options.fps > kFastestFilmSpeed) {
+        problems.push_back("the film speed must be a whole " + std::to_string(kSlowestFilmSpeed) +
+                           " to " + std::to_string(kFastestFilmSpeed) + " frames per second, not " +
                            std::to_string(options.fps));
     }
     const int bits = options.deepLayout.dpxBits;
@@ -348,6 +398,25 @@ std::vector<std::string> checkSynthOptions(const SynthOptions& options) {
     if (options.noiseReductionBias && options.film == SoundtrackType::VariableDensity35) {
         problems.push_back("the noise-reduction bias is drawn on variable-area film only");
     }
+    if (!(options.shrinkPercent >= 0 && options.shrinkPercent <= kMaxShrinkPercent)) {
+        problems.push_back("the shrink must be 0 to " +
+                           std::to_string(static_cast<int>(kMaxShrinkPercent)) + " percent");
+    }
+    const int frameCount = options.frames * (options.longStrip ? 4 : 1);
+    for (int mark : options.syncMarks) {
+        if (mark < 1 || mark > frameCount) {
+            problems.push_back("sync mark " + std::to_string(mark) + " is no frame of the " +
+                               std::to_string(frameCount) + " rendered");
+        } else if (mark - syncAdvanceOf(options) < 1) {
+            problems.push_back("the burst of sync mark " + std::to_string(mark) +
+                               " would be printed before the first frame: the mark must come "
+                               "after the advance of " +
+                               std::to_string(syncAdvanceOf(options)) + " frames");
+        }
+    }
+    if (options.syncAdvance < -1) {
+        problems.push_back("the sync advance cannot be negative");
+    }
     if (!(std::abs(options.perspectiveRows) <= kMaxPerspectiveRows)) {
         problems.push_back("the perspective must be within " +
                            std::to_string(static_cast<int>(kMaxPerspectiveRows)) +
@@ -355,6 +424,14 @@ std::vector<std::string> checkSynthOptions(const SynthOptions& options) {
     }
     if (options.weave < 0) {
         problems.push_back("the weave cannot be negative");
+    } else if (options.weave > 0 && problems.empty() && options.fullAperture) {
+        const int limit = roundHalfAway(options.dpi.dpiX / 2.54 * kMaxApertureWeaveCm);
+        if (options.weave > limit) {
+            problems.push_back("a weave of " + std::to_string(options.weave) +
+                               " columns would take the film into the gate; these scans allow "
+                               "at most " +
+                               std::to_string(limit));
+        }
     } else if (options.weave > 0 && problems.empty()) {
         const SynthLayout layout = chooseLayout(options).layout;
         const int limit = static_cast<int>(kMaxWeaveShareOfTrack * layout.trackWidth);
@@ -486,6 +563,15 @@ SynthPlanResult planSampleScans(const SynthOptions& options) {
         signal = detail::builtInSignal(options.signal, samples, l.sampleRate,
                                        safeSignalStep(l, options.film));
     }
+    if (!options.syncMarks.empty()) {
+        std::vector<std::int64_t> bursts;
+        for (int mark : options.syncMarks) {
+            bursts.push_back(syncBurstStart(l, mark, syncAdvanceOf(options)));
+        }
+        truth.signalName = "sync";
+        signal = detail::syncSignal(samples, l.sampleRate, safeSignalStep(l, options.film), bursts,
+                                    l.framePitch);
+    }
     if (options.silence) {
         for (std::size_t t = 0; t < signal.size(); ++t) {
             signal[t] =
@@ -500,6 +586,18 @@ SynthPlanResult planSampleScans(const SynthOptions& options) {
         truth.signalPeak = std::max(truth.signalPeak, std::abs(v));
     }
     return result;
+}
+
+int syncAdvanceOf(const SynthOptions& options) {
+    if (options.syncAdvance >= 0) {
+        return options.syncAdvance;
+    }
+    return options.film == SoundtrackType::VariableArea16 ? 26 : 20;
+}
+
+std::int64_t syncBurstStart(const SynthLayout& layout, int mark, int advance) {
+    return layout.firstFrameLine +
+           static_cast<std::int64_t>(mark - 1 - advance) * layout.framePitch + layout.frameLineRows;
 }
 
 int trimmedJoin(const SynthTruth& truth, int k, const FrameBounds& boundsK,

@@ -26,6 +26,7 @@ constexpr int kShapes = 4;
 constexpr int kPosts = 3;
 constexpr double kGrainLevels = 3.0;  // film grain, standard deviation in 8-bit levels
 constexpr double kSensorLevels = 1.5; // scanner noise
+constexpr int kSyncWhite = 240;       // a sync mark's picture
 
 double uniform(std::mt19937& rng) {
     return static_cast<double>(rng()) * (1.0 / 4294967296.0);
@@ -311,20 +312,87 @@ void renderEffects(cv::Mat& image, cv::Mat* fine, DrawRow& drawRow, int start, d
     }
 }
 
-// Per working column of an UP scan, how much further along the film than
-// at the track's centre a scan row reads per row from the scan's middle:
-// zero at the track's centre, perspectiveRows / pitch at the picture's.
-std::vector<double> slantAcross(const SynthLayout& l, double perspectiveRows) {
+// Whether strip row t of a full-aperture scan shows a perforation hole in
+// the row beyond the window (35 mm: four to a frame, as at the window's
+// edge; 16 mm: one, on the frame line).
+bool farPerforation(const SynthLayout& l, bool film35, std::int64_t t) {
+    const std::int64_t fromFirstLine = t - l.firstFrameLine;
+    if (film35) {
+        const std::int64_t quarter =
+            fromFirstLine * 4 - detail::floorDiv(fromFirstLine * 4, l.framePitch) * l.framePitch;
+        const std::int64_t holeFirst = (l.framePitch - 4 * l.perforationRows) / 2;
+        return quarter >= holeFirst && quarter < holeFirst + 4 * l.perforationRows;
+    }
+    const std::int64_t within =
+        fromFirstLine - detail::floorDiv(fromFirstLine, l.framePitch) * l.framePitch;
+    const std::int64_t centre = l.frameLineRows / 2;
+    const std::int64_t half = l.aperture.holeRows16 / 2;
+    const std::int64_t distance =
+        std::min(std::abs(within - centre), std::abs(within - centre - l.framePitch));
+    return distance <= half;
+}
+
+// One row of a full-aperture scan from the window's row: the gate, the light
+// between it and the film's edge, the film beyond the window (margins,
+// perforations, the rest of the picture mirrored from the window's) and the
+// window itself, the film `weave` columns further from the band's side.
+void drawAperture(const SynthLayout& l, const SynthOptions& o, std::int64_t t, int weave,
+                  const std::vector<float>& window, float* values, int channels) {
+    const SynthAperture& a = l.aperture;
+    const bool film35 = is35mm(o.film);
+    const bool perforated = farPerforation(l, film35, t);
+    // the picture's rows are those whose window columns past the picture's
+    // start are not all frame-line black
+    const std::int64_t fromFirstLine = t - l.firstFrameLine;
+    const std::int64_t within =
+        fromFirstLine - detail::floorDiv(fromFirstLine, l.framePitch) * l.framePitch;
+    const bool inPicture = within >= l.frameLineRows;
+    for (int x = 0; x < l.apertureColumns; ++x) {
+        const int u = x - l.windowFirstColumn - weave; // window column
+        float value = static_cast<float>(kOpaque);
+        int from = -1; // a window column to take
+        if (x < a.gateColumns || x >= l.apertureColumns - a.gateColumns) {
+            value = static_cast<float>(detail::kGate);
+        } else if (u >= 0 && u < l.scanColumns) {
+            from = u; // 16 mm: the light beside the edge in it too
+        } else if (u < a.edgeColumn || u >= a.farEdgeColumn) {
+            value = static_cast<float>(kLight);
+        } else if (u < 0) {
+            // 35 mm: the perforation whose inner end the window begins with
+            // (lit where the window's first column is)
+            if (film35 && u >= a.holeColumn) {
+                from = 0;
+            }
+        } else if (u < a.pictureEndColumn) {
+            from = inPicture ? std::max(l.pictureFirstColumn, 2 * l.scanColumns - 1 - u)
+                             : l.scanColumns - 1;
+        } else if (u >= a.farHoleFirst && u < a.farHoleEnd && perforated) {
+            value = static_cast<float>(kLight);
+        }
+        for (int ch = 0; ch < channels; ++ch) {
+            values[x * channels + ch] =
+                from >= 0 ? window[static_cast<std::size_t>(from * channels + ch)] : value;
+        }
+    }
+}
+
+// Per working column of an UP scan `columns` wide whose window (the
+// standard scan) begins at column `windowFirst`, how much further along the
+// film than at the track's centre a scan row reads per row from the scan's
+// middle: zero at the track's centre, perspectiveRows / pitch at the
+// picture's, and on along the same line beyond the window.
+std::vector<double> slantAcross(const SynthLayout& l, double perspectiveRows, int columns,
+                                int windowFirst) {
     const double trackCentre = 0.5 * (l.trackFirstColumn + l.trackEndColumn);
     const double pictureCentre = 0.5 * (l.pictureFirstColumn + l.scanColumns);
-    std::vector<double> slant(static_cast<std::size_t>(l.scanColumns), 0.0);
+    std::vector<double> slant(static_cast<std::size_t>(columns), 0.0);
     if (perspectiveRows == 0.0 || !(pictureCentre > trackCentre) || l.framePitch <= 0) {
         return slant;
     }
     const double perRow = perspectiveRows / l.framePitch;
-    for (int c = 0; c < l.scanColumns; ++c) {
+    for (int c = 0; c < columns; ++c) {
         slant[static_cast<std::size_t>(c)] =
-            perRow * (c - trackCentre) / (pictureCentre - trackCentre);
+            perRow * (c - windowFirst - trackCentre) / (pictureCentre - trackCentre);
     }
     return slant;
 }
@@ -428,6 +496,10 @@ cv::Mat renderWorking(const SynthPlan& plan, int scan, cv::Mat* fine) {
     const Scene scene = sceneFor(o.variant);
     const std::uint64_t grainKey = detail::mix64(0x67A1Full ^ o.variant);
 
+    // a sync mark's picture is white (frames counted from 0 on the strip)
+    const auto isSyncMark = [&o](std::int64_t frame) {
+        return std::find(o.syncMarks.begin(), o.syncMarks.end(), frame + 1) != o.syncMarks.end();
+    };
     std::vector<FramePicture> pictures; // the few frames this scan shows
     std::vector<float> film(static_cast<std::size_t>(width));
     std::vector<float> grain(static_cast<std::size_t>(width), 0.0f);
@@ -523,6 +595,9 @@ cv::Mat renderWorking(const SynthPlan& plan, int scan, cv::Mat* fine) {
                     }
                 }
             }
+            if (current != nullptr && isSyncMark(frame)) {
+                std::fill(picture.begin(), picture.end(), static_cast<float>(kSyncWhite));
+            }
             // the film up to the picture, then the picture (or the frame line)
             const int split = current != nullptr ? std::min(l.pictureFirstColumn, width) : width;
             for (int c = 0; c < split; ++c) {
@@ -536,19 +611,37 @@ cv::Mat renderWorking(const SynthPlan& plan, int scan, cv::Mat* fine) {
         }
     };
 
-    cv::Mat image(height, width, channels == 3 ? CV_8UC3 : CV_8UC1);
+    // a full-aperture scan: the window drawn above, within the whole film
+    // and the gate beyond it
+    std::vector<float> window(static_cast<std::size_t>(width * channels));
+    auto drawApertureRow = [&](std::int64_t t, float* values) {
+        drawRow(t, window.data());
+        drawAperture(l, o, t, placed.weave, window, values, channels);
+    };
+    const bool full = o.fullAperture;
+    const int imageWidth = full ? l.apertureColumns : width;
+    cv::Mat image(height, imageWidth, channels == 3 ? CV_8UC3 : CV_8UC1);
     if (fine != nullptr) {
-        fine->create(height, width, CV_32FC(channels));
+        fine->create(height, imageWidth, CV_32FC(channels));
     }
-    const int elements = width * channels;
-    if (o.perspectiveRows != 0.0) {
+    const int elements = imageWidth * channels;
+    if (o.perspectiveRows != 0.0 && full) {
+        // the film weaves within the gate: drawApertureRow places it
+        renderSlanted(
+            image, fine, drawApertureRow, start, fraction, 0, o.falloffPercent,
+            slantAcross(l, o.perspectiveRows, imageWidth, l.windowFirstColumn + placed.weave));
+    } else if (o.perspectiveRows != 0.0) {
         renderSlanted(image, fine, drawRow, start, fraction, placed.weave, o.falloffPercent,
-                      slantAcross(l, o.perspectiveRows));
-    } else if (fraction == 0.0 && placed.weave == 0 && o.falloffPercent == 0.0) {
+                      slantAcross(l, o.perspectiveRows, width, 0));
+    } else if (fraction == 0.0 && (placed.weave == 0 || full) && o.falloffPercent == 0.0) {
         // each strip row straight into its scan row
         std::vector<float> values(static_cast<std::size_t>(elements));
         for (int r = 0; r < height; ++r) {
-            drawRow(static_cast<std::int64_t>(start) + r, values.data());
+            if (full) {
+                drawApertureRow(static_cast<std::int64_t>(start) + r, values.data());
+            } else {
+                drawRow(static_cast<std::int64_t>(start) + r, values.data());
+            }
             uchar* out = image.ptr<uchar>(r);
             for (int i = 0; i < elements; ++i) {
                 out[i] = toByte(values[static_cast<std::size_t>(i)]);
@@ -557,6 +650,9 @@ cv::Mat renderWorking(const SynthPlan& plan, int scan, cv::Mat* fine) {
                 std::transform(values.begin(), values.end(), fine->ptr<float>(r), unrounded);
             }
         }
+    } else if (full) {
+        // the film weaves within the gate: drawApertureRow places it
+        renderEffects(image, fine, drawApertureRow, start, fraction, 0, o.falloffPercent);
     } else {
         renderEffects(image, fine, drawRow, start, fraction, placed.weave, o.falloffPercent);
     }
@@ -572,14 +668,18 @@ cv::Mat renderWorking(const SynthPlan& plan, int scan, cv::Mat* fine) {
         const std::uint64_t scanKey =
             detail::mix64(0x5E45ull ^ (static_cast<std::uint64_t>(o.variant) << 32) ^
                           static_cast<std::uint64_t>(scan));
+        // counted from the standard window's first column, so that a
+        // full-aperture scan's window holds the noise of its narrow twin
+        const std::int64_t first =
+            full ? static_cast<std::int64_t>(l.windowFirstColumn + placed.weave) * channels : 0;
         for (int r = 0; r < height; ++r) {
             const std::uint64_t rowKey = detail::mix64(scanKey + static_cast<std::uint64_t>(r));
             uchar* out = image.ptr<uchar>(r);
             float* fineOut = fine != nullptr ? fine->ptr<float>(r) : nullptr;
             for (int i = 0; i < elements; ++i) {
-                const float noise =
-                    static_cast<float>(kSensorLevels) *
-                    normalFromBits(detail::mix64(rowKey ^ (static_cast<std::uint64_t>(i) << 20)));
+                const float noise = static_cast<float>(kSensorLevels) *
+                                    normalFromBits(detail::mix64(
+                                        rowKey ^ (static_cast<std::uint64_t>(i - first) << 20)));
                 out[i] = toByte(static_cast<float>(out[i]) + noise);
                 if (fineOut != nullptr) {
                     fineOut[i] = unrounded(fineOut[i] + noise);
@@ -597,8 +697,12 @@ cv::Mat renderWorking(const SynthPlan& plan, int scan, cv::Mat* fine) {
 }
 
 // The working orientation turned into the file's: the inverse of the job's
-// quarter turn anticlockwise.
-cv::Mat asInFile(const cv::Mat& working) {
+// quarter turn anticlockwise, or none for upright scans (a DOWN working
+// image is mirrored already: the band at the right).
+cv::Mat asInFile(const cv::Mat& working, bool upright) {
+    if (upright) {
+        return working;
+    }
     cv::Mat file;
     if (!working.empty()) {
         cv::rotate(working, file, cv::ROTATE_90_CLOCKWISE);
@@ -608,19 +712,27 @@ cv::Mat asInFile(const cv::Mat& working) {
 
 } // namespace
 
+TrackSide trackSideOf(const SynthOptions& o) {
+    if (o.upright) {
+        return o.rotationUp ? TrackSide::Left : TrackSide::Right;
+    }
+    return o.rotationUp ? TrackSide::Top : TrackSide::Bottom;
+}
+
 cv::Mat renderWorkingImage(const SynthPlan& plan, int scan) {
     return renderWorking(plan, scan, nullptr);
 }
 
 cv::Mat renderScan(const SynthPlan& plan, int scan) {
-    return asInFile(renderWorkingImage(plan, scan));
+    return asInFile(renderWorkingImage(plan, scan), plan.truth.options.upright);
 }
 
 RenderedScan renderScanAtDepth(const SynthPlan& plan, int scan) {
     cv::Mat fine;
     RenderedScan rendered;
-    rendered.image = asInFile(renderWorking(plan, scan, &fine));
-    rendered.fine = asInFile(fine);
+    const bool upright = plan.truth.options.upright;
+    rendered.image = asInFile(renderWorking(plan, scan, &fine), upright);
+    rendered.fine = asInFile(fine, upright);
     return rendered;
 }
 

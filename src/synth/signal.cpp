@@ -288,6 +288,26 @@ std::string writeSignalWav(const std::filesystem::path& path, const std::vector<
     return {};
 }
 
+std::vector<float> syncSignal(int samples, int sampleRate, double maxStep,
+                              const std::vector<std::int64_t>& starts, int length) {
+    // the quiet track: the mix at -20 dB, on which the frames still join
+    std::vector<float> signal = builtInSignal(SignalKind::Mix, samples, sampleRate, maxStep);
+    for (float& s : signal) {
+        s *= static_cast<float>(kSyncQuietLevel);
+    }
+    const double amplitude = std::min(kPeak, maxStep * sampleRate / (kTwoPi * kSyncBurstHz));
+    for (const std::int64_t start : starts) {
+        for (int i = 0; i < length; ++i) {
+            const std::int64_t t = start + i;
+            if (t >= 0 && t < samples) {
+                signal[static_cast<std::size_t>(t)] = static_cast<float>(
+                    amplitude * std::sin(kTwoPi * kSyncBurstHz * i / sampleRate));
+            }
+        }
+    }
+    return signal;
+}
+
 } // namespace detail
 
 TruthSignal readTruthSignal(const std::filesystem::path& wav) {

@@ -15,7 +15,9 @@
 //   picture); for DOWN the whole image is mirrored left to right.
 // - Scan files ("frame_0001.tif", ...) are the working image turned back
 //   (a quarter clockwise), so later film lies further left. The band lies
-//   along the top edge for UP and along the bottom edge for DOWN.
+//   along the top edge for UP and along the bottom edge for DOWN. Upright
+//   files are the working image itself: later film lower, the band along the
+//   left edge for UP and along the right edge for DOWN (a mirrored scan).
 // - Joins: joins[k] is the row of scan k that shows the same film as row 0 of
 //   scan k + 1, in the working orientation of the untrimmed scans. After a
 //   trim the rows shift; trimmedJoin() does the arithmetic.
@@ -30,6 +32,7 @@
 
 #include "geometry/film_standard.h"
 #include "geometry/frame_correction.h"
+#include "geometry/scan_view.h"
 #include "reading/dpx_header.h"
 
 #include <opencv2/core.hpp>
@@ -78,17 +81,21 @@ struct SynthOptions {
     SoundtrackType film = SoundtrackType::VariableArea35;
     ScanResolution dpi{1200, 1200}; // dpiX across the film, dpiY along it
     int frames = 48;                // scans to write
-    int fps = 24;                   // 24 or 25
+    int fps = 24;                   // whole frames per second, 16 to 60
     SignalKind signal = SignalKind::Mix;
     std::filesystem::path signalFile; // for SignalKind::File
     bool color = false;               // three channels instead of one
     bool rotationUp = true;           // band along the top edge of the files
-    bool longStrip = false;           // 16 mm only: four frames per scan
-    bool noise = false;               // film grain and scanner noise
-    bool blur = false;                // scanner optics
-    int jitter = kDefaultJitter;      // rows of random scan start offset, at most
-    std::uint32_t variant = 1;        // picks the pictures, jitter and noise
-    bool force = false;               // replace a directory that holds an earlier render
+    // the picture upright in the files, later film lower: the band along the
+    // left edge, or with !rotationUp (a scan from the base side, mirrored)
+    // along the right edge
+    bool upright = false;
+    bool longStrip = false;      // 16 mm only: four frames per scan
+    bool noise = false;          // film grain and scanner noise
+    bool blur = false;           // scanner optics
+    int jitter = kDefaultJitter; // rows of random scan start offset, at most
+    std::uint32_t variant = 1;   // picks the pictures, jitter and noise
+    bool force = false;          // replace a directory that holds an earlier render
     TiffCompression compression = TiffCompression::Lzw; // of the scan files
     // What real scans have, each off by default: a render without any of
     // them is byte for byte what it was before they existed.
@@ -97,6 +104,22 @@ struct SynthOptions {
     bool fractionalStarts = false;   // scans start between strip rows
     bool silence = false;            // passages of silence and of very low level (-40 dB)
     bool noiseReductionBias = false; // variable area: the clear band narrows when quiet
+    // The classic sync test: each mark's picture (a film frame, 1-based as
+    // the scans are numbered) is white, and a 1 kHz burst one frame long is
+    // printed syncAdvance frames ahead of it, from that frame's picture start,
+    // over a quiet track (the mix at kSyncQuietLevel). Marks replace the
+    // signal.
+    std::vector<int> syncMarks;
+    int syncAdvance = -1; // frames; -1: the film's (20 on 35 mm, 26 on 16 mm)
+    // The film shrunk along its length by this many percent (0 to 5): the
+    // frame pitch on the strip is that much shorter than the nominal one at
+    // the rendered resolution, and the sound's rate with it. Give the
+    // rendered resolution by hand to the jobs.
+    double shrinkPercent = 0;
+    // The whole width of the film: both perforation rows (35 mm; one on
+    // 16 mm), the film's edges, the scanner's light beside them and its dark
+    // gate beyond. The weave then moves the film within the gate.
+    bool fullAperture = false;
     ScanFormat format = ScanFormat::Tiff;
     DeepFileLayout deepLayout;
     // A frame photographed at a slant (keystone): the film's advance along a
@@ -106,6 +129,15 @@ struct SynthOptions {
     double perspectiveRows = 0;
 };
 
+// The sync test's burst, and the level of the quiet track under it (-20 dB).
+inline constexpr double kSyncBurstHz = 1000.0;
+inline constexpr double kSyncQuietLevel = 0.1;
+// The largest shrink drawn.
+inline constexpr double kMaxShrinkPercent = 5.0;
+
+// The advance the sync marks are printed with.
+int syncAdvanceOf(const SynthOptions& options);
+
 // The passages of SynthOptions::silence, repeating every 0.8 s: 0.2 s at full
 // level, 0.2 s of silence, 0.2 s at -40 dB, 0.2 s at full level, each change
 // a 5 ms raised-cosine ramp.
@@ -114,6 +146,21 @@ inline constexpr double kLowLevel = 0.01; // -40 dB
 // With the noise-reduction bias, the clear band's resting width shrinks to
 // this share of its usual width in silence.
 inline constexpr double kBiasFloor = 0.15;
+
+// Where a full-aperture scan's parts lie across the film: aperture columns
+// (working columns of an UP scan) for the gate, window columns (0 is the
+// window's first column, which a scan without full aperture starts with)
+// for the film, which weaves.
+struct SynthAperture {
+    int gateColumns = 0;      // dark gate at each side of the scan
+    int edgeColumn = 0;       // the film's edge on the band's side, window column
+    int farEdgeColumn = 0;    // one past the film's other edge
+    int holeColumn = 0;       // 35 mm: where the perforations by the band begin
+    int pictureEndColumn = 0; // the picture ends here
+    int farHoleFirst = 0;     // the perforation row on the other side
+    int farHoleEnd = 0;
+    int holeRows16 = 0; // 16 mm: a perforation's length along the film
+};
 
 // Everything about the strip and the scans, in pixels. Columns are working
 // columns of an UP scan (mirror them for DOWN); rows are strip rows unless
@@ -137,13 +184,23 @@ struct SynthLayout {
     double bandHalfWidthMin = 0; // its half-width at signal -1
     double bandHalfWidthMax = 0; // its half-width at signal +1
     int pictureFirstColumn = 0;  // the picture runs from here to the last column
+    // full aperture only (0 without): the working image's width, where the
+    // standard window begins in it when the film does not weave, and the rest
+    int apertureColumns = 0;
+    int windowFirstColumn = 0;
+    SynthAperture aperture;
 };
+
+// The strip row where the burst of `mark` begins: the picture start of the
+// frame `advance` frames before the mark's.
+std::int64_t syncBurstStart(const SynthLayout& layout, int mark, int advance);
 
 struct SynthScan {
     std::string file;      // name inside the directory
     int start = 0;         // strip row shown by working row 0 of the untrimmed scan (whole part)
     double startExact = 0; // strip position shown by working row 0: start plus a fraction
     int weave = 0;         // columns the film lies further from the band's edge of the scan
+                           // (full aperture: further from the gate's edge on the band's side)
     // frame lines inside the scan, in working rows of the untrimmed scan
     std::vector<std::pair<int, int>> frameLines;
 };
@@ -194,6 +251,8 @@ cv::Mat renderWorkingImage(const SynthPlan& plan, int scan);
 // Scan k as it is written to its file.
 cv::Mat renderScan(const SynthPlan& plan, int scan);
 
+// The edge of the files the band runs along.
+TrackSide trackSideOf(const SynthOptions& options);
 // Scan k as renderScan gives it, with every sample also before its
 // roundings to 8 bits: what a deeper format stores.
 struct RenderedScan {

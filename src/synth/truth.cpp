@@ -53,6 +53,7 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
         {"signalFile", o.signal == SignalKind::File ? o.signalFile.string() : std::string()},
         {"color", o.color},
         {"rotation", o.rotationUp ? "up" : "down"},
+        {"track", std::string(trackSideName(trackSideOf(o)))},
         {"longStrip", o.longStrip},
         {"noise", o.noise},
         {"blur", o.blur},
@@ -63,7 +64,11 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
         {"fractionalStarts", o.fractionalStarts},
         {"silence", o.silence},
         {"noiseReductionBias", o.noiseReductionBias},
+        {"syncMarks", o.syncMarks},
+        {"syncAdvance", syncAdvanceOf(o)},
+        {"shrinkPercent", o.shrinkPercent},
         {"perspectiveRows", o.perspectiveRows},
+        {"fullAperture", o.fullAperture},
     };
     // only a render in a deeper format says so: the default's file stays as it was
     if (o.format != ScanFormat::Tiff) {
@@ -105,6 +110,23 @@ nlohmann::ordered_json truthToJson(const SynthTruth& truth) {
         {"bandHalfWidthMax", l.bandHalfWidthMax},
         {"pictureFirstColumn", l.pictureFirstColumn},
     };
+    if (o.fullAperture) {
+        // aperture columns for the gate and the window, window columns for
+        // the film (see SynthAperture)
+        const SynthAperture& a = l.aperture;
+        j["layout"]["apertureColumns"] = l.apertureColumns;
+        j["layout"]["windowFirstColumn"] = l.windowFirstColumn;
+        j["layout"]["aperture"] = Json{
+            {"gateColumns", a.gateColumns},
+            {"edgeColumn", a.edgeColumn},
+            {"farEdgeColumn", a.farEdgeColumn},
+            {"holeColumn", a.holeColumn},
+            {"pictureEndColumn", a.pictureEndColumn},
+            {"farHoleFirst", a.farHoleFirst},
+            {"farHoleEnd", a.farHoleEnd},
+            {"holeRows16", a.holeRows16},
+        };
+    }
     j["resolution"] = Json{
         {"rendered", dpiJson(o.dpi)},
         {"expected", dpiJson(truth.expected)},
@@ -170,6 +192,10 @@ SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson) {
         t.options.signalFile = o.at("signalFile").get<std::string>();
         t.options.color = o.at("color").get<bool>();
         t.options.rotationUp = o.at("rotation").get<std::string>() == "up";
+        // "track" tells upright scans apart; truth files made before them lack it
+        const TrackSide side =
+            trackSideFromName(o.value("track", std::string("top"))).value_or(TrackSide::Top);
+        t.options.upright = isUpright(side);
         t.options.longStrip = o.at("longStrip").get<bool>();
         t.options.noise = o.at("noise").get<bool>();
         t.options.blur = o.at("blur").get<bool>();
@@ -183,7 +209,11 @@ SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson) {
         t.options.fractionalStarts = o.value("fractionalStarts", false);
         t.options.silence = o.value("silence", false);
         t.options.noiseReductionBias = o.value("noiseReductionBias", false);
+        t.options.syncMarks = o.value("syncMarks", std::vector<int>{});
+        t.options.syncAdvance = o.value("syncAdvance", -1);
+        t.options.shrinkPercent = o.value("shrinkPercent", 0.0);
         t.options.perspectiveRows = o.value("perspectiveRows", 0.0);
+        t.options.fullAperture = o.value("fullAperture", false);
 
         const Json& l = j.at("layout");
         SynthLayout& layout = t.layout;
@@ -205,6 +235,20 @@ SynthTruthRead readSynthTruth(const std::filesystem::path& truthJson) {
         layout.bandHalfWidthMin = l.at("bandHalfWidthMin").get<double>();
         layout.bandHalfWidthMax = l.at("bandHalfWidthMax").get<double>();
         layout.pictureFirstColumn = l.at("pictureFirstColumn").get<int>();
+        layout.apertureColumns = l.value("apertureColumns", 0);
+        layout.windowFirstColumn = l.value("windowFirstColumn", 0);
+        if (l.contains("aperture")) {
+            const Json& a = l.at("aperture");
+            SynthAperture& aperture = layout.aperture;
+            aperture.gateColumns = a.at("gateColumns").get<int>();
+            aperture.edgeColumn = a.at("edgeColumn").get<int>();
+            aperture.farEdgeColumn = a.at("farEdgeColumn").get<int>();
+            aperture.holeColumn = a.at("holeColumn").get<int>();
+            aperture.pictureEndColumn = a.at("pictureEndColumn").get<int>();
+            aperture.farHoleFirst = a.at("farHoleFirst").get<int>();
+            aperture.farHoleEnd = a.at("farHoleEnd").get<int>();
+            aperture.holeRows16 = a.at("holeRows16").get<int>();
+        }
 
         const Json& r = j.at("resolution");
         t.expected = dpiFrom(r.at("expected"));

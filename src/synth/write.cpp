@@ -167,6 +167,20 @@ std::string commit(const fs::path& staging, const fs::path& target, bool replace
     return {};
 }
 
+// The rows of a measured scan (film across) that a scan without full
+// aperture would hold: the window the job cuts from a full-aperture scan.
+cv::Mat standardWindow(const cv::Mat& measured, const SynthTruth& truth, int k) {
+    const SynthLayout& l = truth.layout;
+    if (!truth.options.fullAperture || measured.empty()) {
+        return measured;
+    }
+    const int weave = truth.scans[static_cast<std::size_t>(k)].weave;
+    const int first = truth.options.rotationUp
+                          ? l.windowFirstColumn + weave
+                          : l.apertureColumns - l.windowFirstColumn - weave - l.scanColumns;
+    return measured.rowRange(first, first + l.scanColumns);
+}
+
 // What resolution detection makes of a scan file, as the job would see it.
 ScanResolution detectedOn(const cv::Mat& file, const SynthOptions& o) {
     const cv::Mat working = workingImageFromFrame(frameCorrection(file, o.film, o.longStrip));
@@ -208,8 +222,9 @@ bool profileCutHoldsBand(const SynthPlan& plan, int k, const cv::Mat& file) {
         first = std::floor(l.bandCentre - half);
         last = std::ceil(l.bandCentre + half) - 1;
     }
-    // a weaving scan carries the band further in
-    const int weave = truth.scans[static_cast<std::size_t>(k)].weave;
+    // a weaving scan carries the band further in (a full-aperture scan's
+    // window follows the film)
+    const int weave = o.fullAperture ? 0 : truth.scans[static_cast<std::size_t>(k)].weave;
     first += weave;
     last += weave;
     if (!o.rotationUp) {
@@ -290,10 +305,14 @@ SynthResult renderSampleScans(const SynthOptions& options, const fs::path& dir,
                                                   ? RenderedScan{renderScan(plan, k), {}}
                                                   : renderScanAtDepth(plan, k);
                 const cv::Mat& file = rendered.image;
+                // the checks read the file as the job does: film across, and
+                // of a full-aperture scan the standard window it finds
+                const cv::Mat measured =
+                    standardWindow(ScanView(file, trackSideOf(options)).measuredImage(), truth, k);
                 if (k == 0) {
-                    detected = detectedOn(file, options);
+                    detected = detectedOn(measured, options);
                 }
-                bandHeld[static_cast<std::size_t>(k)] = profileCutHoldsBand(plan, k, file);
+                bandHeld[static_cast<std::size_t>(k)] = profileCutHoldsBand(plan, k, measured);
                 const fs::path path = staging / truth.scans[static_cast<std::size_t>(k)].file;
                 problem = writeScanFile(path, rendered, options, k);
             }

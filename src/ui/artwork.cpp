@@ -51,6 +51,18 @@ void drawFrames(QPainter& painter, int top, int height) {
 
 } // namespace
 
+QPixmap trackSidePicture(TrackSide side) {
+    if (!isUpright(side)) {
+        return frameRotationPicture(side == TrackSide::Top);
+    }
+    // the UP strip turned so that later film lies lower: its top edge left
+    QImage upright = frameRotationPicture(true).toImage().transformed(QTransform().rotate(-90));
+    if (side == TrackSide::Right) {
+        upright = upright.mirrored(true, false);
+    }
+    return QPixmap::fromImage(upright);
+}
+
 QPixmap frameRotationPicture(bool soundtrackUp) {
     QPixmap picture(kRotationPictureWidth, kRotationPictureHeight);
     picture.fill(kFilmBase);

@@ -61,23 +61,31 @@ FilmParameters::FilmParameters(QWidget* parent) : OptionDialog(parent, Enter::St
     filmLayout->addWidget(filmSpeedList, 1, 1);
     filmLayout->addWidget(longStripBox, 1, 2, Qt::AlignRight);
 
-    // "Frame rotation": the UP picture and box on the left, DOWN on the right
+    // "Frame rotation": UP and DOWN as they always were, then the upright
+    // scans' LEFT and RIGHT, each picture above its box
     auto* rotationGroup = new QGroupBox(QStringLiteral("Frame rotation"), this);
-    auto* upPicture = new QLabel(rotationGroup);
-    upPicture->setObjectName(QStringLiteral("upPicture"));
-    upPicture->setPixmap(frameRotationPicture(true));
-    auto* downPicture = new QLabel(rotationGroup);
-    downPicture->setObjectName(QStringLiteral("downPicture"));
-    downPicture->setPixmap(frameRotationPicture(false));
-    upBox = new QCheckBox(QStringLiteral("UP"), rotationGroup);
-    upBox->setObjectName(QStringLiteral("upBox"));
-    downBox = new QCheckBox(QStringLiteral("DOWN"), rotationGroup);
-    downBox->setObjectName(QStringLiteral("downBox"));
     auto* rotationLayout = new QGridLayout(rotationGroup);
-    rotationLayout->addWidget(upPicture, 0, 0);
-    rotationLayout->addWidget(downPicture, 0, 1);
-    rotationLayout->addWidget(upBox, 1, 0);
-    rotationLayout->addWidget(downBox, 1, 1);
+    const std::array<const char*, 4> names{"up", "down", "left", "right"};
+    const std::array<const char*, 4> texts{"UP", "DOWN", "LEFT", "RIGHT"};
+    for (std::size_t i = 0; i < rotationBoxes.size(); ++i) {
+        const auto side = static_cast<TrackSide>(i);
+        auto* picture = new QLabel(rotationGroup);
+        picture->setObjectName(QString::fromLatin1(names[i]) + QStringLiteral("Picture"));
+        picture->setPixmap(trackSidePicture(side));
+        QCheckBox* box = new QCheckBox(QString::fromLatin1(texts[i]), rotationGroup);
+        box->setObjectName(QString::fromLatin1(names[i]) + QStringLiteral("Box"));
+        rotationBoxes[i] = box;
+        rotationLayout->addWidget(picture, 0, static_cast<int>(i), Qt::AlignBottom);
+        rotationLayout->addWidget(box, 1, static_cast<int>(i));
+        connect(box, &QCheckBox::clicked, this, [this, side] { OnRotation(side); });
+    }
+    fullApertureBox = new QCheckBox(QStringLiteral("Full aperture"), rotationGroup);
+    fullApertureBox->setObjectName(QStringLiteral("fullApertureBox"));
+    fullApertureBox->setToolTip(
+        QStringLiteral("The scans hold the film's whole width, its edges and the dark gate "
+                       "beyond: each is read in the standard window found beside the film's edge "
+                       "on the soundtrack's side"));
+    rotationLayout->addWidget(fullApertureBox, 2, 0, 1, 4);
 
     // "Resolution": the manual switch, then the two edits with their labels
     auto* resolutionGroup = new QGroupBox(QStringLiteral("Resolution"), this);
@@ -136,8 +144,6 @@ FilmParameters::FilmParameters(QWidget* parent) : OptionDialog(parent, Enter::St
     connect(okButton, &QPushButton::clicked, this, &FilmParameters::OnOkButton);
     connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     connect(manualResolutionBox, &QCheckBox::clicked, this, &FilmParameters::OnManualResolution);
-    connect(upBox, &QCheckBox::clicked, this, &FilmParameters::OnRotationUp);
-    connect(downBox, &QCheckBox::clicked, this, &FilmParameters::OnRotationDown);
 }
 
 // Puts the stored values into the controls. Opening with "Manual resolution"
@@ -147,8 +153,10 @@ void FilmParameters::DoDataExchange() {
     filmSpeedList->setCurrentIndex(stored.filmSpeedIndex);
     soundtrackTypeList->setCurrentIndex(stored.soundtrackTypeIndex);
     longStripBox->setChecked(stored.longStrip != 0);
-    upBox->setChecked(stored.rotationUp);
-    downBox->setChecked(!stored.rotationUp);
+    for (std::size_t i = 0; i < rotationBoxes.size(); ++i) {
+        rotationBoxes[i]->setChecked(static_cast<TrackSide>(i) == stored.trackSide);
+    }
+    fullApertureBox->setChecked(stored.fullAperture != 0);
     manualResolutionBox->setChecked(stored.manualResolution != 0);
     showResolutionControls(stored.manualResolution != 0);
     if (stored.manualResolution == 0) {
@@ -165,6 +173,7 @@ void FilmParameters::OnOkButton() {
     stored.filmSpeedIndex = filmSpeedList->currentIndex();
     stored.longStrip = longStripBox->isChecked() ? 1 : 0;
     stored.manualResolution = manualResolutionBox->isChecked() ? 1 : 0;
+    stored.fullAperture = fullApertureBox->isChecked() ? 1 : 0;
     // the texts are stored also when hidden
     stored.resolutionXText = resolutionXEdit->text();
     stored.resolutionYText = resolutionYEdit->text();
@@ -176,18 +185,13 @@ void FilmParameters::OnManualResolution() {
     showResolutionControls(manualResolutionBox->isChecked());
 }
 
-// The two rotation boxes act as a pair with exactly one ticked; the choice is
-// stored at once.
-void FilmParameters::OnRotationUp() {
-    downBox->setChecked(false);
-    upBox->setChecked(true);
-    stored.rotationUp = true;
-}
-
-void FilmParameters::OnRotationDown() {
-    upBox->setChecked(false);
-    downBox->setChecked(true);
-    stored.rotationUp = false;
+// The rotation boxes act as one choice with exactly one ticked; the choice
+// is stored at once.
+void FilmParameters::OnRotation(TrackSide side) {
+    for (std::size_t i = 0; i < rotationBoxes.size(); ++i) {
+        rotationBoxes[i]->setChecked(static_cast<TrackSide>(i) == side);
+    }
+    stored.trackSide = side;
 }
 
 void FilmParameters::showResolutionControls(bool shown) {

@@ -1,9 +1,13 @@
 #pragma once
 // The Film Parameters dialog: film standard, film speed, long strip, scan
-// resolution and frame rotation.
+// resolution, frame rotation (the edge of the scans the soundtrack runs
+// along) and full-aperture scans.
 
+#include "geometry/scan_view.h"
 #include "job/film_speed.h"
 #include "ui/option_dialog.h"
+
+#include <array>
 
 #include <QString>
 
@@ -29,7 +33,10 @@ struct FilmParameterValues {
     int filmSpeedIndex = 1;      // "25": kFilmSpeeds[index] frames per second
     int longStrip = 0;
     int manualResolution = 0;
-    bool rotationUp = true;  // frame rotation "UP" (soundtrack at the top of the scan)
+    // frame rotation: "UP" (soundtrack along the top of the scan), "DOWN",
+    // "LEFT" (picture upright) or "RIGHT" (upright, scanned from the base side)
+    TrackSide trackSide = TrackSide::Top;
+    int fullAperture = 0;    // "Full aperture": the scans hold the film's whole width
     QString resolutionXText; // dots per inch across the film, digits only
     QString resolutionYText; // dots per inch along the film, digits only
 };
@@ -37,6 +44,7 @@ struct FilmParameterValues {
 // Each opening shows the stored values; "Ok" stores all of them, while
 // "Cancel", Escape and Enter (outside a push button) store nothing. The frame
 // rotation is the exception: it is stored at the click, so Cancel keeps it.
+// Its four boxes act as one choice, exactly one ticked.
 class FilmParameters : public OptionDialog {
     Q_OBJECT
 
@@ -50,8 +58,7 @@ private:
     void DoDataExchange() override;
     void OnOkButton();
     void OnManualResolution();
-    void OnRotationUp();
-    void OnRotationDown();
+    void OnRotation(TrackSide side);
     void showResolutionControls(bool shown);
 
     FilmParameterValues stored;
@@ -64,8 +71,9 @@ private:
     QLineEdit* resolutionYEdit;
     QLabel* resolutionXLabel;
     QLabel* resolutionYLabel;
-    QCheckBox* upBox;
-    QCheckBox* downBox;
+    QCheckBox* fullApertureBox;
+    // UP, DOWN, LEFT, RIGHT, in TrackSide's order
+    std::array<QCheckBox*, 4> rotationBoxes{};
 };
 
 } // namespace veltrana::ui

@@ -27,6 +27,10 @@ QColor FramePictureView::boundsColour() {
     return {70, 220, 110};
 }
 
+QColor FramePictureView::filmEdgeColour() {
+    return {0, 200, 255};
+}
+
 QColor FramePictureView::bandColour() {
     return {255, 170, 30};
 }
@@ -74,9 +78,19 @@ double FramePictureView::scanScale() const {
 }
 
 QRectF FramePictureView::scanRect(double x, double y, double width, double height) const {
+    // where the measured scan's rectangle lies in the file (as storedRectOf)
+    const double fileWidth = shown.scanSize.width;
+    const double fileHeight = shown.scanSize.height;
+    QRectF file(x, y, width, height);
+    if (shown.side == TrackSide::Left) {
+        file = QRectF(y, fileHeight - x - width, height, width);
+    } else if (shown.side == TrackSide::Right) {
+        file = QRectF(fileWidth - y - height, fileHeight - x - width, height, width);
+    }
     const double scale = scanScale();
     const QPointF origin = pictureRect().topLeft();
-    return {origin.x() + x * scale, origin.y() + y * scale, width * scale, height * scale};
+    return {origin.x() + file.x() * scale, origin.y() + file.y() * scale, file.width() * scale,
+            file.height() * scale};
 }
 
 std::optional<QRectF> FramePictureView::boundsRect() const {
@@ -85,7 +99,14 @@ std::optional<QRectF> FramePictureView::boundsRect() const {
     }
     // left..right are kept columns, both included
     return scanRect(shown.bounds.left, 0, shown.bounds.right - shown.bounds.left + 1,
-                    shown.scanSize.height);
+                    measuredSizeOf(shown.side, shown.scanSize).height);
+}
+
+std::optional<QRectF> FramePictureView::filmEdgeRect() const {
+    if (image.isNull() || !shown.filmEdge) {
+        return std::nullopt;
+    }
+    return scanRect(0, *shown.filmEdge, measuredSizeOf(shown.side, shown.scanSize).width, 1);
 }
 
 std::optional<QRectF> FramePictureView::bandRect() const {
@@ -131,17 +152,42 @@ void FramePictureView::paintEvent(QPaintEvent*) {
 
     if (const std::optional<QRectF> bounds = boundsRect()) {
         const QRectF kept = bounds->intersected(picture);
-        painter.fillRect(
-            QRectF(picture.left(), picture.top(), kept.left() - picture.left(), picture.height()),
-            kTrimmedAway);
-        painter.fillRect(
-            QRectF(kept.right(), picture.top(), picture.right() - kept.right(), picture.height()),
-            kTrimmedAway);
         painter.setPen(QPen(boundsColour(), 2));
-        painter.drawLine(QPointF(kept.left(), picture.top()),
-                         QPointF(kept.left(), picture.bottom()));
-        painter.drawLine(QPointF(kept.right(), picture.top()),
-                         QPointF(kept.right(), picture.bottom()));
+        if (isUpright(shown.side)) {
+            // the film runs down the picture: the trim keeps rows
+            painter.fillRect(
+                QRectF(picture.left(), picture.top(), picture.width(), kept.top() - picture.top()),
+                kTrimmedAway);
+            painter.fillRect(QRectF(picture.left(), kept.bottom(), picture.width(),
+                                    picture.bottom() - kept.bottom()),
+                             kTrimmedAway);
+            painter.drawLine(QPointF(picture.left(), kept.top()),
+                             QPointF(picture.right(), kept.top()));
+            painter.drawLine(QPointF(picture.left(), kept.bottom()),
+                             QPointF(picture.right(), kept.bottom()));
+        } else {
+            painter.fillRect(QRectF(picture.left(), picture.top(), kept.left() - picture.left(),
+                                    picture.height()),
+                             kTrimmedAway);
+            painter.fillRect(QRectF(kept.right(), picture.top(), picture.right() - kept.right(),
+                                    picture.height()),
+                             kTrimmedAway);
+            painter.drawLine(QPointF(kept.left(), picture.top()),
+                             QPointF(kept.left(), picture.bottom()));
+            painter.drawLine(QPointF(kept.right(), picture.top()),
+                             QPointF(kept.right(), picture.bottom()));
+        }
+    }
+    if (const std::optional<QRectF> edge = filmEdgeRect()) {
+        painter.setPen(QPen(filmEdgeColour(), 2));
+        const QRectF line = edge->intersected(picture);
+        if (isUpright(shown.side)) {
+            painter.drawLine(QPointF(line.left(), picture.top()),
+                             QPointF(line.left(), picture.bottom()));
+        } else {
+            painter.drawLine(QPointF(picture.left(), line.top()),
+                             QPointF(picture.right(), line.top()));
+        }
     }
     if (const std::optional<QRectF> band = bandRect()) {
         QColor fill = bandColour();

@@ -1,10 +1,12 @@
 #pragma once
 // The latest frame's picture with what the job measured on it drawn over it:
-// the frame bounds the trim kept, the soundtrack band read as sound and, in a
-// film run, the regions cut into movie frames.
+// the frame bounds the trim kept, the soundtrack band read as sound (and on a
+// full-aperture scan the film's edge beside it) and, in a film run, the
+// regions cut into movie frames.
 //
 // The picture is the scan as it lies in its file, downscaled; every overlay
-// is given in scan pixels and lands on the picture through one scale, the
+// is given in pixels of the measured scan (geometry/scan_view.h), placed where
+// they lie in the file, and lands on the picture through one scale, the
 // picture's width over the scan's.
 
 #include "job/preview.h"
@@ -45,11 +47,15 @@ public:
     std::optional<QRectF> bandRect() const;
     // The film job's cut regions.
     std::vector<QRectF> cutRects() const;
+    // A full-aperture scan's film edge on the band's side: a line one scan
+    // pixel wide across the whole picture.
+    std::optional<QRectF> filmEdgeRect() const;
 
     // The overlays' colours, for a legend.
     static QColor boundsColour();
     static QColor bandColour();
     static QColor cutColour();
+    static QColor filmEdgeColour();
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

@@ -17,6 +17,7 @@ namespace veltrana::ui {
 namespace {
 
 constexpr int kNewSizeDigits = 3;
+constexpr int kAdvanceDigits = 2;
 
 } // namespace
 
@@ -41,12 +42,26 @@ MovieParameters::MovieParameters(QWidget* parent) : OptionDialog(parent, Enter::
     compressionList->setObjectName(QStringLiteral("compressionList"));
     compressionList->addItems({QStringLiteral("none"), QStringLiteral("cinepak")});
     setMinimumDialogUnits(*compressionList, 64, 12);
+    withSoundBox = new QCheckBox(QStringLiteral("Movie with sound"), group);
+    withSoundBox->setObjectName(QStringLiteral("withSoundBox"));
+    auto* advanceLabel = new QLabel(QStringLiteral("Sound advance (frames)"), group);
+    advanceEdit = new QLineEdit(group);
+    advanceEdit->setObjectName(QStringLiteral("advanceEdit"));
+    makeDigitEdit(*advanceEdit, kAdvanceDigits);
+    advanceEdit->setPlaceholderText(QStringLiteral("20 / 26"));
+    advanceEdit->setToolTip(QStringLiteral("Frames the sound is printed ahead of its picture; "
+                                           "empty for the film's: 20 on 35 mm, 26 on 16 mm"));
+    advanceEdit->setFixedWidth(dialogUnits(*advanceEdit, 20, 0).width() +
+                               advanceEdit->fontMetrics().horizontalAdvance(QStringLiteral("99")));
     auto* groupLayout = new QGridLayout(group);
     groupLayout->addWidget(newSizeLabel, 0, 0, Qt::AlignRight);
     groupLayout->addWidget(newSizeEdit, 0, 1, Qt::AlignLeft);
     groupLayout->addWidget(cutSoundtrackBox, 0, 2);
     groupLayout->addWidget(compressionLabel, 1, 0, Qt::AlignRight);
     groupLayout->addWidget(compressionList, 1, 1, 1, 2, Qt::AlignLeft);
+    groupLayout->addWidget(withSoundBox, 2, 0, 1, 3);
+    groupLayout->addWidget(advanceLabel, 3, 0, Qt::AlignRight);
+    groupLayout->addWidget(advanceEdit, 3, 1, Qt::AlignLeft);
 
     // "OK" is the default button: Enter stores
     auto* okButton = new QPushButton(QStringLiteral("OK"), this);
@@ -77,6 +92,8 @@ void MovieParameters::DoDataExchange() {
     compressionList->setCurrentIndex(stored.compressionIndex);
     newSizeEdit->setText(stored.newSizeText);
     cutSoundtrackBox->setChecked(stored.cutSoundtrack != 0);
+    withSoundBox->setChecked(stored.withSound != 0);
+    advanceEdit->setText(stored.advanceText);
     newSizeEdit->setFocus();
 }
 
@@ -84,6 +101,8 @@ void MovieParameters::OnOkButton() {
     stored.compressionIndex = compressionList->currentIndex();
     stored.cutSoundtrack = cutSoundtrackBox->isChecked() ? 1 : 0;
     stored.newSizeText = newSizeEdit->text();
+    stored.withSound = withSoundBox->isChecked() ? 1 : 0;
+    stored.advanceText = advanceEdit->text();
     accept();
 }
 

@@ -437,8 +437,9 @@ void CVeltranaMFCDlg::OnOutputDirectory() {
     request.save = true;
     request.defaultSuffix = QStringLiteral("wav");
     request.defaultFileName = QStringLiteral("sound");
-    request.nameFilters = {QStringLiteral("Wav Files (*.wav)"),
-                           QStringLiteral("Avi Files (*.avi)")};
+    request.nameFilters = {QStringLiteral("Wav Files (*.wav)"), QStringLiteral("Avi Files (*.avi)"),
+                           QStringLiteral("Mp4 Files (*.mp4)"),
+                           QStringLiteral("Mkv Files (*.mkv)")};
     request.initialPath = outputPath;
     if (const std::optional<QString> chosen = fileDialog(this, request)) {
         outputPath = *chosen;
@@ -454,7 +455,12 @@ QString CVeltranaMFCDlg::moviePath() const {
     // no output chosen yet: the default one's
     const bool chosen = outputPath.size() >= 7 && !QFileInfo(outputPath).isDir();
     const QFileInfo output(chosen ? outputPath : defaultOutputPath());
-    return output.dir().filePath(output.completeBaseName() + QStringLiteral(".avi"));
+    // a movie with sound keeps the container chosen in the output dialog
+    const QString suffix = output.suffix().toLower();
+    const bool container = movieParameters->values().withSound != 0 &&
+                           (suffix == QStringLiteral("mp4") || suffix == QStringLiteral("mkv"));
+    return output.dir().filePath(output.completeBaseName() + QStringLiteral(".") +
+                                 (container ? suffix : QStringLiteral("avi")));
 }
 
 // The movie's name under the "make film" box, its whole path on hover.
@@ -535,6 +541,8 @@ ScanRunSettings CVeltranaMFCDlg::scanRunSettings(int startFrame, int stopFrame) 
     settings.soundtrackType = static_cast<SoundtrackType>(film.soundtrackTypeIndex + 1);
     settings.longStrip = film.longStrip != 0;
     settings.inverse = soundParameters->values().inverse != 0;
+    settings.trackSide = film.trackSide;
+    settings.fullAperture = film.fullAperture != 0;
     settings.manualResolution = film.manualResolution != 0;
     settings.resolutionX = digitValue(film.resolutionXText);
     settings.resolutionY = digitValue(film.resolutionYText);
@@ -553,23 +561,10 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
     startButton->setEnabled(false);
     stopButton->setEnabled(true);
 
-    const FilmParameterValues& film = filmParameters->values();
-    const SoundParameterValues& sound = soundParameters->values();
     static_cast<ScanRunSettings&>(job) = scanRunSettings(startFrame, stopFrame);
     job.observer = this;
     job.outputPath = toPath(outputPath);
-    job.filmSpeed = filmSpeedOfIndex(film.filmSpeedIndex);
-    job.colorElement = static_cast<ColorElement>(sound.colorElementIndex);
-    job.crossfade = sound.crossfade != 0;
-    job.removeDc = sound.removeDc != 0;
-    job.cutByAnalysis = sound.cutByAnalysis;
-    job.rotationUp = film.rotationUp;
-    // "Archival quality" is the archival levels and the precise joins; the
-    // lists give the WAV file's format whatever the box says
-    job.archivalLevels = sound.archival;
-    job.preciseJoins = sound.archival;
-    job.bitsPerSample = kBitDepths[sound.bitDepthIndex];
-    job.outputRate = kSampleRates[sound.sampleRateIndex];
+    static_cast<SoundSettings&>(job) = soundSettings();
     stopRequested = false;
 
     workerRunning = true;
@@ -582,6 +577,44 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
     });
 }
 
+// How Film Parameters and Sound Parameters ask for the soundtrack to be read
+// and written, for the soundtrack job and the movie with sound alike.
+SoundSettings CVeltranaMFCDlg::soundSettings() const {
+    const FilmParameterValues& film = filmParameters->values();
+    const SoundParameterValues& sound = soundParameters->values();
+    SoundSettings s;
+    s.filmSpeed = filmSpeedOfIndex(film.filmSpeedIndex);
+    s.colorElement = static_cast<ColorElement>(sound.colorElementIndex);
+    s.crossfade = sound.crossfade != 0;
+    s.removeDc = sound.removeDc != 0;
+    s.cutByAnalysis = sound.cutByAnalysis;
+    // "Archival quality" is the archival levels and the precise joins; the
+    // lists give the WAV file's format whatever the box says
+    s.archivalLevels = sound.archival;
+    s.preciseJoins = sound.archival;
+    s.bitsPerSample = kBitDepths[sound.bitDepthIndex];
+    s.outputRate = kSampleRates[sound.sampleRateIndex];
+    return s;
+}
+
+// "Movie with sound": the movie runs at the film speed, in the container
+// its name asks for (moviePath keeps .mp4 and .mkv).
+std::optional<FilmSound> CVeltranaMFCDlg::movieSound(const ScanRunSettings& run) const {
+    const MovieParameterValues& movie = movieParameters->values();
+    if (movie.withSound == 0) {
+        return std::nullopt;
+    }
+    FilmSound sound;
+    sound.sound = soundSettings();
+    const Result<MovieContainer> container = movieContainerOf(toPath(moviePath()));
+    sound.container = container ? *container : MovieContainer::Avi;
+    sound.pictureRate =
+        FrameRate{sound.sound.filmSpeed.numerator, sound.sound.filmSpeed.denominator};
+    sound.advance = movie.advanceText.isEmpty() ? defaultSoundAdvance(run.soundtrackType)
+                                                : digitValue(movie.advanceText);
+    return sound;
+}
+
 // The film job runs on a helper thread while this thread keeps the windows
 // painted and refuses all input; Start returns when the movie is done.
 void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
@@ -590,6 +623,7 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     filmJob.cutSoundtrack = movieParameters->values().cutSoundtrack != 0;
     filmJob.observer = this;
     filmJob.outputPath = toPath(moviePath());
+    filmJob.withSound = movieSound(filmJob);
     stopRequested = false;
     stopButton->setEnabled(true);
 
@@ -660,6 +694,7 @@ void CVeltranaMFCDlg::OnSoundParameters() {
 
 void CVeltranaMFCDlg::OnMovieParameters() {
     movieParameters->exec();
+    showMoviePath();
 }
 
 // A new box each time, gone when closed.

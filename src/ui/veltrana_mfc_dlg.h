@@ -135,6 +135,8 @@ private:
     void startSoundtrackWorker(int startFrame, int stopFrame);
     void makeFilmWithInputBlocked(int startFrame, int stopFrame);
     ScanRunSettings scanRunSettings(int startFrame, int stopFrame) const;
+    SoundSettings soundSettings() const;
+    std::optional<FilmSound> movieSound(const ScanRunSettings& run) const;
     void reapSoundtrackWorker();
     void endSoundtrackWorker();
     void carryOut(std::function<void()> update);

@@ -60,7 +60,7 @@ private:
         job.soundtrackType = render.options.film;
         job.longStrip = render.options.longStrip;
         job.filmSpeed = render.options.fps;
-        job.rotationUp = render.options.rotationUp;
+        job.trackSide = synth::trackSideOf(render.options);
         job.colorElement = render.element;
         job.crossfade = render.crossfade;
         job.removeDc = render.removeDc;

@@ -4,6 +4,7 @@
 // and that the page passes xmllint and opens in a browser.
 
 #include "cli/report_observer.h"
+#include "geometry/scan_view.h"
 #include "support/command_line.h"
 #include "support/output_checks.h"
 #include "support/test_support.h"
@@ -140,6 +141,35 @@ TEST_F(ReportEndToEnd, AWrongRotationIsAWarning) {
     ASSERT_FALSE(j["warnings"].empty());
     EXPECT_EQ(j["warnings"][0]["warning"], "band");
     EXPECT_NE(test::readFileText(report / "report.html").find("Warning:"), std::string::npos);
+}
+
+// The full-resolution crop around the band lies as the scan does: an upright
+// scan's is its film-across twin's turned, pixel for pixel, the trim and the
+// band drawn where they are in the file.
+TEST_F(ReportEndToEnd, BandCropOfAnUprightScanIsItsTwinsTurned) {
+    const auto bandCrop = [&](bool upright, const char* track) {
+        synth::SynthOptions options;
+        options.frames = 3;
+        options.dpi = {600, 600};
+        options.noise = true;
+        options.upright = upright;
+        const fs::path folder = dir / track;
+        EXPECT_TRUE(synth::renderSampleScans(options, folder / "scans").ok());
+        const auto r = test::runCommandLine({"soundtrack", (folder / "scans").string(), "-o",
+                                             (folder / "out.wav").string(), "-q", "--track", track,
+                                             "--report", (folder / "report").string()});
+        EXPECT_EQ(r.status, 0) << r.err;
+        return cv::imread((folder / "report/report_files/band_000001.png").string());
+    };
+    const cv::Mat top = bandCrop(false, "top");
+    const cv::Mat left = bandCrop(true, "left");
+    ASSERT_FALSE(top.empty());
+    ASSERT_FALSE(left.empty());
+    // the band runs down the upright scan: the crop is narrow and tall
+    EXPECT_LT(left.cols, left.rows);
+    const cv::Mat turned = storedFromMeasured(top, TrackSide::Left);
+    ASSERT_EQ(left.size(), turned.size());
+    EXPECT_EQ(cv::norm(left, turned, cv::NORM_INF), 0.0);
 }
 
 TEST_F(ReportEndToEnd, FilmReportShowsTheCutRegionsAndNoJoins) {

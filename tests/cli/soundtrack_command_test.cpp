@@ -101,10 +101,28 @@ TEST_F(SoundtrackCommand, BadUsageExitsWithTwo) {
 TEST_F(SoundtrackCommand, HelpNamesEveryFlagWithItsDefault) {
     const test::ProcessResult r = test::runCommandLine({"soundtrack", "--help"});
     ASSERT_EQ(r.status, 0);
-    for (const char* flag :
-         {"--first", "--last", "--film", "--fps", "--long-strip", "--dpi", "--rotation",
-          "--channel", "--no-dc", "--no-crossfade", "--inverse", "--cut-by-analysis", "--trace",
-          "--quiet", "--max-memory", "35va", "=25", "=up", "=R"}) {
+    const char* const expected[] = {"--first",
+                                    "--last",
+                                    "--film",
+                                    "--fps",
+                                    "--long-strip",
+                                    "--dpi",
+                                    "--track",
+                                    "--rotation",
+                                    "--full-aperture",
+                                    "--channel",
+                                    "--no-dc",
+                                    "--no-crossfade",
+                                    "--inverse",
+                                    "--cut-by-analysis",
+                                    "--trace",
+                                    "--quiet",
+                                    "--max-memory",
+                                    "35va",
+                                    "=25",
+                                    "=top",
+                                    "=R"};
+    for (const char* flag : expected) {
         EXPECT_NE(r.out.find(flag), std::string::npos) << flag;
     }
 }

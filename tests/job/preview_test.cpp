@@ -118,7 +118,7 @@ protected:
         job.stopFrame = frames;
         job.soundtrackType = film;
         job.filmSpeed = 25;
-        job.rotationUp = up;
+        job.trackSide = up ? TrackSide::Top : TrackSide::Bottom;
         job.threads = 2;
         return runSoundtrackJob(job);
     }
@@ -154,6 +154,45 @@ TEST_F(JobPreviews, PicturesComeAtMostFiveTimesASecond) {
     }
     for (const cv::Size size : ui.pictureSizes) {
         EXPECT_EQ(std::max(size.width, size.height), 480);
+    }
+}
+
+TEST_F(JobPreviews, AFullApertureScanShowsItsFilmEdgeAndTheBandWhereTheyLie) {
+    // the band along the right edge of upright scans whose film weaves
+    synth::SynthOptions options;
+    options.frames = 3;
+    options.rotationUp = false;
+    options.upright = true;
+    options.fullAperture = true;
+    options.weave = 15;
+    const synth::SynthResult rendered = synth::renderSampleScans(options, scans);
+    ASSERT_TRUE(rendered.ok()) << rendered.error;
+    const synth::SynthLayout& l = rendered.truth.layout;
+    PreviewObserver ui;
+    ui.request.frames = true;
+    SoundtrackJob job;
+    job.observer = &ui;
+    job.inputPath = scans;
+    job.outputPath = dir / "sound.wav";
+    job.stopFrame = 3;
+    job.trackSide = TrackSide::Right;
+    job.fullAperture = true;
+    ASSERT_TRUE(runSoundtrackJob(job).succeeded());
+    ASSERT_EQ(ui.frames.size(), 3u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        const FramePreview& p = ui.frames[k];
+        EXPECT_EQ(p.side, TrackSide::Right);
+        // measured rows count from the band's side, here the file's right
+        // edge, as the render's UP working columns do: the film's edge lies
+        // past the gate and the light, moved by the weave, and the band
+        // within the track width of the window after it
+        const int weave = rendered.truth.scans[k].weave;
+        const int window = l.windowFirstColumn + weave;
+        ASSERT_TRUE(p.filmEdge.has_value());
+        EXPECT_EQ(*p.filmEdge, window + l.aperture.edgeColumn);
+        ASSERT_TRUE(p.band.has_value());
+        EXPECT_GE(p.band->first, window);
+        EXPECT_LT(p.band->last, window + l.trackWidth);
     }
 }
 

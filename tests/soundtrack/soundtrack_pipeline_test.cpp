@@ -106,7 +106,7 @@ protected:
         job.colorElement = c.element;
         job.cutByAnalysis = c.cutByAnalysis;
         job.inverse = c.inverse;
-        job.rotationUp = c.up;
+        job.trackSide = c.up ? TrackSide::Top : TrackSide::Bottom;
         job.threads = threads;
         if (c.archival) {
             job.archivalLevels = true;

@@ -57,7 +57,7 @@ JobOnRender runJob(const Case& c, const SynthTruth& truth, const test::TempDir& 
     SoundtrackJob job;
     job.soundtrackType = c.film;
     job.longStrip = c.longStrip;
-    job.rotationUp = c.up;
+    job.trackSide = c.up ? TrackSide::Top : TrackSide::Bottom;
     job.filmSpeed = 25;
     job.archivalLevels = archival;
     job.preciseJoins = archival;

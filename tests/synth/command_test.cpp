@@ -109,12 +109,15 @@ INSTANTIATE_TEST_SUITE_P(
                     BadUsage{"dpi_zero", {"--dpi", "0"}, "resolution must be 300 to 9600 dpi"},
                     BadUsage{"dpi_text", {"--dpi", "fine"}, "--dpi takes a number"},
                     BadUsage{"frames_zero", {"--frames", "0"}, "number of frames"},
-                    BadUsage{"fps", {"--fps", "30"}, "24 or 25"},
+                    BadUsage{"fps", {"--fps", "61"}, "whole 16 to 60"},
                     BadUsage{"long_strip_35", {"--long-strip"}, "16 mm"},
                     BadUsage{"jitter", {"--jitter", "400"}, "allow at most"},
                     BadUsage{"rotation", {"--rotation", "left"}, "--rotation"},
                     BadUsage{"colour_and_grey", {"--color", "--grey"}, "excludes"},
-                    BadUsage{"no_directory", {"--frames"}, "--frames"}),
+                    BadUsage{"no_directory", {"--frames"}, "--frames"},
+                    BadUsage{"advance_without_mark", {"--advance", "3"}, "--sync-mark"},
+                    BadUsage{"mark_within_advance", {"--sync-mark", "5"}, "advance of 20"},
+                    BadUsage{"shrink", {"--shrink", "9"}, "shrink must be 0 to"}),
     [](const testing::TestParamInfo<BadUsage>& info) { return std::string(info.param.name); });
 
 TEST(SynthCommand, AnUnreadableSoundFileFailsTheRun) {

@@ -276,12 +276,15 @@ TEST(SynthOptionsCheck, NamesEveryProblem) {
          },
          "vertical"},
         {"no frames", [](SynthOptions& o) { o.frames = 0; }, "frames"},
-        {"fps", [](SynthOptions& o) { o.fps = 30; }, "24 or 25"},
+        {"fps", [](SynthOptions& o) { o.fps = 15; }, "whole 16 to 60"},
         {"long 35 mm", [](SynthOptions& o) { o.longStrip = true; }, "16 mm"},
         {"no file", [](SynthOptions& o) { o.signal = SignalKind::File; }, "sound file"},
         {"jitter", [](SynthOptions& o) { o.jitter = 500; }, "at most"},
         {"negative jitter", [](SynthOptions& o) { o.jitter = -1; }, "negative"},
         {"film", [](SynthOptions& o) { o.film = static_cast<SoundtrackType>(9); }, "film"},
+        {"shrink", [](SynthOptions& o) { o.shrinkPercent = 6; }, "shrink"},
+        {"mark past the end", [](SynthOptions& o) { o.syncMarks = {49}; }, "no frame"},
+        {"mark within the advance", [](SynthOptions& o) { o.syncMarks = {20}; }, "advance of 20"},
     };
     EXPECT_TRUE(checkSynthOptions(SynthOptions{}).empty());
     for (const Row& row : rows) {
@@ -293,6 +296,57 @@ TEST(SynthOptionsCheck, NamesEveryProblem) {
         const SynthPlanResult planned = planSampleScans(o);
         EXPECT_TRUE(planned.badOptions) << row.what;
     }
+}
+
+// The sync test: a 1 kHz burst one frame long from the picture start of the
+// frame `advance` ahead of the mark, over a track 20 dB down; the mark's
+// picture white.
+TEST(SynthSyncMarks, PrintTheBurstTheAdvanceAheadOfTheWhitePicture) {
+    SynthOptions o;
+    o.dpi = {900, 900};
+    o.frames = 8;
+    o.color = false;
+    o.syncMarks = {6};
+    o.syncAdvance = 3;
+    const SynthPlan plan = planOrFail(o);
+    const SynthLayout& l = plan.truth.layout;
+    const std::int64_t burst = syncBurstStart(l, 6, 3);
+    EXPECT_EQ(burst, l.firstFrameLine + 2 * l.framePitch + l.frameLineRows);
+    const auto at = [&](std::int64_t t) { return plan.signal[static_cast<std::size_t>(t)]; };
+    float quiet = 0;
+    float loud = 0;
+    for (std::int64_t t = 0; t < burst; ++t) {
+        quiet = std::max(quiet, std::abs(at(t)));
+    }
+    for (std::int64_t t = burst; t < burst + l.framePitch; ++t) {
+        loud = std::max(loud, std::abs(at(t)));
+    }
+    EXPECT_EQ(at(burst), 0.0f); // phase 0
+    EXPECT_GT(at(burst + 1), 0.0f);
+    EXPECT_LT(quiet, 0.15f * loud);
+    // the marked picture is white, the one before it is not
+    const auto pictureMean = [&](int scan) {
+        const cv::Mat working = renderWorkingImage(plan, scan);
+        const auto frame = static_cast<std::int64_t>(scan);
+        const auto middle = static_cast<int>(
+            l.firstFrameLine + frame * l.framePitch + l.frameLineRows + l.framePitch / 2 -
+            plan.truth.scans[static_cast<std::size_t>(scan)].start);
+        return cv::mean(working.row(middle).colRange(l.pictureFirstColumn, working.cols))[0];
+    };
+    EXPECT_GT(pictureMean(5), 235.0);
+    EXPECT_LT(pictureMean(4), 200.0);
+}
+
+TEST(SynthShrink, ShortensThePitchAndTheRateWithIt) {
+    SynthOptions o;
+    o.dpi = {1200, 1200};
+    o.frames = 4;
+    const SynthLayout nominal = planOrFail(o).truth.layout;
+    o.shrinkPercent = 2;
+    const SynthLayout shrunk = planOrFail(o).truth.layout;
+    EXPECT_EQ(shrunk.framePitch, 889); // 907 rows at 1200 dpi, 2 % shorter
+    EXPECT_EQ(nominal.framePitch, 907);
+    EXPECT_EQ(shrunk.sampleRate, o.fps * 889);
 }
 
 class SynthWriting : public testing::Test {

@@ -265,7 +265,7 @@ TEST_F(FilmParametersTest, RotationBoxesActAsAPairAndChangeAtTheClick) {
     test::clickBox(upBox);
     EXPECT_TRUE(upBox->isChecked());
     EXPECT_FALSE(downBox->isChecked());
-    EXPECT_TRUE(dialog.values().rotationUp);
+    EXPECT_EQ(dialog.values().trackSide, TrackSide::Top);
 
     test::clickBox(downBox);
     EXPECT_FALSE(upBox->isChecked());
@@ -275,14 +275,44 @@ TEST_F(FilmParametersTest, RotationBoxesActAsAPairAndChangeAtTheClick) {
 
     // Cancel keeps the rotation, and the next opening shows it
     child<QPushButton>(dialog, "cancelButton")->click();
-    EXPECT_FALSE(dialog.values().rotationUp);
+    EXPECT_EQ(dialog.values().trackSide, TrackSide::Bottom);
     dialog.show();
     EXPECT_FALSE(upBox->isChecked());
     EXPECT_TRUE(downBox->isChecked());
 
     test::clickBox(upBox);
     QTest::keyClick(&dialog, Qt::Key_Escape);
-    EXPECT_TRUE(dialog.values().rotationUp);
+    EXPECT_EQ(dialog.values().trackSide, TrackSide::Top);
+}
+
+TEST_F(FilmParametersTest, OffersTheUprightSidesAndFullAperture) {
+    QCheckBox* leftBox = child<QCheckBox>(dialog, "leftBox");
+    QCheckBox* rightBox = child<QCheckBox>(dialog, "rightBox");
+    QCheckBox* fullApertureBox = child<QCheckBox>(dialog, "fullApertureBox");
+    ASSERT_NE(child<QLabel>(dialog, "leftPicture"), nullptr);
+    ASSERT_NE(child<QLabel>(dialog, "rightPicture"), nullptr);
+    dialog.show();
+    EXPECT_FALSE(fullApertureBox->isChecked());
+
+    // the four boxes are one choice, stored at the click
+    test::clickBox(rightBox);
+    EXPECT_TRUE(rightBox->isChecked());
+    EXPECT_FALSE(upBox->isChecked() || downBox->isChecked() || leftBox->isChecked());
+    EXPECT_EQ(dialog.values().trackSide, TrackSide::Right);
+    test::clickBox(leftBox);
+    EXPECT_FALSE(rightBox->isChecked());
+    EXPECT_EQ(dialog.values().trackSide, TrackSide::Left);
+
+    // "Full aperture" is stored by "Ok" only
+    test::clickBox(fullApertureBox);
+    child<QPushButton>(dialog, "cancelButton")->click();
+    EXPECT_EQ(dialog.values().fullAperture, 0);
+    dialog.show();
+    EXPECT_TRUE(leftBox->isChecked());
+    EXPECT_FALSE(fullApertureBox->isChecked());
+    test::clickBox(fullApertureBox);
+    child<QPushButton>(dialog, "okButton")->click();
+    EXPECT_EQ(dialog.values().fullAperture, 1);
 }
 
 // ---- Sound Parameters ----
@@ -442,22 +472,30 @@ protected:
     QLineEdit* sizeEdit = child<QLineEdit>(dialog, "newSizeEdit");
     QComboBox* compressionList = child<QComboBox>(dialog, "compressionList");
     QCheckBox* cutBox = child<QCheckBox>(dialog, "cutSoundtrackBox");
+    QCheckBox* withSoundBox = child<QCheckBox>(dialog, "withSoundBox");
+    QLineEdit* advanceEdit = child<QLineEdit>(dialog, "advanceEdit");
 
     void change() {
         sizeEdit->clear();
         QTest::keyClicks(sizeEdit, "50");
         compressionList->setCurrentIndex(1);
         cutBox->setChecked(true);
+        withSoundBox->setChecked(true);
+        QTest::keyClicks(advanceEdit, "-2x4"); // digits only
     }
     void expectDefaults() const {
         EXPECT_EQ(dialog.values().newSizeText, "100");
         EXPECT_EQ(dialog.values().compressionIndex, 0);
         EXPECT_EQ(dialog.values().cutSoundtrack, 0);
+        EXPECT_EQ(dialog.values().withSound, 0);
+        EXPECT_EQ(dialog.values().advanceText, "");
     }
     void expectChanged() const {
         EXPECT_EQ(dialog.values().newSizeText, "50");
         EXPECT_EQ(dialog.values().compressionIndex, 1);
         EXPECT_EQ(dialog.values().cutSoundtrack, 1);
+        EXPECT_EQ(dialog.values().withSound, 1);
+        EXPECT_EQ(dialog.values().advanceText, "24");
     }
 };
 
@@ -468,6 +506,9 @@ TEST_F(MovieParametersTest, OpensWithTheProgramDefaults) {
     EXPECT_EQ(sizeEdit->text(), "100");
     EXPECT_EQ(compressionList->currentText(), "none");
     EXPECT_FALSE(cutBox->isChecked());
+    EXPECT_EQ(withSoundBox->text(), "Movie with sound");
+    EXPECT_FALSE(withSoundBox->isChecked());
+    EXPECT_EQ(advanceEdit->text(), ""); // the film's own advance
     EXPECT_TRUE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
 }
 

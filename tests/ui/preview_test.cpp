@@ -81,6 +81,27 @@ TEST(FramePictureView, OverlaysLandWhereTheNumbersSayAtTwiceThePictureSize) {
     expectRect(view.cutRects()[0], 2 + 50, 2 + 20, 380, 250);
 }
 
+TEST(FramePictureView, UprightScansShowTheirOverlaysWhereTheyLieAndTheFilmEdge) {
+    // the same numbers on the scan written upright (720 x 960, film down
+    // the file, the band at the left) and mirrored (the band at the right)
+    FramePreview numbers = scanNumbers();
+    numbers.scanSize = cv::Size(720, 960);
+    numbers.filmEdge = 580;
+    FramePictureView view;
+    view.resize(364, 484);
+    for (const TrackSide side : {TrackSide::Left, TrackSide::Right}) {
+        numbers.side = side;
+        view.showPicture(numbers, greyPicture(180, 240));
+        expectRect(view.pictureRect(), 2, 2, 360, 480);
+        // measured columns 100..859 are file rows 960 - 860 .. 960 - 101
+        expectRect(*view.boundsRect(), 2, 2 + 50, 360, 380);
+        const double band = side == TrackSide::Left ? 600 : 720 - 700;
+        expectRect(*view.bandRect(), 2 + band * 0.5, 2 + 50, 50, 380);
+        const double edge = side == TrackSide::Left ? 580 : 720 - 581;
+        expectRect(*view.filmEdgeRect(), 2 + edge * 0.5, 2, 0.5, 480);
+    }
+}
+
 TEST(FramePictureView, OverlaysFollowThePictureWhenItIsCentredAtAnUnevenZoom) {
     FramePictureView view;
     // 296 x 296 of room: the picture is drawn 296 wide, 222 high, 37 px down

@@ -185,7 +185,8 @@ TEST_F(MainWindowTest, StartsWithTheDefaults) {
     EXPECT_EQ(film.filmSpeedIndex, 1);
     EXPECT_EQ(film.longStrip, 0);
     EXPECT_EQ(film.manualResolution, 0);
-    EXPECT_TRUE(film.rotationUp);
+    EXPECT_EQ(film.trackSide, TrackSide::Top);
+    EXPECT_EQ(film.fullAperture, 0);
     EXPECT_TRUE(film.resolutionXText.isEmpty());
     EXPECT_TRUE(film.resolutionYText.isEmpty());
     const SoundParameterValues sound = window->findChild<SoundParameters*>()->values();
@@ -376,13 +377,14 @@ TEST_F(MainWindowTest, InputNamedButMissingIsTakenAndThenRefusedAtStart) {
     EXPECT_EQ(soundtrack->runs, 0);
 }
 
-TEST_F(MainWindowTest, OutputDialogOffersWavAndAviFilesNamedSound) {
+TEST_F(MainWindowTest, OutputDialogOffersWavAndMovieFilesNamedSound) {
     cancelOutput();
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_TRUE(requests[0].save);
     EXPECT_EQ(requests[0].defaultSuffix, "wav");
     EXPECT_EQ(requests[0].defaultFileName, "sound");
-    EXPECT_EQ(requests[0].nameFilters, QStringList({"Wav Files (*.wav)", "Avi Files (*.avi)"}));
+    EXPECT_EQ(requests[0].nameFilters, QStringList({"Wav Files (*.wav)", "Avi Files (*.avi)",
+                                                    "Mp4 Files (*.mp4)", "Mkv Files (*.mkv)"}));
     EXPECT_EQ(requests[0].initialPath, home());
 
     const QString chosen = QDir(home()).filePath("take1.avi");
@@ -484,7 +486,8 @@ TEST_F(RealFileDialogs, OutputProposesSoundAndReplacesAFileWithoutAQuestion) {
         [&](QFileDialog& dialog) {
             EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
             EXPECT_EQ(dialog.nameFilters(),
-                      QStringList({"Wav Files (*.wav)", "Avi Files (*.avi)"}));
+                      QStringList({"Wav Files (*.wav)", "Avi Files (*.avi)", "Mp4 Files (*.mp4)",
+                                   "Mkv Files (*.mkv)"}));
             EXPECT_EQ(dialog.defaultSuffix(), "wav");
             EXPECT_TRUE(dialog.testOption(QFileDialog::DontConfirmOverwrite));
             auto* name = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
@@ -496,6 +499,22 @@ TEST_F(RealFileDialogs, OutputProposesSoundAndReplacesAFileWithoutAQuestion) {
 }
 
 // ---- the option dialogs, opened from the menu ----
+
+TEST_F(MainWindowTest, TheTrackSideAndFullApertureReachTheJob) {
+    test::whenModalOpens([](QWidget& dialog) {
+        clickBox(child<QCheckBox>(dialog, "rightBox"));
+        clickBox(child<QCheckBox>(dialog, "fullApertureBox"));
+        child<QPushButton>(dialog, "okButton")->click();
+    });
+    window->findChild<QAction*>("filmParametersAction")->trigger();
+    chooseInput(scan());
+    setRange("1", "2");
+    pressStart();
+    ASSERT_TRUE(waitUntil([&] { return soundtrack->runs == 1; }));
+    EXPECT_EQ(window->soundtrackJob().trackSide, TrackSide::Right);
+    EXPECT_TRUE(window->soundtrackJob().fullAperture);
+    finishRun();
+}
 
 TEST_F(MainWindowTest, OptionDialogsKeepTheirValuesAndStartCopiesThem) {
     // Film Parameters: 16 mm, 24 fps, long strip, manual 1200 x 2400, DOWN
@@ -555,7 +574,7 @@ TEST_F(MainWindowTest, OptionDialogsKeepTheirValuesAndStartCopiesThem) {
     EXPECT_TRUE(job.inverse);
     EXPECT_TRUE(job.manualResolution);
     EXPECT_TRUE(job.cutByAnalysis);
-    EXPECT_FALSE(job.rotationUp);
+    EXPECT_EQ(job.trackSide, TrackSide::Bottom);
     EXPECT_TRUE(job.archivalLevels);
     EXPECT_TRUE(job.preciseJoins);
     EXPECT_EQ(job.bitsPerSample, 24);
@@ -792,7 +811,10 @@ TEST_F(MainWindowTest, AJobThatBrokeOffLeavesTheWindowReadyForTheNextStart) {
         [](const FilmJob& job) -> FilmResult {
             job.observer->setLogText("The run ended on an error: std::bad_alloc");
             job.observer->enableStart(true);
-            return {{JobEnd::Error, "The run ended on an error: std::bad_alloc"}, 0, {}};
+            FilmResult failed;
+            failed.end = JobEnd::Error;
+            failed.message = "The run ended on an error: std::bad_alloc";
+            return failed;
         });
     chooseInput(scan());
     QTest::mouseClick(stopButton(), Qt::LeftButton);
@@ -955,6 +977,42 @@ TEST_F(MainWindowTest, TheMovieTakesTheOutputsNameWithAvi) {
     EXPECT_EQ(filmJobs.front().outputPath, QDir(home()).filePath("reel.avi").toStdString());
     clickBox(soundtrackBox());
     EXPECT_TRUE(label->isHidden());
+}
+
+// "Movie with sound" keeps a .mp4 or .mkv output's container and hands the
+// film job the sound settings and the advance; without it the movie is the
+// standard silent .avi whatever the output's name.
+TEST_F(MainWindowTest, AMovieWithSoundKeepsTheChosenContainer) {
+    const QString output = QDir(home()).filePath("reel.mp4");
+    chooseOutput(output);
+    clickBox(filmBox());
+    chooseInput(scan());
+    pressStart();
+    ASSERT_EQ(filmJobs.size(), 1u);
+    EXPECT_EQ(filmJobs.back().outputPath, QDir(home()).filePath("reel.avi").toStdString());
+    EXPECT_FALSE(filmJobs.back().withSound);
+
+    MovieParameterValues movieValues;
+    movieValues.withSound = 1;
+    window->findChild<MovieParameters*>()->setValues(movieValues);
+    chooseOutput(output);
+    EXPECT_EQ(child<QLabel>(*window, "movieLabel")->text(), "Movie: reel.mp4");
+    pressStart();
+    ASSERT_EQ(filmJobs.size(), 2u);
+    const FilmJob& job = filmJobs.back();
+    EXPECT_EQ(job.outputPath, output.toStdString());
+    ASSERT_TRUE(job.withSound);
+    EXPECT_EQ(job.withSound->container, MovieContainer::Mp4);
+    EXPECT_EQ(job.withSound->advance, 20); // 35 mm's own
+    EXPECT_EQ(
+        FilmSpeed(job.withSound->pictureRate.numerator, job.withSound->pictureRate.denominator),
+        job.withSound->sound.filmSpeed);
+
+    movieValues.advanceText = "7";
+    window->findChild<MovieParameters*>()->setValues(movieValues);
+    pressStart();
+    ASSERT_EQ(filmJobs.size(), 3u);
+    EXPECT_EQ(filmJobs.back().withSound->advance, 7);
 }
 
 TEST_F(MainWindowTest, AnExistingMovieIsReplacedOnlyWhenTheUserSaysYes) {
