@@ -59,17 +59,22 @@ Result<std::filesystem::path> reelScans(int line, const json& object,
     return scans.is_absolute() ? scans : manifestFolder / scans;
 }
 
-// "movie": true for the standard movie; the formats with sound are not yet made.
-Result<ReelMovie> reelMovie(int line, const json& value) {
+// "movie": true for the standard movie, or the container of a movie with sound.
+Status readReelMovie(int line, const json& value, Reel& reel) {
     if (value.is_boolean()) {
-        return value.get<bool>() ? ReelMovie::Standard : ReelMovie::None;
+        reel.movie = value.get<bool>() ? ReelMovie::Standard : ReelMovie::None;
+        return {};
     }
     if (value.is_string()) {
-        return lineProblem(line,
-                           "the key \"movie\" takes true or false; a movie with its sound (\"" +
-                               value.get<std::string>() + "\") is not made by this version");
+        const std::string format = value.get<std::string>();
+        if (format == "avi" || format == "mp4" || format == "mkv") {
+            reel.movie = ReelMovie::WithSound;
+            reel.movieExtension = format;
+            return {};
+        }
     }
-    return lineProblem(line, "the key \"movie\" takes true or false");
+    return lineProblem(line, "the key \"movie\" takes true, false, or the container of a movie "
+                             "with its sound: \"avi\", \"mp4\" or \"mkv\"");
 }
 
 // The keys other than id and scans.
@@ -90,11 +95,9 @@ Status readReelKeys(int line, const json& object, const std::vector<ManifestOpti
             continue;
         }
         if (key == "movie") {
-            Result<ReelMovie> movie = reelMovie(line, value);
-            if (!movie) {
-                return movie.status();
+            if (Status movie = readReelMovie(line, value, reel); !movie) {
+                return movie;
             }
-            reel.movie = *movie;
             continue;
         }
         if (std::find(refused.begin(), refused.end(), key) != refused.end()) {

@@ -26,6 +26,9 @@ namespace veltrana::batch {
 struct ManifestOption {
     std::string name;  // the long name without dashes ("film")
     bool flag = false; // takes no value: only true or false
+    // taken only beside another option (the film command's sound options
+    // beside --with-sound)
+    bool needsAnother = false;
 };
 
 // One command-line argument list of a reel's option, as typed.
@@ -34,7 +37,9 @@ struct ReelOption {
     std::optional<std::string> value; // none for a flag
 };
 
-enum class ReelMovie { None, Standard };
+// "movie": true makes the standard movie (AVI, without sound); "avi",
+// "mp4" or "mkv" a movie of that container with its sound.
+enum class ReelMovie { None, Standard, WithSound };
 
 struct Reel {
     int line = 0; // in the manifest, from 1
@@ -42,6 +47,7 @@ struct Reel {
     std::filesystem::path scans; // resolved against the manifest's folder
     std::vector<ReelOption> options;
     ReelMovie movie = ReelMovie::None;
+    std::string movieExtension = "avi";
     bool fixity = false;
     // the line's keys but "id", as the record keeps them (JSON text)
     std::string settingsJson;

@@ -159,7 +159,8 @@ ReelRecord startedRecord(const Reel& reel, const std::string& version) {
 
 ReelJobPaths jobPaths(const fs::path& folder, const Reel& reel) {
     return {folder, folder / (reel.id + ".wav"),
-            reel.movie == ReelMovie::None ? fs::path() : folder / (reel.id + ".avi"),
+            reel.movie == ReelMovie::None ? fs::path()
+                                          : folder / (reel.id + "." + reel.movieExtension),
             folder / "report"};
 }
 

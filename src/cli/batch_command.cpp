@@ -70,7 +70,8 @@ std::vector<batch::ManifestOption> commandOptions(Command (*add)(CLI::App&)) {
     std::vector<batch::ManifestOption> options;
     for (const CLI::Option* option : command.parser->get_options()) {
         if (!option->get_lnames().empty()) {
-            options.push_back({option->get_lnames().front(), option->get_expected_max() == 0});
+            options.push_back({option->get_lnames().front(), option->get_expected_max() == 0,
+                               !option->get_needs().empty()});
         }
     }
     return options;
@@ -88,7 +89,8 @@ std::vector<std::string> soundtrackArguments(const Reel& reel) {
 // it: a bad value fails the manifest before any reel runs.
 Status checkReelValues(const Reel& reel) {
     CLI::App app;
-    addSoundtrackCommand(app);
+    // kept: the parser writes into the options the command holds
+    const Command command = addSoundtrackCommand(app);
     std::vector<std::string> args = soundtrackArguments(reel);
     args.insert(args.end(), {"-o", "checked.wav"});
     std::vector<std::string> reversed(args.rbegin(), args.rend() - 1);
@@ -149,6 +151,31 @@ int readReels(const BatchOptions& o, std::vector<Reel>& reels, std::string& text
     return kExitOk;
 }
 
+// The film command's arguments for a reel's movie: the options the film
+// command shares with the soundtrack's, and with its sound those that go
+// only beside --with-sound too.
+std::vector<std::string> movieArguments(const Reel& reel, const batch::ReelJobPaths& paths,
+                                        int threads) {
+    const bool withSound = reel.movie == batch::ReelMovie::WithSound;
+    const std::vector<batch::ManifestOption> film = commandOptions(addFilmCommand);
+    std::vector<std::string> args = {
+        "veltrana",           "film",      reel.scans.string(),    "-o",
+        paths.movie.string(), "--threads", std::to_string(threads)};
+    if (withSound) {
+        args.emplace_back("--with-sound");
+    }
+    for (const batch::ReelOption& option : reel.options) {
+        const auto taken =
+            std::find_if(film.begin(), film.end(),
+                         [&](const batch::ManifestOption& f) { return f.name == option.name; });
+        if (taken != film.end() && (withSound || !taken->needsAnother)) {
+            const std::vector<std::string> one = batch::optionArguments({option});
+            args.insert(args.end(), one.begin(), one.end());
+        }
+    }
+    return args;
+}
+
 // Runs a reel's jobs in-process, everything they say going to its log.
 batch::ReelJobEnd runReelJobs(const Reel& reel, const batch::ReelJobPaths& paths, int threads,
                               const std::atomic<bool>* interrupt) {
@@ -160,20 +187,7 @@ batch::ReelJobEnd runReelJobs(const Reel& reel, const batch::ReelJobPaths& paths
                  paths.folder.string(), "--threads", std::to_string(threads)});
     int status = runVeltrana(args, io);
     if (status == kExitOk && !paths.movie.empty()) {
-        // the movie takes the options the film command shares with the soundtrack's
-        const std::vector<batch::ManifestOption> film = commandOptions(addFilmCommand);
-        std::vector<std::string> movie = {
-            "veltrana",           "film",      reel.scans.string(),    "-o",
-            paths.movie.string(), "--threads", std::to_string(threads)};
-        for (const batch::ReelOption& option : reel.options) {
-            if (std::any_of(film.begin(), film.end(), [&](const batch::ManifestOption& f) {
-                    return f.name == option.name;
-                })) {
-                const std::vector<std::string> one = batch::optionArguments({option});
-                movie.insert(movie.end(), one.begin(), one.end());
-            }
-        }
-        status = runVeltrana(movie, io);
+        status = runVeltrana(movieArguments(reel, paths, threads), io);
     }
     return {status, log.str()};
 }

@@ -20,9 +20,10 @@ TEST(Manifest, ReadsEachLineAsAReel) {
                             "\"fps\": 23.976, \"archival\": true, \"first\": 3}\n"
                             "\n"
                             "{\"id\": \"Reel_2.b\", \"scans\": \"/abs/two\", \"archival\": false, "
-                            "\"fixity\": true, \"movie\": true}\n");
+                            "\"fixity\": true, \"movie\": true}\n"
+                            "{\"id\": \"three\", \"scans\": \"s\", \"movie\": \"mkv\"}\n");
     ASSERT_TRUE(reels.ok()) << reels.message();
-    ASSERT_EQ(reels->size(), 2u);
+    ASSERT_EQ(reels->size(), 3u);
     const Reel& one = (*reels)[0];
     EXPECT_EQ(one.line, 1);
     EXPECT_EQ(one.scans, "/archive/lists/scans/one");
@@ -37,6 +38,8 @@ TEST(Manifest, ReadsEachLineAsAReel) {
     EXPECT_TRUE(two.options.empty()); // false leaves a flag out
     EXPECT_TRUE(two.fixity);
     EXPECT_EQ(two.movie, ReelMovie::Standard);
+    EXPECT_EQ((*reels)[2].movie, ReelMovie::WithSound);
+    EXPECT_EQ((*reels)[2].movieExtension, "mkv");
     EXPECT_EQ(two.settingsJson,
               "{\"archival\":false,\"fixity\":true,\"movie\":true,\"scans\":\"/abs/two\"}");
 }
@@ -84,9 +87,10 @@ INSTANTIATE_TEST_SUITE_P(
                     "Manifest line 1: the key \"archival\" is a flag: give it true or false."},
         BadManifest{"ValueGivenAFlag", "{\"id\": \"a\", \"scans\": \"s\", \"film\": true}",
                     "Manifest line 1: the key \"film\" takes a number or a string."},
-        BadManifest{"MovieWithSound", "{\"id\": \"a\", \"scans\": \"s\", \"movie\": \"mp4\"}",
-                    "Manifest line 1: the key \"movie\" takes true or false; a movie with its "
-                    "sound (\"mp4\") is not made by this version."},
+        BadManifest{"MovieOfAnotherContainer",
+                    "{\"id\": \"a\", \"scans\": \"s\", \"movie\": \"mov\"}",
+                    "Manifest line 1: the key \"movie\" takes true, false, or the container of a "
+                    "movie with its sound: \"avi\", \"mp4\" or \"mkv\"."},
         BadManifest{"Empty", "\n\n", "The manifest lists no reel."}),
     [](const testing::TestParamInfo<BadManifest>& info) { return std::string(info.param.name); });
 

@@ -170,6 +170,16 @@ TEST_F(BatchCommand, IndexRunsThatLineOnly) {
     EXPECT_FALSE(fs::exists(out / "gone"));
 }
 
+TEST_F(BatchCommand, MakesTheMovieWithItsSound) {
+    const auto r = batch(manifest("{\"id\": \"m\", \"scans\": \"one\", \"dpi\": 600, \"fps\": "
+                                  "24, \"archival\": true, \"movie\": \"mkv\"}\n"),
+                         {"--index", "0"});
+    EXPECT_EQ(r.status, 0) << r.err << test::readFileText(out / "m" / "m.log");
+    EXPECT_TRUE(fs::is_regular_file(out / "m" / "m.mkv"));
+    EXPECT_TRUE(fs::is_regular_file(out / "m" / "m.wav"));
+    EXPECT_FALSE(fs::exists(out / "m" / "m.avi"));
+}
+
 struct BadBatch {
     const char* name;
     std::string manifest;
