@@ -13,7 +13,7 @@ int runVeltrana(const std::vector<std::string>& args, CommandIo& io) {
     app.require_subcommand(0, 1);
 
     std::vector<Command> commands;
-    for (auto add : {addSoundtrackCommand, addFilmCommand, addSynthCommand}) {
+    for (auto add : {addSoundtrackCommand, addFilmCommand, addSynthCommand, addBatchCommand}) {
         Command command = add(app);
         if (command.parser != nullptr && command.run) {
             commands.push_back(std::move(command));

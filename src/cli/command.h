@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <iosfwd>
 #include <string>
@@ -28,6 +29,9 @@ struct CommandIo {
     bool errIsTerminal = false;
     // Set asynchronously (Ctrl-C); a running job treats it as Stop.
     const std::atomic<bool>* interrupt = nullptr;
+    // The program itself, for commands that start it again (batch); empty
+    // in-process, where they run everything here instead.
+    std::filesystem::path program = {};
 };
 
 // A subcommand: its parser, and what runs once it was chosen and parsed.
@@ -41,6 +45,7 @@ struct Command {
 Command addSynthCommand(CLI::App& app);
 Command addSoundtrackCommand(CLI::App& app);
 Command addFilmCommand(CLI::App& app);
+Command addBatchCommand(CLI::App& app);
 
 // args[0] is the program name.
 int runVeltrana(const std::vector<std::string>& args, CommandIo& io);

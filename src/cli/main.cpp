@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <filesystem>
 #include <iostream>
 #include <unistd.h>
 
@@ -37,5 +38,8 @@ int main(int argc, char** argv) {
     // the image library's own lines about a damaged scan go nowhere: the job says it
     veltrana::cli::CommandIo io{std::cout, veltrana::ownErrorStream(), isatty(STDERR_FILENO) != 0,
                                 &interrupted};
+    // batch starts itself again, one process a reel
+    std::error_code ec;
+    io.program = std::filesystem::read_symlink("/proc/self/exe", ec);
     return veltrana::cli::runVeltrana(args, io);
 }

@@ -40,6 +40,13 @@ void ReportingObserver::runWarning(const RunWarning& warning) {
     }
 }
 
+void ReportingObserver::frameLost(const LostFrame& lost) {
+    shown.frameLost(lost);
+    if (collector != nullptr) {
+        collector->addLostFrame(lost);
+    }
+}
+
 void writeReport(RunCollector& collector, const std::filesystem::path& dir, RunEnd end, bool quiet,
                  CommandIo& io) {
     collector.finish(std::move(end));

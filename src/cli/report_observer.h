@@ -30,6 +30,7 @@ public:
     void framePreview(const FramePreview& preview) override;
     void picturePreview(const FramePreview& preview, const cv::Mat& picture) override;
     void runWarning(const RunWarning& warning) override;
+    void frameLost(const LostFrame& lost) override;
 
 private:
     JobObserver& shown;

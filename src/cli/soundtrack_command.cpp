@@ -17,6 +17,9 @@ struct SoundtrackOptions {
     std::string fps = "25";
     SoundOptions sound;
     bool fullAperture = false;
+    std::string onUnreadable = "stop";
+    // empty: leng.txt and the diagnostics beside the scans
+    std::filesystem::path sideFiles;
 };
 
 // What a run wrote, on the output stream.
@@ -36,7 +39,7 @@ void printWritten(const SoundtrackResult& result, CommandIo& io) {
 
 int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     FolderLocks locks;
-    if (const int refused = checkBeforeRun(o.job, "the sound", true, locks, io);
+    if (const int refused = checkBeforeRun(o.job, "the sound", o.sideFiles.empty(), locks, io);
         refused != kExitOk) {
         return refused;
     }
@@ -45,6 +48,8 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     MemoryBudget budget(memoryBudgetBytes(o.job));
     job.memoryBudget = &budget;
     job.outputPath = o.job.output;
+    job.sideFilesFolder = o.sideFiles;
+    job.onUnreadable = o.onUnreadable == "silence" ? UnreadableScan::Silence : UnreadableScan::Stop;
     static_cast<SoundSettings&>(job) = soundSettingsOf(o.sound, filmSpeedOf(o.fps));
     job.fullAperture = o.fullAperture;
     std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
@@ -56,6 +61,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     sound.insert(cut == sound.end() ? cut : cut + 1,
                  {"Full-aperture scans", yesNo(job.fullAperture)});
     settings.insert(settings.end(), sound.begin(), sound.end());
+    settings.push_back({"On an unreadable scan", o.onUnreadable});
 
     SoundtrackResult result;
     const auto run = [&](JobObserver& observer) {
@@ -110,6 +116,18 @@ Command addSoundtrackCommand(CLI::App& app) {
                       "and the dark gate beyond): each is read in the standard window found "
                       "beside the film's edge on the band's side, following the weave; a scan "
                       "without a film edge or a band there ends the run (default: off)");
+    command
+        ->add_option("--on-unreadable", options->onUnreadable,
+                     "A scan that cannot be read: stop the run, or silence (its place holds "
+                     "silence one frame pitch long, the joins beside it not searched, and the "
+                     "log and the report list it); the first scan must be read either way")
+        ->capture_default_str()
+        ->check(CLI::IsMember({"stop", "silence"}));
+    command
+        ->add_option("--side-files", options->sideFiles,
+                     "Folder for leng.txt and the diagnostics v.txt, z.txt and r.txt (default: "
+                     "beside the scans)")
+        ->check(CLI::ExistingDirectory);
     return {command, [options](CommandIo& io) { return runSoundtrack(*options, io); }};
 }
 

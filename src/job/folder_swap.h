@@ -29,6 +29,8 @@ public:
     // swapIn(), the old ones after.
     ~FolderSwap();
 
+    // The new folder, for writers that take a path (before swapIn()).
+    const std::filesystem::path& temporaryFolder() const { return temporary; }
     // Writes one new file, `name` inside the folder.
     Status write(const std::string& name, std::string_view bytes);
 

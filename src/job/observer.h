@@ -38,6 +38,10 @@ public:
 
     // A warning about the whole run, once it is known (also in the log).
     virtual void runWarning(const RunWarning&) {}
+
+    // A frame whose scan could not be read, in its turn, when the run goes on
+    // past it (also in the log).
+    virtual void frameLost(const LostFrame&) {}
 };
 
 // Shows nothing; for jobs run without a front end (benchmarks, tests).

@@ -5,6 +5,7 @@
 // change an output or the exit status.
 
 #include <string>
+#include <vector>
 
 namespace veltrana {
 
@@ -28,6 +29,18 @@ const char* joinFlagName(JoinFlagKind kind);
 struct RunWarning {
     std::string kind;
     std::string reason; // one sentence, as the log shows it
+};
+
+// A frame whose scan could not be read, in a run told to go on past it
+// (--on-unreadable silence): its place holds silence one nominal frame pitch
+// long, and the joins beside it were not searched.
+struct LostFrame {
+    int frame = 0;
+    std::string file;  // the scan's file name
+    std::string cause; // why it could not be read, one sentence
+    // the joins not searched, each named by the later frame of its pair
+    // (where that frame joins the one before): this frame's and the next's
+    std::vector<int> joinsNotSearched;
 };
 
 } // namespace veltrana

@@ -104,12 +104,32 @@ Status syncFolder(const fs::path& folder) {
     return {};
 }
 
-void removeFolderOfFiles(const fs::path& folder) {
+namespace {
+
+// The folders of a program's folder go this deep at most (a batch reel's
+// report/report_files); deeper ones are left.
+constexpr int kFolderDepthMax = 3;
+
+void removeFolderTree(const fs::path& folder, int depth) {
     std::error_code ec;
     for (const fs::directory_entry& entry : fs::directory_iterator(folder, ec)) {
-        ::unlink(entry.path().c_str());
+        struct stat st {};
+        // lstat: a link is removed, never followed
+        if (::lstat(entry.path().c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+            if (depth < kFolderDepthMax) {
+                removeFolderTree(entry.path(), depth + 1);
+            }
+        } else {
+            ::unlink(entry.path().c_str());
+        }
     }
     ::rmdir(folder.c_str());
+}
+
+} // namespace
+
+void removeFolderOfFiles(const fs::path& folder) {
+    removeFolderTree(folder, 1);
 }
 
 Status writeNewFile(const fs::path& path, std::string_view bytes, std::string_view what,

@@ -156,8 +156,9 @@ Status writeSideFile(const std::filesystem::path& path, std::string_view text,
 // runs. A temporary folder loses the files in it; it holds no folders.
 void removeStaleTemporaries(const std::filesystem::path& folder);
 
-// Removes a folder the program made and the files in it; it holds no
-// folders, so none are followed.
+// Removes a folder the program made with what it holds: files, and folders
+// of its own up to three levels deep (a batch reel's report); links are
+// removed, never followed.
 void removeFolderOfFiles(const std::filesystem::path& folder);
 
 // Syncs a folder so that a rename in it survives a crash; a filesystem that

@@ -1,15 +1,9 @@
 #include "report/report_json.h"
 
-extern "C" {
-#include <libavutil/md5.h>
-#include <libavutil/mem.h>
-}
+#include "job/md5.h"
 
-#include <array>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <memory>
 
 namespace veltrana {
 
@@ -97,6 +91,22 @@ std::string frameJson(const FrameNumbers& n) {
     return out + "]}";
 }
 
+// Each lost frame with the joins beside it that were not searched.
+std::string lostFramesJson(const RunRecord& run) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < run.lostFrames.size(); ++i) {
+        const LostFrame& f = run.lostFrames[i];
+        out += (i == 0 ? "\n    " : ",\n    ") + std::string("{\"frame\": ") +
+               std::to_string(f.frame) + ", \"file\": " + quoted(f.file) +
+               ", \"cause\": " + quoted(f.cause) + ", \"joins_not_searched\": [";
+        for (std::size_t j = 0; j < f.joinsNotSearched.size(); ++j) {
+            out += (j == 0 ? "" : ", ") + std::to_string(f.joinsNotSearched[j]);
+        }
+        out += "]}";
+    }
+    return out + (run.lostFrames.empty() ? "]" : "\n  ]");
+}
+
 std::string outputsJson(const RunRecord& run) {
     std::string out = "[";
     for (std::size_t i = 0; i < run.end.outputs.size(); ++i) {
@@ -111,36 +121,7 @@ std::string outputsJson(const RunRecord& run) {
 } // namespace
 
 Result<std::string> fileMd5(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        return Status::failure("Cannot read " + file.string());
-    }
-    const std::unique_ptr<AVMD5, void (*)(void*)> md5(av_md5_alloc(), av_free);
-    if (!md5) {
-        return Status::failure("Cannot digest " + file.string() + ": out of memory");
-    }
-    av_md5_init(md5.get());
-    std::array<char, 1 << 16> buffer{};
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const std::streamsize got = in.gcount();
-        if (got > 0) {
-            av_md5_update(md5.get(), reinterpret_cast<const std::uint8_t*>(buffer.data()),
-                          static_cast<std::size_t>(got));
-        }
-    }
-    if (in.bad()) {
-        return Status::failure("Cannot read " + file.string());
-    }
-    std::array<std::uint8_t, 16> digest{};
-    av_md5_final(md5.get(), digest.data());
-    std::string hex;
-    for (const std::uint8_t byte : digest) {
-        char two[3];
-        std::snprintf(two, sizeof two, "%02x", byte);
-        hex += two;
-    }
-    return hex;
+    return md5HexOfFile(file);
 }
 
 std::string reportJson(const RunRecord& run) {
@@ -170,7 +151,8 @@ std::string reportJson(const RunRecord& run) {
                "}";
     }
     out += run.warnings.empty() ? "]" : "\n  ]";
-    return out + ",\n  \"outputs\": " + outputsJson(run) + "\n}\n";
+    return out + ",\n  \"lost_frames\": " + lostFramesJson(run) +
+           ",\n  \"outputs\": " + outputsJson(run) + "\n}\n";
 }
 
 } // namespace veltrana

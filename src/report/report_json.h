@@ -11,7 +11,10 @@
 //   frames [{frame, file, trim {left, right}, band {first, last} | null,
 //            join {used, standard, precise} | null, score, correlation,
 //            flags [{flag, reason}]}],
-//   warnings [{warning, reason}], outputs [{path, md5}]
+//   warnings [{warning, reason}],
+//   lost_frames [{frame, file, cause, joins_not_searched [frame]}]
+//     (scans not read, silence in their place: --on-unreadable silence),
+//   outputs [{path, md5}]
 // Numbers that were not measured are null; every frame read is listed, its
 // flags empty when nothing speaks against its join.
 
@@ -23,7 +26,8 @@
 
 namespace veltrana {
 
-// The MD5 digest of a file's bytes in lower-case hex, or why it cannot be read.
+// The MD5 digest of a file's bytes in lower-case hex, or why it cannot be read
+// (md5HexOfFile, job/md5.h).
 Result<std::string> fileMd5(const std::filesystem::path& file);
 
 // report.json's text (UTF-8, one object).

@@ -199,6 +199,10 @@ void RunCollector::addWarning(const RunWarning& warning) {
     run.warnings.push_back(warning);
 }
 
+void RunCollector::addLostFrame(const LostFrame& lost) {
+    run.lostFrames.push_back(lost);
+}
+
 void RunCollector::finish(RunEnd end) {
     run.ended = true;
     run.end = std::move(end);
@@ -687,6 +691,27 @@ std::string headSection(const RunRecord& run, const RunSummary& sum) {
     return html;
 }
 
+// Scans that could not be read in a run that went on past them.
+std::string lostFramesSection(const RunRecord& run) {
+    if (run.lostFrames.empty()) {
+        return {};
+    }
+    std::string html = "<h2>Frames lost</h2>\n<p class=\"note\">These scans could not be read. "
+                       "Each frame's place holds silence, one frame pitch long, and the joins "
+                       "beside it were not searched: they lie at the frame pitch.</p>\n"
+                       "<table class=\"settings\">\n<tr><th>Frame</th><th>File</th><th>Why"
+                       "</th><th>Joins not searched</th></tr>\n";
+    for (const LostFrame& f : run.lostFrames) {
+        std::string joins;
+        for (const int j : f.joinsNotSearched) {
+            joins += (joins.empty() ? "" : ", ") + std::to_string(j);
+        }
+        html += "<tr><td>" + std::to_string(f.frame) + "</td><td>" + escapeMarkup(f.file) +
+                "</td><td>" + escapeMarkup(f.cause) + "</td><td>" + joins + "</td></tr>\n";
+    }
+    return html + "</table>\n";
+}
+
 std::string settingsSection(const RunRecord& run) {
     std::string html = "<h2>Settings</h2>\n<table class=\"settings\">\n";
     for (const RunSetting& s : run.settings) {
@@ -1001,6 +1026,7 @@ Status writeRunReport(const RunRecord& run, const fs::path& dir) {
                        runTitle(run.kind) + "</title>\n<style type=\"text/css\">\n" + kStyle +
                        "</style>\n</head>\n<body>\n";
     html += headSection(run, sum);
+    html += lostFramesSection(run);
     html += settingsSection(run);
     const bool joins = sum.soundtrack && sum.anyJoin;
     const bool sound = sum.soundtrack && sum.anySound;

@@ -106,10 +106,11 @@ struct RunRecord {
     int firstFrame = 1; // the range asked for
     int lastFrame = 1;
     std::optional<ScanResolution> resolution;
-    std::vector<FrameNumbers> frames; // in frame order
-    std::vector<ShownFrame> shown;    // in frame order
-    std::vector<int> flaggedUnshown;  // flagged joins past kMaxFlaggedPictures
-    std::vector<RunWarning> warnings; // about the whole run
+    std::vector<FrameNumbers> frames;  // in frame order
+    std::vector<ShownFrame> shown;     // in frame order
+    std::vector<int> flaggedUnshown;   // flagged joins past kMaxFlaggedPictures
+    std::vector<RunWarning> warnings;  // about the whole run
+    std::vector<LostFrame> lostFrames; // scans not read, silence in their place
     // the rows a scan advances along the film, which right joins lie near
     std::optional<double> advance;
     bool ended = false;
@@ -126,6 +127,7 @@ public:
     // The picture of a frame whose numbers came last.
     void addPicture(const FramePreview& preview, const cv::Mat& bgrPicture);
     void addWarning(const RunWarning& warning);
+    void addLostFrame(const LostFrame& lost);
     // The run's end; keeps the last frame read when the run ended early.
     void finish(RunEnd end);
     void finish(bool succeeded, std::string ending) {

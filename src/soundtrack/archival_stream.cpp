@@ -83,6 +83,8 @@ const char* joinMethodName(JoinMethod method) {
         return "standard (precise search weak)";
     case JoinMethod::StandardNotFound:
         return "standard (precise search found nothing)";
+    case JoinMethod::NotSearched:
+        return "frame pitch (beside a lost frame, not searched)";
     }
     return "precise";
 }
@@ -248,7 +250,19 @@ std::optional<JoinRecord> ArchivalStream::addFrame(ArchivalFrame frame, int fram
                                          settings.type, settings.longStrip);
     record.method = choice.method;
     record.position = choice.position;
+    return join(std::move(frame), record);
+}
 
+JoinRecord ArchivalStream::addUnsearchedFrame(ArchivalFrame frame, int frameNumber, int pitch) {
+    JoinRecord record;
+    record.frameNumber = frameNumber;
+    record.standardPosition = pitch;
+    record.method = JoinMethod::NotSearched;
+    record.position = pitch;
+    return join(std::move(frame), record);
+}
+
+JoinRecord ArchivalStream::join(ArchivalFrame frame, JoinRecord record) {
     // whole rows from the rounded cumulative positions: they add up
     const double next = start + record.position;
     joinLengths.push_back(roundHalfAway(next) - roundHalfAway(start));

@@ -51,6 +51,7 @@ enum class JoinMethod {
     PreciseLoose,     // the frames overlap at the whole shift found, but the fraction is unsure
     StandardWeak,     // the precise search could not be trusted: the standard position was used
     StandardNotFound, // the precise search found nothing: the standard position was used
+    NotSearched,      // beside a frame whose scan was lost: the nominal frame pitch was used
 };
 
 // A short name, for joins.csv and the log.
@@ -125,6 +126,10 @@ public:
     std::optional<JoinRecord> addFrame(ArchivalFrame frame, int frameNumber,
                                        int standardJoinPosition);
 
+    // A later frame joined where no search ran (beside a lost scan): at
+    // `pitch` rows, the frame pitch, recorded as NotSearched.
+    JoinRecord addUnsearchedFrame(ArchivalFrame frame, int frameNumber, int pitch);
+
     // The rest of the last frame, then the stream's mean and drift removed.
     // The stream holds as many samples as the standard one would with these
     // joins: the sum of joinLengths, then the last frame's rows. The stream
@@ -132,6 +137,9 @@ public:
     ArchivalOutput finish();
 
 private:
+    // Joins a later frame at the record's position and keeps the record.
+    JoinRecord join(ArchivalFrame frame, JoinRecord record);
+
     ArchivalSettings settings;
     ArchivalFrame previous;  // for the join search
     int referenceWidth = 0;  // band width of the first frame

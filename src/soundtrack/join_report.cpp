@@ -42,8 +42,10 @@ std::string joinReportText(std::span<const JoinRecord> joins, const FrameSequenc
             sequence.frames[static_cast<std::size_t>(r.frameNumber - 1)].filename().string();
         const std::string quoted = csvField(file);
         const std::string precise = r.precise.found ? rowsField(r.precise.position) : "";
-        // a fallback, or a run without the precise search, has no precision
-        const std::string precision = isFallback(r.method) ? "" : rowsField(r.precise.precision);
+        // a fallback, a join beside a lost frame, or a run without the
+        // precise search, has no precision
+        const bool unsure = isFallback(r.method) || r.method == JoinMethod::NotSearched;
+        const std::string precision = unsure ? "" : rowsField(r.precise.precision);
         std::snprintf(line, sizeof line, "%d,%s,%d,%s,%.3f,%s,%.3f,%s\n", r.frameNumber,
                       quoted.c_str(), r.standardPosition, precise.c_str(), r.precise.score,
                       methodName(r), r.position, precision.c_str());

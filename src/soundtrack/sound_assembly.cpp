@@ -42,6 +42,13 @@ public:
         return shown;
     }
 
+    JoinShown addUnsearched(const SoundFrame& frame, const SoundFrame& previous,
+                            int pitch) override {
+        PairSearch nominal;
+        nominal.position = pitch;
+        return add(frame, previous, nominal);
+    }
+
     AssembledSound finish() override {
         AssembledSound sound;
         sound.stream = std::move(stream);
@@ -110,6 +117,13 @@ public:
         return shown;
     }
 
+    JoinShown addUnsearched(const SoundFrame& frame, const SoundFrame&, int pitch) override {
+        joined = true;
+        JoinShown shown;
+        shown.position = stream->addUnsearchedFrame(*frame.archival, frame.number, pitch).position;
+        return shown;
+    }
+
     AssembledSound finish() override {
         ArchivalOutput out = stream->finish();
         stream.reset();
@@ -127,6 +141,9 @@ public:
 
     bool reportsJoins() const override { return true; }
     const char* methodName(const JoinRecord& join) const override {
+        if (join.method == JoinMethod::NotSearched) {
+            return joinMethodName(join.method);
+        }
         return precise ? joinMethodName(join.method) : "standard";
     }
     const char* joinsName() const override { return precise ? "precise" : "standard"; }

@@ -55,6 +55,10 @@ public:
     // A later frame, joined to the one before at what the pair's search found.
     virtual JoinShown add(const SoundFrame& frame, const SoundFrame& previous,
                           const PairSearch& search) = 0;
+    // A later frame joined where no search ran, beside a lost frame: at
+    // `pitch` rows, the nominal frame pitch.
+    virtual JoinShown addUnsearched(const SoundFrame& frame, const SoundFrame& previous,
+                                    int pitch) = 0;
     virtual AssembledSound finish() = 0;
 
     // Whether a join report (joins.csv) comes with the sound.

@@ -1,5 +1,7 @@
 #include "soundtrack/sound_file.h"
 
+#include "soundtrack/wave_md5.h"
+
 #include <sndfile.h>
 
 #include <algorithm>
@@ -33,6 +35,34 @@ int formatOf(int bits) {
     default:
         return SF_FORMAT_PCM_24;
     }
+}
+
+// The bext fields; the date and time of now where the info leaves them empty.
+SF_BROADCAST_INFO bextChunk(const BroadcastInfo& info) {
+    SF_BROADCAST_INFO bext{};
+    putField(bext.description, info.description);
+    putField(bext.originator, info.originator);
+    std::string date = info.date;
+    std::string time = info.time;
+    if (date.empty() || time.empty()) {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        char text[16];
+        std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+        date = date.empty() ? text : date;
+        std::strftime(text, sizeof text, "%H:%M:%S", &local);
+        time = time.empty() ? text : time;
+    }
+    putField(bext.origination_date, date);
+    putField(bext.origination_time, time);
+    bext.time_reference_low = static_cast<std::uint32_t>(info.timeReference & 0xffffffffu);
+    bext.time_reference_high = static_cast<std::uint32_t>(info.timeReference >> 32);
+    bext.version = 1;
+    const std::size_t history = std::min(info.codingHistory.size(), sizeof bext.coding_history);
+    std::memcpy(bext.coding_history, info.codingHistory.data(), history);
+    bext.coding_history_size = static_cast<std::uint32_t>(history);
+    return bext;
 }
 
 } // namespace
@@ -75,29 +105,7 @@ Result<WaveWritten> writeBroadcastWave(int descriptor, const std::string& name,
         return failed(sf_strerror(nullptr));
     }
 
-    SF_BROADCAST_INFO bext{};
-    putField(bext.description, info.description);
-    putField(bext.originator, info.originator);
-    std::string date = info.date;
-    std::string time = info.time;
-    if (date.empty() || time.empty()) {
-        const std::time_t now = std::time(nullptr);
-        std::tm local{};
-        localtime_r(&now, &local);
-        char text[16];
-        std::strftime(text, sizeof text, "%Y-%m-%d", &local);
-        date = date.empty() ? text : date;
-        std::strftime(text, sizeof text, "%H:%M:%S", &local);
-        time = time.empty() ? text : time;
-    }
-    putField(bext.origination_date, date);
-    putField(bext.origination_time, time);
-    bext.time_reference_low = static_cast<std::uint32_t>(info.timeReference & 0xffffffffu);
-    bext.time_reference_high = static_cast<std::uint32_t>(info.timeReference >> 32);
-    bext.version = 1;
-    const std::size_t history = std::min(info.codingHistory.size(), sizeof bext.coding_history);
-    std::memcpy(bext.coding_history, info.codingHistory.data(), history);
-    bext.coding_history_size = static_cast<std::uint32_t>(history);
+    SF_BROADCAST_INFO bext = bextChunk(info);
     if (sf_command(file.get(), SFC_SET_BROADCAST_INFO, &bext, sizeof bext) != SF_TRUE) {
         return failed("the Broadcast WAV header could not be set");
     }
@@ -129,6 +137,10 @@ Result<WaveWritten> writeBroadcastWave(int descriptor, const std::string& name,
     if (error != SF_ERR_NO_ERROR || sf_close(raw) != 0) {
         return failed(error != SF_ERR_NO_ERROR ? sf_error_number(error)
                                                : "the file could not be completed");
+    }
+    const Status md5 = appendAudioMd5Chunk(descriptor, name);
+    if (!md5) {
+        return md5;
     }
     return written;
 }

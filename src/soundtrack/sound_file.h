@@ -1,6 +1,7 @@
 #pragma once
 // Sound files for delivery: mono PCM of 8, 16 or 24 bits in a Broadcast WAV
-// (RIFF/WAVE with a "bext" chunk), written through libsndfile.
+// (RIFF/WAVE with a "bext" chunk), written through libsndfile, with the MD5
+// of its audio data in an "MD5 " chunk after the data (wave_md5.h).
 //
 // The samples come in the standard 8-bit scale, centred on 0: one 8-bit step
 // is 1.0, so 256 units at 16 bits and 65536 at 24 bits. They are rounded to

@@ -25,6 +25,7 @@
 #include <exception>
 #include <memory>
 #include <optional>
+#include <set>
 
 namespace veltrana {
 
@@ -36,6 +37,9 @@ constexpr std::array<std::string_view, 3> kDiagnosticFileNames = {"v.txt", "z.tx
 constexpr std::array<std::string_view, 4> kSideFileNames = {"leng.txt", "v.txt", "z.txt", "r.txt"};
 // a progress bar's range is sixteen bits wide
 constexpr int kProgressMaximum = 65535;
+// the level standard samples are centred on once each frame's mean goes (-DC):
+// silence, the byte 128 of the 8-bit WAV
+constexpr float kCentredSilence = -128.0f;
 
 std::string format(const char* pattern, int a) {
     char line[160];
@@ -62,6 +66,61 @@ struct FrameReading {
 
 using FrameTurn = FrameInTurn<FrameReading, PairSearch>;
 
+float meanOf(std::span<const float> values) {
+    double sum = 0;
+    for (const float v : values) {
+        sum += v;
+    }
+    return values.empty() ? 0.0f : static_cast<float>(sum / static_cast<double>(values.size()));
+}
+
+// The silence standing in for a lost frame: as long as the frame before it,
+// with its trim and band, every sample at the silent level. That is the
+// centre of the scale when each frame's mean goes; otherwise, and for
+// archival levels (whose offsets are matched at the joins anyway), the mean
+// of the frame before, so that no step is heard.
+SoundFrame silentFrame(int number, const SoundFrame& before, bool removeDc) {
+    SoundFrame silent;
+    silent.number = number;
+    silent.scanSize = before.scanSize;
+    const FrameSamples& b = before.measured;
+    silent.measured.bounds = b.bounds;
+    silent.measured.band = b.band;
+    silent.measured.rows = b.rows;
+    silent.measured.level = b.level;
+    const std::size_t rows = b.samples.size();
+    silent.measured.samples.assign(rows, removeDc ? kCentredSilence : meanOf(b.samples));
+    silent.measured.profile.assign(b.profile.size(), meanOf(b.profile));
+    if (before.archival) {
+        ArchivalFrame a;
+        a.samples.assign(before.archival->samples.size(), meanOf(before.archival->samples));
+        a.illumination.assign(a.samples.size(), 1.0f);
+        a.bandColumns = before.archival->bandColumns;
+        a.bandWidth = before.archival->bandWidth;
+        silent.archival = std::move(a);
+    }
+    return silent;
+}
+
+// The sentence that sums up a run's lost frames, for the log and the report.
+std::string lostFramesSentence(const std::vector<LostFrame>& lost) {
+    std::string frames;
+    std::set<int> joins;
+    for (const LostFrame& f : lost) {
+        frames += (frames.empty() ? "" : ", ") + std::to_string(f.frame);
+        joins.insert(f.joinsNotSearched.begin(), f.joinsNotSearched.end());
+    }
+    std::string unsearched;
+    for (const int j : joins) {
+        unsearched += (unsearched.empty() ? "" : ", ") + std::to_string(j);
+    }
+    return std::to_string(lost.size()) +
+           (lost.size() == 1 ? " frame lost, silence in its place: "
+                             : " frames lost, silence in their place: ") +
+           frames + "; joins not searched (frame pitch in " + kLengthsFileName +
+           "): " + (unsearched.empty() ? "none" : unsearched);
+}
+
 SoundtrackResult soundtrackResult(JobEnding ending) {
     return resultOf<SoundtrackResult>(std::move(ending));
 }
@@ -83,8 +142,15 @@ private:
     std::optional<JobEnding> prepareOutputs();
     std::optional<JobEnding> prepareJoinReport(const OutputTarget& sound);
     FrameReading readFrame(int n) const;
+    // where leng.txt and the diagnostics go
+    std::filesystem::path sideFolder() const {
+        return job.sideFilesFolder.empty() ? sequence.directory : job.sideFilesFolder;
+    }
     PairSearch meetFrames(const FrameReading& previous, const FrameReading& current) const;
     std::optional<JobEnding> acceptFrame(const FrameTurn& turn);
+    std::optional<JobEnding> acceptLostFrame(const FrameTurn& turn);
+    void joinUnsearched(const FrameReading& frame, const FrameReading& previous);
+    void reportLostFrames(SoundtrackResult& result);
     void settleResolution(const FrameReading& first);
     void logWindow(const SoundFrame& first);
     std::string noTrackMessage(int n, const Status& why) const;
@@ -138,6 +204,10 @@ private:
     bool anyPairSearched = false;
     bool anyFineCorrelation = false;
     SoundtrackTimings* const timings = job.timings;
+    // UnreadableScan::Silence: the silence standing in for the latest lost
+    // frame, which the next frame joins, and every frame lost so far
+    std::optional<FrameReading> standIn;
+    std::vector<LostFrame> lost;
 };
 
 JobEnding SoundtrackRun::end(JobEnd how, const std::string& logText, std::string message) {
@@ -402,6 +472,9 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
         timings->load += frame.loadSeconds;
         timings->stripAndSamples += frame.samplesSeconds;
     }
+    if (!frame.loaded && job.onUnreadable == UnreadableScan::Silence && n != job.startFrame) {
+        return acceptLostFrame(turn);
+    }
     if (!frame.loaded) {
         // the box keeps the words users know, and says why beneath them
         const std::string detail = frame.loaded.message();
@@ -430,12 +503,51 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
     if (n == job.startFrame) {
         assembly->start(frame.sound, job.filmSpeed.rate(geometry.framePitch));
         showFrame(frame, JoinShown{}, PairSearch{}, JoinEvidence{});
+    } else if (!turn.previous->loaded) {
+        joinUnsearched(frame, *standIn);
     } else {
         const PairSearch none;
         joinFrame(frame, *turn.previous, turn.meeting != nullptr ? *turn.meeting : none);
     }
     view.ui().stepProgress();
     return std::nullopt;
+}
+
+// A later frame whose scan cannot be read, in a run that goes on past it:
+// silence in its place, joined at the frame pitch.
+std::optional<JobEnding> SoundtrackRun::acceptLostFrame(const FrameTurn& turn) {
+    const int n = turn.number;
+    LostFrame lostFrame;
+    lostFrame.frame = n;
+    lostFrame.file = sequence.frames[static_cast<std::size_t>(n - 1)].filename().string();
+    lostFrame.cause = turn.frame->loaded.message();
+    lostFrame.joinsNotSearched.push_back(n);
+    if (n < job.stopFrame) {
+        lostFrame.joinsNotSearched.push_back(n + 1);
+    }
+    view.log().addLine(format("Frame %d cannot be read (", n) + lostFrame.cause +
+                       format("): its place holds silence, one frame pitch (%d rows) long, and "
+                              "the joins beside it are not searched",
+                              geometry.framePitch));
+    view.ui().frameLost(lostFrame);
+    lost.push_back(std::move(lostFrame));
+    if (job.stopAsked()) {
+        return end(JobEnd::Stopped, kept::kOperationStopped);
+    }
+    const FrameReading& previous = turn.previous->loaded ? *turn.previous : *standIn;
+    FrameReading silent;
+    silent.sound = silentFrame(n, previous.sound, job.removeDc);
+    joinUnsearched(silent, previous);
+    standIn = std::move(silent);
+    view.ui().stepProgress();
+    return std::nullopt;
+}
+
+// A join beside a lost frame: at the nominal pitch, neither searched nor judged.
+void SoundtrackRun::joinUnsearched(const FrameReading& frame, const FrameReading& previous) {
+    const JoinShown shown =
+        assembly->addUnsearched(frame.sound, previous.sound, geometry.framePitch);
+    showFrame(frame, shown, PairSearch{}, JoinEvidence{});
 }
 
 void SoundtrackRun::joinFrame(const FrameReading& frame, const FrameReading& previous,
@@ -490,7 +602,8 @@ JoinEvidence SoundtrackRun::evidenceOf(const FrameReading& frame, const FrameRea
 void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown,
                               const PairSearch& search, const JoinEvidence& judged) {
     std::vector<JoinFlag> flags;
-    if (shown.position) {
+    // a join beside a lost frame was not searched: nothing to judge
+    if (shown.position && search.searched) {
         flags = judgeJoin(judged);
         evidence.addJoin(flags);
     }
@@ -517,7 +630,9 @@ void SoundtrackRun::showFrame(const FrameReading& frame, const JoinShown& shown,
     // every frame but the first joins the one before
     if (shown.position) {
         preview.join = shown.position;
-        preview.standardJoin = search.standard.position;
+        if (search.searched) {
+            preview.standardJoin = search.standard.position;
+        }
         if (search.precise && search.precise->found) {
             preview.preciseJoin = search.precise->position;
         }
@@ -543,8 +658,7 @@ Status SoundtrackRun::writeDiagnostics() const {
             break;
         }
         const std::string name(kDiagnosticFileNames[i]);
-        if (Status written =
-                writeSideFile(sequence.directory / name, diagnosticText(*values[i]), name);
+        if (Status written = writeSideFile(sideFolder() / name, diagnosticText(*values[i]), name);
             !written) {
             return written;
         }
@@ -618,6 +732,18 @@ void SoundtrackRun::warnOfTheRun(SoundtrackResult& result) {
     }
 }
 
+// The frames lost in the run, summed up for the log, the report and the result.
+void SoundtrackRun::reportLostFrames(SoundtrackResult& result) {
+    if (lost.empty()) {
+        return;
+    }
+    const std::string sentence = lostFramesSentence(lost);
+    view.ui().runWarning(RunWarning{"frames-lost", sentence});
+    view.log().addLine("Warning: " + sentence);
+    result.warnings.push_back(sentence);
+    result.lostFrames = lost;
+}
+
 SoundtrackResult SoundtrackRun::finish() {
     AssembledSound sound = assembly->finish();
     if (job.inverse) {
@@ -626,6 +752,7 @@ SoundtrackResult SoundtrackRun::finish() {
     const StageClock::time_point began = StageClock::now();
     SoundtrackResult result;
     warnOfTheRun(result);
+    reportLostFrames(result);
     // the WAV first: when it cannot be written, leng.txt stays as it was
     const std::vector<int> joinPositions = std::move(sound.joinPositions);
     const std::vector<JoinRecord> joins = std::move(sound.joins);
@@ -644,8 +771,8 @@ SoundtrackResult SoundtrackRun::finish() {
     Status lengths = Status::failure("it was not written: the join report was not");
     if (report) {
         result.joinsPath = joinsPath;
-        lengths = writeSideFile(sequence.directory / kLengthsFileName,
-                                joinPositionsText(joinPositions), "the join positions");
+        lengths = writeSideFile(sideFolder() / kLengthsFileName, joinPositionsText(joinPositions),
+                                "the join positions");
     }
     // the diagnostics only help whoever tunes the search: a warning at most,
     // and only beside the outputs of a run that succeeded
@@ -663,8 +790,8 @@ void SoundtrackRun::reportFiles(const Status& joins, const Status& lengths,
     view.ui().setProgressPosition(0);
     if (!diagnosticsWritten) {
         const std::string warning = "Could not write v.txt, z.txt and r.txt in " +
-                                    sequence.directory.string() + " (" +
-                                    diagnosticsWritten.message() + ")";
+                                    sideFolder().string() + " (" + diagnosticsWritten.message() +
+                                    ")";
         view.log().addLine(warning);
         result.warnings.push_back(warning);
     }
@@ -680,7 +807,7 @@ void SoundtrackRun::reportFiles(const Status& joins, const Status& lengths,
                          ", but the join positions were not. " + lengths.message();
         view.log().addLine(result.message);
     } else {
-        result.lengthsPath = sequence.directory / kLengthsFileName;
+        result.lengthsPath = sideFolder() / kLengthsFileName;
         view.log().addUncountedLine(kept::kTranslated);
     }
     view.ui().enableStart(true);

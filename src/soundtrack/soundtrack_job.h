@@ -32,6 +32,12 @@ struct SoundtrackTimings {
     double writing = 0;
 };
 
+// What a scan that cannot be read does to a run.
+enum class UnreadableScan {
+    Stop,    // the run stops there with nothing written, as always
+    Silence, // its place holds silence one nominal frame pitch long; the run goes on
+};
+
 // How a run reads its soundtrack and assembles and writes its sound: the
 // soundtrack job's own settings, which the film job takes too for a movie
 // with sound. All the archival ones off give the standard 8-bit sound at
@@ -63,6 +69,14 @@ struct SoundtrackJob : ScanRunSettings, SoundSettings {
     JobObserver* observer = nullptr; // log box, progress bar, Start and Stop
 
     std::filesystem::path outputPath; // the WAV file
+    // Where leng.txt and the diagnostics (v.txt, z.txt, r.txt) go: empty for
+    // beside the scans, as always; a batch run keeps its scans untouched.
+    std::filesystem::path sideFilesFolder;
+
+    // A lost scan's place holds silence, the joins beside it not searched
+    // (leng.txt holds the nominal pitch for them). The run's first scan must
+    // be read whatever this says: it settles the resolution.
+    UnreadableScan onUnreadable = UnreadableScan::Stop;
 
     // When set, the run adds the time of each stage here.
     SoundtrackTimings* timings = nullptr;
@@ -83,6 +97,8 @@ struct SoundtrackResult : JobEnding {
     bool broadcastWave = false; // written as Broadcast WAV through libsndfile
     std::size_t sampleCount = 0;
     std::size_t clippedSamples = 0;
+    // frames whose scans could not be read and hold silence (UnreadableScan::Silence)
+    std::vector<LostFrame> lostFrames;
 };
 
 // Runs the whole job on the calling thread.

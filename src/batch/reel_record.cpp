@@ -1,0 +1,93 @@
+#include "batch/reel_record.h"
+
+#include <nlohmann/json.hpp>
+
+namespace veltrana::batch {
+
+namespace {
+
+using nlohmann::json;
+
+json inputsJson(const std::vector<RecordedInput>& inputs) {
+    json list = json::array();
+    for (const RecordedInput& input : inputs) {
+        json entry = {{"name", input.name}, {"size", input.size}, {"mtime", input.mtime}};
+        if (!input.md5.empty()) {
+            entry["md5"] = input.md5;
+        }
+        list.push_back(std::move(entry));
+    }
+    return list;
+}
+
+json outputsJson(const std::vector<RecordedOutput>& outputs) {
+    json list = json::array();
+    for (const RecordedOutput& output : outputs) {
+        list.push_back({{"name", output.name}, {"md5", output.md5}});
+    }
+    return list;
+}
+
+// Reads the lists back; throws json's own exceptions on a wrong type.
+void readLists(const json& object, ReelRecord& record) {
+    for (const json& entry : object.at("inputs")) {
+        RecordedInput input;
+        input.name = entry.at("name").get<std::string>();
+        input.size = entry.at("size").get<std::uintmax_t>();
+        input.mtime = entry.at("mtime").get<std::string>();
+        input.md5 = entry.value("md5", std::string());
+        record.inputs.push_back(std::move(input));
+    }
+    for (const json& entry : object.at("outputs")) {
+        record.outputs.push_back(
+            {entry.at("name").get<std::string>(), entry.at("md5").get<std::string>()});
+    }
+}
+
+} // namespace
+
+std::string recordJson(const ReelRecord& record) {
+    json settings = json::parse(record.settingsJson, nullptr, false);
+    const json object = {
+        {"id", record.id},
+        {"status", record.status},
+        {"exit_status", record.exitStatus},
+        {"message", record.message},
+        {"settings", settings.is_discarded() ? json::object() : settings},
+        {"version", record.version},
+        {"inputs", inputsJson(record.inputs)},
+        {"outputs", outputsJson(record.outputs)},
+        {"frames", record.frames},
+        {"frames_lost", record.framesLost},
+        {"started", record.started},
+        {"seconds", record.seconds},
+    };
+    // invalid UTF-8 in a message (a file name) is replaced, never fatal
+    return object.dump(1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+Result<ReelRecord> readRecord(std::string_view text) {
+    const json object = json::parse(text, nullptr, false);
+    if (object.is_discarded() || !object.is_object()) {
+        return Status::failure("the record is not a JSON object");
+    }
+    try {
+        ReelRecord record;
+        record.id = object.at("id").get<std::string>();
+        record.status = object.at("status").get<std::string>();
+        record.exitStatus = object.at("exit_status").get<int>();
+        record.message = object.at("message").get<std::string>();
+        record.settingsJson = object.at("settings").dump();
+        record.version = object.at("version").get<std::string>();
+        readLists(object, record);
+        record.frames = object.at("frames").get<int>();
+        record.framesLost = object.at("frames_lost").get<int>();
+        record.started = object.at("started").get<std::string>();
+        record.seconds = object.at("seconds").get<double>();
+        return record;
+    } catch (const json::exception& e) {
+        return Status::failure(std::string("the record is incomplete: ") + e.what());
+    }
+}
+
+} // namespace veltrana::batch
