@@ -176,11 +176,12 @@ std::vector<std::string> movieArguments(const Reel& reel, const batch::ReelJobPa
     return args;
 }
 
-// Runs a reel's jobs in-process, everything they say going to its log.
+// Runs a reel's jobs in-process, everything they say going to its log, and
+// their progress bar to `bar` (a terminal) when there is one.
 batch::ReelJobEnd runReelJobs(const Reel& reel, const batch::ReelJobPaths& paths, int threads,
-                              const std::atomic<bool>* interrupt) {
+                              const std::atomic<bool>* interrupt, std::ostream* bar) {
     std::ostringstream log;
-    CommandIo io{log, log, false, interrupt};
+    CommandIo io{log, log, bar != nullptr, interrupt, {}, bar};
     std::vector<std::string> args = soundtrackArguments(reel);
     args.insert(args.end(),
                 {"-o", paths.sound.string(), "--report", paths.reportDir.string(), "--side-files",
@@ -206,14 +207,17 @@ void progress(std::ostream& err, const Reel& reel, int index, const std::string&
         << "\n";
 }
 
-// One reel here, in this process; its exit status.
+// One reel here, in this process; its exit status. A terminal shows its
+// progress bar, unless other reels run beside it (--jobs), whose bars would
+// share the line.
 int runOneReel(const BatchOptions& o, const Reel& reel, int index, CommandIo& io) {
     if (!o.quiet) {
         progress(io.err, reel, index, "started");
     }
+    std::ostream* bar = io.errIsTerminal && !o.quiet && o.jobs <= 1 ? &io.err : nullptr;
     const batch::ReelOutcome outcome = batch::runReel(
         reel, o.output, programVersion(), [&](const Reel& r, const batch::ReelJobPaths& paths) {
-            return runReelJobs(r, paths, o.threads, io.interrupt);
+            return runReelJobs(r, paths, o.threads, io.interrupt, bar);
         });
     switch (outcome.end) {
     case batch::ReelEnd::Done:
@@ -235,10 +239,11 @@ int runOneReel(const BatchOptions& o, const Reel& reel, int index, CommandIo& io
 
 // Starts this program on reel `index`; the child's process id, or -1.
 pid_t spawnReel(const BatchOptions& o, const fs::path& program, int index, int threads) {
+    // --jobs tells the reel whether others run beside it (no progress bar)
     std::vector<std::string> args = {
-        program.string(),       "batch",   o.manifest.string(),   "-o",
-        o.output.string(),      "--index", std::to_string(index), "--threads",
-        std::to_string(threads)};
+        program.string(),        "batch",   o.manifest.string(),   "-o",
+        o.output.string(),       "--index", std::to_string(index), "--threads",
+        std::to_string(threads), "--jobs",  std::to_string(o.jobs)};
     // the reel says itself how it went ("done earlier", its failure's sentence)
     if (o.quiet) {
         args.emplace_back("--quiet");
@@ -371,7 +376,10 @@ Command addBatchCommand(CLI::App& app) {
                      "Run only the reel on this line of the manifest, counted from 0 (a "
                      "scheduler's array task)")
         ->check(CLI::NonNegativeNumber);
-    command->add_option("--jobs", options->jobs, "Reels made at once (default: 1)")
+    command
+        ->add_option("--jobs", options->jobs,
+                     "Reels made at once (default: 1); a terminal shows the progress bar of a reel "
+                     "made alone")
         ->capture_default_str()
         ->check(CLI::Range(1, 256));
     command

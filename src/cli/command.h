@@ -32,6 +32,9 @@ struct CommandIo {
     // The program itself, for commands that start it again (batch); empty
     // in-process, where they run everything here instead.
     std::filesystem::path program = {};
+    // Where a progress bar goes when not on the error stream: a batch reel's
+    // log lines go to its log file, its bar to the terminal.
+    std::ostream* progress = nullptr;
 };
 
 // A subcommand: its parser, and what runs once it was chosen and parsed.

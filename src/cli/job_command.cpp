@@ -16,7 +16,8 @@ int runJobCommand(const JobOptions& options, JobRun jobRun, CommandIo& io,
         collector.emplace(jobRun.kind, std::move(jobRun.settings), jobRun.firstFrame,
                           jobRun.lastFrame);
     }
-    TerminalObserver terminal(io.err, options.quiet, io.errIsTerminal);
+    std::ostream* bar = io.progress != nullptr ? io.progress : &io.err;
+    TerminalObserver terminal(io.err, options.quiet, io.errIsTerminal ? bar : nullptr);
     ReportingObserver observer(terminal, collector ? &*collector : nullptr);
     JobEnding ending;
     {

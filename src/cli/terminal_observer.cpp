@@ -18,8 +18,8 @@ std::string terminalLines(std::string text) {
 
 } // namespace
 
-TerminalObserver::TerminalObserver(std::ostream& err, bool quiet, bool progressBar)
-    : err(err), quiet(quiet), progressBar(progressBar && !quiet) {}
+TerminalObserver::TerminalObserver(std::ostream& err, bool quiet, std::ostream* bar)
+    : err(err), quiet(quiet), bar(quiet ? nullptr : bar) {}
 
 void TerminalObserver::setLogText(const std::string& text) {
     // The job always sends the whole text: print only what was added, or the
@@ -67,26 +67,29 @@ void TerminalObserver::setProgressPosition(int p) {
 
 void TerminalObserver::clearBar() {
     if (barShown) {
-        err << "\r\033[K";
+        *bar << "\r\033[K";
         barShown = false;
     }
 }
 
 void TerminalObserver::drawBar() {
-    if (!progressBar) {
+    if (bar == nullptr) {
         return;
     }
     constexpr int kWidth = 40;
     const int filled = maximum > 0 ? position * kWidth / maximum : 0;
-    err << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
-        << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << position << "/"
-        << maximum << "\033[K";
-    err.flush();
+    *bar << "\r[" << std::string(static_cast<std::size_t>(filled), '#')
+         << std::string(static_cast<std::size_t>(kWidth - filled), ' ') << "] " << position << "/"
+         << maximum << "\033[K";
+    bar->flush();
     barShown = true;
 }
 
 void TerminalObserver::finish() {
     clearBar();
+    if (bar != nullptr) {
+        bar->flush();
+    }
     err.flush();
 }
 

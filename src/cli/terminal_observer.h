@@ -1,7 +1,7 @@
 #pragma once
 // How a job shows itself on the command line: each new log line once, on the
 // error stream, and a progress bar beneath them when that stream is a
-// terminal.
+// terminal, or on a terminal of its own when the lines go to a log file.
 
 #include "job/observer.h"
 
@@ -12,8 +12,9 @@ namespace veltrana::cli {
 
 class TerminalObserver : public JobObserver {
 public:
-    // quiet: print nothing at all. progressBar: draw the bar (terminals only).
-    TerminalObserver(std::ostream& err, bool quiet, bool progressBar);
+    // quiet: print nothing at all. bar: where to draw the progress bar (a
+    // terminal: `err` itself, or another), or nothing for none.
+    TerminalObserver(std::ostream& err, bool quiet, std::ostream* bar);
 
     void setLogText(const std::string& text) override;
     void setProgressRange(int maximum) override;
@@ -32,7 +33,7 @@ private:
 
     std::ostream& err;
     bool quiet;
-    bool progressBar;
+    std::ostream* bar; // nothing when no bar is drawn
     bool barShown = false;
     std::string shownText;
     int maximum = 100;

@@ -4,6 +4,7 @@
 // processes of --jobs.
 
 #include "batch/batch_lock.h"
+#include "cli/command.h"
 #include "job/md5.h"
 #include "support/command_line.h"
 #include "support/output_checks.h"
@@ -15,6 +16,7 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
+#include <sstream>
 #include <sys/stat.h>
 
 namespace veltrana {
@@ -155,6 +157,33 @@ TEST_F(BatchCommand, RerunsAReelWhoseInputOrOutputChanged) {
         EXPECT_EQ(r.err.find("done earlier"), std::string::npos) << r.err;
     }
     EXPECT_NE(test::readFileText(out / "r2" / "r2.leng.txt"), "1 2 3 ");
+}
+
+// A reel made alone on a terminal shows the soundtrack job's progress bar
+// there, while its log lines go to its log file, which gets no bar; reels
+// made beside others (--jobs) show none, as their bars would share a line.
+TEST_F(BatchCommand, ATerminalShowsTheProgressBarOfAReelMadeAlone) {
+    const fs::path list = manifest(kThreeReels);
+    const auto runOnTerminal = [&](std::vector<std::string> extra) {
+        std::ostringstream said;
+        std::ostringstream terminal;
+        cli::CommandIo io{said, terminal, true};
+        std::vector<std::string> args{"veltrana", "batch", list.string(), "-o", out.string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        EXPECT_EQ(cli::runVeltrana(args, io), 0) << terminal.str();
+        return terminal.str();
+    };
+    const std::string alone = runOnTerminal({"--index", "1"});
+    EXPECT_NE(alone.find("\r[#"), std::string::npos) << alone;
+    EXPECT_NE(alone.find("reel r2 (index 1): done in"), std::string::npos) << alone;
+    const std::string log = test::readFileText(out / "r2" / "r2.log");
+    EXPECT_NE(log.find("Translating frame number"), std::string::npos) << log;
+    EXPECT_EQ(log.find('\r'), std::string::npos);
+    EXPECT_EQ(log.find('\033'), std::string::npos);
+
+    const std::string beside = runOnTerminal({"--index", "0", "--jobs", "2"});
+    EXPECT_EQ(beside.find("\r["), std::string::npos) << beside;
+    EXPECT_NE(beside.find("reel r1 (index 0): done in"), std::string::npos) << beside;
 }
 
 TEST_F(BatchCommand, IndexRunsThatLineOnly) {

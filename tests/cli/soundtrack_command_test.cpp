@@ -1,6 +1,7 @@
 // veltrana soundtrack's ends, run in-process; the trace lines and Ctrl-C
 // through the real program.
 
+#include "cli/command.h"
 #include "support/command_line.h"
 #include "support/test_support.h"
 #include "synth/synth.h"
@@ -10,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -70,6 +72,24 @@ TEST_F(SoundtrackCommand, WritesTheSoundAndSaysWhere) {
     EXPECT_NE(r.err.find("Picture resolution (dpi) x=1200,y=1200 and color depth=8"),
               std::string::npos);
     EXPECT_EQ(strayFiles(), 0);
+}
+
+// On a terminal the progress bar is drawn beneath the log lines, on the same
+// stream; -q draws none.
+TEST_F(SoundtrackCommand, ATerminalShowsTheBarBeneathTheLog) {
+    const auto onTerminal = [&](std::vector<std::string> extra) {
+        std::ostringstream out;
+        std::ostringstream terminal;
+        cli::CommandIo io{out, terminal, true};
+        std::vector<std::string> all = args(std::move(extra));
+        all.insert(all.begin(), "veltrana");
+        EXPECT_EQ(cli::runVeltrana(all, io), 0) << terminal.str();
+        return terminal.str();
+    };
+    const std::string shown = onTerminal({"--fps", "24"});
+    EXPECT_NE(shown.find("Translating frame number : 3..."), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\r[#"), std::string::npos) << shown;
+    EXPECT_EQ(onTerminal({"--fps", "24", "-q"}).find("\r["), std::string::npos);
 }
 
 TEST_F(SoundtrackCommand, QuietPrintsNothingAndTraceGoesToStandardOutput) {
