@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace veltrana::batch {
 namespace {
@@ -98,8 +99,9 @@ TEST(ReelId, TakesFolderNamesOnly) {
     for (const char* good : {"a", "0", "reel-0042", "R.1_b"}) {
         EXPECT_TRUE(isReelId(good)) << good;
     }
-    for (const char* bad :
-         {"", ".", "..", "-a", "_a", "a/b", "a b", "r\xc3\xa9", std::string(201, 'a').c_str()}) {
+    // strings, so that the over-long id lives as long as the loop
+    for (const std::string& bad : std::vector<std::string>{"", ".", "..", "-a", "_a", "a/b", "a b",
+                                                           "r\xc3\xa9", std::string(201, 'a')}) {
         EXPECT_FALSE(isReelId(bad)) << bad;
     }
 }
