@@ -47,9 +47,9 @@ bool libraryDecode(const std::string& file, std::vector<unsigned char>& pixels) 
         (void)OIIO::geterror();
         return false;
     }
-    const OIIO::ImageSpec& imageSpec = input->spec();
-    pixels.resize(imageSpec.image_bytes(true));
-    return input->read_image(0, 0, 0, imageSpec.nchannels, imageSpec.format, pixels.data());
+    const OIIO::ImageSpec& imageFormat = input->spec();
+    pixels.resize(imageFormat.image_bytes(true));
+    return input->read_image(0, 0, 0, imageFormat.nchannels, imageFormat.format, pixels.data());
 }
 
 int usage() {

@@ -81,22 +81,8 @@ bool parseDpi(const std::string& text, ScanResolution& dpi) {
            parseInt(std::string_view(text).substr(cross + 1), dpi.dpiY);
 }
 
-int runSynth(const SynthArguments& a, CommandIo& io) {
-    synth::SynthOptions options;
-    const auto film = soundtrackTypeFromName(a.film);
-    if (!film) {
-        io.err << "veltrana synth: unknown film '" << a.film << "' (use 35va, 35vd or 16va)\n";
-        return kExitUsage;
-    }
-    options.film = *film;
-    if (!parseDpi(a.dpi, options.dpi)) {
-        io.err << "veltrana synth: --dpi takes a number or two joined by x (1200, 1200x2400), "
-                  "not '"
-               << a.dpi << "'\n";
-        return kExitUsage;
-    }
-    options.frames = a.frames;
-    options.fps = a.fps;
+// The sound on the film: a built-in signal by name, or a sound file.
+void setSignal(const SynthArguments& a, synth::SynthOptions& options) {
     if (a.signal == "mix") {
         options.signal = synth::SignalKind::Mix;
     } else if (a.signal == "tone") {
@@ -111,6 +97,10 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
         options.signal = synth::SignalKind::File;
         options.signalFile = a.signal;
     }
+}
+
+// How the film lies in the scans and what the film and the scanner do to it.
+void setRenderEffects(const SynthArguments& a, synth::SynthOptions& options) {
     options.color = a.color;
     const TrackSide side = trackSideFromName(a.track).value_or(TrackSide::Top);
     options.rotationUp = side == TrackSide::Top || side == TrackSide::Left;
@@ -134,6 +124,41 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
     options.compression = a.compression == "none"      ? synth::TiffCompression::None
                           : a.compression == "deflate" ? synth::TiffCompression::Deflate
                                                        : synth::TiffCompression::Lzw;
+}
+
+// What was written, as the command says it.
+void printRendered(const SynthArguments& a, const synth::SynthOptions& options,
+                   const synth::SynthResult& result, CommandIo& io) {
+    for (const std::string& warning : result.truth.warnings) {
+        io.err << "veltrana synth: warning: " << warning << "\n";
+    }
+    const synth::SynthLayout& l = result.truth.layout;
+    const int across = options.fullAperture ? l.apertureColumns : l.scanColumns;
+    io.out << "Wrote " << options.frames << " scans (" << l.scanRows << " x " << across << ") of "
+           << a.film << " at " << options.dpi.dpiX << " x " << options.dpi.dpiY << " dpi to "
+           << a.dir << "\n"
+           << "Sound: " << result.truth.signalName << ", " << l.sampleRate
+           << " Hz (truth.wav); truth in truth.json\n";
+}
+
+int runSynth(const SynthArguments& a, CommandIo& io) {
+    synth::SynthOptions options;
+    const auto film = soundtrackTypeFromName(a.film);
+    if (!film) {
+        io.err << "veltrana synth: unknown film '" << a.film << "' (use 35va, 35vd or 16va)\n";
+        return kExitUsage;
+    }
+    options.film = *film;
+    if (!parseDpi(a.dpi, options.dpi)) {
+        io.err << "veltrana synth: --dpi takes a number or two joined by x (1200, 1200x2400), "
+                  "not '"
+               << a.dpi << "'\n";
+        return kExitUsage;
+    }
+    options.frames = a.frames;
+    options.fps = a.fps;
+    setSignal(a, options);
+    setRenderEffects(a, options);
     setScanFormat(a, options);
 
     const std::vector<std::string> problems = synth::checkSynthOptions(options);
@@ -157,16 +182,7 @@ int runSynth(const SynthArguments& a, CommandIo& io) {
         io.err << "veltrana synth: " << result.error << "\n";
         return result.badOptions ? kExitUsage : kExitFailed;
     }
-    for (const std::string& warning : result.truth.warnings) {
-        io.err << "veltrana synth: warning: " << warning << "\n";
-    }
-    const synth::SynthLayout& l = result.truth.layout;
-    const int across = options.fullAperture ? l.apertureColumns : l.scanColumns;
-    io.out << "Wrote " << options.frames << " scans (" << l.scanRows << " x " << across << ") of "
-           << a.film << " at " << options.dpi.dpiX << " x " << options.dpi.dpiY << " dpi to "
-           << a.dir << "\n"
-           << "Sound: " << result.truth.signalName << ", " << l.sampleRate
-           << " Hz (truth.wav); truth in truth.json\n";
+    printRendered(a, options, result, io);
     return kExitOk;
 }
 
@@ -195,6 +211,61 @@ void addScanFileOptions(CLI::App& sub, SynthArguments& a) {
         ->check(CLI::IsMember({"big", "little"}));
     sub.add_flag("--exr-half", a.exrHalf, "OpenEXR: half-float samples (default: float)");
     sub.add_flag("--exr-tiled", a.exrTiled, "OpenEXR: tiles of 64 x 64 (default: scanlines)");
+}
+
+// What the scanner adds: strips, grain, blur, jitter, uneven light, weave.
+void addScannerOptions(CLI::App& sub, SynthArguments& a) {
+    sub.add_flag("--long-strip", a.longStrip, "16 mm only: about four frames per scan");
+    sub.add_flag("--noise", a.noise, "Film grain and scanner noise");
+    sub.add_flag("--blur", a.blur, "Scanner optics: about one pixel of blur");
+    sub.add_option("--jitter", a.jitter,
+                   "Largest random offset of each scan's start, in rows along the film")
+        ->capture_default_str();
+    sub.add_option("--variant", a.variant,
+                   "Picks the pictures, jitter and noise; the same options and variant give "
+                   "the same files")
+        ->capture_default_str();
+    sub.add_option("--falloff", a.falloff,
+                   "Uneven light along the film: each scan this many percent darker at both "
+                   "ends than in the middle (0 to 80)")
+        ->capture_default_str();
+    sub.add_option("--weave", a.weave,
+                   "Sideways weave: each scan's film shifted by a random 0 to this many columns")
+        ->capture_default_str();
+}
+
+// What the film itself brings: fractional starts, silences, bias, the sync
+// test, shrinkage, the whole aperture and a slanted frame.
+void addFilmEffectOptions(CLI::App& sub, SynthArguments& a) {
+    sub.add_flag("--fractional-starts", a.fractionalStarts,
+                 "Scans start between rows of the film (truth.json records the fractional "
+                 "joins as joinsExact)");
+    sub.add_flag("--silence", a.silence,
+                 "Passages of silence and of very low level (-40 dB), 0.2 s each, every 0.8 s");
+    sub.add_flag("--nr-bias", a.nrBias,
+                 "Variable area: a noise-reduction bias that narrows the clear band when the "
+                 "sound is quiet");
+    CLI::Option* marks = sub.add_option(
+        "--sync-mark", a.syncMarks,
+        "The sync test (repeatable): this frame's picture is white and a 1 kHz burst one frame "
+        "long is printed the advance ahead of it, over a silent track");
+    sub.add_option("--advance", a.syncAdvance,
+                   "Frames the sync marks' bursts are printed ahead of their pictures (default "
+                   "20 on 35 mm, 26 on 16 mm)")
+        ->check(CLI::NonNegativeNumber)
+        ->needs(marks);
+    sub.add_option("--shrink", a.shrink,
+                   "The film shrunk along its length by this many percent (0 to 5): give the "
+                   "rendered resolution by hand to the jobs")
+        ->capture_default_str();
+    sub.add_flag("--full-aperture", a.fullAperture,
+                 "The whole width of the film: both perforation rows (one on 16 mm), the "
+                 "film's edges with the scanner's light beside them and the dark gate beyond; "
+                 "--weave then moves the film within the gate (at most 0.04 cm)");
+    sub.add_option("--perspective", a.perspective,
+                   "A frame photographed at a slant: the film's advance differs by this many "
+                   "rows per frame between the track's centre and the picture's (-20 to 20)")
+        ->capture_default_str();
 }
 
 } // namespace
@@ -235,53 +306,9 @@ Command addSynthCommand(CLI::App& app) {
     sub->add_option("--rotation", a->track, "As --track: up (top) or down (bottom)")
         ->check(CLI::IsMember({"up", "down"}))
         ->excludes(track);
-    sub->add_flag("--long-strip", a->longStrip, "16 mm only: about four frames per scan");
-    sub->add_flag("--noise", a->noise, "Film grain and scanner noise");
-    sub->add_flag("--blur", a->blur, "Scanner optics: about one pixel of blur");
-    sub->add_option("--jitter", a->jitter,
-                    "Largest random offset of each scan's start, in rows along the film")
-        ->capture_default_str();
-    sub->add_option("--variant", a->variant,
-                    "Picks the pictures, jitter and noise; the same options and variant give "
-                    "the same files")
-        ->capture_default_str();
-    sub->add_option("--falloff", a->falloff,
-                    "Uneven light along the film: each scan this many percent darker at both "
-                    "ends than in the middle (0 to 80)")
-        ->capture_default_str();
-    sub->add_option("--weave", a->weave,
-                    "Sideways weave: each scan's film shifted by a random 0 to this many columns")
-        ->capture_default_str();
+    addScannerOptions(*sub, *a);
     addScanFileOptions(*sub, *a);
-    sub->add_flag("--fractional-starts", a->fractionalStarts,
-                  "Scans start between rows of the film (truth.json records the fractional "
-                  "joins as joinsExact)");
-    sub->add_flag("--silence", a->silence,
-                  "Passages of silence and of very low level (-40 dB), 0.2 s each, every 0.8 s");
-    sub->add_flag("--nr-bias", a->nrBias,
-                  "Variable area: a noise-reduction bias that narrows the clear band when the "
-                  "sound is quiet");
-    CLI::Option* marks = sub->add_option(
-        "--sync-mark", a->syncMarks,
-        "The sync test (repeatable): this frame's picture is white and a 1 kHz burst one frame "
-        "long is printed the advance ahead of it, over a silent track");
-    sub->add_option("--advance", a->syncAdvance,
-                    "Frames the sync marks' bursts are printed ahead of their pictures (default "
-                    "20 on 35 mm, 26 on 16 mm)")
-        ->check(CLI::NonNegativeNumber)
-        ->needs(marks);
-    sub->add_option("--shrink", a->shrink,
-                    "The film shrunk along its length by this many percent (0 to 5): give the "
-                    "rendered resolution by hand to the jobs")
-        ->capture_default_str();
-    sub->add_flag("--full-aperture", a->fullAperture,
-                  "The whole width of the film: both perforation rows (one on 16 mm), the "
-                  "film's edges with the scanner's light beside them and the dark gate beyond; "
-                  "--weave then moves the film within the gate (at most 0.04 cm)");
-    sub->add_option("--perspective", a->perspective,
-                    "A frame photographed at a slant: the film's advance differs by this many "
-                    "rows per frame between the track's centre and the picture's (-20 to 20)")
-        ->capture_default_str();
+    addFilmEffectOptions(*sub, *a);
     sub->add_flag("--force", a->force,
                   "Replace a directory that holds an earlier render (its scans, truth files and "
                   "the soundtrack job's leng.txt, v.txt, z.txt, r.txt) and nothing else");

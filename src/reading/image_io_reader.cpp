@@ -56,10 +56,11 @@ Result<std::unique_ptr<OIIO::ImageInput>> openInMemory(OIIO::Filesystem::IOMemRe
 // of `cvDepth` samples.
 Result<cv::Mat> readPixels(OIIO::ImageInput& input, int first, int end, OIIO::TypeDesc type,
                            int cvDepth, const char* what, ScanBuffers* buffers) {
-    const OIIO::ImageSpec& imageSpec = input.spec();
+    const OIIO::ImageSpec& imageFormat = input.spec();
     const int cvType = CV_MAKETYPE(cvDepth, end - first);
-    cv::Mat image = buffers != nullptr ? buffers->decoded(imageSpec.height, imageSpec.width, cvType)
-                                       : cv::Mat(imageSpec.height, imageSpec.width, cvType);
+    cv::Mat image = buffers != nullptr
+                        ? buffers->decoded(imageFormat.height, imageFormat.width, cvType)
+                        : cv::Mat(imageFormat.height, imageFormat.width, cvType);
     if (!input.read_image(0, 0, first, end, type, image.data, OIIO::AutoStride,
                           static_cast<OIIO::stride_t>(image.step[0]))) {
         return Status::failure(std::string("the ") + what + " data cannot be decoded (" +
@@ -128,16 +129,16 @@ ScanDescription dpxDescription(const DpxHeader& header) {
 
 // The OpenEXR channels read as the scan: R, G and B (in that order), or Y,
 // or the only one; {-1, -1} when none of these is there.
-std::pair<int, int> exrChannels(const OIIO::ImageSpec& imageSpec) {
-    const int red = imageSpec.channelindex("R");
-    if (red >= 0 && imageSpec.channelindex("G") == red + 1 &&
-        imageSpec.channelindex("B") == red + 2) {
+std::pair<int, int> exrChannels(const OIIO::ImageSpec& imageFormat) {
+    const int red = imageFormat.channelindex("R");
+    if (red >= 0 && imageFormat.channelindex("G") == red + 1 &&
+        imageFormat.channelindex("B") == red + 2) {
         return {red, red + 3};
     }
-    if (const int luma = imageSpec.channelindex("Y"); luma >= 0) {
+    if (const int luma = imageFormat.channelindex("Y"); luma >= 0) {
         return {luma, luma + 1};
     }
-    if (imageSpec.nchannels == 1) {
+    if (imageFormat.nchannels == 1) {
         return {0, 1};
     }
     return {-1, -1};
@@ -184,9 +185,9 @@ Result<ImageSize> exrDataWindowSize(std::span<const std::uint8_t> b) {
     return Status::failure("the OpenEXR header gives no data window");
 }
 
-std::string channelNames(const OIIO::ImageSpec& imageSpec) {
+std::string channelNames(const OIIO::ImageSpec& imageFormat) {
     std::string names;
-    for (const std::string& name : imageSpec.channelnames) {
+    for (const std::string& name : imageFormat.channelnames) {
         names += (names.empty() ? "" : ", ") + name;
     }
     return names;
@@ -221,13 +222,13 @@ Result<DecodedScan> decodeDpx(std::span<const std::uint8_t> bytes, const ScanLim
     if (!input) {
         return input.status();
     }
-    const OIIO::ImageSpec& imageSpec = (*input)->spec();
-    if (imageSpec.width != header->width || imageSpec.height != header->height ||
-        imageSpec.nchannels != header->channels) {
+    const OIIO::ImageSpec& imageFormat = (*input)->spec();
+    if (imageFormat.width != header->width || imageFormat.height != header->height ||
+        imageFormat.nchannels != header->channels) {
         return Status::failure("the DPX header and its decoding disagree on the image's size");
     }
     const bool eight = header->bitsPerSample == 8;
-    Result<cv::Mat> pixels = readPixels(**input, 0, imageSpec.nchannels,
+    Result<cv::Mat> pixels = readPixels(**input, 0, imageFormat.nchannels,
                                         eight ? OIIO::TypeDesc::UINT8 : OIIO::TypeDesc::UINT16,
                                         eight ? CV_8U : CV_16U, "DPX", buffers);
     if (!pixels) {
@@ -256,13 +257,13 @@ Result<DecodedScan> decodeOpenExr(std::span<const std::uint8_t> bytes, const Sca
     if (!input) {
         return input.status();
     }
-    const OIIO::ImageSpec& imageSpec = (*input)->spec();
-    if (Status size = checkScanSize({imageSpec.width, imageSpec.height}, limits); !size) {
+    const OIIO::ImageSpec& imageFormat = (*input)->spec();
+    if (Status size = checkScanSize({imageFormat.width, imageFormat.height}, limits); !size) {
         return size;
     }
-    const auto [first, end] = exrChannels(imageSpec);
+    const auto [first, end] = exrChannels(imageFormat);
     if (first < 0) {
-        return Status::failure("the OpenEXR channels (" + channelNames(imageSpec) +
+        return Status::failure("the OpenEXR channels (" + channelNames(imageFormat) +
                                ") cannot be read as grey (Y) or colour (R, G, B)");
     }
     Result<cv::Mat> pixels =
@@ -275,8 +276,8 @@ Result<DecodedScan> decodeOpenExr(std::span<const std::uint8_t> bytes, const Sca
     scan.rgbOrder = true;
     scan.description.format = "OpenEXR";
     scan.description.floatingPoint = true;
-    scan.description.bitsPerSample = static_cast<int>(imageSpec.channelformat(first).size() * 8);
-    scan.description.channels = imageSpec.nchannels;
+    scan.description.bitsPerSample = static_cast<int>(imageFormat.channelformat(first).size() * 8);
+    scan.description.channels = imageFormat.nchannels;
     // the format's samples are linear light by definition; it has no field for another
     scan.description.transfer = "linear (OpenEXR)";
     return scan;

@@ -261,17 +261,17 @@ std::string writeOpenExr(const std::filesystem::path& path, const RenderedScan& 
     if (!out) {
         return "cannot write " + path.filename().string() + ": no OpenEXR writer";
     }
-    OIIO::ImageSpec spec(samples.cols, samples.rows, samples.channels(),
-                         l.exrHalf ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::FLOAT);
+    OIIO::ImageSpec imageFormat(samples.cols, samples.rows, samples.channels(),
+                                l.exrHalf ? OIIO::TypeDesc::HALF : OIIO::TypeDesc::FLOAT);
     if (samples.channels() == 1) {
-        spec.channelnames = {"Y"};
+        imageFormat.channelnames = {"Y"};
     }
     if (l.exrTiled) {
-        spec.tile_width = 64;
-        spec.tile_height = 64;
+        imageFormat.tile_width = 64;
+        imageFormat.tile_height = 64;
     }
-    spec.attribute("compression", "zip");
-    const bool written = out->open(path.string(), spec) &&
+    imageFormat.attribute("compression", "zip");
+    const bool written = out->open(path.string(), imageFormat) &&
                          out->write_image(OIIO::TypeDesc::FLOAT, samples.data) && out->close();
     return written ? std::string()
                    : "cannot write " + path.filename().string() + ": " + out->geterror();
