@@ -2,6 +2,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <stdexcept>
+#include <utility>
+
 namespace veltrana::batch {
 
 namespace {
@@ -28,12 +31,36 @@ json outputsJson(const std::vector<RecordedOutput>& outputs) {
     return list;
 }
 
+// A record names a number json cannot hold in the field, or one with a
+// fraction: json's own get<>() would convert it without a word, and a number
+// past the field's range is undefined there.
+struct NotAWholeNumber : std::runtime_error {
+    explicit NotAWholeNumber(const char* key)
+        : std::runtime_error(std::string("\"") + key + "\" is not a whole number in range") {}
+};
+
+template <typename Integer> Integer wholeNumberAt(const json& object, const char* key) {
+    const json& value = object.at(key);
+    if (value.is_number_unsigned()) {
+        const auto number = value.get<std::uint64_t>();
+        if (std::in_range<Integer>(number)) {
+            return static_cast<Integer>(number);
+        }
+    } else if (value.is_number_integer()) {
+        const auto number = value.get<std::int64_t>();
+        if (std::in_range<Integer>(number)) {
+            return static_cast<Integer>(number);
+        }
+    }
+    throw NotAWholeNumber(key);
+}
+
 // Reads the lists back; throws json's own exceptions on a wrong type.
 void readLists(const json& object, ReelRecord& record) {
     for (const json& entry : object.at("inputs")) {
         RecordedInput input;
         input.name = entry.at("name").get<std::string>();
-        input.size = entry.at("size").get<std::uintmax_t>();
+        input.size = wholeNumberAt<std::uintmax_t>(entry, "size");
         input.mtime = entry.at("mtime").get<std::string>();
         input.md5 = entry.value("md5", std::string());
         record.inputs.push_back(std::move(input));
@@ -75,18 +102,20 @@ Result<ReelRecord> readRecord(std::string_view text) {
         ReelRecord record;
         record.id = object.at("id").get<std::string>();
         record.status = object.at("status").get<std::string>();
-        record.exitStatus = object.at("exit_status").get<int>();
+        record.exitStatus = wholeNumberAt<int>(object, "exit_status");
         record.message = object.at("message").get<std::string>();
         record.settingsJson = object.at("settings").dump();
         record.version = object.at("version").get<std::string>();
         readLists(object, record);
-        record.frames = object.at("frames").get<int>();
-        record.framesLost = object.at("frames_lost").get<int>();
+        record.frames = wholeNumberAt<int>(object, "frames");
+        record.framesLost = wholeNumberAt<int>(object, "frames_lost");
         record.started = object.at("started").get<std::string>();
         record.seconds = object.at("seconds").get<double>();
         return record;
     } catch (const json::exception& e) {
         return Status::failure(std::string("the record is incomplete: ") + e.what());
+    } catch (const NotAWholeNumber& e) {
+        return Status::failure(std::string("the record is damaged: ") + e.what());
     }
 }
 

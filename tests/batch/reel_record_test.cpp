@@ -51,6 +51,28 @@ TEST(ReelRecord, RefusesWhatIsNoRecord) {
     EXPECT_FALSE(readRecord(wrongType).ok());
 }
 
+// A record read back from shared storage may have been edited or damaged:
+// a number its field cannot hold is refused, never converted.
+TEST(ReelRecord, RefusesNumbersItsFieldsCannotHold) {
+    const std::string good = recordJson(sampleRecord());
+    const auto with = [&](const std::string& from, const std::string& to) {
+        std::string text = good;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    for (const std::string& text :
+         {with("1440", "4.22222e+62"), with("1440", "1440.5"), with("1440", "2147483648"),
+          with("12582912", "-1"), with("12582912", "1e300"),
+          with("\"exit_status\": 0", "\"exit_status\": -2147483649"),
+          with("\"frames_lost\": 2", "\"frames_lost\": 18446744073709551615")}) {
+        const Result<ReelRecord> read = readRecord(text);
+        EXPECT_FALSE(read.ok()) << text;
+    }
+    const Result<ReelRecord> largest = readRecord(with("1440", "2147483647"));
+    ASSERT_TRUE(largest.ok()) << largest.message();
+    EXPECT_EQ(largest->frames, 2147483647);
+}
+
 struct IndexCase {
     std::vector<std::string> statuses;
     std::string indexes;
