@@ -4,8 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <soxr.h>
+
 #include <cmath>
 #include <numbers>
+#include <random>
+#include <vector>
 
 namespace veltrana {
 namespace {
@@ -51,6 +55,50 @@ TEST(Resampling, TheSameRateGivesTheSamplesBack) {
     ASSERT_TRUE(out.ok());
     EXPECT_EQ(*out, samples);
 }
+
+// The same samples as libsoxr gives for the whole sound in one call, to the
+// bit, on lengths below, at and across the blocks it is fed in: the sound of
+// a reel must not change with how it was handed over.
+struct BlockRow {
+    std::size_t count;
+    double from;
+    double to;
+};
+
+class BlockResampling : public testing::TestWithParam<BlockRow> {};
+
+TEST_P(BlockResampling, GivesWhatOneCallGives) {
+    const BlockRow row = GetParam();
+    std::mt19937 noise(7);
+    std::uniform_real_distribution<float> level(-1.0f, 1.0f);
+    std::vector<float> samples(row.count);
+    for (float& s : samples) {
+        s = level(noise);
+    }
+    const Result<std::vector<float>> blocks = resampleSound(samples, row.from, row.to);
+    ASSERT_TRUE(blocks.ok());
+
+    std::vector<float> whole(
+        static_cast<std::size_t>(std::llround(static_cast<double>(row.count) * row.to / row.from)));
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    std::size_t done = 0;
+    ASSERT_EQ(soxr_oneshot(row.from, row.to, 1, samples.data(), samples.size(), nullptr,
+                           whole.data(), whole.size(), &done, &io, &quality, &runtime),
+              nullptr);
+    whole.resize(done);
+    EXPECT_EQ(blocks->size(), whole.size());
+    EXPECT_TRUE(*blocks == whole);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, BlockResampling,
+                         testing::Values(BlockRow{1, 22675, 48000}, BlockRow{1000, 22675, 48000},
+                                         BlockRow{65536, 22675, 48000},
+                                         BlockRow{65537, 45350, 48000},
+                                         BlockRow{300000, 22675, 48000},
+                                         BlockRow{300000, 48000, 22675.4},
+                                         BlockRow{200000, 21744, 48000}));
 
 } // namespace
 } // namespace veltrana
