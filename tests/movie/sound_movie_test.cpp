@@ -257,12 +257,14 @@ TEST(FilmWithSound, WritesTheSoundtrackCommandsWavOnlyWhenAsked) {
     EXPECT_EQ(test::readFileBytes(dir / "film.wav"), test::readFileBytes(dir / "alone.wav"));
 }
 
-// A WAV from its "fmt " chunk on: what is left without the Broadcast WAV's
-// description, whose origination time is the moment it was written.
+// A WAV from its "fmt " chunk on, with the Broadcast WAV's origination date
+// and time blanked.
 std::vector<unsigned char> fromFormatChunk(const std::vector<unsigned char>& wav) {
     const std::string id = "fmt ";
     const auto at = std::search(wav.begin(), wav.end(), id.begin(), id.end());
-    return {at, wav.end()};
+    std::vector<unsigned char> rest(at, wav.end());
+    test::blankOriginationTime(rest);
+    return rest;
 }
 
 // The soundtrack command's film speeds and their rule: at 23.976 the film's

@@ -59,18 +59,6 @@ public:
     std::atomic<bool> stop{false};
 };
 
-// A Broadcast WAV says when it was written: those bytes differ from run to run.
-void blankOriginationTime(std::vector<unsigned char>& wav) {
-    const std::string tag = "bext";
-    const auto at = std::search(wav.begin(), wav.end(), tag.begin(), tag.end());
-    // chunk header, description, originator, its reference: then date and time
-    const auto offset = static_cast<std::size_t>(at - wav.begin()) + 8 + 256 + 32 + 32;
-    if (at != wav.end() && offset + 18 <= wav.size()) {
-        std::fill(wav.begin() + static_cast<std::ptrdiff_t>(offset),
-                  wav.begin() + static_cast<std::ptrdiff_t>(offset + 18), 0);
-    }
-}
-
 class SoundtrackPipeline : public testing::TestWithParam<Case> {
 protected:
     void render(int frames) {
@@ -132,7 +120,7 @@ protected:
             }
         }
         if (o.files.count("sound.wav") != 0) {
-            blankOriginationTime(o.files["sound.wav"]);
+            test::blankOriginationTime(o.files["sound.wav"]);
         }
         o.calls = ui.calls;
         o.logTexts = ui.logTexts;

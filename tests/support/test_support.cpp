@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -58,6 +59,17 @@ TempDir::~TempDir() {
 std::vector<unsigned char> readFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void blankOriginationTime(std::vector<unsigned char>& wav) {
+    const std::string tag = "bext";
+    const auto at = std::search(wav.begin(), wav.end(), tag.begin(), tag.end());
+    // chunk header, description, originator, its reference: then date and time
+    constexpr std::ptrdiff_t kDateAt = 8 + 256 + 32 + 32;
+    constexpr std::ptrdiff_t kDateAndTimeBytes = 10 + 8;
+    if (wav.end() - at >= kDateAt + kDateAndTimeBytes) {
+        std::fill_n(at + kDateAt, kDateAndTimeBytes, 0);
+    }
 }
 
 std::string readFileText(const std::filesystem::path& path) {

@@ -28,6 +28,11 @@ private:
 };
 
 std::vector<unsigned char> readFileBytes(const std::filesystem::path& path);
+
+// A Broadcast WAV says when it was written, unless a time code gave it: its
+// "bext" chunk's origination date and time are blanked, so that two runs a
+// second apart compare equal. Bytes without the chunk are left alone.
+void blankOriginationTime(std::vector<unsigned char>& wav);
 std::string readFileText(const std::filesystem::path& path);
 
 // Result of running a program: its exit status and what it printed.
