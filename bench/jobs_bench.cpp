@@ -2,9 +2,16 @@
 // folder of rendered scans; bench/run puts the measurements side by side.
 //
 //   bench_jobs floor <scans> <threads>       decode every scan, nothing else
+//   bench_jobs floor-encode <scans> <threads>
+//                                            decode every scan while the standard
+//                                            movie's frames, cut beforehand, are
+//                                            encoded in order: all the film job
+//                                            does but its cut
 //   bench_jobs soundtrack <scans> <threads>  the whole soundtrack job
 //   bench_jobs film <scans> <threads>        the whole film job
 //   bench_jobs film-sound <scans> <threads>  the film job with sound, into .avi
+//   bench_jobs film-mp4 <scans> <threads>    the same into .mp4 (H.264, AAC)
+//   bench_jobs film-mkv <scans> <threads>    the same into .mkv (FFV1, FLAC)
 //   bench_jobs measures <scans> 1            the two jobs' measures of each scan
 //                                            alone, on scans held in memory
 //   ... [top|bottom|left|right]              where the band lies in the scans
@@ -20,12 +27,16 @@
 #include "movie/film_frame.h"
 #include "movie/film_job.h"
 #include "movie/frame_geometry.h"
+#include "movie/movie_container.h"
+#include "movie/movie_file.h"
 #include "reading/scan_reader.h"
 #include "soundtrack/sound_frame.h"
 #include "soundtrack/soundtrack_job.h"
 
+#include <opencv2/videoio.hpp>
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_pipeline.h>
 #include <tbb/task_arena.h>
 
 #include <atomic>
@@ -33,6 +44,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -53,7 +65,9 @@ double peakMegabytes() {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: bench_jobs floor|soundtrack|film|film-sound|measures <scans> "
+    std::fprintf(stderr, "usage: bench_jobs floor|floor-encode|soundtrack|film|film-sound|film-mp4|"
+                         "film-mkv|"
+                         "measures <scans> "
                          "<threads (0: all)> [top|bottom|left|right]\n");
     return 2;
 }
@@ -81,6 +95,92 @@ int floor(const veltrana::FrameSequence& sequence, int threads) {
     const double frames = static_cast<double>(sequence.frames.size());
     std::printf("frames=%zu seconds=%.3f fps=%.1f peak_mb=%.1f\n", sequence.frames.size(), seconds,
                 frames / seconds, peakMegabytes());
+    return 0;
+}
+
+fs::path benchMovie(const char* extension) {
+    return fs::temp_directory_path() /
+           ("veltrana-bench-" + std::to_string(::getpid()) + "." + extension);
+}
+
+// The standard movie's frames of these scans, as its file gives them back.
+std::vector<cv::Mat> standardMovieFrames(const fs::path& scans, int count,
+                                         veltrana::TrackSide side) {
+    using namespace veltrana;
+    NullObserver quiet;
+    FilmJob job;
+    job.inputPath = scans;
+    job.startFrame = 1;
+    job.stopFrame = count;
+    job.trackSide = side;
+    job.outputPath = benchMovie("avi");
+    job.observer = &quiet;
+    std::vector<cv::Mat> frames;
+    if (makeFilm(job).succeeded()) {
+        cv::VideoCapture movie(job.outputPath.string(), cv::CAP_FFMPEG);
+        for (cv::Mat frame; movie.read(frame);) {
+            frames.push_back(frame.clone());
+        }
+    }
+    std::error_code ec;
+    fs::remove(job.outputPath, ec);
+    return frames;
+}
+
+// What no film job can go below: each scan decoded as the job decodes it, on
+// the same threads, while the movie frames are encoded in order by the same
+// writer. The DIVX encoder takes one frame at a time, so it runs beside the
+// decoding, not across it.
+int encodeFloor(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads,
+                veltrana::TrackSide side) {
+    const int count = static_cast<int>(sequence.frames.size());
+    const std::vector<cv::Mat> pictures = standardMovieFrames(scans, count, side);
+    if (pictures.empty()) {
+        std::fprintf(stderr, "the standard movie could not be made\n");
+        return 1;
+    }
+    veltrana::MovieFile movie;
+    if (!movie.open(benchMovie("avi")).ok()) {
+        std::fprintf(stderr, "the movie could not be opened\n");
+        return 1;
+    }
+    std::atomic<bool> failed{false};
+    tbb::enumerable_thread_specific<veltrana::ScanBuffers> buffers;
+    const auto began = Clock::now();
+    tbb::task_arena arena(veltrana::jobThreads(threads));
+    arena.execute([&] {
+        std::size_t next = 0;
+        tbb::parallel_pipeline(
+            static_cast<std::size_t>(2 * veltrana::jobThreads(threads)),
+            tbb::make_filter<void, std::size_t>(tbb::filter_mode::serial_in_order,
+                                                [&](tbb::flow_control& control) {
+                                                    if (next == sequence.frames.size()) {
+                                                        control.stop();
+                                                    }
+                                                    return next++;
+                                                }) &
+                tbb::make_filter<std::size_t, std::size_t>(
+                    tbb::filter_mode::parallel,
+                    [&](std::size_t k) {
+                        if (!veltrana::loadScan(sequence.frames[k], {}, &buffers.local()).ok()) {
+                            failed = true;
+                        }
+                        return k;
+                    }) &
+                tbb::make_filter<std::size_t, void>(
+                    tbb::filter_mode::serial_in_order,
+                    [&](std::size_t k) { movie.write(pictures[k % pictures.size()]); }));
+    });
+    const bool committed = movie.commit().ok();
+    const double seconds = secondsSince(began);
+    std::error_code ec;
+    fs::remove(benchMovie("avi"), ec);
+    if (failed || !committed) {
+        std::fprintf(stderr, "a scan could not be read or the movie written\n");
+        return 1;
+    }
+    std::printf("frames=%d seconds=%.3f fps=%.1f peak_mb=%.1f\n", count, seconds, count / seconds,
+                peakMegabytes());
     return 0;
 }
 
@@ -119,9 +219,9 @@ int soundtrack(const veltrana::FrameSequence& sequence, const fs::path& scans, i
     return 0;
 }
 
-// The standard movie, or the movie with its sound in the same .avi.
+// The standard movie, or the movie with its sound in the container asked for.
 int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int threads,
-         veltrana::TrackSide side, bool withSound) {
+         veltrana::TrackSide side, std::optional<veltrana::MovieContainer> withSound) {
     using namespace veltrana;
     NullObserver quiet;
     FilmTimings timings;
@@ -131,10 +231,10 @@ int film(const veltrana::FrameSequence& sequence, const fs::path& scans, int thr
     run.stopFrame = static_cast<int>(sequence.frames.size());
     run.threads = threads;
     run.trackSide = side;
-    const fs::path movie =
-        fs::temp_directory_path() / ("veltrana-bench-" + std::to_string(::getpid()) + ".avi");
-    FilmJob job = withSound ? soundMovieJob(run, false, SoundSettings{}, MovieContainer::Avi, movie)
-                            : FilmJob{};
+    const std::string extension = withSound ? std::string(movieContainerName(*withSound)) : "avi";
+    const fs::path movie = benchMovie(extension.c_str());
+    FilmJob job =
+        withSound ? soundMovieJob(run, false, SoundSettings{}, *withSound, movie) : FilmJob{};
     if (!withSound) {
         static_cast<ScanRunSettings&>(job) = run;
         job.outputPath = movie;
@@ -234,11 +334,20 @@ int main(int argc, char** argv) {
     if (what == "floor") {
         return floor(sequence, threads);
     }
+    if (what == "floor-encode") {
+        return encodeFloor(sequence, scans, threads, *side);
+    }
     if (what == "soundtrack") {
         return soundtrack(sequence, scans, threads, *side);
     }
-    if (what == "film" || what == "film-sound") {
-        return film(sequence, scans, threads, *side, what == "film-sound");
+    if (what == "film") {
+        return film(sequence, scans, threads, *side, std::nullopt);
+    }
+    if (what == "film-sound" || what == "film-mp4" || what == "film-mkv") {
+        const auto container = what == "film-sound" ? veltrana::MovieContainer::Avi
+                               : what == "film-mp4" ? veltrana::MovieContainer::Mp4
+                                                    : veltrana::MovieContainer::Mkv;
+        return film(sequence, scans, threads, *side, container);
     }
     if (what == "measures") {
         return measures(sequence, *side);

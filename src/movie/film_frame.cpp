@@ -10,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cstdint>
+#include <span>
 
 namespace veltrana {
 
@@ -28,6 +29,23 @@ struct Orientation {
 
 bool mirrorsColumns(const ScanView& scan, SoundtrackType type) {
     return scan.channels() == 1 && type == SoundtrackType::VariableDensity35;
+}
+
+// The bright mask's counts per measured column within measured rows
+// [first, end), and per measured row unless perRow is empty: straight from
+// a scan lying across, where measured and stored are one, and through the
+// mask otherwise.
+void countBright(const ScanView& trimmed, double factor, int first, int end,
+                 std::span<std::uint32_t> perColumn, std::span<std::uint32_t> perRow) {
+    if (!isUpright(trimmed.side())) {
+        addBrightCounts(trimmed.stored(), factor, first, end, perColumn, perRow);
+        return;
+    }
+    const ScanView mask = trimmed.sameWay(brightMask(trimmed.stored(), factor));
+    mask.addColumnSums(first, end, 0, perColumn);
+    if (!perRow.empty()) {
+        mask.addRowSums(0, perRow);
+    }
 }
 
 // The profiles of frameCutProfiles, from the trimmed scan as it lies.
@@ -53,13 +71,13 @@ FrameCutProfiles cutProfilesOf(const ScanView& trimmed, const Orientation& o, bo
     trace("pro = %f\n", factor);
 
     // the bright mask, counted along both directions
-    const ScanView mask = trimmed.sameWay(brightMask(trimmed.stored(), factor));
     const int firstColumn = cutProfileFirstColumn(p.width);
     // working columns firstColumn.. are these scan rows
     const int maskedFirst = o.mirrorColumns ? 0 : firstColumn;
     const int maskedEnd = o.mirrorColumns ? o.height - firstColumn : o.height;
     std::vector<std::uint32_t> perColumn(static_cast<std::size_t>(o.width), 0);
-    mask.addColumnSums(maskedFirst, maskedEnd, 0, perColumn);
+    std::vector<std::uint32_t> perRow(cutSoundtrack ? static_cast<std::size_t>(o.height) : 0, 0);
+    countBright(trimmed, factor, maskedFirst, maskedEnd, perColumn, perRow);
     p.rowBright.resize(static_cast<std::size_t>(p.height));
     const float counted = static_cast<float>(p.width - firstColumn);
     for (int i = 0; i < p.height; ++i) {
@@ -67,8 +85,6 @@ FrameCutProfiles cutProfilesOf(const ScanView& trimmed, const Orientation& o, bo
             static_cast<float>(perColumn[static_cast<std::size_t>(o.scanColumn(i))]) / counted;
     }
     if (cutSoundtrack) {
-        std::vector<std::uint32_t> perRow(static_cast<std::size_t>(o.height), 0);
-        mask.addRowSums(0, perRow);
         p.columnBright.resize(static_cast<std::size_t>(p.width));
         for (int j = 0; j < p.width; ++j) {
             p.columnBright[static_cast<std::size_t>(j)] =
@@ -107,6 +123,18 @@ cv::Mat workingRegion(const ScanView& trimmed, const Orientation& o, const cv::R
         cv::flip(o.mirrorRows ? flipped : turned, flipped, 1);
     }
     return flipped.empty() ? turned : flipped;
+}
+
+// The movie frame of a working-image region. Where the working image is the
+// scan turned a quarter anticlockwise, working (i, j) is the stored piece's
+// (j, width - 1 - i) before the mirrors, and the frame is scaled straight
+// from the piece as it lies.
+cv::Mat regionFrame(const ScanView& trimmed, const Orientation& o, const cv::Rect& region) {
+    if (isUpright(trimmed.side())) {
+        return movieFrame(workingRegion(trimmed, o, region));
+    }
+    const StoredTurn turn{o.mirrorColumns, !o.mirrorRows};
+    return movieFrameOfTurned(trimmed.part(trimmedRegion(o, region)).stored(), turn);
 }
 
 } // namespace
@@ -177,7 +205,7 @@ FilmFrames movieFramesOf(const ScanView& scan, const FilmCutting& c, const Frame
                                       c.longStrip, c.cutSoundtrack);
     for (const cv::Rect& region : result.cut.pieces) {
         result.regions.push_back(trimmedRegion(o, region) + cv::Point(result.bounds.left, 0));
-        result.frames.push_back(movieFrame(workingRegion(trimmed, o, region)));
+        result.frames.push_back(regionFrame(trimmed, o, region));
     }
     return result;
 }

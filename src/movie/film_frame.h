@@ -5,7 +5,9 @@
 // turned a quarter anticlockwise, its rows mirrored for inverse and its
 // columns for a grey 35 mm variable-density scan (filmWorkingImage). Turning
 // a whole scan costs more than cutting it, so movieFramesOf reads the scan
-// as it lies and turns only the regions it cuts: every profile is formed
+// as it lies and turns only the regions it cuts, or none at all where the
+// scan lies across and the scaling can read it turned
+// (movie/turned_scale.h): every profile is formed
 // from whole-number pixel sums, exact in any order, exactly as the working
 // image's profiles are, and the regions hold the same pixels.
 // movieFramesOfTurned does the same on the turned image; it stays as the

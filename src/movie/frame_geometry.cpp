@@ -167,6 +167,65 @@ cv::Mat brightMask(const cv::Mat& image, double factor) {
     return mask;
 }
 
+namespace {
+
+// colour rows turned grey at a time: few enough to stay in the cache, many
+// enough that each conversion's own cost does not count
+constexpr int kGreyRowsAtATime = 16;
+
+// Adds one grey row's bright pixels to the columns' counts when asked, and
+// returns how many there are.
+std::uint32_t countBrightRow(const uchar* grey, int threshold, bool toColumns,
+                             std::span<std::uint32_t> perColumn) {
+    std::uint32_t count = 0;
+    const std::size_t columns = perColumn.size();
+    if (toColumns) {
+        for (std::size_t x = 0; x < columns; ++x) {
+            const std::uint32_t bright = grey[x] > threshold ? 1 : 0;
+            perColumn[x] += bright;
+            count += bright;
+        }
+        return count;
+    }
+    for (std::size_t x = 0; x < columns; ++x) {
+        count += grey[x] > threshold ? 1 : 0;
+    }
+    return count;
+}
+
+} // namespace
+
+void addBrightCounts(const cv::Mat& image, double factor, int firstRow, int endRow,
+                     std::span<std::uint32_t> perColumn, std::span<std::uint32_t> perRow) {
+    CV_Assert(image.depth() == CV_8U && (image.channels() == 1 || image.channels() == 3));
+    CV_Assert(perColumn.size() == static_cast<std::size_t>(image.cols));
+    CV_Assert(perRow.empty() || perRow.size() == static_cast<std::size_t>(image.rows));
+    // cv::threshold compares 8-bit values with the threshold's floor
+    const int threshold = cvFloor(255.0 * factor);
+    const int first = std::max(firstRow, 0);
+    const int end = std::min(endRow, image.rows);
+    // every row when rows are counted, only the columns' rows otherwise
+    const int from = perRow.empty() ? first : 0;
+    const int to = perRow.empty() ? end : image.rows;
+    cv::Mat grey;
+    for (int y = from; y < to; y += kGreyRowsAtATime) {
+        const cv::Mat rows = image.rowRange(y, std::min(y + kGreyRowsAtATime, to));
+        if (rows.channels() == 3) {
+            cv::cvtColor(rows, grey, cv::COLOR_BGR2GRAY);
+        } else {
+            grey = rows;
+        }
+        for (int r = 0; r < grey.rows; ++r) {
+            const int row = y + r;
+            const std::uint32_t count =
+                countBrightRow(grey.ptr<uchar>(r), threshold, row >= first && row < end, perColumn);
+            if (!perRow.empty()) {
+                perRow[static_cast<std::size_t>(row)] += count;
+            }
+        }
+    }
+}
+
 FrameGeometry measureFrameGeometry(SoundtrackType type, ScanResolution resolution,
                                    bool cutSoundtrack, const cv::Mat& workingImage) {
     const FilmStandard& sizes = filmStandard(type);
@@ -222,6 +281,60 @@ int cutProfileFirstColumn(int width) {
     return std::max(roundHalfAway(kCutLeftOutShare * width) - 1, 0);
 }
 
+namespace {
+
+// The first column of the picture, right of the soundtrack band: the last
+// edge of the band before the picture's, into dark on a dark frame and into
+// bright otherwise, moved past a variable-area track's own edge.
+int pictureEdgeOf(const FrameCutProfiles& p, SoundtrackType type) {
+    const int width = p.width;
+    // change of the bright fraction from column to column
+    const std::vector<float> columnChange = profileDifference(p.columnBright);
+    const int od = roundHalfAway(kPictureEdgeBeginShare * width);
+    const double endFraction =
+        type == SoundtrackType::VariableDensity35
+            ? kPictureEdgeEndDensityShare
+            : (p.mean < kDarkImageMean ? kPictureEdgeEndDarkShare : kPictureEdgeEndShare);
+    const int koniec = roundHalfAway(endFraction * width);
+    trace("od = %d koniec = %d\n", od, koniec);
+
+    const int lastColumn = std::min(koniec, static_cast<int>(columnChange.size()) - 1);
+    int f = 0;
+    for (int c = lastColumn; c >= od; --c) {
+        const float d = columnChange[static_cast<std::size_t>(c)];
+        if (p.mean < kDarkImageMean ? d < kPictureEdgeDarkFall : d > kPictureEdgeRise) {
+            f = c;
+            break;
+        }
+    }
+    if (type == SoundtrackType::VariableArea35) {
+        const int n = roundHalfAway(kPictureEdgeAreaShiftShare * p.height);
+        trace("N = %d\n", n);
+        f += n;
+    }
+    return f;
+}
+
+// The regions of the frame rows [x0, e] within `columns`: one, or on a long
+// 16 mm strip four, each beginning on the last row of the one before.
+std::vector<cv::Rect> cutPiecesOf(int x0, std::int64_t e, std::int64_t frameLength, bool strip,
+                                  int height, const Span& columns) {
+    std::vector<cv::Rect> pieces;
+    if (!strip) {
+        pieces.push_back(regionOf(clipSpan(x0, e, height), columns));
+        return pieces;
+    }
+    const std::int64_t q = frameLength / 4;
+    for (int k = 1; k <= 4; ++k) {
+        trace("kk = %d\n", k);
+        const std::int64_t first = x0 + (k - 1) * (q - 1);
+        pieces.push_back(regionOf(clipSpan(first, first + q - 1, height), columns));
+    }
+    return pieces;
+}
+
+} // namespace
+
 FrameCut frameCutFromProfiles(const FrameCutProfiles& p, const FrameGeometry& geometry,
                               SoundtrackType type, bool longStrip, bool cutSoundtrack) {
     FrameCut cut;
@@ -231,7 +344,6 @@ FrameCut frameCutFromProfiles(const FrameCutProfiles& p, const FrameGeometry& ge
         return cut;
     }
     const bool strip = longStrip && type == SoundtrackType::VariableArea16;
-    const float mean = p.mean;
 
     // the change of the rows' bright fraction row to row
     const std::vector<float> rowRise = profileDifference(p.rowBright);
@@ -246,37 +358,9 @@ FrameCut frameCutFromProfiles(const FrameCutProfiles& p, const FrameGeometry& ge
     const std::int64_t e = static_cast<std::int64_t>(x0) + geometry.image_length - 1;
 
     // columns: from the picture edge on, or all of them
-    int f = 0;
-    std::int64_t z = width - 1;
-    if (cutSoundtrack) {
-        // change of the bright fraction from column to column
-        const std::vector<float> columnChange = profileDifference(p.columnBright);
-        const int od = roundHalfAway(kPictureEdgeBeginShare * width);
-        const double endFraction =
-            type == SoundtrackType::VariableDensity35
-                ? kPictureEdgeEndDensityShare
-                : (mean < kDarkImageMean ? kPictureEdgeEndDarkShare : kPictureEdgeEndShare);
-        const int koniec = roundHalfAway(endFraction * width);
-        trace("od = %d koniec = %d\n", od, koniec);
-
-        // the last edge of the band: into dark on a dark frame, into bright
-        // otherwise
-        const int lastColumn = std::min(koniec, static_cast<int>(columnChange.size()) - 1);
-        f = 0;
-        for (int c = lastColumn; c >= od; --c) {
-            const float d = columnChange[static_cast<std::size_t>(c)];
-            if (mean < kDarkImageMean ? d < kPictureEdgeDarkFall : d > kPictureEdgeRise) {
-                f = c;
-                break;
-            }
-        }
-        if (type == SoundtrackType::VariableArea35) {
-            const int n = roundHalfAway(kPictureEdgeAreaShiftShare * height);
-            trace("N = %d\n", n);
-            f += n;
-        }
-        z = static_cast<std::int64_t>(f) + geometry.image_width;
-    }
+    const int f = cutSoundtrack ? pictureEdgeOf(p, type) : 0;
+    const std::int64_t z =
+        cutSoundtrack ? static_cast<std::int64_t>(f) + geometry.image_width : width - 1;
     trace("x= %d\n", x0);
     trace("y = %lld\n", static_cast<long long>(e));
     trace("z=%lld\n", static_cast<long long>(z));
@@ -284,18 +368,7 @@ FrameCut frameCutFromProfiles(const FrameCutProfiles& p, const FrameGeometry& ge
 
     cut.frameStart = x0;
     cut.pictureEdge = f;
-    const Span columns = clipSpan(f, z, width);
-    if (strip) {
-        // four frames, each beginning on the last row of the one before
-        const std::int64_t q = geometry.image_length / 4;
-        for (int k = 1; k <= 4; ++k) {
-            trace("kk = %d\n", k);
-            const std::int64_t first = x0 + (k - 1) * (q - 1);
-            cut.pieces.push_back(regionOf(clipSpan(first, first + q - 1, height), columns));
-        }
-    } else {
-        cut.pieces.push_back(regionOf(clipSpan(x0, e, height), columns));
-    }
+    cut.pieces = cutPiecesOf(x0, e, geometry.image_length, strip, height, clipSpan(f, z, width));
     return cut;
 }
 

@@ -19,6 +19,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstdint>
+#include <span>
 #include <vector>
 
 namespace veltrana {
@@ -49,6 +51,13 @@ double brightnessFactor(float mean, BrightnessUse use);
 // One channel, 1 where the grey value (the image itself, or the BGR-to-grey
 // conversion of a colour image) exceeds 255 x factor, 0 elsewhere.
 cv::Mat brightMask(const cv::Mat& image, double factor);
+
+// brightMask's sums without the mask: adds to perColumn[x] the bright pixels
+// of column x within rows [firstRow, endRow), and to perRow[y] (unless it is
+// empty) those of row y. An 8-bit image of one or three channels, turned
+// grey a few rows at a time rather than whole.
+void addBrightCounts(const cv::Mat& image, double factor, int firstRow, int endRow,
+                     std::span<std::uint32_t> perColumn, std::span<std::uint32_t> perRow);
 
 // Pixel sizes of the region to cut, fixed on the first frame of a run. For
 // 35 mm they follow from the resolution; for 16 mm the frame pitch is measured

@@ -1,6 +1,7 @@
 #include "movie/movie_file.h"
 
 #include "movie/movie_check.h"
+#include "movie/turned_scale.h"
 
 #include <opencv2/imgproc.hpp>
 
@@ -14,21 +15,36 @@ Status cannotWrite(const std::filesystem::path& target, const std::string& why) 
     return Status::failure("Cannot write the movie to " + target.string() + ": " + why);
 }
 
-} // namespace
+cv::Mat blackFrame() {
+    return cv::Mat(cv::Size(kMovieWidth, kMovieHeight), CV_8UC3, cv::Scalar::all(0));
+}
 
-cv::Mat movieFrame(const cv::Mat& region) {
-    const cv::Size size(kMovieWidth, kMovieHeight);
-    if (region.empty()) {
-        return cv::Mat(size, CV_8UC3, cv::Scalar::all(0));
-    }
-    cv::Mat scaled;
-    cv::resize(region, scaled, size, 0.0, 0.0, cv::INTER_CUBIC);
+// A scaled frame in three channels.
+cv::Mat colourFrame(const cv::Mat& scaled) {
     if (scaled.channels() == 3) {
         return scaled;
     }
     cv::Mat colour;
     cv::cvtColor(scaled, colour, scaled.channels() == 4 ? cv::COLOR_BGRA2BGR : cv::COLOR_GRAY2BGR);
     return colour;
+}
+
+} // namespace
+
+cv::Mat movieFrame(const cv::Mat& region) {
+    if (region.empty()) {
+        return blackFrame();
+    }
+    cv::Mat scaled;
+    cv::resize(region, scaled, cv::Size(kMovieWidth, kMovieHeight), 0.0, 0.0, cv::INTER_CUBIC);
+    return colourFrame(scaled);
+}
+
+cv::Mat movieFrameOfTurned(const cv::Mat& stored, const StoredTurn& turn) {
+    if (stored.empty()) {
+        return blackFrame();
+    }
+    return colourFrame(scaleTurnedCubic(stored, turn, cv::Size(kMovieWidth, kMovieHeight)));
 }
 
 MovieFile::~MovieFile() {

@@ -10,6 +10,7 @@
 
 #include "base/status.h"
 #include "job/safe_file.h"
+#include "movie/turned_scale.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
@@ -30,6 +31,10 @@ inline constexpr int kMovieFourcc = 'D' | ('I' << 8) | ('V' << 16) | ('X' << 24)
 // interpolation, grey turned to three channels (a colour writer drops
 // one-channel frames without a word).
 cv::Mat movieFrame(const cv::Mat& region);
+
+// movieFrame(turnedImage(stored, turn)), the same pixels, without turning
+// the stored region first (movie/turned_scale.h).
+cv::Mat movieFrameOfTurned(const cv::Mat& stored, const StoredTurn& turn);
 
 class MovieFile {
 public:

@@ -6,7 +6,10 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <cstddef>
+#include <cstdint>
 #include <ostream>
+#include <vector>
 
 namespace veltrana {
 namespace {
@@ -122,6 +125,85 @@ TEST(BrightMask, ColourUsesTheGreyValueNotBlue) {
     // while the mean that chooses the factor reads blue only
     EXPECT_EQ(imageMean(red), 0.0f);
 }
+
+TEST(BrightCounts, GreyRoundsAsTheColourConversionAndComparesWithTheFloor) {
+    // grey values: red 76, green 150, black 0 / white 255, blue 29, red 76
+    const cv::Mat image =
+        (cv::Mat_<cv::Vec3b>(2, 3) << cv::Vec3b(0, 0, 255), cv::Vec3b(0, 255, 0),
+         cv::Vec3b(0, 0, 0), cv::Vec3b(255, 255, 255), cv::Vec3b(255, 0, 0), cv::Vec3b(0, 0, 255));
+    std::vector<std::uint32_t> columns(3, 0);
+    std::vector<std::uint32_t> rows(2, 0);
+    // 255 x 0.3 = 76.5: red's 76 is not above 76
+    addBrightCounts(image, 0.3, 0, 2, columns, rows);
+    EXPECT_EQ(columns, (std::vector<std::uint32_t>{1, 1, 0}));
+    EXPECT_EQ(rows, (std::vector<std::uint32_t>{1, 1}));
+    // 255 x 0.298 = 75.99: red is above 75; only the second row counted by column
+    addBrightCounts(image, 0.298, 1, 5, columns, {});
+    EXPECT_EQ(columns, (std::vector<std::uint32_t>{2, 1, 1}));
+}
+
+// Every colour once: the grey values round exactly as cv::cvtColor rounds them.
+TEST(BrightCounts, EveryColourCountsAsItsMaskDoes) {
+    cv::Mat image(4096, 4096, CV_8UC3);
+    for (int i = 0; i < (1 << 24); ++i) {
+        uchar* p = image.ptr<uchar>() + 3 * static_cast<std::ptrdiff_t>(i);
+        p[0] = static_cast<uchar>(i & 255);
+        p[1] = static_cast<uchar>((i >> 8) & 255);
+        p[2] = static_cast<uchar>(i >> 16);
+    }
+    for (const double factor : {0.3, 0.75}) {
+        cv::Mat perRow;
+        cv::Mat perColumn;
+        cv::reduce(brightMask(image, factor), perRow, 1, cv::REDUCE_SUM, CV_32S);
+        cv::reduce(brightMask(image, factor), perColumn, 0, cv::REDUCE_SUM, CV_32S);
+        std::vector<std::uint32_t> rows(4096, 0);
+        std::vector<std::uint32_t> columns(4096, 0);
+        addBrightCounts(image, factor, 0, 4096, columns, rows);
+        EXPECT_EQ(rows, std::vector<std::uint32_t>(perRow.begin<int>(), perRow.end<int>()));
+        EXPECT_EQ(columns,
+                  std::vector<std::uint32_t>(perColumn.begin<int>(), perColumn.end<int>()));
+    }
+}
+
+struct CountCase {
+    int channels;
+    double factor;
+    int firstRow;
+    int endRow;
+};
+
+class BrightCounts : public testing::TestWithParam<CountCase> {};
+
+// The counts are the bright mask's sums, whatever the threshold and rows.
+TEST_P(BrightCounts, AreTheMasksSums) {
+    const CountCase& c = GetParam();
+    cv::Mat image(97, 131, CV_8UC(c.channels));
+    cv::RNG rng(20261208);
+    rng.fill(image, cv::RNG::UNIFORM, 0, 256);
+    const cv::Mat mask = brightMask(image, c.factor);
+    std::vector<std::uint32_t> expectedColumns(131, 0);
+    std::vector<std::uint32_t> expectedRows(97, 0);
+    for (int y = 0; y < 97; ++y) {
+        for (int x = 0; x < 131; ++x) {
+            const uchar bright = mask.at<uchar>(y, x);
+            expectedRows[static_cast<std::size_t>(y)] += bright;
+            if (y >= c.firstRow && y < c.endRow) {
+                expectedColumns[static_cast<std::size_t>(x)] += bright;
+            }
+        }
+    }
+    std::vector<std::uint32_t> columns(131, 0);
+    std::vector<std::uint32_t> rows(97, 0);
+    addBrightCounts(image, c.factor, c.firstRow, c.endRow, columns, rows);
+    EXPECT_EQ(columns, expectedColumns);
+    EXPECT_EQ(rows, expectedRows);
+}
+
+INSTANTIATE_TEST_SUITE_P(Thresholds, BrightCounts,
+                         testing::Values(CountCase{3, 0.25, 0, 97}, CountCase{3, 0.015, 10, 60},
+                                         CountCase{3, 0.5, 96, 200}, CountCase{1, 0.2, -5, 40},
+                                         CountCase{1, 0.25, 0, 0}, CountCase{3, -0.1, 0, 97},
+                                         CountCase{1, 1.0, 0, 97}, CountCase{3, 2.0, 3, 9}));
 
 // --- picture edge with "Cut Soundtrack" ---------------------------------------
 
