@@ -25,7 +25,7 @@ struct JoinFlag {
 const char* joinFlagName(JoinFlagKind kind);
 
 // A warning about the whole run; `kind` is report.json's name for it
-// ("band", "band-width", "speed").
+// ("band", "joins", "band-width", "frames-lost", "speed").
 struct RunWarning {
     std::string kind;
     std::string reason; // one sentence, as the log shows it

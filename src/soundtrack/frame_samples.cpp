@@ -65,6 +65,13 @@ std::vector<float> bandProfile(const ScanView& frame, int entries, bool rotation
     return profile;
 }
 
+// What the band's rows look like across the track, on the strip the turned
+// image would give.
+BandShape shapeOf(const ScanView& bandRows, ColorElement element, int framePitch) {
+    cv::Mat working = bandRows.workingImage();
+    return bandShape(cutStrip(working, StripRange{0, working.cols - 1}, element), framePitch);
+}
+
 } // namespace
 
 ResolutionEstimate estimateScanResolution(const ScanView& trimmed, SoundtrackType type) {
@@ -100,6 +107,7 @@ FrameSamples sampleTurnedFrame(const cv::Mat& scan, const FrameSampling& s,
     const cv::Mat strip = cutStrip(working, range, s.element);
     frame.level = strip.empty() ? 0.0 : cv::mean(strip)[0];
     frame.samples = stripToSamples(strip, s.removeDc);
+    frame.shape = bandShape(strip, geometry.framePitch);
     // the profile from the working image as the cutter left it
     frame.rows = working.rows;
     frame.profile = rowProfile(working, 0, working.rows);
@@ -173,6 +181,7 @@ FrameSamples sampleFrame(const ScanView& scan, const FrameSampling& s,
     frame.level = total / (static_cast<double>(bandSums.size()) * bandRows.rows());
     Sums turned(bandSums.rbegin(), bandSums.rend());
     frame.samples = samplesFromRowSums(turned, bandRows.rows(), s.removeDc);
+    frame.shape = shapeOf(bandRows, s.element, geometry.framePitch);
 
     // the frame profile: luminance when the band was read as luminance (the
     // turned image is made grey then), channel 0 otherwise

@@ -15,6 +15,7 @@
 #include "geometry/frame_correction.h"
 #include "geometry/resolution.h"
 #include "geometry/scan_view.h"
+#include "soundtrack/band_shape.h"
 #include "soundtrack/strip.h"
 #include "soundtrack/track_geometry.h"
 
@@ -41,6 +42,7 @@ struct FrameSamples {
     std::vector<float> samples; // one per working row
     std::vector<float> profile; // the frame profile, one per working row
     double level = 0;           // the band's mean brightness, before any -DC
+    BandShape shape;            // what the band looks like across the track
 };
 
 // The trim, the band and the samples of one loaded scan (8-bit, one or three

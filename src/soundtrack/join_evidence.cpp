@@ -138,7 +138,7 @@ JoinEvidence joinEvidence(const JoinReadings& r) {
         e.sounding = true;
     }
     if (r.advance > 0) {
-        e.offAdvance = r.join - r.advance;
+        e.offAdvance = r.join - r.trimShift - r.advance;
         e.offPitchTolerance = offPitchTolerance(r.advance);
     }
     e.preciseUsed = r.preciseUsed;
@@ -147,6 +147,7 @@ JoinEvidence joinEvidence(const JoinReadings& r) {
                       r.standardJoin >= r.searchedLast - kSearchEdgeRows);
     if (r.preciseJoin) {
         e.disagreement = *r.preciseJoin - r.standardJoin;
+        e.preciseTrusted = r.preciseJoinScore >= kWeakEvidenceCorrelation;
     }
     return e;
 }
@@ -164,7 +165,8 @@ std::vector<JoinFlag> judgeJoin(const JoinEvidence& e) {
     if (e.atSearchEdge) {
         flags.push_back({JoinFlagKind::AtEdge, "the search's peak lay at the edge of its range"});
     }
-    if (!e.preciseUsed && e.disagreement && std::abs(*e.disagreement) > kDisagreeingRows) {
+    if (!e.preciseUsed && e.preciseTrusted && e.disagreement &&
+        std::abs(*e.disagreement) > kDisagreeingRows) {
         flags.push_back({JoinFlagKind::Disagreed,
                          format("the precise search puts it %+.1f rows from the standard one",
                                 *e.disagreement)});
@@ -182,12 +184,19 @@ std::string joinRuleText() {
                   100 * kOffPitchShare) +
            "and, when the standard search's join is used, when its peak lay at the edge of "
            "its range " +
-           format("or the precise search puts the join more than %.0f rows elsewhere.",
-                  kDisagreeingRows);
+           format("or the precise search (which every run makes), scoring %.2f or more, ",
+                  kWeakEvidenceCorrelation) +
+           format("puts the join more than %.0f rows elsewhere.", kDisagreeingRows);
 }
 
-void RunEvidence::addBand(int frame, int first, int last) {
+void RunEvidence::addBand(int frame, int first, int last, std::optional<bool> trackLike) {
     bands.push_back({frame, first, last});
+    if (trackLike) {
+        ++judgedBands;
+        if (!*trackLike) {
+            unlike.push_back(frame);
+        }
+    }
 }
 
 void RunEvidence::addJoin(const std::vector<JoinFlag>& flags) {
@@ -262,6 +271,16 @@ std::optional<RunWarning> RunEvidence::notTrackWarning() const {
     if (offPitch < kLeastNotTrackJoins || offPitch < kNotTrackJoinShare * joins) {
         return std::nullopt;
     }
+    const auto trackLike = judgedBands - static_cast<int>(unlike.size());
+    if (2 * trackLike > judgedBands) {
+        return RunWarning{kOffPitchJoinsWarning,
+                          "The band looks like a soundtrack, but the joins of " +
+                              std::to_string(offPitch) + " of " + std::to_string(joins) +
+                              " frames do not follow the frame pitch, so the frames' sound was "
+                              "not matched there (quiet passages give the search too little to "
+                              "match; Inverse or the cut by analysis, chosen wrongly, gives it "
+                              "the wrong film): see the joins flagged off-pitch in the report"};
+    }
     return RunWarning{kNotTrackWarning,
                       "The joins do not follow the frame pitch (" + std::to_string(offPitch) +
                           " of " + std::to_string(joins) +
@@ -270,8 +289,27 @@ std::optional<RunWarning> RunEvidence::notTrackWarning() const {
                           "film type, Inverse and the cut by analysis"};
 }
 
+std::optional<RunWarning> RunEvidence::unlikeTrackWarning() const {
+    const auto count = static_cast<int>(unlike.size());
+    if (count < kLeastNotTrackFrames || count < kNotTrackFrameShare * judgedBands) {
+        return std::nullopt;
+    }
+    const char* kind = type == SoundtrackType::VariableDensity35
+                           ? "a variable-density track (even across, varying along the film and "
+                             "running on across the frame lines)"
+                           : "a variable-area track (dark, clear and dark again across)";
+    return RunWarning{kNotTrackWarning,
+                      "The band read does not look like " + std::string(kind) + " on " +
+                          std::to_string(count) + " of " + std::to_string(judgedBands) +
+                          " frames: it may be the picture or the film's edge; check the frame "
+                          "rotation (UP or DOWN) or the track side, and the film type"};
+}
+
 std::vector<RunWarning> RunEvidence::warnings() const {
     std::vector<RunWarning> all;
+    if (std::optional<RunWarning> shape = unlikeTrackWarning()) {
+        all.push_back(std::move(*shape));
+    }
     if (std::optional<RunWarning> band = notTrackWarning()) {
         all.push_back(std::move(*band));
     }

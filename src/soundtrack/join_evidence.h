@@ -22,6 +22,7 @@
 
 #include "geometry/film_standard.h"
 #include "job/run_notes.h"
+#include "soundtrack/band_shape.h"
 
 #include <optional>
 #include <span>
@@ -55,7 +56,11 @@ inline constexpr double kWeakEvidenceCorrelation = 0.5;
 inline constexpr double kSoundingRms = 1.0;
 
 // The standard and the precise joins disagree when further apart than this
-// (rows).
+// (rows), the precise search scoring kWeakEvidenceCorrelation or more. A
+// standard run searches precisely too, to judge its joins: in silent
+// passages the standard search has only the scanner's noise to match, and
+// its joins there lie rows off, where the precise search reads the bands
+// beside the track.
 inline constexpr double kDisagreeingRows = 2.0;
 
 // A search's peak this close to an end of what it searched (rows) lay at its
@@ -73,6 +78,7 @@ struct JoinReadings {
     int searchedFirst = 0;
     int searchedLast = 0;
     std::optional<double> preciseJoin; // the precise search's, when it found one
+    double preciseJoinScore = 0;       // and its score
     // the join used is the precise one: the readings are then those the
     // precise search compared, and the standard search's edge and its
     // disagreement with a trusted precise join say nothing against it
@@ -84,6 +90,10 @@ struct JoinReadings {
     // the rows a scan advances along the film: its frames' pitch; 0 when
     // not known
     double advance = 0;
+    // what the two frames' trims add to the join, rows: the previous frame's
+    // last trimmed column less the current one's (the scanner advances the
+    // untrimmed scans by the pitch)
+    double trimShift = 0;
 };
 
 // What the readings show.
@@ -94,11 +104,14 @@ struct JoinEvidence {
     std::optional<double> correlation;
     double soundRms = 0; // the high-passed readings' root mean square, the lower of the two
     bool sounding = false;
-    std::optional<double> offAdvance; // join - advance, rows; absent when not known
-    double offPitchTolerance = 0;     // how far off it may lie
+    // the untrimmed join less the advance, rows; absent when not known
+    std::optional<double> offAdvance;
+    double offPitchTolerance = 0; // how far off it may lie
     bool atSearchEdge = false;
     std::optional<double> disagreement; // precise - standard, rows
-    bool preciseUsed = false;           // as in JoinReadings
+    // the precise search's score says it found the film the frames share
+    bool preciseTrusted = false;
+    bool preciseUsed = false; // as in JoinReadings
 };
 
 // The two readings of the film a pair shares at a join, each less its
@@ -138,25 +151,41 @@ inline constexpr int kBandWidthSlackColumns = 2;
 // When at least this share of a run's joins (and at least
 // kLeastNotTrackJoins of them) lie off the frame pitch, the band read is
 // taken not to be a soundtrack: a wrong rotation or film type reads the
-// picture, whose joins the pitch does not settle.
+// picture, whose joins the pitch does not settle. Unless most of the frames
+// whose band could be judged look like a track: then the frames' sound was
+// not matched there (quiet passages give the search too little to match;
+// Inverse or the cut by analysis chosen wrongly gives it the wrong film).
 inline constexpr double kNotTrackJoinShare = 0.6;
 inline constexpr int kLeastNotTrackJoins = 2;
 
-// report.json's names of the run's warnings.
+// When at least this share of a run's frames whose band could be judged
+// (and at least kLeastNotTrackFrames of them) read a band unlike a track of
+// the film type (band_shape.h), the band is taken not to be a soundtrack.
+inline constexpr double kNotTrackFrameShare = 0.6;
+inline constexpr int kLeastNotTrackFrames = 2;
+
+// report.json's names of the run's warnings: the band may not be a
+// soundtrack; the band looks like one but its frames' joins lie off the
+// pitch; the band changes width.
 inline constexpr const char* kNotTrackWarning = "band";
+inline constexpr const char* kOffPitchJoinsWarning = "joins";
 inline constexpr const char* kBandWidthWarning = "band-width";
 
 // What a whole run's frames say about the band it read, gathered in frame
 // order.
 class RunEvidence {
 public:
-    // The band a frame read, in working-image columns, first..last included.
-    void addBand(int frame, int first, int last);
+    explicit RunEvidence(SoundtrackType type = SoundtrackType::VariableArea35) : type(type) {}
+
+    // The band a frame read, in working-image columns, first..last included,
+    // and whether it looks like a track of the run's type (absent when it
+    // shows too little to say).
+    void addBand(int frame, int first, int last, std::optional<bool> trackLike = std::nullopt);
     void addJoin(const std::vector<JoinFlag>& flags);
 
     // The warnings the run deserves: the band changing width between
-    // frames, a band that does not look like a soundtrack. None on a run
-    // that read its track steadily.
+    // frames, a band that does not look like a soundtrack, joins off the
+    // pitch. None on a run that read its track steadily.
     std::vector<RunWarning> warnings() const;
 
 private:
@@ -167,8 +196,12 @@ private:
     };
     std::optional<RunWarning> bandWidthWarning() const;
     std::optional<RunWarning> notTrackWarning() const;
+    std::optional<RunWarning> unlikeTrackWarning() const;
 
+    SoundtrackType type;
     std::vector<Band> bands;
+    int judgedBands = 0;     // frames whose band showed enough to judge
+    std::vector<int> unlike; // frames whose band looks unlike a track
     int joins = 0;
     int offPitch = 0;
 };

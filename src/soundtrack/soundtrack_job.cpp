@@ -37,6 +37,18 @@ constexpr std::array<std::string_view, 3> kDiagnosticFileNames = {"v.txt", "z.tx
 constexpr std::array<std::string_view, 4> kSideFileNames = {"leng.txt", "v.txt", "z.txt", "r.txt"};
 // a progress bar's range is sixteen bits wide
 constexpr int kProgressMaximum = 65535;
+
+// A standard run reads the bands the precise search registers and searches
+// each pair precisely too, to judge its joins by (join_evidence.h): the sound
+// and leng.txt still come from the standard search alone.
+SoundReadSettings judgedReading(SoundReadSettings s) {
+    if (s.archival == ArchivalReading::None) {
+        s.archival = ArchivalReading::JoinsOnly;
+        s.searchPrecisely = true;
+    }
+    return s;
+}
+
 // the level standard samples are centred on once each frame's mean goes (-DC):
 // silence, the byte 128 of the 8-bit WAV
 constexpr float kCentredSilence = -128.0f;
@@ -130,7 +142,7 @@ SoundtrackResult soundtrackResult(JobEnding ending) {
 class SoundtrackRun {
 public:
     explicit SoundtrackRun(SoundtrackJob& job)
-        : job(job), plan(soundPlanOf(job)), reading(readSettingsOf(job, job, plan)),
+        : job(job), plan(soundPlanOf(job)), reading(judgedReading(readSettingsOf(job, job, plan))),
           view(job.observer, StopButton::Shown) {}
 
     SoundtrackResult run();
@@ -179,9 +191,9 @@ private:
     const SoundPlan plan;
     const SoundReadSettings reading;
     RunView view;
-    RunEvidence evidence;                   // what the frames say of the band and the joins
-    std::optional<RunWarning> speedWarning; // rendered scans read at another speed
-    bool resolutionMeasured = false;        // on the first frame, rather than given
+    RunEvidence evidence{job.soundtrackType}; // what the frames say of the band and the joins
+    std::optional<RunWarning> speedWarning;   // rendered scans read at another speed
+    bool resolutionMeasured = false;          // on the first frame, rather than given
     FrameScans scans{job.memoryBudget};
 
     FrameSequence sequence;
@@ -499,7 +511,8 @@ std::optional<JobEnding> SoundtrackRun::acceptFrame(const FrameTurn& turn) {
     if (job.stopAsked()) {
         return end(JobEnd::Stopped, kept::kOperationStopped);
     }
-    evidence.addBand(n, frame.sound.measured.band.first, frame.sound.measured.band.last);
+    evidence.addBand(n, frame.sound.measured.band.first, frame.sound.measured.band.last,
+                     looksLikeTrack(frame.sound.measured.shape, job.soundtrackType));
     if (n == job.startFrame) {
         assembly->start(frame.sound, job.filmSpeed.rate(geometry.framePitch));
         showFrame(frame, JoinShown{}, PairSearch{}, JoinEvidence{});
@@ -590,7 +603,9 @@ JoinEvidence SoundtrackRun::evidenceOf(const FrameReading& frame, const FrameRea
     r.searchedLast = search.range.last;
     if (search.precise && search.precise->found) {
         r.preciseJoin = search.precise->position;
+        r.preciseJoinScore = search.precise->score;
     }
+    r.trimShift = previous.sound.measured.bounds.right - frame.sound.measured.bounds.right;
     // a resolution given by hand may not be the scans' own: its pitch is
     // then no measure of where the joins lie
     if (resolutionMeasured) {
@@ -725,7 +740,7 @@ void SoundtrackRun::warnOfTheRun(SoundtrackResult& result) {
     }
     for (const RunWarning& warning : evidence.warnings()) {
         view.ui().runWarning(warning);
-        if (warning.kind == kNotTrackWarning) {
+        if (warning.kind == kNotTrackWarning || warning.kind == kOffPitchJoinsWarning) {
             view.log().addLine("Warning: " + warning.reason);
             result.warnings.push_back(warning.reason);
         }

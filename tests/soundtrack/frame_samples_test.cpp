@@ -41,6 +41,11 @@ void expectSame(const FrameSamples& fast, const FrameSamples& turned, int k) {
     // exact equality, bit for bit: the joins are found by exact comparisons
     EXPECT_EQ(fast.samples, turned.samples) << "scan " << k;
     EXPECT_EQ(fast.profile, turned.profile) << "scan " << k;
+    // the band's shape from the same pixels
+    EXPECT_EQ(fast.shape.dark, turned.shape.dark) << "scan " << k;
+    EXPECT_EQ(fast.shape.clear, turned.shape.clear) << "scan " << k;
+    EXPECT_EQ(fast.shape.enclosedShare, turned.shape.enclosedShare) << "scan " << k;
+    EXPECT_DOUBLE_EQ(fast.shape.acrossRms, turned.shape.acrossRms) << "scan " << k;
 }
 
 TEST_P(FrameSamplesOnRenders, AreTheTurnedImagesValuesExactly) {

@@ -37,6 +37,19 @@ std::vector<float> scanned(const std::vector<float>& strip, int from, int count)
     return rows;
 }
 
+// A pair joined at `join` by a standard search over shifts 600..999.
+JoinReadings searchedPair(const std::vector<float>& previous, const std::vector<float>& current,
+                          int join) {
+    JoinReadings r;
+    r.previousSamples = previous;
+    r.samples = current;
+    r.join = join;
+    r.standardJoin = join;
+    r.searchedFirst = 600;
+    r.searchedLast = 999;
+    return r;
+}
+
 TEST(OverlapCorrelation, AgreesAtTheRightJoinDespiteTheFallOff) {
     const std::vector<float> strip = film(1000);
     const std::vector<float> previous = scanned(strip, 0, 400);
@@ -113,7 +126,13 @@ JoinEvidence evidence(std::optional<double> correlation, bool sounding,
     e.offPitchTolerance = 10;
     e.atSearchEdge = atEdge;
     e.disagreement = disagreement;
+    e.preciseTrusted = disagreement.has_value();
     e.preciseUsed = preciseUsed;
+    return e;
+}
+
+JoinEvidence untrusted(JoinEvidence e) {
+    e.preciseTrusted = false;
     return e;
 }
 
@@ -147,6 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
                  evidence(0.9, true, 0, false, 20.7),
                  {JoinFlagKind::Disagreed}},
         RuleCase{"CloseEnoughToAgree", evidence(0.9, true, 0, false, 1.5), {}},
+        // a precise search that scored low found no film to disagree with
+        RuleCase{"UntrustedPreciseSaysNothing", untrusted(evidence(0.9, true, 0, false, 9.4)), {}},
         RuleCase{"PreciseUsedOverAWrongStandard", evidence(0.9, true, 0, false, 20.7, true), {}}),
     [](const testing::TestParamInfo<RuleCase>& info) { return std::string(info.param.name); });
 
@@ -154,13 +175,7 @@ TEST(JoinEvidence, MeasuresThePairItIsGiven) {
     const std::vector<float> strip = film(2000);
     const std::vector<float> previous = scanned(strip, 0, 1000);
     const std::vector<float> current = scanned(strip, 907, 1000);
-    JoinReadings r;
-    r.previousSamples = previous;
-    r.samples = current;
-    r.join = 907;
-    r.standardJoin = 907;
-    r.searchedFirst = 600;
-    r.searchedLast = 999;
+    JoinReadings r = searchedPair(previous, current, 907);
     r.advance = 905;
     JoinEvidence e = joinEvidence(r);
     ASSERT_TRUE(e.correlation.has_value());
@@ -192,12 +207,49 @@ TEST(JoinEvidence, MeasuresThePairItIsGiven) {
     EXPECT_NEAR(*e.disagreement, 0.2, 1e-9);
 }
 
+// The scanner advances the scans as they were scanned: a trim that ends 20
+// columns earlier on the current frame than on the previous one moves the
+// join by 20 rows, not the scan.
+TEST(JoinEvidence, MeasuresThePitchBeforeTheTrim) {
+    const std::vector<float> strip = film(2000);
+    const std::vector<float> previous = scanned(strip, 0, 1000);
+    const std::vector<float> current = scanned(strip, 887, 1000);
+    JoinReadings r = searchedPair(previous, current, 887);
+    r.advance = 905;
+    EXPECT_EQ(joinEvidence(r).offAdvance, -18.0);
+    r.trimShift = -20; // the previous trim's last column 476, the current one's 496
+    const JoinEvidence e = joinEvidence(r);
+    EXPECT_EQ(e.offAdvance, 2.0);
+    EXPECT_TRUE(judgeJoin(e).empty());
+}
+
+// A standard join 9.4 rows from a precise one that scored 0.93 is flagged; from
+// one that scored 0.31, not.
+TEST(JoinEvidence, TrustsAPreciseSearchThatFoundTheFilm) {
+    const std::vector<float> strip = film(2000);
+    const std::vector<float> previous = scanned(strip, 0, 1000);
+    const std::vector<float> current = scanned(strip, 907, 1000);
+    JoinReadings r = searchedPair(previous, current, 907);
+    r.preciseJoin = 897.6;
+    r.preciseJoinScore = 0.93;
+    JoinEvidence e = joinEvidence(r);
+    EXPECT_TRUE(e.preciseTrusted);
+    ASSERT_EQ(judgeJoin(e).size(), 1u);
+    EXPECT_EQ(judgeJoin(e)[0].kind, JoinFlagKind::Disagreed);
+    EXPECT_EQ(judgeJoin(e)[0].reason, "the precise search puts it -9.4 rows from the standard one");
+    r.preciseJoinScore = 0.31;
+    e = joinEvidence(r);
+    EXPECT_FALSE(e.preciseTrusted);
+    EXPECT_TRUE(judgeJoin(e).empty());
+}
+
 TEST(JoinRuleText, NamesTheThresholdsThatRun) {
     const std::string text = joinRuleText();
     EXPECT_NE(text.find("below 0.50"), std::string::npos) << text;
     EXPECT_NE(text.find("more than 10 rows"), std::string::npos) << text;
     EXPECT_NE(text.find("1.1 % of the pitch"), std::string::npos) << text;
     EXPECT_NE(text.find("more than 2 rows elsewhere"), std::string::npos) << text;
+    EXPECT_NE(text.find("scoring 0.50 or more"), std::string::npos) << text;
 }
 
 // --- the whole run --------------------------------------------------------------
@@ -242,6 +294,77 @@ TEST(RunEvidence, WarnsWhenMostJoinsLieOffThePitch) {
     RunEvidence single;
     single.addJoin(off);
     single.addJoin({});
+    EXPECT_TRUE(single.warnings().empty());
+}
+
+// Most frames' bands unlike a variable-area track: the picture read as the
+// track. Frames too flat to judge count for neither side.
+TEST(RunEvidence, WarnsWhenMostBandsDoNotLookLikeATrack) {
+    RunEvidence run(SoundtrackType::VariableArea35);
+    for (int f = 1; f <= 8; ++f) {
+        const std::optional<bool> like = f <= 2 ? std::optional<bool>() : std::optional(f == 3);
+        run.addBand(f, 20, 91, like);
+    }
+    const std::vector<RunWarning> w = run.warnings();
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(w[0].kind, "band");
+    EXPECT_EQ(w[0].reason,
+              "The band read does not look like a variable-area track (dark, clear and dark "
+              "again across) on 5 of 6 frames: it may be the picture or the film's edge; check "
+              "the frame rotation (UP or DOWN) or the track side, and the film type");
+
+    RunEvidence density(SoundtrackType::VariableDensity35);
+    density.addBand(1, 20, 91, false);
+    density.addBand(2, 20, 91, false);
+    ASSERT_EQ(density.warnings().size(), 1u);
+    EXPECT_NE(density.warnings()[0].reason.find("a variable-density track (even across"),
+              std::string::npos);
+}
+
+// Most joins off the pitch on a band that looks like a track: the frames'
+// sound was not matched there, which says nothing against the band.
+TEST(RunEvidence, BlamesTheJoinsWhenTheBandLooksLikeATrack) {
+    const std::vector<JoinFlag> off{{JoinFlagKind::OffPitch, "-24.0 rows from the frame pitch"}};
+    RunEvidence run(SoundtrackType::VariableArea35);
+    for (int f = 1; f <= 12; ++f) {
+        // frame 1 too flat to judge, frame 2 unlike a track, the rest like one
+        run.addBand(f, 20, 91, f == 1 ? std::optional<bool>() : std::optional(f != 2));
+        if (f > 1) {
+            run.addJoin(f <= 8 ? off : std::vector<JoinFlag>{});
+        }
+    }
+    const std::vector<RunWarning> w = run.warnings();
+    ASSERT_EQ(w.size(), 1u);
+    EXPECT_EQ(w[0].kind, "joins");
+    EXPECT_EQ(w[0].reason,
+              "The band looks like a soundtrack, but the joins of 7 of 11 frames do not follow "
+              "the frame pitch, so the frames' sound was not matched there (quiet passages give "
+              "the search too little to match; Inverse or the cut by analysis, chosen wrongly, "
+              "gives it the wrong film): see the joins flagged off-pitch in the report");
+
+    // half the judged bands like a track is not most: the band is blamed
+    RunEvidence even(SoundtrackType::VariableArea35);
+    for (int f = 1; f <= 4; ++f) {
+        even.addBand(f, 20, 91, f % 2 == 0);
+        if (f > 1) {
+            even.addJoin(off);
+        }
+    }
+    ASSERT_EQ(even.warnings().size(), 1u);
+    EXPECT_EQ(even.warnings()[0].kind, "band");
+    EXPECT_NE(even.warnings()[0].reason.find("The joins do not follow the frame pitch (3 of 3"),
+              std::string::npos);
+}
+
+TEST(RunEvidence, LetsAFewOddBandsPass) {
+    // 3 of 6 is below the share; a single frame is below the least count
+    RunEvidence half(SoundtrackType::VariableArea16);
+    for (int f = 1; f <= 6; ++f) {
+        half.addBand(f, 20, 91, f % 2 == 0);
+    }
+    EXPECT_TRUE(half.warnings().empty());
+    RunEvidence single(SoundtrackType::VariableArea16);
+    single.addBand(1, 20, 91, false);
     EXPECT_TRUE(single.warnings().empty());
 }
 
