@@ -70,8 +70,6 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
     job.memoryBudget = &budget;
     job.cutSoundtrack = o.cutSoundtrack;
     job.outputPath = o.job.output;
-    std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
-    settings.push_back({"Soundtrack band cut off", yesNo(o.cutSoundtrack)});
     if (o.withSound) {
         Result<FilmSound> sound = filmSoundOf(o, job.soundtrackType);
         if (!sound) {
@@ -79,10 +77,8 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
             return kExitUsage;
         }
         job.withSound = std::move(sound).value();
-        const std::vector<RunSetting> heard = soundRunSettings(o.sound, job.withSound->sound);
-        settings.insert(settings.end(), heard.begin(), heard.end());
-        settings.push_back({"Sound advance", std::to_string(job.withSound->advance) + " frames"});
     }
+    std::vector<RunSetting> settings = filmReportSettings(job, o.job.dpi);
     FilmResult result;
     const auto run = [&](JobObserver& observer) {
         job.observer = &observer;
@@ -93,13 +89,7 @@ int runFilm(const FilmOptions& o, CommandIo& io) {
         if (result.succeeded() && !o.job.quiet) {
             printWritten(o, result, io);
         }
-        RunWritten written;
-        written.done = "The movie was written to " + result.moviePath.string() + " (" +
-                       std::to_string(result.movieFrames) + " frames).";
-        if (result.succeeded()) {
-            written.outputs.push_back(result.moviePath);
-        }
-        return written;
+        return filmWritten(result);
     };
     return runJobCommand(o.job, {RunKind::Film, std::move(settings), job.startFrame, job.stopFrame},
                          io, run, finished);

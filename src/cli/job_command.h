@@ -5,9 +5,9 @@
 
 #include "cli/command.h"
 #include "cli/options.h"
-#include "cli/report_observer.h"
 #include "job/job_end.h"
 #include "job/observer.h"
+#include "report/reporting_observer.h"
 #include "report/run_report.h"
 
 #include <functional>

@@ -2,6 +2,7 @@
 
 #include "geometry/trace.h"
 #include "job/frame_sequence.h"
+#include "report/reporting_observer.h"
 
 #include <algorithm>
 
@@ -150,49 +151,6 @@ SoundtrackType filmType(const std::string& name) {
     return soundtrackTypeFromName(name).value_or(SoundtrackType::VariableArea35);
 }
 
-std::string trackSideDescription(TrackSide side) {
-    switch (side) {
-    case TrackSide::Top:
-        break;
-    case TrackSide::Bottom:
-        return "the bottom edge (the film across the scans)";
-    case TrackSide::Left:
-        return "the left edge (the picture upright)";
-    case TrackSide::Right:
-        return "the right edge (the picture upright, scanned from the base side)";
-    }
-    return "the top edge (the film across the scans)";
-}
-
-std::string yesNo(bool value) {
-    return value ? "yes" : "no";
-}
-
-std::vector<RunSetting> jobSettings(const JobOptions& o, int last) {
-    std::vector<RunSetting> settings;
-    settings.push_back({"Program", std::string("veltrana ") + VELTRANA_VERSION});
-    // whole paths: the report may be read far from where the run was started
-    std::error_code ec;
-    settings.push_back({"Scans", std::filesystem::absolute(o.frames, ec).string()});
-    settings.push_back({"Output", std::filesystem::absolute(o.output, ec).string()});
-    settings.push_back({"Frames", std::to_string(o.first) + " to " + std::to_string(last)});
-    settings.push_back({"Film", o.film == "35va"   ? "35 mm variable area (35va)"
-                                : o.film == "35vd" ? "35 mm variable density (35vd)"
-                                                   : "16 mm variable area (16va)"});
-    settings.push_back({"Long strip", yesNo(o.longStrip)});
-    settings.push_back({"Resolution", o.dpi.empty() ? std::string("measured on the first frame")
-                                                    : o.dpi + " dpi, as given"});
-    settings.push_back({"Film runs the other way through the scans", yesNo(o.inverse)});
-    settings.push_back({"Soundtrack along",
-                        trackSideDescription(trackSideFromName(o.track).value_or(TrackSide::Top))});
-    char megapixels[32];
-    std::snprintf(megapixels, sizeof megapixels, "%g", o.maxMegapixels);
-    settings.push_back({"Largest scan read", std::string(megapixels) + " megapixels"});
-    settings.push_back({"Scans read at once",
-                        o.threads == 0 ? std::string("one per core") : std::to_string(o.threads)});
-    return settings;
-}
-
 void addJobOptions(CLI::App& command, JobOptions& options, const std::string& outputHelp) {
     command
         .add_option("frames", options.frames,
@@ -260,11 +218,7 @@ int checkBeforeRun(const JobOptions& options, std::string_view what, bool sideFi
     }
     Status refused;
     if (!options.report.empty()) {
-        refused = checkOutputOutsideReport(options.output, options.report, what);
-        const Result<FrameSequence> sequence = listFrameSequence(options.frames);
-        if (refused && sequence) {
-            refused = checkScansOutsideReport(sequence->directory, options.report);
-        }
+        refused = checkReportLeavesRun(options.frames, options.output, options.report, what);
     }
     if (refused) {
         refused = lockJobFolders(locks, options.frames, sideFilesBesideScans, options.report);

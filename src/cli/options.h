@@ -6,6 +6,7 @@
 #include "job/folder_lock.h"
 #include "job/run_settings.h"
 #include "reading/scan_limits.h"
+#include "report/report_settings.h"
 #include "report/run_report.h"
 
 #include <CLI/CLI.hpp>
@@ -64,13 +65,6 @@ std::int64_t memoryBudgetBytes(const JobOptions& options);
 // stops the run as Stop does.
 ScanRunSettings scanRunSettings(const JobOptions& options, const std::atomic<bool>* interrupt);
 
-// The settings both jobs share, as a run report lists them; `last` is the
-// range's last frame as the job was given it.
-std::vector<RunSetting> jobSettings(const JobOptions& options, int last);
-
-// Where the band lies, as a run report says it.
-std::string trackSideDescription(TrackSide side);
-
 // What is refused before a job runs, beyond what each option checks on its
 // own: --long-strip without 16 mm film (bad usage), an output (`what`: "the
 // sound") or scans that the run report would replace, and folders another
@@ -79,9 +73,6 @@ std::string trackSideDescription(TrackSide side);
 // returns the exit status, or kExitOk to go on.
 int checkBeforeRun(const JobOptions& options, std::string_view what, bool sideFilesBesideScans,
                    FolderLocks& locks, CommandIo& io);
-
-// "yes" or "no".
-std::string yesNo(bool value);
 
 // The film type of a validated --film value.
 SoundtrackType filmType(const std::string& name);

@@ -81,20 +81,4 @@ SoundSettings soundSettingsOf(const SoundOptions& o, const FilmSpeed& filmSpeed)
     return s;
 }
 
-std::vector<RunSetting> soundRunSettings(const SoundOptions& o, const SoundSettings& s) {
-    std::vector<RunSetting> settings;
-    settings.push_back({"Film speed", filmSpeedText(s.filmSpeed) + " frames per second"});
-    settings.push_back({"Colour element read", o.channel});
-    settings.push_back({"Mean level of each frame removed", yesNo(s.removeDc)});
-    settings.push_back({"Crossfade at the joins", yesNo(s.crossfade)});
-    settings.push_back({"Band cut by analysis", yesNo(s.cutByAnalysis)});
-    settings.push_back({"Joins", s.preciseJoins ? "precise" : "standard"});
-    settings.push_back(
-        {"Levels", s.archivalLevels ? "archival (without steps at the joins)" : "standard"});
-    settings.push_back({"Bits per sample", std::to_string(s.bitsPerSample)});
-    settings.push_back({"Sample rate", s.outputRate == 0 ? std::string("the film's rate")
-                                                         : std::to_string(s.outputRate) + " Hz"});
-    return settings;
-}
-
 } // namespace veltrana::cli

@@ -44,7 +44,4 @@ FilmSpeed filmSpeedOf(const std::string& fps);
 // given by name asks for the film's own rate or a refusal.
 SoundSettings soundSettingsOf(const SoundOptions& options, const FilmSpeed& filmSpeed);
 
-// What a run report lists of them.
-std::vector<RunSetting> soundRunSettings(const SoundOptions& options, const SoundSettings& sound);
-
 } // namespace veltrana::cli

@@ -52,16 +52,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
     job.onUnreadable = o.onUnreadable == "silence" ? UnreadableScan::Silence : UnreadableScan::Stop;
     static_cast<SoundSettings&>(job) = soundSettingsOf(o.sound, filmSpeedOf(o.fps));
     job.fullAperture = o.fullAperture;
-    std::vector<RunSetting> settings = jobSettings(o.job, job.stopFrame);
-    std::vector<RunSetting> sound = soundRunSettings(o.sound, job);
-    // full-aperture scans are the soundtrack job's alone: listed beside the band's cut
-    const auto cut = std::find_if(sound.begin(), sound.end(), [](const RunSetting& setting) {
-        return setting.label == "Band cut by analysis";
-    });
-    sound.insert(cut == sound.end() ? cut : cut + 1,
-                 {"Full-aperture scans", yesNo(job.fullAperture)});
-    settings.insert(settings.end(), sound.begin(), sound.end());
-    settings.push_back({"On an unreadable scan", o.onUnreadable});
+    std::vector<RunSetting> settings = soundtrackReportSettings(job, o.job.dpi);
 
     SoundtrackResult result;
     const auto run = [&](JobObserver& observer) {
@@ -78,17 +69,7 @@ int runSoundtrack(const SoundtrackOptions& o, CommandIo& io) {
         } else {
             printWritten(result, io);
         }
-        RunWritten written;
-        written.done = "The sound was written to " + result.wavPath.string() + " (" +
-                       std::to_string(result.sampleCount) + " samples at " +
-                       std::to_string(result.sampleRate) + " Hz).";
-        written.sound = result.wavPath;
-        for (const auto& path : {result.wavPath, result.joinsPath, result.lengthsPath}) {
-            if (!path.empty()) {
-                written.outputs.push_back(path);
-            }
-        }
-        return written;
+        return soundtrackWritten(result);
     };
     return runJobCommand(o.job,
                          {RunKind::Soundtrack, std::move(settings), job.startFrame, job.stopFrame},

@@ -10,6 +10,7 @@
 #include "ui/sound_parameters.h"
 
 #include "job/frame_sequence.h"
+#include "report/report_settings.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -109,6 +110,12 @@ void showMessageBox(QWidget* parent, const QString& text) {
     QMessageBox::information(parent, QApplication::applicationName(), text);
 }
 
+std::optional<QString> showFolderDialog(QWidget* parent, const QString& initial) {
+    const QString chosen = QFileDialog::getExistingDirectory(
+        parent, QStringLiteral("Run Report Folder"), initial, QFileDialog::ShowDirsOnly);
+    return chosen.isEmpty() ? std::nullopt : std::optional<QString>(chosen);
+}
+
 bool showQuestionBox(QWidget* parent, const QString& text) {
     return QMessageBox::question(parent, QApplication::applicationName(), text,
                                  QMessageBox::Yes | QMessageBox::No,
@@ -181,13 +188,15 @@ private:
 
 CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     : QDialog(parent), icon(veltranaIcon()), fileDialog(showFileDialog), messageBox(showMessageBox),
-      questionBox(showQuestionBox), soundtrackRunner(SoundtrackWorker), filmRunner(makeFilm) {
+      questionBox(showQuestionBox), folderDialog(showFolderDialog),
+      soundtrackRunner([](SoundtrackJob* run) { return runSoundtrackJob(*run); }),
+      filmRunner(makeFilm) {
     setObjectName(QStringLiteral("veltranaMFCDlg"));
     setWindowTitle(QStringLiteral("VeltranaMFC"));
     job.stopRequested = &stopRequested;
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+                   Qt::WindowMaximizeButtonHint | Qt::WindowCloseButtonHint);
 
     // menu: File, Options, Help
     auto* menuBar = new QMenuBar(this);
@@ -306,15 +315,38 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     pathsLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     controls->addWidget(pathsLabel, 3, 0, 1, 2);
 
+    // "Run report": the report --report writes, into the folder beside the
+    // output unless another is typed or chosen; off unless ticked
+    reportBox = new QCheckBox(QStringLiteral("Run report"), this);
+    reportBox->setObjectName(QStringLiteral("reportBox"));
+    reportBox->setToolTip(
+        QStringLiteral("Also write a run report into the folder: report.html with its pictures in "
+                       "report_files/, and report.json; written whatever the run's end"));
+    reportEdit = new QLineEdit(this);
+    reportEdit->setObjectName(QStringLiteral("reportEdit"));
+    reportEdit->setToolTip(
+        QStringLiteral("The report's folder; left empty, the folder beside the output named "
+                       "after it"));
+    reportBrowseButton = new QPushButton(QStringLiteral("Browse..."), this);
+    reportBrowseButton->setObjectName(QStringLiteral("reportBrowseButton"));
+    reportBrowseButton->setAutoDefault(false);
+    auto* reportLayout = new QHBoxLayout;
+    reportLayout->addWidget(reportBox);
+    reportLayout->addWidget(reportEdit, 1);
+    reportLayout->addWidget(reportBrowseButton);
+    controls->addLayout(reportLayout, 4, 0, 1, 2);
+
     // The preview panel goes below the controls, which stay where they are
-    // with or without it: the window grows downwards when it is shown.
+    // with or without it: the window grows downwards when it is shown. The
+    // controls keep their size; a window made larger gives the room to the
+    // panel's picture and plots.
     previewPanel = new PreviewPanel(this);
     auto* layout = new QVBoxLayout(this);
     layout->setMenuBar(menuBar);
     layout->addLayout(controls);
     layout->setAlignment(controls, Qt::AlignLeft | Qt::AlignTop);
-    layout->addWidget(previewPanel);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(previewPanel, 1);
+    fitToPreviewPanel();
 
     // the option dialogs live as long as the window and keep their values
     filmParameters = new FilmParameters(this);
@@ -334,6 +366,8 @@ CVeltranaMFCDlg::CVeltranaMFCDlg(QWidget* parent)
     connect(soundtrackBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeSoundtrack);
     connect(filmBox, &QCheckBox::clicked, this, &CVeltranaMFCDlg::OnMakeFilm);
     connect(previewAction, &QAction::toggled, this, &CVeltranaMFCDlg::OnPreviewPanel);
+    connect(reportBox, &QCheckBox::toggled, this, &CVeltranaMFCDlg::OnRunReport);
+    connect(reportBrowseButton, &QPushButton::clicked, this, &CVeltranaMFCDlg::OnReportBrowse);
 
     OnInitDialog();
 }
@@ -364,6 +398,9 @@ void CVeltranaMFCDlg::OnInitDialog() {
 
     soundtrackBox->setChecked(true);
     filmBox->setChecked(false);
+    reportBox->setChecked(false);
+    reportEdit->clear();
+    OnRunReport();
 
     progressBar->setRange(0, 100);
     progressBar->setValue(0);
@@ -393,6 +430,27 @@ void CVeltranaMFCDlg::showChosenPaths() {
     const QString text = QStringLiteral("Scans: %1   Output: %2").arg(scans, output);
     pathsLabel->setText(text);
     pathsLabel->setToolTip(text);
+    const QFileInfo movie(moviePath());
+    reportEdit->setPlaceholderText(QDir::toNativeSeparators(
+        movie.dir().filePath(movie.completeBaseName() + QStringLiteral("-report"))));
+}
+
+QString CVeltranaMFCDlg::reportFolder() const {
+    return reportEdit->text().isEmpty() ? QDir::fromNativeSeparators(reportEdit->placeholderText())
+                                        : reportEdit->text();
+}
+
+// The folder and its button take input only while the box is ticked.
+void CVeltranaMFCDlg::OnRunReport() {
+    reportEdit->setEnabled(reportBox->isChecked());
+    reportBrowseButton->setEnabled(reportBox->isChecked());
+}
+
+// Cancel keeps the folder there was.
+void CVeltranaMFCDlg::OnReportBrowse() {
+    if (const std::optional<QString> chosen = folderDialog(this, reportFolder())) {
+        reportEdit->setText(QDir::toNativeSeparators(*chosen));
+    }
 }
 
 // Cancel brings back the path confirmed last.
@@ -508,10 +566,7 @@ void CVeltranaMFCDlg::OnStart() {
     }
 
     if (soundtrackBox->isChecked()) {
-        // one run at a time writes beside these scans; no run of this window holds a lock now
-        runLocks.release();
-        if (const Status locked = lockJobFolders(runLocks, toPath(inputPath), true, {}); !locked) {
-            messageBox(this, QString::fromStdString(locked.message()));
+        if (!lockRunFolders(outputPath, "the sound", true)) {
             return;
         }
         ++previewRun;
@@ -524,10 +579,68 @@ void CVeltranaMFCDlg::OnStart() {
                              QStringLiteral(" already exists.\nDo you want to replace it?"))) {
             return;
         }
+        if (!lockRunFolders(moviePath(), "the movie", false)) {
+            return;
+        }
         ++previewRun;
         previewPanel->clear(PreviewPanel::Run::Film);
         makeFilmWithInputBlocked(startFrame, stopFrame);
+        runLocks.release();
     }
+}
+
+// One run at a time writes beside these scans or into the report's folder
+// (no run of this window holds a lock now), and the report may replace
+// neither the output nor the scans. Says why when the run cannot start.
+bool CVeltranaMFCDlg::lockRunFolders(const QString& output, const char* what,
+                                     bool sideFilesBesideScans) {
+    runReportFolder = reportBox->isChecked() ? toPath(reportFolder()) : std::filesystem::path();
+    runLocks.release();
+    Status refused;
+    if (!runReportFolder.empty()) {
+        refused = checkReportLeavesRun(toPath(inputPath), toPath(output), runReportFolder, what);
+    }
+    if (refused) {
+        refused =
+            lockJobFolders(runLocks, toPath(inputPath), sideFilesBesideScans, runReportFolder);
+    }
+    if (!refused) {
+        messageBox(this, QString::fromStdString(refused.message()));
+    }
+    return refused.ok();
+}
+
+// The observer a run reports to: this window, or while a report is asked for
+// the one that gathers the report beside it.
+JobObserver* CVeltranaMFCDlg::reportingObserverFor(RunKind kind, std::vector<RunSetting> settings,
+                                                   int first, int last) {
+    reportingObserver.reset();
+    reportCollector.reset();
+    if (runReportFolder.empty()) {
+        return this;
+    }
+    reportCollector = std::make_unique<RunCollector>(kind, std::move(settings), first, last);
+    reportingObserver = std::make_unique<ReportingObserver>(*this, reportCollector.get());
+    return reportingObserver.get();
+}
+
+// On the job's thread once the job has ended: writes the report and says
+// where it went below the run's last log line, or why it was not written
+// (a warning: the run's result stands).
+void CVeltranaMFCDlg::finishReport(const JobEnding& ending, RunWritten written) {
+    if (!reportCollector) {
+        return;
+    }
+    const Result<std::filesystem::path> page =
+        finishRunReport(*reportCollector, runReportFolder, ending, std::move(written));
+    const QString line = page
+                             ? QStringLiteral("Run report: ") +
+                                   QDir::toNativeSeparators(QString::fromStdString(page->string()))
+                             : QStringLiteral("Warning: ") + QString::fromStdString(page.message());
+    carryOut([this, line] {
+        logBox->appendPlainText(line);
+        logBox->verticalScrollBar()->setValue(logBox->verticalScrollBar()->maximum());
+    });
 }
 
 // What both jobs take from the dialogs; the "Inverse" box is on the Sound
@@ -562,15 +675,18 @@ void CVeltranaMFCDlg::startSoundtrackWorker(int startFrame, int stopFrame) {
     stopButton->setEnabled(true);
 
     static_cast<ScanRunSettings&>(job) = scanRunSettings(startFrame, stopFrame);
-    job.observer = this;
     job.outputPath = toPath(outputPath);
     static_cast<SoundSettings&>(job) = soundSettings();
+    job.observer = reportingObserverFor(RunKind::Soundtrack,
+                                        soundtrackReportSettings(job, resolutionGiven(job)),
+                                        startFrame, stopFrame);
     stopRequested = false;
 
     workerRunning = true;
     worker = std::thread([this] {
         // the job ends every run itself, an unexpected error included
-        soundtrackRunner(&job);
+        const SoundtrackResult result = soundtrackRunner(&job);
+        finishReport(result, soundtrackWritten(result));
         workerRunning = false;
         QMetaObject::invokeMethod(
             this, [this] { reapSoundtrackWorker(); }, Qt::QueuedConnection);
@@ -621,9 +737,11 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     FilmJob filmJob;
     static_cast<ScanRunSettings&>(filmJob) = scanRunSettings(startFrame, stopFrame);
     filmJob.cutSoundtrack = movieParameters->values().cutSoundtrack != 0;
-    filmJob.observer = this;
     filmJob.outputPath = toPath(moviePath());
     filmJob.withSound = movieSound(filmJob);
+    filmJob.observer =
+        reportingObserverFor(RunKind::Film, filmReportSettings(filmJob, resolutionGiven(filmJob)),
+                             startFrame, stopFrame);
     stopRequested = false;
     stopButton->setEnabled(true);
 
@@ -631,7 +749,8 @@ void CVeltranaMFCDlg::makeFilmWithInputBlocked(int startFrame, int stopFrame) {
     filmRunning = true;
     QEventLoop loop;
     std::thread helper([this, &filmJob, &loop] {
-        filmRunner(filmJob);
+        const FilmResult result = filmRunner(filmJob);
+        finishReport(result, filmWritten(result));
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec();
@@ -732,6 +851,21 @@ void CVeltranaMFCDlg::OnMakeFilm() {
 void CVeltranaMFCDlg::OnPreviewPanel(bool shown) {
     previewPanel->setVisible(shown);
     previewWanted = shown;
+    fitToPreviewPanel();
+}
+
+// With the panel the window may be resized, the panel taking what it gains
+// or loses; it starts at the size it always had. Without the panel the
+// window is the controls' size.
+void CVeltranaMFCDlg::fitToPreviewPanel() {
+    if (!previewPanel->isVisibleTo(this)) {
+        layout()->setSizeConstraint(QLayout::SetFixedSize);
+        return;
+    }
+    layout()->setSizeConstraint(QLayout::SetMinimumSize);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    layout()->activate();
+    resize(sizeHint());
 }
 
 // Runs an update on the window's thread while the calling job thread waits.

@@ -8,6 +8,7 @@
 #include "job/memory_budget.h"
 #include "job/observer.h"
 #include "movie/film_job.h"
+#include "report/reporting_observer.h"
 #include "soundtrack/soundtrack_job.h"
 
 #include <QDialog>
@@ -18,6 +19,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -55,11 +57,16 @@ using FileDialogFunction =
 // Shows a message with one OK button and returns when it is closed.
 using MessageBoxFunction = std::function<void(QWidget* parent, const QString& text)>;
 
+// Shows a folder dialog starting at `initial`: the chosen folder, or nothing
+// when cancelled.
+using FolderDialogFunction =
+    std::function<std::optional<QString>(QWidget* parent, const QString& initial)>;
+
 // Asks a question with Yes and No; true for Yes.
 using QuestionBoxFunction = std::function<bool(QWidget* parent, const QString& text)>;
 
 // The two jobs as the window starts them (replaceable for tests).
-using SoundtrackRunner = std::function<int(SoundtrackJob* job)>;
+using SoundtrackRunner = std::function<SoundtrackResult(SoundtrackJob* job)>;
 using FilmRunner = std::function<FilmResult(const FilmJob& job)>;
 
 // Threads: the soundtrack job runs on a worker thread of its own and the film
@@ -86,6 +93,7 @@ public:
     void setFileDialog(FileDialogFunction dialog) { fileDialog = std::move(dialog); }
     void setMessageBox(MessageBoxFunction box) { messageBox = std::move(box); }
     void setQuestionBox(QuestionBoxFunction box) { questionBox = std::move(box); }
+    void setFolderDialog(FolderDialogFunction dialog) { folderDialog = std::move(dialog); }
     void setJobRunners(SoundtrackRunner soundtrack, FilmRunner film);
 
     const QString& currentInputPath() const { return inputPath; }
@@ -93,6 +101,10 @@ public:
     // Where a film run puts its movie: the output's name with ".avi", so that
     // a movie never takes the sound's name.
     QString moviePath() const;
+    // Where a run writes its report while "Run report" is ticked: the folder
+    // typed or chosen, else beside the output, named after it ("reel-report"
+    // for reel.wav and reel.avi alike).
+    QString reportFolder() const;
     // The record of the last soundtrack run (its settings stay after the run).
     const SoundtrackJob& soundtrackJob() const { return job; }
     bool soundtrackRunning() const { return workerRunning; }
@@ -131,6 +143,8 @@ private:
     void OnMakeSoundtrack();
     void OnMakeFilm();
     void OnPreviewPanel(bool shown);
+    void OnRunReport();
+    void OnReportBrowse();
 
     void startSoundtrackWorker(int startFrame, int stopFrame);
     void makeFilmWithInputBlocked(int startFrame, int stopFrame);
@@ -142,6 +156,11 @@ private:
     void carryOut(std::function<void()> update);
     void showMoviePath();
     void showChosenPaths();
+    void fitToPreviewPanel();
+    bool lockRunFolders(const QString& output, const char* what, bool sideFilesBesideScans);
+    JobObserver* reportingObserverFor(RunKind kind, std::vector<RunSetting> settings, int first,
+                                      int last);
+    void finishReport(const JobEnding& ending, RunWritten written);
 
     QIcon icon;
     QPlainTextEdit* logBox;
@@ -163,12 +182,16 @@ private:
     QCheckBox* soundtrackBox;
     QCheckBox* filmBox;
     QLabel* movieLabel; // where a film run puts the movie, while "make film" is ticked
+    QCheckBox* reportBox;
+    QLineEdit* reportEdit; // empty: the folder beside the output
+    QPushButton* reportBrowseButton;
     PreviewPanel* previewPanel;
     QAction* previewAction;
 
     FileDialogFunction fileDialog;
     MessageBoxFunction messageBox;
     QuestionBoxFunction questionBox;
+    FolderDialogFunction folderDialog;
     SoundtrackRunner soundtrackRunner;
     FilmRunner filmRunner;
 
@@ -185,8 +208,14 @@ private:
     const std::unique_ptr<MemoryBudget> memoryBudget =
         std::make_unique<MemoryBudget>(defaultMemoryBudgetBytes());
     bool filmRunning = false;
-    // the folders a soundtrack run writes beside the scans, held while it runs
+    // the folders a run writes beside the scans or its report into, held while it runs
     FolderLocks runLocks;
+
+    // The report of the run under way, when one was asked for: gathered on
+    // the job's thread and written there once the job has ended.
+    std::filesystem::path runReportFolder;
+    std::unique_ptr<RunCollector> reportCollector;
+    std::unique_ptr<ReportingObserver> reportingObserver;
 
     // Whether the next run is asked for previews (read by the job's thread).
     std::atomic<bool> previewWanted{true};

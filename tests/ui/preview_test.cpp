@@ -461,15 +461,19 @@ protected:
             return std::optional<QString>(
                 QString::fromStdString((frames / "frame_0001.tif").string()));
         });
-        window->setJobRunners([this](SoundtrackJob* job) { return soundtrack(job); },
-                              [this](const FilmJob& job) {
-                                  FramePreview frame = scanNumbers();
-                                  frame.band.reset();
-                                  if (job.observer->previewRequest().frames) {
-                                      job.observer->framePreview(frame);
-                                  }
-                                  return FilmResult{};
-                              });
+        window->setJobRunners(
+            [this](SoundtrackJob* job) {
+                soundtrack(job);
+                return SoundtrackResult{};
+            },
+            [this](const FilmJob& job) {
+                FramePreview frame = scanNumbers();
+                frame.band.reset();
+                if (job.observer->previewRequest().frames) {
+                    job.observer->framePreview(frame);
+                }
+                return FilmResult{};
+            });
         window->findChild<QAction*>("inputDirectoryAction")->trigger();
         window->show();
         QApplication::processEvents();

@@ -22,11 +22,14 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <opencv2/videoio.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -352,6 +355,85 @@ TEST_F(RealRunTest, FilmRunShowsItsCutRegions) {
     }
     EXPECT_FALSE(picture->bandRect().has_value());
     EXPECT_TRUE(child<JoinPlot>(*window, "joinPlot")->points().empty());
+}
+
+// ---- the run report ----
+
+// Every file below `folder`, as paths relative to it.
+std::vector<std::string> filesBelow(const fs::path& folder) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        names.push_back(fs::relative(entry.path(), folder).string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST_F(RealRunTest, RunReportBesideTheOutputNamesTheFramesAndTheWav) {
+    test::clickBox(child<QCheckBox>(*window, "reportBox"));
+    const fs::path report = dir / "out" / "sound-report";
+    EXPECT_EQ(window->reportFolder(), qpath(report));
+    start("2", "4");
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }, kRunTimeoutMs));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join('\n').toStdString();
+    EXPECT_EQ(logLines().back(), "Run report: " + qpath(report / "report.html"));
+    EXPECT_TRUE(logLines().contains(kSuccess));
+
+    EXPECT_TRUE(fs::exists(report / "report.html"));
+    EXPECT_TRUE(fs::is_directory(report / "report_files"));
+    std::ifstream in(report / "report.json");
+    const nlohmann::json json = nlohmann::json::parse(in);
+    EXPECT_EQ(json["job"], "soundtrack");
+    EXPECT_EQ(json["ended"], "finished");
+    ASSERT_EQ(json["frames"].size(), 3u);
+    EXPECT_EQ(json["frames"][0]["frame"], 2);
+    EXPECT_EQ(json["frames"][0]["file"], "frame_0002.tif");
+    EXPECT_EQ(json["frames"][2]["frame"], 4);
+    ASSERT_GE(json["outputs"].size(), 1u);
+    EXPECT_EQ(json["outputs"][0]["path"], output.string());
+}
+
+TEST_F(RealRunTest, AFilmRunIsReportedIntoTheFolderTyped) {
+    test::clickBox(child<QCheckBox>(*window, "filmBox"));
+    test::clickBox(child<QCheckBox>(*window, "reportBox"));
+    const fs::path report = dir / "film report";
+    child<QLineEdit>(*window, "reportEdit")->setText(qpath(report));
+    start("1", "2");
+    QApplication::processEvents();
+    EXPECT_EQ(logLines().back(), "Run report: " + qpath(report / "report.html"));
+    std::ifstream in(report / "report.json");
+    const nlohmann::json json = nlohmann::json::parse(in);
+    EXPECT_EQ(json["job"], "film");
+    EXPECT_EQ(json["ended"], "finished");
+    ASSERT_EQ(json["frames"].size(), 2u);
+    EXPECT_EQ(json["outputs"][0]["path"], (dir / "out" / "sound.avi").string());
+}
+
+TEST_F(RealRunTest, AReportThatCannotBeWrittenIsAWarningBelowTheRunsEnd) {
+    test::clickBox(child<QCheckBox>(*window, "reportBox"));
+    const fs::path report = dir / "missing" / "report";
+    child<QLineEdit>(*window, "reportEdit")->setText(qpath(report));
+    start("1", "3");
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }, kRunTimeoutMs));
+    const QStringList lines = logLines();
+    ASSERT_GE(lines.size(), 2);
+    EXPECT_EQ(lines[lines.size() - 2], kSuccess);
+    EXPECT_TRUE(lines.back().startsWith("Warning: the run report was not written. "))
+        << lines.back().toStdString();
+    EXPECT_TRUE(fs::exists(output));
+    EXPECT_FALSE(fs::exists(report));
+}
+
+TEST_F(RealRunTest, WithoutTheRunReportTheRunWritesOnlyItsOutputs) {
+    EXPECT_FALSE(child<QCheckBox>(*window, "reportBox")->isChecked());
+    EXPECT_FALSE(child<QLineEdit>(*window, "reportEdit")->isEnabled());
+    start("1", "3");
+    ASSERT_TRUE(waitUntil([&] { return !window->soundtrackRunning(); }, kRunTimeoutMs));
+    EXPECT_EQ(logLines().back(), kSuccess);
+    EXPECT_EQ(filesBelow(dir / "out"), std::vector<std::string>({"sound.wav"}));
+    for (const std::string& name : filesBelow(dir.path())) {
+        EXPECT_EQ(name.find("report"), std::string::npos) << name;
+    }
 }
 
 } // namespace

@@ -105,11 +105,15 @@ protected:
             }
             return answer;
         });
-        window->setJobRunners([this](SoundtrackJob* job) { return (*soundtrack)(job); },
-                              [this](const FilmJob& job) {
-                                  filmJobs.push_back(job);
-                                  return film(job);
-                              });
+        window->setJobRunners(
+            [this](SoundtrackJob* job) {
+                (*soundtrack)(job);
+                return SoundtrackResult{};
+            },
+            [this](const FilmJob& job) {
+                filmJobs.push_back(job);
+                return film(job);
+            });
         window->show();
     }
     ~MainWindowTest() override {
@@ -741,7 +745,7 @@ TEST_F(MainWindowTest, EveryUpdateIsShownBeforeTheJobGoesOn) {
                 fail("position 0 not shown");
             }
             ui.enableStart(true);
-            return 0;
+            return SoundtrackResult{};
         },
         [](const FilmJob&) { return FilmResult{}; });
     chooseInput(scan());
@@ -798,7 +802,7 @@ TEST_F(MainWindowTest, AJobThatBrokeOffLeavesTheWindowReadyForTheNextStart) {
     // the jobs end every run themselves, an exception included (the job
     // tests show that); the window only shows what they said
     window->setJobRunners(
-        [](SoundtrackJob* job) -> int {
+        [](SoundtrackJob* job) -> SoundtrackResult {
             job->observer->enableStart(false);
             job->observer->setProgressRange(5);
             job->observer->stepProgress();
@@ -806,7 +810,7 @@ TEST_F(MainWindowTest, AJobThatBrokeOffLeavesTheWindowReadyForTheNextStart) {
             job->observer->setLogText("The run ended on an error: insufficient memory");
             job->observer->enableStart(true);
             job->observer->enableStop(true);
-            return 0;
+            return {};
         },
         [](const FilmJob& job) -> FilmResult {
             job.observer->setLogText("The run ended on an error: std::bad_alloc");
@@ -1053,6 +1057,90 @@ TEST_F(MainWindowTest, AnotherRunOnTheScansFolderKeepsTheSoundtrackFromStarting)
     pressStart();
     ASSERT_TRUE(waitUntil([&] { return soundtrack->runs == 1; }));
     finishRun();
+}
+
+// ---- the run report's choice ----
+
+TEST_F(MainWindowTest, RunReportIsOffAndItsFolderLiesBesideTheOutput) {
+    auto* box = child<QCheckBox>(*window, "reportBox");
+    auto* folder = child<QLineEdit>(*window, "reportEdit");
+    auto* browse = child<QPushButton>(*window, "reportBrowseButton");
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_FALSE(folder->isEnabled());
+    EXPECT_FALSE(browse->isEnabled());
+    // no output chosen: beside the default sound.wav in the home folder
+    EXPECT_EQ(window->reportFolder(), home() + "/sound-report");
+
+    const QString out = home() + "/reels/reel.wav";
+    chooseOutput(out);
+    EXPECT_EQ(window->reportFolder(), home() + "/reels/reel-report");
+    clickBox(box);
+    EXPECT_TRUE(folder->isEnabled());
+    QString initial;
+    window->setFolderDialog([&](QWidget*, const QString& start) {
+        initial = start;
+        return std::optional<QString>(home() + "/elsewhere");
+    });
+    browse->click();
+    EXPECT_EQ(initial, home() + "/reels/reel-report");
+    EXPECT_EQ(window->reportFolder(), home() + "/elsewhere");
+    // cancelled: the folder stays
+    window->setFolderDialog([](QWidget*, const QString&) { return std::nullopt; });
+    browse->click();
+    EXPECT_EQ(window->reportFolder(), home() + "/elsewhere");
+}
+
+TEST_F(MainWindowTest, ARunReportThatWouldReplaceTheOutputKeepsTheRunFromStarting) {
+    chooseInput(scan());
+    const QString report = home() + "/report";
+    chooseOutput(report + "/report_files/sound.wav");
+    clickBox(child<QCheckBox>(*window, "reportBox"));
+    child<QLineEdit>(*window, "reportEdit")->setText(report);
+    pressStart();
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages.front(), "Cannot write the sound to " + report +
+                                    "/report_files/sound.wav: the run report written to " + report +
+                                    " replaces its folder of pictures");
+    EXPECT_EQ(soundtrack->runs, 0);
+    EXPECT_TRUE(startButton()->isEnabled());
+}
+
+// ---- resizing ----
+
+TEST_F(MainWindowTest, AWindowMadeLargerGivesTheRoomToThePreview) {
+    QApplication::processEvents();
+    const QSize start = window->size();
+    EXPECT_EQ(start, window->sizeHint());
+    auto* panel = child<QWidget>(*window, "previewPanel");
+    const QSize panelSize = panel->size();
+    const QSize startEditSize = startEdit()->size();
+    const QSize stopEditSize = stopEdit()->size();
+    const QSize logSize = logBox()->size();
+    const QSize startButtonSize = startButton()->size();
+    const QRect startEditPlace = startEdit()->geometry();
+    auto* picture = child<QWidget>(*window, "framePictureView");
+    auto* joins = child<QWidget>(*window, "joinPlot");
+    const QSize pictureSize = picture->size();
+    const QSize joinsSize = joins->size();
+
+    window->resize(start + QSize(300, 200));
+    ASSERT_TRUE(waitUntil([&] { return panel->size() != panelSize; }, 5'000));
+    EXPECT_EQ(panel->size(), panelSize + QSize(300, 200));
+    // the picture and the join plot share the width gained, and both take the height
+    EXPECT_EQ(picture->width() + joins->width(), pictureSize.width() + joinsSize.width() + 300);
+    EXPECT_GT(picture->width(), pictureSize.width());
+    EXPECT_EQ(picture->height(), pictureSize.height() + 200);
+    EXPECT_EQ(joins->height(), joinsSize.height() + 200);
+    EXPECT_EQ(startEdit()->size(), startEditSize);
+    EXPECT_EQ(stopEdit()->size(), stopEditSize);
+    EXPECT_EQ(startEdit()->geometry(), startEditPlace);
+    EXPECT_EQ(logBox()->size(), logSize);
+    EXPECT_EQ(startButton()->size(), startButtonSize);
+
+    // and back: the window's size at the start is the panel's at the start
+    window->resize(start);
+    ASSERT_TRUE(waitUntil([&] { return panel->size() == panelSize; }, 5'000));
+    EXPECT_EQ(startEdit()->geometry(), startEditPlace);
 }
 
 } // namespace
