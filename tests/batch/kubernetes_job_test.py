@@ -30,13 +30,13 @@ def main():
     job = documents[0]
     if (job.get("apiVersion"), job.get("kind")) != ("batch/v1", "Job"):
         fail("not a batch/v1 Job")
-    spec = job["spec"]
-    if spec.get("completionMode") != "Indexed":
+    desired = job["spec"]
+    if desired.get("completionMode") != "Indexed":
         fail("the Job is not Indexed")
     for key in ("completions", "parallelism"):
-        if not isinstance(spec.get(key), int) or spec[key] < 1:
-            fail(f"spec.{key} is no positive whole number")
-    pod = spec["template"]["spec"]
+        if not isinstance(desired.get(key), int) or desired[key] < 1:
+            fail(f"the Job's {key} is no positive whole number")
+    pod = desired["template"]["spec"]
     if pod.get("restartPolicy") != "Never":
         fail("a failed pod must be retried by the Job, per index: restartPolicy Never")
     containers = pod["containers"]
